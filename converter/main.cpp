@@ -1,0 +1,69 @@
+// bmp2grid: converts an 8-bit palettized BMP picture into map text.
+//
+// This is the only place that prints or chooses the exit status: 0 when the
+// map was written, 1 for every failure, each failure named by one line on
+// standard output.
+#include <cstdio>
+#include <string>
+
+#include "bitmap_loader.h"
+#include "command_line.h"
+#include "map_writer.h"
+#include "platform.h"
+
+namespace {
+
+using bmp2grid::platform::WriteConsole;
+
+void PrintUsage(const char* programName) { WriteConsole(bmp2grid::UsageLine(programName)); }
+
+int Fail(const std::string& line) {
+    WriteConsole(line);
+    return 1;
+}
+
+std::string SizeReport(const bmp2grid::BitmapImage& image) {
+    char line[160];
+    std::snprintf(line, sizeof line, "Size: %lldx%lld (should be %lld bytes, is %lld bytes)\n",
+                  static_cast<long long>(image.width), static_cast<long long>(image.rows),
+                  static_cast<long long>(image.width * image.rows),
+                  static_cast<long long>(image.pixelBlockLength));
+    return line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace bmp2grid;
+    const ParsedCommandLine parsed = ParseArguments(argc, argv);
+    if (parsed.action == ParsedCommandLine::Action::ShowUsage) {
+        PrintUsage(argc > 0 ? argv[0] : nullptr);
+        return parsed.exitStatus;
+    }
+    const ConverterArgs& args = parsed.args;
+
+    LoadResult loaded = LoadBitmap(args.inputPath);
+    switch (loaded.status) {
+        case LoadStatus::Ok:
+            break;
+        case LoadStatus::CantOpen:
+            return Fail("Can't open " + args.inputPath + "\n");
+        case LoadStatus::NotEightBit:
+            return Fail("Only 8bpp bitmaps are supported!\n");
+        case LoadStatus::CantConvert:
+            return Fail("Can't convert " + args.inputPath + ": " + loaded.reason + "\n");
+    }
+    const BitmapImage& image = loaded.image;
+
+    // The output is created only now that the whole input has been read and
+    // accepted, so a rejected picture never touches an existing map.
+    platform::OutputFile output;
+    if (output.Open(args.outputPath) != platform::OutputFile::OpenStatus::Ok) {
+        return Fail("Can't open " + args.outputPath + "\n");
+    }
+    const std::string cantWrite = "Can't write " + args.outputPath + "\n";
+    if (!WriteMapHeader(output, image, args.mode)) return Fail(cantWrite);
+    WriteConsole(SizeReport(image));
+    if (!WriteMapRows(output, image, args.mode) || !output.Commit()) return Fail(cantWrite);
+    return 0;
+}

@@ -1,0 +1,51 @@
+// Writing a loaded picture as map text.
+//
+// The map text is a header line "columns,rows" and then one line per picture
+// row, top row first. Each line holds one cell record per map column: the
+// palette index of the sampled pixel, ",0,0,0,0" and a TAB. Every line ends
+// in CR LF on every platform.
+//
+// Sampling follows a skewed grid that wraps horizontally: map row y starts
+// half a map cell further right than the row above it. In the two-to-one mode
+// cell c of row y reads picture column (2c + y) mod width; in the one-to-one
+// mode it reads column (c + y / 2) mod width.
+#pragma once
+
+#include <cstdint>
+
+#include "bitmap_loader.h"
+#include "output_sink.h"
+
+namespace bmp2grid {
+
+enum class SampleMode {
+    TwoToOne,  // two picture columns per map cell (the default)
+    OneToOne,  // one picture column per map cell ("-1")
+};
+
+// Picture columns from one map cell to the next.
+constexpr std::int64_t ColumnStep(SampleMode mode) { return mode == SampleMode::TwoToOne ? 2 : 1; }
+
+// How far map row `y` is shifted to the right, in picture columns.
+constexpr std::int64_t RowShift(std::int64_t y, SampleMode mode) {
+    return mode == SampleMode::TwoToOne ? y : y / 2;
+}
+
+// Number of cells per map row for a picture `width` columns wide.
+constexpr std::int64_t MapColumnCount(std::int64_t width, SampleMode mode) {
+    return mode == SampleMode::TwoToOne ? width / 2 : width;
+}
+
+// The picture column that cell `c` of map row `y` reads (width > 0).
+constexpr std::int64_t SampledColumn(std::int64_t c, std::int64_t y, std::int64_t width,
+                                     SampleMode mode) {
+    return (c * ColumnStep(mode) + RowShift(y, mode)) % width;
+}
+
+// Writes the header line. Returns false if the sink failed.
+bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mode);
+
+// Writes every row line, in large blocks. Returns false if the sink failed.
+bool WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode);
+
+}  // namespace bmp2grid

@@ -1,0 +1,58 @@
+// The little the converter needs from the operating system, behind one
+// interface so that each platform supplies its own implementation at build
+// time: reading a whole file, replacing an output file safely, and writing
+// to the console.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "byte_buffer.h"
+#include "output_sink.h"
+
+namespace bmp2grid::platform {
+
+enum class ReadStatus {
+    Ok,
+    CantOpen,  // missing, a directory, no permission, or a read error
+    NoMemory,
+};
+
+// Reads the file at `path` from start to end in one pass. The number of bytes
+// read is the file's size, so pipes and devices such as /dev/stdin work too.
+ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents);
+
+// An output file that replaces its target only when it is complete.
+//
+// For a regular file (or a path that does not exist yet) the bytes go to a
+// temporary file in the target's folder, which Commit() moves over the target
+// in one step; until then the previous target is untouched, and a failed or
+// abandoned output is removed. A symbolic link as the target path is followed,
+// so the file it points to is replaced and the link stays. A target that is
+// not a regular file (a device, a FIFO, the console) is written directly.
+class OutputFile final : public OutputSink {
+public:
+    enum class OpenStatus { Ok, CantOpen };
+
+    OutputFile();
+    ~OutputFile() override;  // discards the output unless Commit() succeeded
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    OpenStatus Open(const std::string& path);
+    bool Write(const char* data, std::size_t size) override;
+    // Flushes, closes and puts the output in place. Returns false if any of
+    // that failed; the previous target is then left as it was.
+    bool Commit();
+
+    struct State;  // platform-specific
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// Writes text to the standard output stream and flushes it.
+void WriteConsole(std::string_view text);
+
+}  // namespace bmp2grid::platform

@@ -1,0 +1,253 @@
+// POSIX implementation of the platform interface (Linux and other Unixes).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "platform.h"
+
+namespace bmp2grid::platform {
+namespace {
+
+// Closes a descriptor on scope exit.
+class FdGuard {
+public:
+    explicit FdGuard(int fd) : fd_(fd) {}
+    ~FdGuard() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FdGuard(const FdGuard&) = delete;
+    FdGuard& operator=(const FdGuard&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Follows a chain of symbolic links to the path that will actually be
+// written. The final target need not exist.
+std::string ResolveLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return path;
+        std::string next(target, static_cast<std::size_t>(n));
+        path = next[0] == '/' ? next : DirectoryOf(path) + "/" + next;
+    }
+    return path;
+}
+
+std::string RandomSuffix() {
+    static std::mt19937_64 generator{std::random_device{}() ^
+                                     static_cast<std::uint64_t>(::getpid())};
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (int i = 0; i < 8; ++i) suffix += kChars[generator() % (sizeof kChars - 1)];
+    return suffix;
+}
+
+// Name for a temporary file beside `target`; the name says what it is.
+std::string TemporaryNameFor(const std::string& target) {
+    return DirectoryOf(target) + "/." + BaseNameOf(target) + ".bmp2grid-tmp-" +
+           RandomSuffix();
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
+    FdGuard fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return ReadStatus::CantOpen;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return ReadStatus::CantOpen;
+
+    // For a regular file one byte more than its size lets the first read take
+    // everything and the second confirm the end without growing the buffer.
+    std::size_t capacity = 64 * 1024;
+    if (S_ISREG(st.st_mode) && st.st_size >= 0) {
+        capacity = static_cast<std::size_t>(st.st_size) + 1;
+    }
+    if (!contents.Reserve(capacity)) return ReadStatus::NoMemory;
+    std::size_t size = 0;
+    for (;;) {
+        if (size == contents.capacity()) {
+            const std::size_t grown = contents.capacity() + contents.capacity() / 2 + 4096;
+            if (grown < size || !contents.Reserve(grown)) return ReadStatus::NoMemory;
+        }
+        const ssize_t n = ::read(fd.get(), contents.data() + size, contents.capacity() - size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return ReadStatus::CantOpen;
+        }
+        if (n == 0) break;
+        size += static_cast<std::size_t>(n);
+    }
+    contents.SetSize(size);
+    return ReadStatus::Ok;
+}
+
+struct OutputFile::State {
+    int fd = -1;
+    bool ownsFd = true;        // false when writing through standard output
+    bool replaces = false;     // true when the output goes through a temporary file
+    bool anonymous = false;    // temporary file made with O_TMPFILE (no name yet)
+    bool failed = false;
+    bool committed = false;
+    std::string target;        // the file to replace, symbolic links resolved
+    std::string temporary;     // name of a named temporary file
+};
+
+OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
+
+OutputFile::~OutputFile() {
+    State& s = *state_;
+    if (s.fd >= 0 && s.ownsFd) ::close(s.fd);
+    if (!s.committed && !s.temporary.empty()) ::unlink(s.temporary.c_str());
+}
+
+OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
+    State& s = *state_;
+    if (path.empty()) return OpenStatus::CantOpen;
+
+    // Devices, FIFOs and the console are looked at through the path as given:
+    // links such as /dev/stdout lead to names that are not real paths.
+    struct stat st;
+    const bool exists = ::stat(path.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) return OpenStatus::CantOpen;
+
+    // When the output is our own standard output (say /dev/stdout while it is
+    // redirected to a file), write through that descriptor so the map lands
+    // after the console lines instead of overwriting them.
+    struct stat out;
+    if (exists && ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev &&
+        out.st_ino == st.st_ino) {
+        std::fflush(stdout);
+        s.fd = STDOUT_FILENO;
+        s.ownsFd = false;
+        return OpenStatus::Ok;
+    }
+
+    if (exists && !S_ISREG(st.st_mode)) {
+        s.fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        return s.fd >= 0 ? OpenStatus::Ok : OpenStatus::CantOpen;
+    }
+
+    // A regular file, or none yet: replace the file that links lead to.
+    s.target = ResolveLinks(path);
+    s.replaces = true;
+    const std::string folder = DirectoryOf(s.target);
+#ifdef O_TMPFILE
+    // An unnamed file disappears by itself if the process dies before Commit().
+    s.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (s.fd >= 0) {
+        s.anonymous = true;
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return OpenStatus::CantOpen;
+    }
+#endif
+    for (int attempt = 0; s.fd < 0 && attempt < 100; ++attempt) {
+        s.temporary = TemporaryNameFor(s.target);
+        s.fd = ::open(s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (s.fd < 0) {
+            s.temporary.clear();
+            if (errno != EEXIST) return OpenStatus::CantOpen;
+        }
+    }
+    if (s.fd < 0) return OpenStatus::CantOpen;
+    if (exists) {
+        // The replacement keeps the permission bits and, where allowed, the
+        // owner of the file it replaces.
+        ::fchmod(s.fd, st.st_mode & 07777);
+        if (::fchown(s.fd, st.st_uid, st.st_gid) != 0) {
+            // Only privileged users may give a file away; keeping our own
+            // ownership is the expected outcome otherwise.
+        }
+    }
+    return OpenStatus::Ok;
+}
+
+bool OutputFile::Write(const char* data, std::size_t size) {
+    State& s = *state_;
+    if (s.failed || s.fd < 0) return false;
+    if (!WriteAll(s.fd, data, size)) s.failed = true;
+    return !s.failed;
+}
+
+bool OutputFile::Commit() {
+    State& s = *state_;
+    if (s.failed || s.fd < 0) return false;
+    if (!s.replaces) {
+        if (!s.ownsFd) return true;
+        const int fd = s.fd;
+        s.fd = -1;
+        s.committed = ::close(fd) == 0;
+        return s.committed;
+    }
+    if (s.anonymous) {
+        // Give the unnamed file a temporary name in the folder; the rename
+        // below then replaces the target in one step.
+        const std::string procPath = "/proc/self/fd/" + std::to_string(s.fd);
+        for (int attempt = 0; s.temporary.empty() && attempt < 100; ++attempt) {
+            std::string name = TemporaryNameFor(s.target);
+            if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(),
+                         AT_SYMLINK_FOLLOW) == 0) {
+                s.temporary = name;
+            } else if (errno != EEXIST) {
+                return false;
+            }
+        }
+        if (s.temporary.empty()) return false;
+    }
+    const int fd = s.fd;
+    s.fd = -1;
+    if (::close(fd) != 0) return false;
+    if (::rename(s.temporary.c_str(), s.target.c_str()) != 0) return false;
+    s.committed = true;
+    return true;
+}
+
+void WriteConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace bmp2grid::platform

@@ -1,0 +1,218 @@
+// End-to-end: runs the built bmp2grid in a temporary folder and checks what
+// it prints, its exit status, and the files it leaves, byte for byte.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "process_runner.h"
+#include "test_support.h"
+
+namespace bmp2grid::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kExe = BMP2GRID_EXE;
+
+std::string Usage() { return "Usage: " + kExe + " [-1] <infile> <outfile>\n"; }
+
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        picture_ = CountingPicture(4, 3);
+        WriteFile(dir / "pic.bmp", MakeBmp(picture_));
+    }
+
+    // Runs bmp2grid with `args` inside the test folder.
+    RunResult Convert(std::vector<std::string> args, RunOptions options = {}) {
+        args.insert(args.begin(), kExe);
+        options.workingDirectory = dir.path();
+        RunResult result = test::Run(args, options);
+        EXPECT_EQ(result.err, "") << "nothing may go to standard error";
+        return result;
+    }
+
+    std::string Map(SampleMode mode) const { return ReferenceMap(picture_, mode); }
+
+    TempDir dir;
+    Picture picture_;
+    const std::string sizeReport_ = "Size: 4x3 (should be 12 bytes, is 12 bytes)\n";
+};
+
+TEST_F(Cli, ConvertsInBothModes) {
+    RunResult two = Convert({"pic.bmp", "map.txt"});
+    EXPECT_EQ(two.exitStatus, 0);
+    EXPECT_EQ(two.out, sizeReport_);
+    EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::TwoToOne));
+
+    RunResult one = Convert({"-1", "pic.bmp", "map.txt"});
+    EXPECT_EQ(one.exitStatus, 0);
+    EXPECT_EQ(one.out, sizeReport_);
+    EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::OneToOne));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp"}));
+}
+
+TEST_F(Cli, UsageHelpAndArgumentForms) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::vector<std::string> files;  // folder contents afterwards
+    };
+    const std::vector<std::string> untouched = {"pic.bmp"};
+    const Case cases[] = {
+        {{}, 1, Usage(), untouched},
+        {{"pic.bmp"}, 1, Usage(), untouched},
+        {{"-1", "pic.bmp"}, 1, Usage(), untouched},
+        {{"-h"}, 0, Usage(), untouched},
+        {{"--help"}, 0, Usage(), untouched},
+        {{"-1x", "pic.bmp", "map.txt"}, 1, "Can't open -1x\n", untouched},
+        {{"pic.bmp", "-1", "map.txt"}, 0, sizeReport_, {"-1", "pic.bmp"}},
+        {{"pic.bmp", "map.txt", "extra", "more"}, 0, sizeReport_, {"map.txt", "pic.bmp"}},
+        {{"", "map.txt"}, 1, "Can't open \n", untouched},
+        {{"pic.bmp", ""}, 1, "Can't open \n", untouched},
+        {{"missing.bmp", "map.txt"}, 1, "Can't open missing.bmp\n", untouched},
+        {{"pic.bmp", "nofolder/map.txt"}, 1, "Can't open nofolder/map.txt\n", untouched},
+    };
+    for (const Case& c : cases) {
+        std::string label;
+        for (const std::string& a : c.args) label += "[" + a + "] ";
+        RunResult result = Convert(c.args);
+        EXPECT_EQ(result.exitStatus, c.status) << label;
+        EXPECT_EQ(result.out, c.out) << label;
+        EXPECT_EQ(dir.Entries(), c.files) << label;
+        for (const std::string& name : dir.Entries())
+            if (name != "pic.bmp") fs::remove(dir / name);
+    }
+    // The output named "-1" holds the two-to-one map.
+    Convert({"pic.bmp", "-1", "map.txt"});
+    EXPECT_EQ(ReadFile(dir / "-1"), Map(SampleMode::TwoToOne));
+}
+
+TEST_F(Cli, DirectoriesAreNotFiles) {
+    fs::create_directory(dir / "folder");
+    RunResult asInput = Convert({"folder", "map.txt"});
+    EXPECT_EQ(asInput.exitStatus, 1);
+    EXPECT_EQ(asInput.out, "Can't open folder\n");
+    RunResult asOutput = Convert({"pic.bmp", "folder"});
+    EXPECT_EQ(asOutput.exitStatus, 1);
+    EXPECT_EQ(asOutput.out, "Can't open folder\n");
+    EXPECT_TRUE(fs::is_empty(dir / "folder"));
+}
+
+TEST_F(Cli, RejectedInputLeavesTheOutputAlone) {
+    BmpOptions rgb;
+    rgb.bitCount = 24;
+    WriteFile(dir / "rgb.bmp", MakeBmp(picture_, rgb));
+    Bytes truncated = MakeBmp(picture_);
+    truncated.pop_back();
+    WriteFile(dir / "short.bmp", truncated);
+    WriteFile(dir / "tiny.bmp", std::string("BM"));
+    Bytes badRle = MakeBmpWithPixelBlock(4, 3, 1, {4, 1, 0, 0});
+    WriteFile(dir / "rle.bmp", badRle);
+
+    struct Case {
+        const char* input;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"rgb.bmp", "Only 8bpp bitmaps are supported!\n"},
+        {"short.bmp", "Can't convert short.bmp: pixel data is truncated\n"},
+        {"tiny.bmp", "Can't convert tiny.bmp: file is shorter than a bitmap file header\n"},
+        {"rle.bmp", "Can't convert rle.bmp: corrupt RLE data\n"},
+    };
+    const std::string previous = "previous map\r\n";
+    for (const Case& c : cases) {
+        WriteFile(dir / "map.txt", previous);
+        RunResult result = Convert({c.input, "map.txt"});
+        EXPECT_EQ(result.exitStatus, 1) << c.input;
+        EXPECT_EQ(result.out, c.out) << c.input;
+        EXPECT_EQ(ReadFile(dir / "map.txt"), previous) << c.input;
+    }
+    EXPECT_EQ(dir.Entries(),
+              (std::vector<std::string>{"map.txt", "pic.bmp", "rgb.bmp", "rle.bmp", "short.bmp", "tiny.bmp"}));
+}
+
+TEST_F(Cli, OutputMayBeTheInputItself) {
+    RunResult result = Convert({"-1", "pic.bmp", "pic.bmp"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(ReadFile(dir / "pic.bmp"), Map(SampleMode::OneToOne));
+}
+
+TEST_F(Cli, ReplacingKeepsPermissionsAndSymbolicLinks) {
+    WriteFile(dir / "map.txt", std::string("old"));
+    fs::permissions(dir / "map.txt", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(Convert({"pic.bmp", "map.txt"}).exitStatus, 0);
+    EXPECT_EQ(fs::status(dir / "map.txt").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    fs::create_directory(dir / "maps");
+    WriteFile(dir / "maps/real.txt", std::string("old"));
+    fs::create_symlink("maps/real.txt", dir / "link.txt");
+    EXPECT_EQ(Convert({"pic.bmp", "link.txt"}).exitStatus, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.txt"));
+    EXPECT_EQ(ReadFile(dir / "maps/real.txt"), Map(SampleMode::TwoToOne));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"link.txt", "map.txt", "maps", "pic.bmp"}));
+
+    // A link to a file that does not exist yet creates that file.
+    fs::create_symlink("maps/new.txt", dir / "dangling.txt");
+    EXPECT_EQ(Convert({"-1", "pic.bmp", "dangling.txt"}).exitStatus, 0);
+    EXPECT_TRUE(fs::is_symlink(dir / "dangling.txt"));
+    EXPECT_EQ(ReadFile(dir / "maps/new.txt"), Map(SampleMode::OneToOne));
+}
+
+TEST_F(Cli, DevicesAndStreams) {
+    RunResult full = Convert({"pic.bmp", "/dev/full"});
+    EXPECT_EQ(full.exitStatus, 1);
+    EXPECT_EQ(full.out, "Can't write /dev/full\n");
+
+    RunResult null = Convert({"pic.bmp", "/dev/null"});
+    EXPECT_EQ(null.exitStatus, 0);
+    EXPECT_EQ(null.out, sizeReport_);
+
+    // The map goes to standard output after its header line, the size report
+    // coming between the header and the rows.
+    const std::string map = Map(SampleMode::TwoToOne);
+    const std::size_t headerEnd = map.find("\r\n") + 2;
+    RunResult out = Convert({"pic.bmp", "/dev/stdout"});
+    EXPECT_EQ(out.exitStatus, 0);
+    EXPECT_EQ(out.out, map.substr(0, headerEnd) + sizeReport_ + map.substr(headerEnd));
+
+    // The picture may come from standard input.
+    RunOptions piped;
+    piped.stdinData = ReadFile(dir / "pic.bmp");
+    RunResult in = Convert({"-1", "/dev/stdin", "map.txt"}, piped);
+    EXPECT_EQ(in.exitStatus, 0);
+    EXPECT_EQ(in.out, sizeReport_);
+    EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::OneToOne));
+}
+
+TEST_F(Cli, WriteFailureKeepsThePreviousMap) {
+    // A bigger picture whose map text is far over the file size limit.
+    WriteFile(dir / "big.bmp", MakeBmp(RandomPicture(600, 500, 5)));
+    WriteFile(dir / "map.txt", std::string("previous map\r\n"));
+    RunOptions limited;
+    limited.fileSizeLimit = 700000;  // the picture fits, its map text doesn't
+    RunResult result = Convert({"-1", "big.bmp", "map.txt"}, limited);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "Size: 600x500 (should be 300000 bytes, is 300000 bytes)\nCan't write map.txt\n");
+    EXPECT_EQ(ReadFile(dir / "map.txt"), "previous map\r\n");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"big.bmp", "map.txt", "pic.bmp"}));
+}
+
+TEST_F(Cli, SizeReportShowsExactFigures) {
+    BmpOptions topDown;
+    topDown.storage = Storage::TopDown;
+    topDown.trailing = Bytes(5, 0);
+    WriteFile(dir / "td.bmp", MakeBmp(CountingPicture(5, 3), topDown));
+    RunResult result = Convert({"td.bmp", "map.txt"});
+    EXPECT_EQ(result.exitStatus, 0);
+    // Rows are padded to 8 bytes: 24 bytes of rows and 5 trailing bytes.
+    EXPECT_EQ(result.out, "Size: 5x3 (should be 15 bytes, is 29 bytes)\n");
+    EXPECT_EQ(ReadFile(dir / "map.txt"), ReferenceMap(CountingPicture(5, 3), SampleMode::TwoToOne));
+}
+
+}  // namespace
+}  // namespace bmp2grid::test

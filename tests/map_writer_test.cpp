@@ -1,0 +1,144 @@
+// Map text: the documented worked example, stride and padding, wrapping,
+// shifts past the width, degenerate sizes, and a comparison of the block
+// writer with a plain per-cell formatter over many random pictures.
+#include <gtest/gtest.h>
+
+#include "map_writer.h"
+#include "test_support.h"
+
+namespace bmp2grid::test {
+namespace {
+
+std::string Convert(const Picture& picture, SampleMode mode, const BmpOptions& options = {}) {
+    LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
+    EXPECT_EQ(loaded.status, LoadStatus::Ok) << loaded.reason;
+    return MapText(loaded.image, mode);
+}
+
+std::string Cells(std::initializer_list<int> values) {
+    std::string line;
+    for (int v : values) line += std::to_string(v) + ",0,0,0,0\t";
+    return line + "\r\n";
+}
+
+TEST(MapWriter, DocumentedExampleBothModes) {
+    const Picture picture = CountingPicture(4, 3);  // 10 11 12 13 / 20 .. / 30 ..
+    EXPECT_EQ(Convert(picture, SampleMode::TwoToOne),
+              "2,3\r\n" + Cells({10, 12}) + Cells({21, 23}) + Cells({32, 30}));
+    EXPECT_EQ(Convert(picture, SampleMode::OneToOne),
+              "4,3\r\n" + Cells({10, 11, 12, 13}) + Cells({20, 21, 22, 23}) + Cells({31, 32, 33, 30}));
+}
+
+TEST(MapWriter, PaddedRowsUseTheStride) {
+    // Width 5 is stored with 3 padding bytes per row; the padding holds 0xEE
+    // so reading it instead of the next row would show.
+    const Picture picture = CountingPicture(5, 3);
+    Bytes file = MakeBmp(picture);
+    const std::size_t offBits = file.size() - 3 * 8;
+    for (std::size_t row = 0; row < 3; ++row)
+        for (std::size_t pad = 5; pad < 8; ++pad) file[offBits + row * 8 + pad] = 0xEE;
+    LoadResult loaded = DecodeBytes(file);
+    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    EXPECT_EQ(loaded.image.stride, 8);
+    EXPECT_EQ(MapText(loaded.image, SampleMode::OneToOne),
+              "5,3\r\n" + Cells({10, 11, 12, 13, 14}) + Cells({20, 21, 22, 23, 24}) +
+                  Cells({31, 32, 33, 34, 30}));
+}
+
+TEST(MapWriter, OddWidthTwoToOneWritesTheAnnouncedCellCount) {
+    const Picture picture = CountingPicture(5, 2);
+    EXPECT_EQ(Convert(picture, SampleMode::TwoToOne), "2,2\r\n" + Cells({10, 12}) + Cells({21, 23}));
+}
+
+TEST(MapWriter, ShiftsLargerThanTheWidthWrap) {
+    // Width 3, 8 rows: row 7 is shifted by 7 columns in the two-to-one mode
+    // and by 3 in the one-to-one mode, both more than the width.
+    const Picture picture = CountingPicture(3, 8, 0);
+    const std::string twoToOne = Convert(picture, SampleMode::TwoToOne);
+    // Row 7 reads column (0 + 7) mod 3 = 1: the value 71.
+    EXPECT_EQ(twoToOne.substr(twoToOne.rfind("\r\n", twoToOne.size() - 3) + 2), Cells({71}));
+    const std::string oneToOne = Convert(picture, SampleMode::OneToOne);
+    // Row 7 reads columns 3, 4, 5 mod 3 = 0, 1, 2.
+    EXPECT_EQ(oneToOne.substr(oneToOne.rfind("\r\n", oneToOne.size() - 3) + 2), Cells({70, 71, 72}));
+}
+
+TEST(MapWriter, DegenerateSizes) {
+    struct Case {
+        std::int32_t width, rows;
+        SampleMode mode;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {0, 3, SampleMode::TwoToOne, "0,3\r\n\r\n\r\n\r\n"},
+        {0, 2, SampleMode::OneToOne, "0,2\r\n\r\n\r\n"},
+        {1, 2, SampleMode::TwoToOne, "0,2\r\n\r\n\r\n"},
+        {4, 0, SampleMode::TwoToOne, "2,0\r\n"},
+        {1, 3, SampleMode::OneToOne, "1,3\r\n" + Cells({10}) + Cells({20}) + Cells({30})},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Convert(CountingPicture(c.width, c.rows), c.mode), c.expected)
+            << c.width << "x" << c.rows;
+    }
+}
+
+TEST(MapWriter, AllPaletteIndicesAreWrittenAsUnsignedDecimal) {
+    Picture picture{256, 1, {}};
+    for (int v = 0; v < 256; ++v) picture.pixels.push_back(static_cast<std::uint8_t>(v));
+    EXPECT_EQ(Convert(picture, SampleMode::OneToOne), ReferenceMap(picture, SampleMode::OneToOne));
+}
+
+TEST(MapWriter, RowsLongerThanOneOutputBlock) {
+    // A row of 200000 cells spans more than one 1 MiB output block.
+    const Picture picture = RandomPicture(200001, 3, 7);
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+        EXPECT_EQ(Convert(picture, mode), ReferenceMap(picture, mode));
+}
+
+TEST(MapWriter, MatchesPerCellReferenceForRandomPictures) {
+    const Storage storages[] = {Storage::BottomUp, Storage::TopDown, Storage::Rle8};
+    const std::uint32_t headers[] = {12, 40, 124};
+    std::uint32_t seed = 1;
+    for (std::int32_t width : {1, 2, 3, 4, 5, 7, 8, 13, 64, 255, 301})
+        for (std::int32_t rows : {1, 2, 5, 40, 700})
+            for (Storage storage : storages)
+                for (std::uint32_t header : headers) {
+                    if (header == 12 && storage != Storage::BottomUp) continue;
+                    const Picture picture = RandomPicture(width, rows, ++seed);
+                    BmpOptions options;
+                    options.headerSize = header;
+                    options.storage = storage;
+                    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+                        ASSERT_EQ(Convert(picture, mode, options), ReferenceMap(picture, mode))
+                            << width << "x" << rows << " storage " << static_cast<int>(storage)
+                            << " header " << header << " mode " << static_cast<int>(mode);
+                    }
+                }
+}
+
+// A sink that fails after a number of bytes, like a disk that fills up.
+class FailingSink final : public OutputSink {
+public:
+    explicit FailingSink(std::size_t capacity) : capacity_(capacity) {}
+    bool Write(const char*, std::size_t size) override {
+        if (size > capacity_) return false;
+        capacity_ -= size;
+        return true;
+    }
+
+private:
+    std::size_t capacity_;
+};
+
+TEST(MapWriter, ReportsAFailingSink) {
+    LoadResult loaded = DecodeBytes(MakeBmp(RandomPicture(3000, 400, 3)));
+    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    FailingSink none(0);
+    EXPECT_FALSE(WriteMapHeader(none, loaded.image, SampleMode::TwoToOne));
+    FailingSink partWay(3u << 20);  // fills up after three blocks
+    EXPECT_FALSE(WriteMapRows(partWay, loaded.image, SampleMode::OneToOne));
+    FailingSink nearTheEnd(12u << 20);  // about 13 MiB of map text; 12 fit
+    EXPECT_FALSE(WriteMapRows(nearTheEnd, loaded.image, SampleMode::OneToOne));
+}
+
+}  // namespace
+}  // namespace bmp2grid::test

@@ -1,0 +1,140 @@
+#include "process_runner.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+namespace bmp2grid::test {
+namespace {
+
+[[noreturn]] void ExecChild(const std::vector<std::string>& argv, const RunOptions& options) {
+    if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) _exit(127);
+    if (options.fileSizeLimit >= 0) {
+        ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    _exit(127);
+}
+
+void Close(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+}  // namespace
+
+RunResult Run(const std::vector<std::string>& argv, const RunOptions& options) {
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        ExecChild(argv, options);
+    }
+    Close(in[0]);
+    Close(out[1]);
+    Close(err[1]);
+
+    RunResult result;
+    std::size_t written = 0;
+    if (options.stdinData.empty()) Close(in[1]);
+    ::signal(SIGPIPE, SIG_IGN);
+    while (out[0] >= 0 || err[0] >= 0) {
+        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+        if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
+        char buffer[65536];
+        for (int i = 0; i < 2; ++i) {
+            int& fd = i == 0 ? out[0] : err[0];
+            if (fd < 0 || fds[i].revents == 0) continue;
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                Close(fd);
+            } else {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        if (in[1] >= 0 && fds[2].revents != 0) {
+            const ssize_t n = ::write(in[1], options.stdinData.data() + written,
+                                      options.stdinData.size() - written);
+            if (n <= 0) {
+                Close(in[1]);
+            } else if ((written += static_cast<std::size_t>(n)) == options.stdinData.size()) {
+                Close(in[1]);
+            }
+        }
+    }
+    Close(in[1]);
+    RunResult waited = Wait(pid);
+    result.exitStatus = waited.exitStatus;
+    result.signal = waited.signal;
+    return result;
+}
+
+pid_t Start(const std::vector<std::string>& argv, const RunOptions& options) {
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(devnull, 0);
+        ::dup2(devnull, 1);
+        ExecChild(argv, options);
+    }
+    return pid;
+}
+
+RunResult Wait(pid_t pid) {
+    RunResult result;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "bmp2grid-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // Restore write permission on folders a test locked, so removal works.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
+        if (entry.is_directory(ignored) && !entry.is_symlink(ignored))
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ignored);
+    }
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> TempDir::Entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace bmp2grid::test

@@ -1,0 +1,45 @@
+// Runs the built program as a child process for end-to-end tests.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace bmp2grid::test {
+
+struct RunOptions {
+    std::string workingDirectory;  // empty: the test's own
+    std::string stdinData;         // fed to the child's standard input
+    long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; SIGXFSZ is ignored
+};
+
+struct RunResult {
+    int exitStatus = -1;  // -1 when killed by a signal
+    int signal = 0;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+RunResult Run(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// Starts a child that writes nothing back; the caller kills or waits for it.
+pid_t Start(const std::vector<std::string>& argv, const RunOptions& options = {});
+RunResult Wait(pid_t pid);
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    std::vector<std::string> Entries() const;  // names in the folder, sorted
+
+private:
+    std::string path_;
+};
+
+}  // namespace bmp2grid::test

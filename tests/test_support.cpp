@@ -1,0 +1,202 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+namespace bmp2grid::test {
+namespace {
+
+void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+    Put16(b, at, v & 0xFFFF);
+    Put16(b, at + 2, v >> 16);
+}
+
+// The bottom-up stored row index of top-based row y.
+std::int32_t FromBottom(const Picture& picture, std::int32_t y) { return picture.rows - 1 - y; }
+
+}  // namespace
+
+Picture CountingPicture(std::int32_t width, std::int32_t rows, int first) {
+    Picture p{width, rows, {}};
+    for (std::int32_t y = 0; y < rows; ++y)
+        for (std::int32_t x = 0; x < width; ++x)
+            p.pixels.push_back(static_cast<std::uint8_t>(first + y * 10 + x));
+    return p;
+}
+
+Picture RandomPicture(std::int32_t width, std::int32_t rows, std::uint32_t seed) {
+    std::mt19937 gen(seed);
+    Picture p{width, rows, Bytes(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows))};
+    // Mostly a few terrain values in runs, with some noise, so RLE8 sees both
+    // runs and literals.
+    std::uint8_t value = 0;
+    for (auto& px : p.pixels) {
+        if (gen() % 5 == 0) value = static_cast<std::uint8_t>(gen() % 256);
+        px = value;
+    }
+    return p;
+}
+
+Bytes EncodeRle8(const Picture& picture, bool useLiterals) {
+    Bytes out;
+    for (std::int32_t stored = 0; stored < picture.rows; ++stored) {
+        const std::int32_t y = FromBottom(picture, stored);
+        std::int32_t x = 0;
+        while (x < picture.width) {
+            std::int32_t run = 1;
+            while (x + run < picture.width && run < 255 && picture.at(x + run, y) == picture.at(x, y))
+                ++run;
+            if (run >= 2 || !useLiterals) {
+                out.push_back(static_cast<std::uint8_t>(run));
+                out.push_back(picture.at(x, y));
+                x += run;
+                continue;
+            }
+            // Collect pixels until the next pair of equal neighbours.
+            std::int32_t n = 1;
+            while (x + n < picture.width && n < 255 &&
+                   !(x + n + 1 < picture.width && picture.at(x + n, y) == picture.at(x + n + 1, y)))
+                ++n;
+            if (n < 3) {  // literals need at least 3 pixels
+                for (std::int32_t i = 0; i < n; ++i) {
+                    out.push_back(1);
+                    out.push_back(picture.at(x + i, y));
+                }
+            } else {
+                out.push_back(0);
+                out.push_back(static_cast<std::uint8_t>(n));
+                for (std::int32_t i = 0; i < n; ++i) out.push_back(picture.at(x + i, y));
+                if (n % 2 == 1) out.push_back(0);
+            }
+            x += n;
+        }
+        out.push_back(0);
+        out.push_back(0);
+    }
+    out.push_back(0);
+    out.push_back(1);
+    return out;
+}
+
+Bytes MakeBmp(const Picture& picture, const BmpOptions& o) {
+    const bool core = o.headerSize == 12;
+    const std::size_t entrySize = core ? 3 : 4;
+    const std::size_t paletteBytes = static_cast<std::size_t>(o.paletteEntries) * entrySize;
+    const std::size_t offBits = 14 + o.headerSize + paletteBytes + o.gapBeforePixels;
+
+    Bytes pixels;
+    if (o.storage == Storage::Rle8) {
+        pixels = EncodeRle8(picture, o.rleLiterals);
+    } else {
+        const std::size_t stride = static_cast<std::size_t>(RowStride(picture.width));
+        pixels.assign(stride * static_cast<std::size_t>(picture.rows), 0);
+        for (std::int32_t stored = 0; stored < picture.rows; ++stored) {
+            const std::int32_t y = o.storage == Storage::TopDown ? stored : FromBottom(picture, stored);
+            for (std::int32_t x = 0; x < picture.width; ++x)
+                pixels[static_cast<std::size_t>(stored) * stride + static_cast<std::size_t>(x)] =
+                    picture.at(x, y);
+        }
+    }
+
+    Bytes file(offBits, 0);
+    file[0] = 'B';
+    file[1] = 'M';
+    Put32(file, 2, static_cast<std::uint32_t>(offBits + pixels.size() + o.trailing.size()));
+    Put32(file, 10, static_cast<std::uint32_t>(offBits));
+    Put32(file, 14, o.headerSize);
+    if (core) {
+        Put16(file, 18, static_cast<std::uint32_t>(picture.width));
+        Put16(file, 20, static_cast<std::uint32_t>(picture.rows));
+        Put16(file, 22, 1);
+        Put16(file, 24, o.bitCount);
+    } else {
+        const std::int32_t height = o.storage == Storage::TopDown ? -picture.rows : picture.rows;
+        Put32(file, 18, static_cast<std::uint32_t>(picture.width));
+        Put32(file, 22, static_cast<std::uint32_t>(height));
+        Put16(file, 26, 1);
+        Put16(file, 28, o.bitCount);
+        if (o.headerSize >= 20) Put32(file, 30, o.storage == Storage::Rle8 ? 1 : 0);
+        if (o.headerSize >= 24) Put32(file, 34, static_cast<std::uint32_t>(pixels.size()));
+        if (o.headerSize >= 36) Put32(file, 46, static_cast<std::uint32_t>(o.paletteEntries));
+    }
+    std::size_t at = 14 + o.headerSize;
+    for (int i = 0; i < o.paletteEntries; ++i, at += entrySize) {
+        file[at] = static_cast<std::uint8_t>(i);
+        file[at + 1] = static_cast<std::uint8_t>(255 - i);
+        file[at + 2] = static_cast<std::uint8_t>(i ^ 0x55);
+    }
+    file.insert(file.end(), pixels.begin(), pixels.end());
+    file.insert(file.end(), o.trailing.begin(), o.trailing.end());
+    return file;
+}
+
+Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32_t compression,
+                            const Bytes& pixelBlock) {
+    Bytes file = MakeBmp(Picture{0, 0, {}}, BmpOptions{});
+    Put32(file, 18, static_cast<std::uint32_t>(width));
+    Put32(file, 22, static_cast<std::uint32_t>(height));
+    Put32(file, 30, compression);
+    file.insert(file.end(), pixelBlock.begin(), pixelBlock.end());
+    return file;
+}
+
+std::string ReferenceMap(const Picture& picture, SampleMode mode) {
+    std::string text;
+    char cell[32];
+    const std::int64_t columns = MapColumnCount(picture.width, mode);
+    std::snprintf(cell, sizeof cell, "%lld,%d\r\n", static_cast<long long>(columns), picture.rows);
+    text += cell;
+    for (std::int32_t y = 0; y < picture.rows; ++y) {
+        for (std::int64_t c = 0; c < columns; ++c) {
+            const std::int64_t shift = mode == SampleMode::TwoToOne ? y : y / 2;
+            const std::int64_t step = mode == SampleMode::TwoToOne ? 2 : 1;
+            std::snprintf(cell, sizeof cell, "%d,0,0,0,0\t",
+                          picture.at((c * step + shift) % picture.width, y));
+            text += cell;
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+LoadResult DecodeBytes(const Bytes& file) {
+    ByteBuffer buffer;
+    if (!buffer.Reserve(file.size() + 1)) throw std::runtime_error("out of memory");
+    if (!file.empty()) std::memcpy(buffer.data(), file.data(), file.size());
+    buffer.SetSize(file.size());
+    return DecodeBitmap(std::move(buffer));
+}
+
+std::string MapText(const BitmapImage& image, SampleMode mode) {
+    StringSink sink;
+    if (!WriteMapHeader(sink, image, mode) || !WriteMapRows(sink, image, mode))
+        throw std::runtime_error("string sink failed");
+    return sink.text;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+void WriteFile(const std::string& path, const Bytes& contents) {
+    WriteFile(path, std::string(contents.begin(), contents.end()));
+}
+
+}  // namespace bmp2grid::test

@@ -1,0 +1,67 @@
+// Helpers shared by the tests: a small BMP writer for fixtures, an RLE8
+// encoder, and a plain per-cell reference for the map text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bitmap_loader.h"
+#include "map_writer.h"
+
+namespace bmp2grid::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A picture as palette indices, top row first, no padding.
+struct Picture {
+    std::int32_t width = 0;
+    std::int32_t rows = 0;
+    Bytes pixels;
+    std::uint8_t at(std::int64_t x, std::int64_t y) const {
+        return pixels[static_cast<std::size_t>(y * width + x)];
+    }
+};
+
+// A picture whose pixel at (x, y) is `first + y * 10 + x` (mod 256), like the
+// rows 10 11 12 13 / 20 21 22 23 / ... of the documented example.
+Picture CountingPicture(std::int32_t width, std::int32_t rows, int first = 10);
+Picture RandomPicture(std::int32_t width, std::int32_t rows, std::uint32_t seed);
+
+enum class Storage { BottomUp, TopDown, Rle8 };
+
+struct BmpOptions {
+    std::uint32_t headerSize = 40;  // 12 is the OS/2 1.x core header
+    Storage storage = Storage::BottomUp;
+    std::uint16_t bitCount = 8;
+    int paletteEntries = 256;
+    std::size_t gapBeforePixels = 0;  // unused bytes between palette and pixels
+    Bytes trailing;                   // bytes after the pixel data
+    bool rleLiterals = true;          // let the RLE8 encoder use literal runs
+};
+
+// Writes `picture` as a BMP file. Palette entry i is (i, 255 - i, i ^ 0x55).
+Bytes MakeBmp(const Picture& picture, const BmpOptions& options = {});
+
+// Wraps an arbitrary pixel block in an 8-bit BMP with a 40-byte header.
+Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32_t compression,
+                            const Bytes& pixelBlock);
+
+// RLE8-encodes rows bottom first; every row ends with end-of-line and the
+// stream with end-of-bitmap.
+Bytes EncodeRle8(const Picture& picture, bool useLiterals);
+
+// The map text as a straightforward per-cell formatter produces it.
+std::string ReferenceMap(const Picture& picture, SampleMode mode);
+
+// Decodes bytes in memory, as the program does for a file.
+LoadResult DecodeBytes(const Bytes& file);
+
+// Map text of a decoded picture, written through the library.
+std::string MapText(const BitmapImage& image, SampleMode mode);
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& contents);
+void WriteFile(const std::string& path, const Bytes& contents);
+
+}  // namespace bmp2grid::test
