@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace bmp2grid {
@@ -29,6 +30,15 @@ ParsedCommandLine ParseArguments(int argc, const char* const* argv) {
 std::string UsageLine(const char* programName) {
     return std::string("Usage: ") + (programName != nullptr ? programName : "bmp2grid") +
            " [-1] <infile> <outfile>\n";
+}
+
+std::string SizeReport(const BitmapImage& image) {
+    char line[160];
+    std::snprintf(line, sizeof line, "Size: %lldx%lld (should be %lld bytes, is %lld bytes)\n",
+                  static_cast<long long>(image.width), static_cast<long long>(image.rows),
+                  static_cast<long long>(image.width * image.rows),
+                  static_cast<long long>(image.pixelBlockLength));
+    return line;
 }
 
 }  // namespace bmp2grid

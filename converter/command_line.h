@@ -33,4 +33,8 @@ ParsedCommandLine ParseArguments(int argc, const char* const* argv);
 // "Usage: <program> [-1] <infile> <outfile>\n"
 std::string UsageLine(const char* programName);
 
+// "Size: WxH (should be W*H bytes, is N bytes)\n": the width, the row count,
+// their product and the pixel block's length, all exact 64-bit figures.
+std::string SizeReport(const BitmapImage& image);
+
 }  // namespace bmp2grid

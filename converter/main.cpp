@@ -3,7 +3,6 @@
 // This is the only place that prints or chooses the exit status: 0 when the
 // map was written, 1 for every failure, each failure named by one line on
 // standard output.
-#include <cstdio>
 #include <string>
 
 #include "bitmap_loader.h"
@@ -20,15 +19,6 @@ void PrintUsage(const char* programName) { WriteConsole(bmp2grid::UsageLine(prog
 int Fail(const std::string& line) {
     WriteConsole(line);
     return 1;
-}
-
-std::string SizeReport(const bmp2grid::BitmapImage& image) {
-    char line[160];
-    std::snprintf(line, sizeof line, "Size: %lldx%lld (should be %lld bytes, is %lld bytes)\n",
-                  static_cast<long long>(image.width), static_cast<long long>(image.rows),
-                  static_cast<long long>(image.width * image.rows),
-                  static_cast<long long>(image.pixelBlockLength));
-    return line;
 }
 
 }  // namespace

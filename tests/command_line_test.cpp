@@ -63,5 +63,13 @@ TEST(CommandLine, UsageAndHelp) {
     EXPECT_EQ(UsageLine("./tools/bmp2grid"), "Usage: ./tools/bmp2grid [-1] <infile> <outfile>\n");
 }
 
+TEST(CommandLine, SizeReportFiguresAreExactPast32Bits) {
+    BitmapImage image;
+    image.width = 70000;
+    image.rows = 40000;
+    image.pixelBlockLength = 2800000000LL + 160000;
+    EXPECT_EQ(SizeReport(image), "Size: 70000x40000 (should be 2800000000 bytes, is 2800160000 bytes)\n");
+}
+
 }  // namespace
 }  // namespace bmp2grid
