@@ -2,9 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace bmp2grid {
 namespace {
@@ -33,29 +40,127 @@ const CellRecords& Records() {
     return records;
 }
 
-// Collects output in one fixed block and hands it to the sink when full, so
-// the sink sees a few large writes and memory use does not grow with the map.
-class BlockWriter {
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
+// A block of map text being filled; slack at the end lets a cell record be
+// copied as one full slot even when it is the last to fit.
+using Block = std::unique_ptr<char[]>;
+Block NewBlock() { return Block(new char[kBlockSize + CellRecords::kSlot]); }
+
+// Takes filled blocks from the formatter and gets them to the sink.
+class BlockChannel {
 public:
-    static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+    virtual ~BlockChannel() = default;
+    // Hands over a block holding `used` bytes; returns an empty block to go
+    // on with, or nullptr once the output has failed.
+    virtual char* Pass(char* block, std::size_t used) = 0;
+};
 
-    explicit BlockWriter(OutputSink& sink)
-        : sink_(sink), block_(new char[kBlockSize + CellRecords::kSlot]) {}
-
-    // Bytes that may still be appended before a flush is needed.
-    std::size_t Room() const { return kBlockSize - used_; }
-    char* Cursor() { return block_.get() + used_; }
-    void Advance(char* cursor) { used_ = static_cast<std::size_t>(cursor - block_.get()); }
-
-    bool Flush() {
-        const bool ok = used_ == 0 || sink_.Write(block_.get(), used_);
-        used_ = 0;
-        return ok;
+// Writes each block to the sink at once, on the formatting thread.
+class DirectChannel final : public BlockChannel {
+public:
+    explicit DirectChannel(OutputSink& sink) : sink_(sink) {}
+    char* Pass(char* block, std::size_t used) override {
+        return used == 0 || sink_.Write(block, used) ? block : nullptr;
     }
 
 private:
     OutputSink& sink_;
-    std::unique_ptr<char[]> block_;
+};
+
+// Lets a formatter thread fill blocks while the calling thread writes the
+// ones already filled, so formatting overlaps with the kernel's copying of
+// the output. A small ring of blocks bounds the memory used.
+class PipelineChannel final : public BlockChannel {
+public:
+    PipelineChannel() {
+        for (Block& block : blocks_) {
+            block = NewBlock();
+            free_.push_back(block.get());
+        }
+    }
+
+    // The formatter's first block.
+    char* Take() {
+        char* block = free_.back();
+        free_.pop_back();
+        return block;
+    }
+
+    // Formatter side.
+    char* Pass(char* block, std::size_t used) override {
+        std::unique_lock lock(mutex_);
+        if (failed_) return nullptr;
+        filled_.push_back({block, used});
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return failed_ || !free_.empty(); });
+        if (failed_) return nullptr;
+        char* next = free_.back();
+        free_.pop_back();
+        return next;
+    }
+
+    // Formatter side: no more blocks will come.
+    void Finish() {
+        std::lock_guard lock(mutex_);
+        finished_ = true;
+        changed_.notify_all();
+    }
+
+    // Writer side: writes blocks in order until the formatter has finished.
+    // Returns false, and releases the formatter, if a write fails.
+    bool Drain(OutputSink& sink) {
+        for (;;) {
+            Filled next;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return finished_ || !filled_.empty(); });
+                if (filled_.empty()) return true;
+                next = filled_.front();
+                filled_.pop_front();
+            }
+            const bool ok = next.used == 0 || sink.Write(next.block, next.used);
+            std::lock_guard lock(mutex_);
+            if (!ok) failed_ = true;
+            free_.push_back(next.block);
+            changed_.notify_all();
+            if (!ok) return false;
+        }
+    }
+
+private:
+    struct Filled {
+        char* block = nullptr;
+        std::size_t used = 0;
+    };
+    std::array<Block, 4> blocks_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<char*> free_;
+    std::deque<Filled> filled_;
+    bool finished_ = false;
+    bool failed_ = false;
+};
+
+// Appends map text to the current block and passes it on when full.
+class BlockWriter {
+public:
+    BlockWriter(BlockChannel& channel, char* first) : channel_(channel), block_(first) {}
+
+    // Bytes that may still be appended before a flush is needed.
+    std::size_t Room() const { return kBlockSize - used_; }
+    char* Cursor() { return block_ + used_; }
+    void Advance(char* cursor) { used_ = static_cast<std::size_t>(cursor - block_); }
+
+    bool Flush() {
+        block_ = channel_.Pass(block_, used_);
+        used_ = 0;
+        return block_ != nullptr;
+    }
+
+private:
+    BlockChannel& channel_;
+    char* block_;
     std::size_t used_ = 0;
 };
 
@@ -84,8 +189,7 @@ std::int64_t AppendCells(BlockWriter& writer, const std::uint8_t* row, std::int6
 }
 
 template <std::int64_t kStep>
-bool WriteRows(OutputSink& output, const BitmapImage& image, SampleMode mode) {
-    BlockWriter writer(output);
+bool FormatRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
     for (std::int64_t y = 0; y < image.rows; ++y) {
@@ -112,6 +216,17 @@ bool WriteRows(OutputSink& output, const BitmapImage& image, SampleMode mode) {
     return writer.Flush();
 }
 
+bool FormatMap(BlockWriter& writer, const BitmapImage& image, SampleMode mode) {
+    return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, image, mode)
+                                        : FormatRows<1>(writer, image, mode);
+}
+
+// Maps of a few blocks gain nothing from a second thread.
+bool WorthAThread(const BitmapImage& image, SampleMode mode) {
+    const std::int64_t bytesPerRow = MapColumnCount(image.width, mode) * 12 + 2;
+    return image.rows > 0 && bytesPerRow > static_cast<std::int64_t>(8 * kBlockSize) / image.rows;
+}
+
 }  // namespace
 
 bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mode) {
@@ -123,8 +238,28 @@ bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mod
 }
 
 bool WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode) {
-    return mode == SampleMode::TwoToOne ? WriteRows<2>(output, image, mode)
-                                        : WriteRows<1>(output, image, mode);
+    if (WorthAThread(image, mode)) {
+        PipelineChannel channel;
+        std::optional<std::thread> formatter;
+        try {
+            formatter.emplace([&channel, &image, mode] {
+                BlockWriter writer(channel, channel.Take());
+                FormatMap(writer, image, mode);
+                channel.Finish();
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: format on this thread instead.
+        }
+        if (formatter) {
+            const bool ok = channel.Drain(output);
+            formatter->join();
+            return ok;
+        }
+    }
+    DirectChannel channel(output);
+    Block block = NewBlock();
+    BlockWriter writer(channel, block.get());
+    return FormatMap(writer, image, mode);
 }
 
 }  // namespace bmp2grid

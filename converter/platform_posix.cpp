@@ -1,5 +1,6 @@
 // POSIX implementation of the platform interface (Linux and other Unixes).
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +79,20 @@ std::string TemporaryNameFor(const std::string& target) {
            RandomSuffix();
 }
 
+// Asks for huge pages under a large buffer: reading a big picture into 4 KiB
+// pages costs one page fault per page, a measurable share of a conversion.
+void AdviseHugePages(std::uint8_t* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    const auto start = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
+    if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
+
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
@@ -107,6 +122,7 @@ ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
         capacity = static_cast<std::size_t>(st.st_size) + 1;
     }
     if (!contents.Reserve(capacity)) return ReadStatus::NoMemory;
+    AdviseHugePages(contents.data(), contents.capacity());
     std::size_t size = 0;
     for (;;) {
         if (size == contents.capacity()) {

@@ -115,6 +115,22 @@ TEST(MapWriter, MatchesPerCellReferenceForRandomPictures) {
                 }
 }
 
+TEST(MapWriter, LargeMapsMatchPerCellReference) {
+    // Big enough that formatting runs on its own thread, with odd and even
+    // widths and more rows than columns so the shifts wrap several times.
+    const Picture odd = RandomPicture(1501, 2400, 11);
+    const Picture even = RandomPicture(1024, 1100, 12);
+    BmpOptions rle;
+    rle.storage = Storage::Rle8;
+    BmpOptions topDown;
+    topDown.storage = Storage::TopDown;
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+        EXPECT_EQ(Convert(odd, mode), ReferenceMap(odd, mode));
+        EXPECT_EQ(Convert(odd, mode, rle), ReferenceMap(odd, mode));
+        EXPECT_EQ(Convert(even, mode, topDown), ReferenceMap(even, mode));
+    }
+}
+
 // A sink that fails after a number of bytes, like a disk that fills up.
 class FailingSink final : public OutputSink {
 public:

@@ -1,0 +1,287 @@
+// Whole-program benchmark of bmp2grid on a big map-like picture.
+//
+//   bmp2grid_bench [--runs N] [--size PIXELS] [--dir FOLDER] [--converter PATH]
+//
+// 1. Draws an 8192 x 8192 8-bit picture of a few terrain indices in patches.
+// 2. Converts it to /dev/null in both modes with bmp2grid and with a baseline
+//    that follows the straightforward design (whole file read into memory, one
+//    fprintf per cell into a buffered stream), alternating, and prints the
+//    median times and the speed ratio.
+// 3. Converts it to a file in both modes, alternating with a plain sequential
+//    write of the same number of bytes to a file in the same folder, and
+//    prints the ratio. Before each timed run both files are removed and dirty
+//    pages are flushed (untimed), so neither side pays for the other's
+//    writeback.
+// 4. Prints bmp2grid's peak resident memory, as the kernel accounted it for
+//    the finished process, for the picture stored plainly and as RLE8.
+//
+// The baseline runs as a child process too (this program started with
+// --baseline), so both sides pay for process start and reading alike.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// --- The picture --------------------------------------------------------
+
+void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    b[at] = static_cast<std::uint8_t>(v);
+    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+    Put16(b, at, v & 0xFFFF);
+    Put16(b, at + 2, v >> 16);
+}
+
+// Terrain in patches: a coarse random grid of terrain indices, blown up with
+// a little jitter along the patch edges, like a painted map.
+std::vector<std::uint8_t> MapLikePixels(int size) {
+    std::mt19937 gen(2026);
+    const int cell = 64;
+    const int coarse = size / cell + 2;
+    const std::uint8_t terrain[] = {0, 1, 2, 3, 4, 5, 12, 37};
+    std::vector<std::uint8_t> grid(static_cast<std::size_t>(coarse * coarse));
+    for (auto& g : grid) g = terrain[gen() % 8];
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const int jx = x + static_cast<int>(gen() % 7), jy = y + static_cast<int>(gen() % 7);
+            pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(size) + static_cast<std::size_t>(x)] =
+                grid[static_cast<std::size_t>((jy / cell) * coarse + jx / cell)];
+        }
+    return pixels;
+}
+
+std::vector<std::uint8_t> BmpHeader(int size, std::uint32_t compression, std::size_t pixelBytes) {
+    std::vector<std::uint8_t> h(14 + 40 + 1024, 0);
+    h[0] = 'B';
+    h[1] = 'M';
+    Put32(h, 2, static_cast<std::uint32_t>(h.size() + pixelBytes));
+    Put32(h, 10, static_cast<std::uint32_t>(h.size()));
+    Put32(h, 14, 40);
+    Put32(h, 18, static_cast<std::uint32_t>(size));
+    Put32(h, 22, static_cast<std::uint32_t>(size));
+    Put16(h, 26, 1);
+    Put16(h, 28, 8);
+    Put32(h, 30, compression);
+    for (int i = 0; i < 256; ++i) h[54 + 4 * i] = h[55 + 4 * i] = h[56 + 4 * i] = static_cast<std::uint8_t>(i);
+    return h;
+}
+
+void WriteBmp(const std::string& path, const std::vector<std::uint8_t>& pixels, int size, bool rle) {
+    std::vector<std::uint8_t> body;
+    const std::size_t w = static_cast<std::size_t>(size);
+    for (int stored = 0; stored < size; ++stored) {
+        const std::uint8_t* row = pixels.data() + static_cast<std::size_t>(size - 1 - stored) * w;
+        if (!rle) {
+            body.insert(body.end(), row, row + w);
+            body.resize(body.size() + (4 - w % 4) % 4, 0);
+            continue;
+        }
+        for (std::size_t x = 0; x < w;) {
+            std::size_t run = 1;
+            while (x + run < w && run < 255 && row[x + run] == row[x]) ++run;
+            body.push_back(static_cast<std::uint8_t>(run));
+            body.push_back(row[x]);
+            x += run;
+        }
+        body.push_back(0);
+        body.push_back(0);
+    }
+    if (rle) {
+        body.push_back(0);
+        body.push_back(1);
+    }
+    std::vector<std::uint8_t> file = BmpHeader(size, rle ? 1 : 0, body.size());
+    file.insert(file.end(), body.begin(), body.end());
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(file.data(), 1, file.size(), f);
+    std::fclose(f);
+}
+
+// --- The baseline: the straightforward design ----------------------------
+
+int Baseline(bool oneToOne, const char* in, const char* out) {
+    std::FILE* input = std::fopen(in, "rb");
+    if (input == nullptr) return 1;
+    struct stat st;
+    ::stat(in, &st);
+    std::vector<std::uint8_t> file(static_cast<std::size_t>(st.st_size));
+    if (std::fread(file.data(), 1, file.size(), input) != file.size()) return 1;
+    std::uint32_t offBits;
+    std::int32_t w, h;
+    std::memcpy(&offBits, &file[10], 4);
+    std::memcpy(&w, &file[18], 4);
+    std::memcpy(&h, &file[22], 4);
+    const std::uint8_t* pixels = file.data() + offBits;
+    std::FILE* output = std::fopen(out, "w");
+    if (output == nullptr) return 1;
+    const int step = oneToOne ? 1 : 2;
+    int stride = w;
+    while (stride % 4 != 0) ++stride;
+    std::fprintf(output, "%d,%d\r\n", oneToOne ? w : w / 2, h);
+    for (int y = 0; y < h; ++y) {
+        const int shift = oneToOne ? y / 2 : y;
+        const int r = h - 1 - y;
+        for (int x = 0; x < w; x += step)
+            std::fprintf(output, "%d,0,0,0,0\t", pixels[r * stride + (x + shift) % w]);
+        std::fprintf(output, "\r\n");
+    }
+    std::fclose(output);
+    std::fclose(input);
+    return 0;
+}
+
+// --- Measuring -------------------------------------------------------------
+
+struct Sample {
+    double seconds;
+    long peakKiB;
+};
+
+Sample RunChild(const std::vector<std::string>& argv) {
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devnull, 1);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    ::wait4(pid, &status, 0, &usage);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "child %s failed\n", argv[0].c_str());
+        std::exit(1);
+    }
+    return {seconds, usage.ru_maxrss};
+}
+
+double PlainWrite(const std::string& path, std::uintmax_t bytes) {
+    const auto start = Clock::now();
+    std::vector<char> block(1 << 20, 'x');
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (std::uintmax_t left = bytes; left > 0;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uintmax_t>(left, block.size()));
+        if (::write(fd, block.data(), n) != static_cast<ssize_t>(n)) std::exit(1);
+        left -= n;
+    }
+    ::close(fd);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--baseline") == 0)
+        return Baseline(std::strcmp(argv[2], "-1") == 0, argv[3], argv[4]);
+
+    int runs = 5;
+    std::string converter = BMP2GRID_EXE;
+    int size = 8192;
+    std::string folder = fs::temp_directory_path().string();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--size") == 0) size = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--dir") == 0) folder = argv[i + 1];
+        if (std::strcmp(argv[i], "--converter") == 0) converter = argv[i + 1];
+    }
+    runs = std::max(runs, 1);
+    const std::string self = fs::canonical("/proc/self/exe").string();
+    std::string work = folder + "/bmp2grid-bench-XXXXXX";
+    if (::mkdtemp(work.data()) == nullptr) return 1;
+
+    std::printf("Picture: %d x %d, map-like terrain; %d runs of each, alternating\n", size, size, runs);
+    const std::vector<std::uint8_t> pixels = MapLikePixels(size);
+    const std::string plain = work + "/map.bmp", rle = work + "/map-rle8.bmp";
+    WriteBmp(plain, pixels, size, false);
+    WriteBmp(rle, pixels, size, true);
+    std::printf("Input: %ju bytes plain, %ju bytes RLE8\n\n", fs::file_size(plain), fs::file_size(rle));
+
+    struct Mode {
+        const char* name;
+        std::vector<std::string> flag;
+    };
+    const Mode modes[] = {{"two-to-one", {}}, {"one-to-one", {"-1"}}};
+
+    std::printf("To /dev/null            bmp2grid   baseline   speed-up\n");
+    for (const Mode& m : modes) {
+        std::vector<double> fast, slow;
+        for (int r = 0; r < runs; ++r) {
+            std::vector<std::string> a = {converter};
+            a.insert(a.end(), m.flag.begin(), m.flag.end());
+            a.insert(a.end(), {plain, "/dev/null"});
+            fast.push_back(RunChild(a).seconds);
+            slow.push_back(RunChild({self, "--baseline", m.flag.empty() ? "-2" : "-1", plain, "/dev/null"}).seconds);
+        }
+        std::printf("  %-20s %7.3f s  %7.3f s  %7.1fx\n", m.name, Median(fast), Median(slow),
+                    Median(slow) / Median(fast));
+    }
+
+    std::printf("\nTo a file               bmp2grid   plain write   ratio   (map text bytes)\n");
+    for (const Mode& m : modes) {
+        std::vector<double> conv, write;
+        const std::string out = work + "/map.txt", same = work + "/plain.txt";
+        std::uintmax_t bytes = 0;
+        // Each timed run starts alike: no output file to replace and no dirty
+        // pages left by the run before, whose writeback would slow it down.
+        auto settle = [&] {
+            fs::remove(out);
+            fs::remove(same);
+            ::sync();
+        };
+        for (int r = 0; r < runs; ++r) {
+            std::vector<std::string> a = {converter};
+            a.insert(a.end(), m.flag.begin(), m.flag.end());
+            a.insert(a.end(), {plain, out});
+            settle();
+            conv.push_back(RunChild(a).seconds);
+            bytes = fs::file_size(out);
+            settle();
+            write.push_back(PlainWrite(same, bytes));
+        }
+        fs::remove(out);
+        fs::remove(same);
+        std::printf("  %-20s %7.3f s  %7.3f s     %5.2fx   (%ju)\n", m.name, Median(conv), Median(write),
+                    Median(conv) / Median(write), bytes);
+    }
+
+    std::printf("\nPeak resident memory of bmp2grid (two-to-one, to /dev/null)\n");
+    for (const auto& [name, path] : {std::pair{"plain", plain}, std::pair{"RLE8", rle}}) {
+        const Sample s = RunChild({converter, path, "/dev/null"});
+        const double inputMiB = static_cast<double>(fs::file_size(path)) / (1 << 20);
+        const double pictureMiB = static_cast<double>(size) * size / (1 << 20);
+        std::printf("  %-6s %7.1f MiB  (input file %.1f MiB, decoded picture %.1f MiB, above the %s: %.1f MiB)\n",
+                    name, s.peakKiB / 1024.0, inputMiB, pictureMiB, std::strcmp(name, "plain") == 0 ? "input" : "picture",
+                    s.peakKiB / 1024.0 - (std::strcmp(name, "plain") == 0 ? inputMiB : pictureMiB));
+    }
+    fs::remove_all(work);
+    return 0;
+}
