@@ -45,7 +45,7 @@ constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 // A block of map text being filled; slack at the end lets a cell record be
 // copied as one full slot even when it is the last to fit.
 using Block = std::unique_ptr<char[]>;
-Block NewBlock() { return Block(new char[kBlockSize + CellRecords::kSlot]); }
+Block NewBlock(std::size_t size = kBlockSize) { return Block(new char[size + CellRecords::kSlot]); }
 
 // Takes filled blocks from the formatter and gets them to the sink.
 class BlockChannel {
@@ -145,10 +145,11 @@ private:
 // Appends map text to the current block and passes it on when full.
 class BlockWriter {
 public:
-    BlockWriter(BlockChannel& channel, char* first) : channel_(channel), block_(first) {}
+    BlockWriter(BlockChannel& channel, char* first, std::size_t size = kBlockSize)
+        : channel_(channel), block_(first), size_(size) {}
 
     // Bytes that may still be appended before a flush is needed.
-    std::size_t Room() const { return kBlockSize - used_; }
+    std::size_t Room() const { return size_ - used_; }
     char* Cursor() { return block_ + used_; }
     void Advance(char* cursor) { used_ = static_cast<std::size_t>(cursor - block_); }
 
@@ -161,6 +162,7 @@ public:
 private:
     BlockChannel& channel_;
     char* block_;
+    std::size_t size_;
     std::size_t used_ = 0;
 };
 
@@ -221,10 +223,11 @@ bool FormatMap(BlockWriter& writer, const BitmapImage& image, SampleMode mode) {
                                         : FormatRows<1>(writer, image, mode);
 }
 
-// Maps of a few blocks gain nothing from a second thread.
-bool WorthAThread(const BitmapImage& image, SampleMode mode) {
-    const std::int64_t bytesPerRow = MapColumnCount(image.width, mode) * 12 + 2;
-    return image.rows > 0 && bytesPerRow > static_cast<std::int64_t>(8 * kBlockSize) / image.rows;
+// An upper bound of the row lines' size, saturating at `limit`.
+std::int64_t RowsSizeUpTo(const BitmapImage& image, SampleMode mode, std::int64_t limit) {
+    const std::int64_t bytesPerRow =
+        MapColumnCount(image.width, mode) * static_cast<std::int64_t>(CellRecords::kMaxLength) + 2;
+    return image.rows > limit / bytesPerRow ? limit : image.rows * bytesPerRow;
 }
 
 }  // namespace
@@ -238,7 +241,11 @@ bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mod
 }
 
 bool WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode) {
-    if (WorthAThread(image, mode)) {
+    // Maps of a few blocks gain nothing from a second thread, and small maps
+    // need no more than a block of their own size.
+    constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kBlockSize);
+    const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
+    if (size == kThreadFrom) {
         PipelineChannel channel;
         std::optional<std::thread> formatter;
         try {
@@ -256,9 +263,10 @@ bool WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode)
             return ok;
         }
     }
+    const std::size_t blockSize = std::min(kBlockSize, static_cast<std::size_t>(size) + 2);
     DirectChannel channel(output);
-    Block block = NewBlock();
-    BlockWriter writer(channel, block.get());
+    Block block = NewBlock(blockSize);
+    BlockWriter writer(channel, block.get(), blockSize);
     return FormatMap(writer, image, mode);
 }
 
