@@ -29,7 +29,7 @@ protected:
     RunResult Convert(std::vector<std::string> args, RunOptions options = {}) {
         args.insert(args.begin(), kExe);
         options.workingDirectory = dir.path();
-        RunResult result = test::Run(args, options);
+        RunResult result = RunProgram(args, options);
         EXPECT_EQ(result.err, "") << "nothing may go to standard error";
         return result;
     }

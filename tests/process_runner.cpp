@@ -1,6 +1,7 @@
 #include "process_runner.h"
 
 #include <dirent.h>
+#include <grp.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,6 +26,10 @@ namespace {
         limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
         ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.userId >= 0) {
+        const auto id = static_cast<uid_t>(options.userId);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) _exit(126);
+    }
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -39,7 +44,7 @@ void Close(int& fd) {
 
 }  // namespace
 
-RunResult Run(const std::vector<std::string>& argv, const RunOptions& options) {
+RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options) {
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");

@@ -11,6 +11,7 @@ struct RunOptions {
     std::string workingDirectory;  // empty: the test's own
     std::string stdinData;         // fed to the child's standard input
     long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; SIGXFSZ is ignored
+    int userId = -1;               // run as this user (and group) when set
 };
 
 struct RunResult {
@@ -20,7 +21,7 @@ struct RunResult {
     std::string err;  // standard error
 };
 
-RunResult Run(const std::vector<std::string>& argv, const RunOptions& options = {});
+RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
 
 // Starts a child that writes nothing back; the caller kills or waits for it.
 pid_t Start(const std::vector<std::string>& argv, const RunOptions& options = {});
