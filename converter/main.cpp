@@ -12,12 +12,12 @@
 
 namespace {
 
-using bmp2grid::platform::WriteConsole;
+using bmp2grid::platform::PrintToConsole;
 
-void PrintUsage(const char* programName) { WriteConsole(bmp2grid::UsageLine(programName)); }
+void PrintUsage(const char* programName) { PrintToConsole(bmp2grid::UsageLine(programName)); }
 
 int Fail(const std::string& line) {
-    WriteConsole(line);
+    PrintToConsole(line);
     return 1;
 }
 
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     }
     const std::string cantWrite = "Can't write " + args.outputPath + "\n";
     if (!WriteMapHeader(output, image, args.mode)) return Fail(cantWrite);
-    WriteConsole(SizeReport(image));
+    PrintToConsole(SizeReport(image));
     if (!WriteMapRows(output, image, args.mode) || !output.Commit()) return Fail(cantWrite);
     return 0;
 }

@@ -53,6 +53,6 @@ private:
 };
 
 // Writes text to the standard output stream and flushes it.
-void WriteConsole(std::string_view text);
+void PrintToConsole(std::string_view text);
 
 }  // namespace bmp2grid::platform

@@ -261,7 +261,7 @@ bool OutputFile::Commit() {
     return true;
 }
 
-void WriteConsole(std::string_view text) {
+void PrintToConsole(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }

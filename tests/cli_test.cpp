@@ -1,5 +1,10 @@
 // End-to-end: runs the built bmp2grid in a temporary folder and checks what
 // it prints, its exit status, and the files it leaves, byte for byte.
+//
+// The same table runs against the Windows build under Wine when the
+// environment names it: BMP2GRID_TEST_EXE is the absolute path of
+// bmp2grid.exe and BMP2GRID_TEST_WRAPPER the wine64 loader. Cases that need
+// Unix devices, permissions or symbolic links are skipped there.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +12,7 @@
 #include <filesystem>
 
 #include "process_runner.h"
+#include "seed_corpus.h"
 #include "test_support.h"
 
 namespace bmp2grid::test {
@@ -14,9 +20,53 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kExe = BMP2GRID_EXE;
+// The program under test: the native build, or the Windows build run
+// through Wine.
+struct Program {
+    std::string exe = BMP2GRID_EXE;
+    std::string wrapper;
 
-std::string Usage() { return "Usage: " + kExe + " [-1] <infile> <outfile>\n"; }
+    Program() {
+        if (const char* e = std::getenv("BMP2GRID_TEST_EXE")) exe = e;
+        if (const char* w = std::getenv("BMP2GRID_TEST_WRAPPER")) wrapper = w;
+    }
+    bool windows() const { return !wrapper.empty(); }
+
+    std::vector<std::string> Command(std::vector<std::string> args) const {
+        args.insert(args.begin(), exe);
+        if (windows()) args.insert(args.begin(), wrapper);
+        return args;
+    }
+
+    // A Unix path as a Windows program under Wine sees it.
+    static std::string WindowsPath(std::string path) {
+        for (char& c : path)
+            if (c == '/') c = '\\';
+        return "Z:" + path;
+    }
+
+    // The program name as the program itself reports it in the usage line.
+    std::string Name() const { return windows() ? WindowsPath(exe) : exe; }
+};
+
+const Program& UnderTest() {
+    static const Program program;
+    return program;
+}
+
+#define SKIP_ON_WINDOWS(why) \
+    if (UnderTest().windows()) GTEST_SKIP() << "not on Windows: " << why
+
+std::string Usage() { return "Usage: " + UnderTest().Name() + " [-1] <infile> <outfile>\n"; }
+
+// The Windows console writes line ends as CR LF; compare messages as text.
+std::string AsText(std::string out) {
+    if (!UnderTest().windows()) return out;
+    std::string text;
+    for (std::size_t i = 0; i < out.size(); ++i)
+        if (!(out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n')) text += out[i];
+    return text;
+}
 
 class Cli : public ::testing::Test {
 protected:
@@ -27,10 +77,13 @@ protected:
 
     // Runs bmp2grid with `args` inside the test folder.
     RunResult Convert(std::vector<std::string> args, RunOptions options = {}) {
-        args.insert(args.begin(), kExe);
         options.workingDirectory = dir.path();
-        RunResult result = RunProgram(args, options);
-        EXPECT_EQ(result.err, "") << "nothing may go to standard error";
+        RunResult result = RunProgram(UnderTest().Command(std::move(args)), options);
+        // Wine itself may speak on standard error; the native build never does.
+        if (!UnderTest().windows()) {
+            EXPECT_EQ(result.err, "") << "nothing may go to standard error";
+        }
+        result.out = AsText(result.out);
         return result;
     }
 
@@ -142,6 +195,7 @@ TEST_F(Cli, OutputMayBeTheInputItself) {
 }
 
 TEST_F(Cli, ReplacingKeepsPermissionsAndSymbolicLinks) {
+    SKIP_ON_WINDOWS("Unix permission bits and symbolic links");
     WriteFile(dir / "map.txt", std::string("old"));
     fs::permissions(dir / "map.txt", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_EQ(Convert({"pic.bmp", "map.txt"}).exitStatus, 0);
@@ -164,6 +218,7 @@ TEST_F(Cli, ReplacingKeepsPermissionsAndSymbolicLinks) {
 }
 
 TEST_F(Cli, DevicesAndStreams) {
+    SKIP_ON_WINDOWS("Unix devices");
     RunResult full = Convert({"pic.bmp", "/dev/full"});
     EXPECT_EQ(full.exitStatus, 1);
     EXPECT_EQ(full.out, "Can't write /dev/full\n");
@@ -190,6 +245,7 @@ TEST_F(Cli, DevicesAndStreams) {
 }
 
 TEST_F(Cli, WriteFailureKeepsThePreviousMap) {
+    SKIP_ON_WINDOWS("a Unix file size limit");
     // A bigger picture whose map text is far over the file size limit.
     WriteFile(dir / "big.bmp", MakeBmp(RandomPicture(600, 500, 5)));
     WriteFile(dir / "map.txt", std::string("previous map\r\n"));
@@ -212,6 +268,61 @@ TEST_F(Cli, SizeReportShowsExactFigures) {
     // Rows are padded to 8 bytes: 24 bytes of rows and 5 trailing bytes.
     EXPECT_EQ(result.out, "Size: 5x3 (should be 15 bytes, is 29 bytes)\n");
     EXPECT_EQ(ReadFile(dir / "map.txt"), ReferenceMap(CountingPicture(5, 3), SampleMode::TwoToOne));
+}
+
+TEST_F(Cli, WindowsPathsAndDevices) {
+    if (!UnderTest().windows()) GTEST_SKIP() << "only for the Windows build";
+    // Drive letter and backslashes, as a Windows user types them.
+    const std::string input = Program::WindowsPath(dir / "pic.bmp");
+    const std::string output = Program::WindowsPath(dir / "map.txt");
+    RunResult result = Convert({"-1", input, output});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, sizeReport_);
+    EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::OneToOne));
+
+    RunResult missing = Convert({"Z:\\no\\such\\pic.bmp", "map.txt"});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.out, "Can't open Z:\\no\\such\\pic.bmp\n");
+
+    RunResult nul = Convert({"pic.bmp", "NUL"});
+    EXPECT_EQ(nul.exitStatus, 0);
+    EXPECT_EQ(nul.out, sizeReport_);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp"}));
+}
+
+TEST(CrossPlatform, WindowsBuildWritesTheSameMapTextAsTheLinuxBuild) {
+    if (!UnderTest().windows()) GTEST_SKIP() << "only for the Windows build";
+    TempDir dir;
+    std::vector<std::string> fixtures;
+    auto keep = [&](const std::string& name, const std::string& bytes) {
+        WriteFile(dir / name, bytes);
+        fixtures.push_back(name);
+    };
+    for (const char* name : {"pillow.bmp", "imagemagick-bmp3.bmp", "imagemagick.bmp", "netpbm-os2.bmp"})
+        keep(name, ReadFile(std::string(BMP2GRID_TEST_DATA) + "/" + name));
+    keep("sample.bmp", ReadFile(std::string(BMP2GRID_EXAMPLES) + "/sample.bmp"));
+    for (const auto& [name, bytes] : fuzzing::SeedCorpus()) keep(name + ".bmp", std::string(bytes.begin(), bytes.end()));
+
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    for (const std::string& fixture : fixtures)
+        for (const bool oneToOne : {false, true}) {
+            std::vector<std::string> args = {fixture};
+            if (oneToOne) args.insert(args.begin(), "-1");
+            std::vector<std::string> linux = args, windows = args;
+            linux.insert(linux.begin(), BMP2GRID_EXE);
+            linux.push_back("linux.txt");
+            windows.push_back("windows.txt");
+            const RunResult l = RunProgram(linux, options);
+            const RunResult w = RunProgram(UnderTest().Command(windows), options);
+            const std::string label = fixture + (oneToOne ? " -1" : "");
+            EXPECT_EQ(w.exitStatus, l.exitStatus) << label;
+            EXPECT_EQ(AsText(w.out), l.out) << label;
+            EXPECT_TRUE(ReadFile(dir / "windows.txt") == ReadFile(dir / "linux.txt")) << label;
+            fs::remove(dir / "linux.txt");
+            fs::remove(dir / "windows.txt");
+        }
+    EXPECT_GE(fixtures.size(), 30u);
 }
 
 }  // namespace

@@ -1,0 +1,200 @@
+// Windows implementation of the platform interface.
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "platform.h"
+
+namespace bmp2grid::platform {
+namespace {
+
+// Everything up to and including the last separator ('\', '/' or a drive's
+// ':'), so a temporary file lands in the same folder as the target.
+std::string FolderPrefixOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/:");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::string RandomSuffix() {
+    static std::mt19937_64 generator{std::random_device{}() ^
+                                     static_cast<std::uint64_t>(::GetCurrentProcessId())};
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (int i = 0; i < 8; ++i) suffix += kChars[generator() % (sizeof kChars - 1)];
+    return suffix;
+}
+
+// Name for a temporary file beside `target`; the name says what it is.
+std::string TemporaryNameFor(const std::string& target) {
+    return FolderPrefixOf(target) + "." + BaseNameOf(target) + ".bmp2grid-tmp-" + RandomSuffix();
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// What an existing path is, looked at without opening it for writing.
+enum class PathKind { Missing, Directory, DiskFile, Device };
+
+PathKind KindOf(const std::string& path) {
+    HANDLE h = ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return PathKind::Directory;
+        return PathKind::Missing;
+    }
+    PathKind kind = PathKind::Device;
+    if (::GetFileType(h) == FILE_TYPE_DISK) {
+        BY_HANDLE_FILE_INFORMATION info;
+        kind = ::GetFileInformationByHandle(h, &info) &&
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                   ? PathKind::Directory
+                   : PathKind::DiskFile;
+    }
+    ::CloseHandle(h);
+    return kind;
+}
+
+bool WriteAll(HANDLE h, const char* data, std::size_t size) {
+    while (size > 0) {
+        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!::WriteFile(h, data, chunk, &written, nullptr) || written == 0) return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+}  // namespace
+
+ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
+    // Shared mode: other readers and writers of the file are not locked out.
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return ReadStatus::CantOpen;
+    std::size_t capacity = 64 * 1024;
+    LARGE_INTEGER size;
+    if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileSizeEx(h, &size) && size.QuadPart >= 0 &&
+        static_cast<unsigned long long>(size.QuadPart) < SIZE_MAX) {
+        capacity = static_cast<std::size_t>(size.QuadPart) + 1;
+    }
+    ReadStatus status = ReadStatus::Ok;
+    std::size_t used = 0;
+    if (!contents.Reserve(capacity)) status = ReadStatus::NoMemory;
+    while (status == ReadStatus::Ok) {
+        if (used == contents.capacity()) {
+            const std::size_t grown = contents.capacity() + contents.capacity() / 2 + 4096;
+            if (grown < used || !contents.Reserve(grown)) {
+                status = ReadStatus::NoMemory;
+                break;
+            }
+        }
+        const std::size_t room = contents.capacity() - used;
+        DWORD got = 0;
+        if (!::ReadFile(h, contents.data() + used, room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room),
+                        &got, nullptr)) {
+            // A pipe whose writer has gone is simply at its end.
+            if (::GetLastError() != ERROR_BROKEN_PIPE) status = ReadStatus::CantOpen;
+            break;
+        }
+        if (got == 0) break;
+        used += got;
+    }
+    ::CloseHandle(h);
+    contents.SetSize(used);
+    return status;
+}
+
+struct OutputFile::State {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool replaces = false;  // true when the output goes through a temporary file
+    bool failed = false;
+    bool committed = false;
+    std::string target;
+    std::string temporary;
+};
+
+OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
+
+OutputFile::~OutputFile() {
+    State& s = *state_;
+    if (s.handle != INVALID_HANDLE_VALUE) ::CloseHandle(s.handle);
+    if (!s.committed && !s.temporary.empty()) ::DeleteFileA(s.temporary.c_str());
+}
+
+OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
+    State& s = *state_;
+    if (path.empty()) return OpenStatus::CantOpen;
+    s.target = path;
+    switch (KindOf(path)) {
+        case PathKind::Directory:
+            return OpenStatus::CantOpen;
+        case PathKind::Device:  // NUL, CON, a named pipe: written directly
+            s.handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+            return s.handle == INVALID_HANDLE_VALUE ? OpenStatus::CantOpen : OpenStatus::Ok;
+        case PathKind::DiskFile:
+        case PathKind::Missing:
+            break;
+    }
+    s.replaces = true;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = TemporaryNameFor(path);
+        s.handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (s.handle != INVALID_HANDLE_VALUE) {
+            s.temporary = name;
+            return OpenStatus::Ok;
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS) return OpenStatus::CantOpen;
+    }
+    return OpenStatus::CantOpen;
+}
+
+bool OutputFile::Write(const char* data, std::size_t size) {
+    State& s = *state_;
+    if (s.failed || s.handle == INVALID_HANDLE_VALUE) return false;
+    if (!WriteAll(s.handle, data, size)) s.failed = true;
+    return !s.failed;
+}
+
+bool OutputFile::Commit() {
+    State& s = *state_;
+    if (s.failed || s.handle == INVALID_HANDLE_VALUE) return false;
+    const bool closed = ::CloseHandle(s.handle) != 0;
+    s.handle = INVALID_HANDLE_VALUE;
+    if (!closed) return false;
+    if (!s.replaces) return s.committed = true;
+    // Replace the target in one step. Another process holding the target
+    // open (a viewer, a virus scanner) makes this fail for a moment, so
+    // retry briefly before giving up.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (::MoveFileExA(s.temporary.c_str(), s.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            s.committed = true;
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+void PrintToConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace bmp2grid::platform
