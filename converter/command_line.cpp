@@ -5,16 +5,30 @@
 
 namespace bmp2grid {
 
+namespace {
+
+bool AsksForHelp(int argc, const char* const* argv) {
+    return argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0);
+}
+
+template <class Args>
+ParsedArguments<Args> Usage(int status) {
+    ParsedArguments<Args> parsed;
+    parsed.action = ParsedArguments<Args>::Action::ShowUsage;
+    parsed.exitStatus = status;
+    return parsed;
+}
+
+std::string ProgramName(const char* programName, const char* fallback) {
+    return programName != nullptr ? programName : fallback;
+}
+
+}  // namespace
+
 ParsedCommandLine ParseArguments(int argc, const char* const* argv) {
     ParsedCommandLine parsed;
-    auto usage = [&parsed](int status) {
-        parsed.action = ParsedCommandLine::Action::ShowUsage;
-        parsed.exitStatus = status;
-        return parsed;
-    };
-    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
-        return usage(0);
-    }
+    auto usage = [](int status) { return Usage<ConverterArgs>(status); };
+    if (AsksForHelp(argc, argv)) return usage(0);
     if (argc < 3) return usage(1);
     int pathIndex = 1;
     if (std::strcmp(argv[1], "-1") == 0) {
@@ -28,8 +42,46 @@ ParsedCommandLine ParseArguments(int argc, const char* const* argv) {
 }
 
 std::string UsageLine(const char* programName) {
-    return std::string("Usage: ") + (programName != nullptr ? programName : "bmp2grid") +
-           " [-1] <infile> <outfile>\n";
+    return "Usage: " + ProgramName(programName, "bmp2grid") + " [-1] <infile> <outfile>\n";
+}
+
+ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv) {
+    auto usage = [](int status) { return Usage<GridArgs>(status); };
+    if (AsksForHelp(argc, argv)) return usage(0);
+    ParsedArguments<GridArgs> parsed;
+    int i = 1;
+    for (; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-1") == 0) {
+            parsed.args.mode = SampleMode::OneToOne;
+        } else if (std::strcmp(argv[i], "--palette") == 0) {
+            if (i + 1 >= argc) return usage(1);
+            parsed.args.palettePath = argv[++i];
+        } else {
+            break;
+        }
+    }
+    if (argc - i != 2) return usage(1);
+    parsed.args.mapPath = argv[i];
+    parsed.args.outputPath = argv[i + 1];
+    return parsed;
+}
+
+std::string GridUsageLine(const char* programName) {
+    return "Usage: " + ProgramName(programName, "grid2bmp") +
+           " [-1] [--palette PICTURE] <maptext> <outfile>\n";
+}
+
+std::string LoadFailureMessage(const LoadResult& result, const std::string& path) {
+    switch (result.status) {
+        case LoadStatus::CantOpen:
+            return "Can't open " + path + "\n";
+        case LoadStatus::NotEightBit:
+            return "Only 8bpp bitmaps are supported!\n";
+        case LoadStatus::CantConvert:
+        case LoadStatus::Ok:
+            break;
+    }
+    return "Can't convert " + path + ": " + result.reason + "\n";
 }
 
 std::string SizeReport(const BitmapImage& image) {

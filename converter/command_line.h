@@ -13,15 +13,17 @@ struct ConverterArgs {
     std::string outputPath;
 };
 
-struct ParsedCommandLine {
+template <class Args>
+struct ParsedArguments {
     enum class Action {
         Convert,    // `args` holds what to do
         ShowUsage,  // print the usage line and end with `exitStatus`
     };
     Action action = Action::Convert;
     int exitStatus = 0;
-    ConverterArgs args;
+    Args args;
 };
+using ParsedCommandLine = ParsedArguments<ConverterArgs>;
 
 // "-1" switches to the one-to-one mode, and only as the first argument and
 // only as exactly those two characters; anything else there is the input
@@ -32,6 +34,26 @@ ParsedCommandLine ParseArguments(int argc, const char* const* argv);
 
 // "Usage: <program> [-1] <infile> <outfile>\n"
 std::string UsageLine(const char* programName);
+
+// grid2bmp: [-1] [--palette PICTURE] <maptext> <outfile>.
+struct GridArgs {
+    SampleMode mode = SampleMode::TwoToOne;
+    std::string palettePath;  // empty: the built-in palette
+    std::string mapPath;
+    std::string outputPath;
+};
+
+// The options "-1" and "--palette PICTURE" come first, in either order, then
+// exactly two paths. "-h" or "--help" as the only argument asks for the usage
+// line (exit status 0); anything else that doesn't fit gives the usage line
+// with exit status 1.
+ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv);
+
+// "Usage: <program> [-1] [--palette PICTURE] <maptext> <outfile>\n"
+std::string GridUsageLine(const char* programName);
+
+// The one-line message for a picture that could not be loaded from `path`.
+std::string LoadFailureMessage(const LoadResult& result, const std::string& path);
 
 // "Size: WxH (should be W*H bytes, is N bytes)\n": the width, the row count,
 // their product and the pixel block's length, all exact 64-bit figures.

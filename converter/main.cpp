@@ -33,16 +33,7 @@ int main(int argc, char** argv) {
     const ConverterArgs& args = parsed.args;
 
     LoadResult loaded = LoadBitmap(args.inputPath);
-    switch (loaded.status) {
-        case LoadStatus::Ok:
-            break;
-        case LoadStatus::CantOpen:
-            return Fail("Can't open " + args.inputPath + "\n");
-        case LoadStatus::NotEightBit:
-            return Fail("Only 8bpp bitmaps are supported!\n");
-        case LoadStatus::CantConvert:
-            return Fail("Can't convert " + args.inputPath + ": " + loaded.reason + "\n");
-    }
+    if (loaded.status != LoadStatus::Ok) return Fail(LoadFailureMessage(loaded, args.inputPath));
     const BitmapImage& image = loaded.image;
 
     // The output is created only now that the whole input has been read and

@@ -1,0 +1,116 @@
+// End-to-end: runs the built grid2bmp, and bmp2grid on what it wrote.
+#include <gtest/gtest.h>
+
+#include "process_runner.h"
+#include "test_support.h"
+
+namespace bmp2grid::test {
+namespace {
+
+const std::string kGrid2Bmp = GRID2BMP_EXE;
+const std::string kBmp2Grid = BMP2GRID_EXE;
+
+class Grid2Bmp : public ::testing::Test {
+protected:
+    RunResult Run(std::vector<std::string> args, const std::string& exe = kGrid2Bmp) {
+        args.insert(args.begin(), exe);
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        RunResult result = RunProgram(args, options);
+        EXPECT_EQ(result.err, "");
+        return result;
+    }
+    TempDir dir;
+};
+
+TEST_F(Grid2Bmp, UsageAndHelp) {
+    const std::string usage = "Usage: " + kGrid2Bmp + " [-1] [--palette PICTURE] <maptext> <outfile>\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"-h"}, 0},
+        {{"--help"}, 0},
+        {{}, 1},
+        {{"map.txt"}, 1},
+        {{"-1", "map.txt"}, 1},
+        {{"--palette", "p.bmp", "map.txt"}, 1},
+        {{"map.txt", "out.bmp", "extra"}, 1},
+        {{"-1", "map.txt", "out.bmp", "--palette"}, 1},
+    };
+    for (const Case& c : cases) {
+        const RunResult result = Run(c.args);
+        EXPECT_EQ(result.exitStatus, c.status) << c.args.size();
+        EXPECT_EQ(result.out, usage);
+    }
+    EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST_F(Grid2Bmp, BundledSampleRoundTrip) {
+    const std::string sample = ReadFile(std::string(BMP2GRID_EXAMPLES) + "/sample.txt");
+    WriteFile(dir / "sample.txt", sample);
+    const RunResult back = Run({"sample.txt", "back.bmp"});
+    EXPECT_EQ(back.exitStatus, 0);
+    EXPECT_EQ(back.out, "Size: 64x40\n");
+    EXPECT_EQ(Run({"back.bmp", "again.txt"}, kBmp2Grid).exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "again.txt") == sample);
+}
+
+TEST_F(Grid2Bmp, OneToOneRoundTripWithPaletteFromAPicture) {
+    const Picture picture = RandomPicture(7, 30, 9);  // odd width, shifts past it
+    WriteFile(dir / "pic.bmp", MakeBmp(picture));
+    const std::string map = ReferenceMap(picture, SampleMode::OneToOne);
+    WriteFile(dir / "map.txt", map);
+    const RunResult result = Run({"-1", "--palette", "pic.bmp", "map.txt", "back.bmp"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "Size: 7x30\n");
+    // The palette is copied from pic.bmp; the pixels are the picture's own.
+    const std::string original = ReadFile(dir / "pic.bmp");
+    const std::string back = ReadFile(dir / "back.bmp");
+    EXPECT_EQ(back.substr(54, 1024), original.substr(54, 1024));
+    EXPECT_EQ(back.substr(1078), original.substr(1078));
+    EXPECT_EQ(Run({"-1", "back.bmp", "again.txt"}, kBmp2Grid).exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "again.txt") == map);
+}
+
+TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
+    WriteFile(dir / "bad.txt", std::string("2,2\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n1,0,0,0,0\t\r\n"));
+    WriteFile(dir / "good.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
+    BmpOptions rgb;
+    rgb.bitCount = 24;
+    WriteFile(dir / "rgb.bmp", MakeBmp(CountingPicture(2, 2), rgb));
+    WriteFile(dir / "out.bmp", std::string("previous picture"));
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"bad.txt", "out.bmp"}, "Can't convert bad.txt: line 3: wrong cell count\n"},
+        {{"missing.txt", "out.bmp"}, "Can't open missing.txt\n"},
+        {{"--palette", "rgb.bmp", "good.txt", "out.bmp"}, "Only 8bpp bitmaps are supported!\n"},
+        {{"--palette", "nope.bmp", "good.txt", "out.bmp"}, "Can't open nope.bmp\n"},
+        {{"good.txt", "no/folder/out.bmp"}, "Can't open no/folder/out.bmp\n"},
+    };
+    for (const Case& c : cases) {
+        const RunResult result = Run(c.args);
+        EXPECT_EQ(result.exitStatus, 1) << c.out;
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(ReadFile(dir / "out.bmp"), "previous picture");
+    }
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"bad.txt", "good.txt", "out.bmp", "rgb.bmp"}));
+}
+
+TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {
+    WriteFile(dir / "map.txt", std::string("2,1\r\n1,0,0,7,0\t2,0,0,0,0\t\r\n"));
+    const RunResult result = Run({"map.txt", "out.bmp"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out,
+              "Size: 4x1\nNote: 1 cell carried values other than 0 after the first; the picture keeps only "
+              "the first\n");
+    EXPECT_EQ(Run({"out.bmp", "again.txt"}, kBmp2Grid).exitStatus, 0);
+    EXPECT_EQ(ReadFile(dir / "again.txt"), "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n");
+}
+
+}  // namespace
+}  // namespace bmp2grid::test

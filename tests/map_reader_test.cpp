@@ -1,0 +1,152 @@
+// Map text back to a picture: the round trip through bmp2grid, the written
+// BMP byte for byte, and every refusal.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "bitmap_writer.h"
+#include "map_reader.h"
+#include "test_support.h"
+
+namespace bmp2grid::test {
+namespace {
+
+// Random map text of `columns` x `rows` cells with values in runs.
+std::string RandomMapText(std::int64_t columns, std::int64_t rows, std::uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::string text = std::to_string(columns) + "," + std::to_string(rows) + "\r\n";
+    int value = 0;
+    for (std::int64_t y = 0; y < rows; ++y) {
+        for (std::int64_t c = 0; c < columns; ++c) {
+            if (gen() % 4 == 0) value = static_cast<int>(gen() % 256);
+            text += std::to_string(value) + ",0,0,0,0\t";
+        }
+        text += "\r\n";
+    }
+    return text;
+}
+
+std::string BitmapBytes(const MapPicture& picture, const Palette& palette) {
+    StringSink sink;
+    EXPECT_TRUE(WriteBitmap(sink, picture, palette));
+    return sink.text;
+}
+
+TEST(MapReader, RoundTripThroughTheConverter) {
+    std::uint32_t seed = 100;
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+        for (std::int64_t columns : {0, 1, 2, 3, 4, 5, 7, 8, 33})
+            for (std::int64_t rows : {0, 1, 2, 3, 19, 90}) {  // 90 rows shift past every width
+                const std::string text = RandomMapText(columns, rows, ++seed);
+                const MapReadResult map = ReadMapText(text, mode);
+                ASSERT_TRUE(map.ok) << map.line << ": " << map.reason;
+                const std::string bmp = BitmapBytes(map.picture, DistinctPalette());
+                LoadResult loaded = DecodeBytes(Bytes(bmp.begin(), bmp.end()));
+                ASSERT_EQ(loaded.status, LoadStatus::Ok) << loaded.reason;
+                EXPECT_EQ(MapText(loaded.image, mode), text)
+                    << columns << "x" << rows << " mode " << static_cast<int>(mode);
+            }
+}
+
+TEST(MapReader, EveryPixelIsSetInTheTwoToOneMode) {
+    // Values 1..255 only, so a pixel left at 0 would show.
+    std::string text = "3,5\r\n";
+    for (int y = 0; y < 5; ++y) {
+        for (int c = 0; c < 3; ++c) text += std::to_string(1 + y * 3 + c) + ",0,0,0,0\t";
+        text += "\r\n";
+    }
+    const MapReadResult map = ReadMapText(text, SampleMode::TwoToOne);
+    ASSERT_TRUE(map.ok);
+    EXPECT_EQ(map.picture.width, 6);
+    for (std::uint8_t pixel : map.picture.pixels) EXPECT_NE(pixel, 0);
+}
+
+TEST(MapReader, WritesTheExpectedBitmapBytes) {
+    // One-to-one, 3 x 2: rows are padded to 4 bytes and stored bottom first;
+    // row 1 is shifted by 0 (1 / 2), so it keeps its order.
+    const MapReadResult map = ReadMapText("3,2\n7,0,0,0,0\t8,0,0,0,0\t9,0,0,0,0\t\n4,0,0,0,0\t5,0,0,0,0\t6,0,0,0,0\t\n",
+                                          SampleMode::OneToOne);
+    ASSERT_TRUE(map.ok);
+    Palette palette{};
+    for (std::size_t i = 0; i < 256; ++i) palette[i] = {static_cast<std::uint8_t>(i), 1, 2, 0};
+
+    Bytes expected = {'B', 'M', 0x3E, 0x04, 0, 0, 0, 0, 0, 0, 0x36, 0x04, 0, 0,  // file header
+                      40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 8, 0,             // size, 3 x 2, 8 bits
+                      0, 0, 0, 0, 8, 0, 0, 0, 0x13, 0x0B, 0, 0, 0x13, 0x0B, 0, 0,  // none, 8 bytes, 72 dpi
+                      0, 1, 0, 0, 0, 0, 0, 0};                                     // 256 colours
+    for (std::size_t i = 0; i < 256; ++i) expected.insert(expected.end(), {static_cast<std::uint8_t>(i), 1, 2, 0});
+    expected.insert(expected.end(), {4, 5, 6, 0, 7, 8, 9, 0});
+    const std::string bytes = BitmapBytes(map.picture, palette);
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), expected);
+}
+
+TEST(MapReader, CountsCellsWithValuesThePictureCannotKeep) {
+    const MapReadResult map = ReadMapText("2,2\r\n1,0,0,0,0\t2,0,3,0,0\t\r\n3,0,0,0,-1\t4,9,9,9,9\t\r\n",
+                                          SampleMode::OneToOne);
+    ASSERT_TRUE(map.ok);
+    EXPECT_EQ(map.picture.cellsWithExtraValues, 3);
+}
+
+TEST(MapReader, RefusesBadMapText) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::int64_t line;
+        const char* reason;
+    };
+    const std::string row = "1,0,0,0,0\t2,0,0,0,0\t\r\n";
+    const Case cases[] = {
+        {"empty", "", 1, "missing header"},
+        {"no comma", "2 2\r\n", 1, "missing header"},
+        {"negative rows", "2,-1\r\n", 1, "missing header"},
+        {"letters in header", "2,x\r\n" + row, 1, "missing header"},
+        {"too few cells", "2,2\r\n" + row + "1,0,0,0,0\t\r\n", 3, "wrong cell count"},
+        {"too many cells", "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t3,0,0,0,0\t\r\n", 2, "wrong cell count"},
+        {"empty row", "2,2\r\n" + row + "\r\n", 3, "wrong cell count"},
+        {"value 256", "2,1\r\n1,0,0,0,0\t256,0,0,0,0\t\r\n", 2, "value out of 0..255"},
+        {"value -1", "2,1\r\n-1,0,0,0,0\t2,0,0,0,0\t\r\n", 2, "value out of 0..255"},
+        {"huge value", "2,1\r\n99999999999999999999,0,0,0,0\t2,0,0,0,0\t\r\n", 2, "value out of 0..255"},
+        {"letter", "2,1\r\n1,0,0,0,0\tx,0,0,0,0\t\r\n", 2, "not a number"},
+        {"space", "2,1\r\n1, 0,0,0,0\t2,0,0,0,0\t\r\n", 2, "not a number"},
+        {"empty value", "2,1\r\n1,,0,0,0\t2,0,0,0,0\t\r\n", 2, "not a number"},
+        {"four values", "2,1\r\n1,0,0,0\t2,0,0,0,0\t\r\n", 2, "a cell needs five values"},
+        {"six values", "2,1\r\n1,0,0,0,0,0\t2,0,0,0,0\t\r\n", 2, "a cell needs five values"},
+        {"one row short", "2,3\r\n" + row + row, 4, "fewer rows than announced"},
+        {"header only", "2,1\r\n", 2, "fewer rows than announced"},
+        {"far too many rows announced", "2,100000000\r\n" + row, 3, "fewer rows than announced"},
+        {"a row too many", "2,1\r\n" + row + row, 3, "more rows than announced"},
+        {"trailing empty line", "2,1\r\n" + row + "\r\n", 3, "more rows than announced"},
+        {"too wide", "3000000000,1\r\n", 1, "picture would be too large"},
+    };
+    for (const Case& c : cases) {
+        const MapReadResult map = ReadMapText(c.text, SampleMode::TwoToOne);
+        EXPECT_FALSE(map.ok) << c.name;
+        EXPECT_EQ(map.line, c.line) << c.name;
+        EXPECT_EQ(map.reason, c.reason) << c.name;
+    }
+}
+
+TEST(MapReader, AcceptsBothLineEnds) {
+    const std::string crlf = "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n";
+    const std::string lf = "2,1\n1,0,0,0,0\t2,0,0,0,0\t\n";
+    const std::string noFinalEnd = "2,1\n1,0,0,0,0\t2,0,0,0,0\t";
+    const MapReadResult reference = ReadMapText(crlf, SampleMode::TwoToOne);
+    ASSERT_TRUE(reference.ok);
+    for (const std::string& text : {lf, noFinalEnd}) {
+        const MapReadResult map = ReadMapText(text, SampleMode::TwoToOne);
+        ASSERT_TRUE(map.ok) << map.reason;
+        EXPECT_EQ(map.picture.pixels, reference.picture.pixels);
+    }
+}
+
+TEST(MapReader, DistinctPaletteSeparatesNeighbours) {
+    const Palette palette = DistinctPalette();
+    for (std::size_t i = 0; i + 1 < 256; ++i) {
+        int distance = 0;
+        for (std::size_t c = 0; c < 3; ++c) distance += std::abs(palette[i][c] - palette[i + 1][c]);
+        EXPECT_GT(distance, 90) << "indices " << i << " and " << i + 1;
+    }
+}
+
+}  // namespace
+}  // namespace bmp2grid::test
