@@ -241,11 +241,12 @@ bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mod
 }
 
 bool WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode) {
-    // Maps of a few blocks gain nothing from a second thread, and small maps
-    // need no more than a block of their own size.
+    // A second thread pays off only for maps of more than a few blocks going
+    // where writing takes time; small maps need no more than a block of
+    // their own size.
     constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kBlockSize);
     const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
-    if (size == kThreadFrom) {
+    if (size == kThreadFrom && output.OverlapsWork()) {
         PipelineChannel channel;
         std::optional<std::thread> formatter;
         try {

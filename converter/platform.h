@@ -42,6 +42,7 @@ public:
 
     OpenStatus Open(const std::string& path);
     bool Write(const char* data, std::size_t size) override;
+    bool OverlapsWork() const override;
     // Flushes, closes and puts the output in place. Returns false if any of
     // that failed; the previous target is then left as it was.
     bool Commit();

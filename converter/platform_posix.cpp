@@ -148,6 +148,7 @@ struct OutputFile::State {
     bool anonymous = false;    // temporary file made with O_TMPFILE (no name yet)
     bool failed = false;
     bool committed = false;
+    bool slowWrites = true;    // false for character devices such as /dev/null
     std::string target;        // the file to replace, symbolic links resolved
     std::string temporary;     // name of a named temporary file
 };
@@ -174,6 +175,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     // redirected to a file), write through that descriptor so the map lands
     // after the console lines instead of overwriting them.
     struct stat out;
+    if (exists && S_ISCHR(st.st_mode)) s.slowWrites = false;
     if (exists && ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev &&
         out.st_ino == st.st_ino) {
         std::fflush(stdout);
@@ -227,6 +229,8 @@ bool OutputFile::Write(const char* data, std::size_t size) {
     if (!WriteAll(s.fd, data, size)) s.failed = true;
     return !s.failed;
 }
+
+bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
 bool OutputFile::Commit() {
     State& s = *state_;

@@ -121,6 +121,7 @@ struct OutputFile::State {
     bool replaces = false;  // true when the output goes through a temporary file
     bool failed = false;
     bool committed = false;
+    bool slowWrites = true;  // false for character devices such as NUL
     std::string target;
     std::string temporary;
 };
@@ -143,6 +144,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
         case PathKind::Device:  // NUL, CON, a named pipe: written directly
             s.handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            s.slowWrites = s.handle != INVALID_HANDLE_VALUE && ::GetFileType(s.handle) == FILE_TYPE_PIPE;
             return s.handle == INVALID_HANDLE_VALUE ? OpenStatus::CantOpen : OpenStatus::Ok;
         case PathKind::DiskFile:
         case PathKind::Missing:
@@ -168,6 +170,8 @@ bool OutputFile::Write(const char* data, std::size_t size) {
     if (!WriteAll(s.handle, data, size)) s.failed = true;
     return !s.failed;
 }
+
+bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
 bool OutputFile::Commit() {
     State& s = *state_;

@@ -9,10 +9,11 @@
 namespace bmp2grid::test {
 namespace {
 
-std::string Convert(const Picture& picture, SampleMode mode, const BmpOptions& options = {}) {
+std::string Convert(const Picture& picture, SampleMode mode, const BmpOptions& options = {},
+                    bool overlapped = false) {
     LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
     EXPECT_EQ(loaded.status, LoadStatus::Ok) << loaded.reason;
-    return MapText(loaded.image, mode);
+    return MapText(loaded.image, mode, overlapped);
 }
 
 std::string Cells(std::initializer_list<int> values) {
@@ -116,44 +117,50 @@ TEST(MapWriter, MatchesPerCellReferenceForRandomPictures) {
 }
 
 TEST(MapWriter, LargeMapsMatchPerCellReference) {
-    // Big enough that formatting runs on its own thread, with odd and even
-    // widths and more rows than columns so the shifts wrap several times.
+    // Big enough that formatting runs on its own thread where the sink asks
+    // for it, with odd and even widths and more rows than columns so the
+    // shifts wrap several times.
     const Picture odd = RandomPicture(1501, 2400, 11);
     const Picture even = RandomPicture(1024, 1100, 12);
     BmpOptions rle;
     rle.storage = Storage::Rle8;
     BmpOptions topDown;
     topDown.storage = Storage::TopDown;
-    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
-        EXPECT_EQ(Convert(odd, mode), ReferenceMap(odd, mode));
-        EXPECT_EQ(Convert(odd, mode, rle), ReferenceMap(odd, mode));
-        EXPECT_EQ(Convert(even, mode, topDown), ReferenceMap(even, mode));
-    }
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+        for (bool overlapped : {true, false}) {
+            EXPECT_TRUE(Convert(odd, mode, {}, overlapped) == ReferenceMap(odd, mode));
+            EXPECT_TRUE(Convert(odd, mode, rle, overlapped) == ReferenceMap(odd, mode));
+            EXPECT_TRUE(Convert(even, mode, topDown, overlapped) == ReferenceMap(even, mode));
+        }
 }
 
 // A sink that fails after a number of bytes, like a disk that fills up.
 class FailingSink final : public OutputSink {
 public:
-    explicit FailingSink(std::size_t capacity) : capacity_(capacity) {}
+    FailingSink(std::size_t capacity, bool overlapped) : capacity_(capacity), overlapped_(overlapped) {}
     bool Write(const char*, std::size_t size) override {
         if (size > capacity_) return false;
         capacity_ -= size;
         return true;
     }
+    bool OverlapsWork() const override { return overlapped_; }
 
 private:
     std::size_t capacity_;
+    bool overlapped_;
 };
 
 TEST(MapWriter, ReportsAFailingSink) {
     LoadResult loaded = DecodeBytes(MakeBmp(RandomPicture(3000, 400, 3)));
     ASSERT_EQ(loaded.status, LoadStatus::Ok);
-    FailingSink none(0);
+    FailingSink none(0, false);
     EXPECT_FALSE(WriteMapHeader(none, loaded.image, SampleMode::TwoToOne));
-    FailingSink partWay(3u << 20);  // fills up after three blocks
-    EXPECT_FALSE(WriteMapRows(partWay, loaded.image, SampleMode::OneToOne));
-    FailingSink nearTheEnd(12u << 20);  // about 13 MiB of map text; 12 fit
-    EXPECT_FALSE(WriteMapRows(nearTheEnd, loaded.image, SampleMode::OneToOne));
+    for (bool overlapped : {true, false}) {
+        FailingSink partWay(3u << 20, overlapped);  // fills up after three blocks
+        EXPECT_FALSE(WriteMapRows(partWay, loaded.image, SampleMode::OneToOne));
+        FailingSink nearTheEnd(12u << 20, overlapped);  // about 13 MiB of map text; 12 fit
+        EXPECT_FALSE(WriteMapRows(nearTheEnd, loaded.image, SampleMode::OneToOne));
+    }
 }
 
 }  // namespace

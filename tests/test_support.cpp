@@ -176,10 +176,22 @@ LoadResult DecodeBytes(const Bytes& file) {
     return DecodeBitmap(std::move(buffer));
 }
 
-std::string MapText(const BitmapImage& image, SampleMode mode) {
-    StringSink sink;
+std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped) {
+    class Sink final : public OutputSink {
+    public:
+        explicit Sink(bool overlapped) : overlapped_(overlapped) {}
+        bool Write(const char* data, std::size_t size) override {
+            text.append(data, size);
+            return true;
+        }
+        bool OverlapsWork() const override { return overlapped_; }
+        std::string text;
+
+    private:
+        bool overlapped_;
+    } sink(overlapped);
     if (!WriteMapHeader(sink, image, mode) || !WriteMapRows(sink, image, mode))
-        throw std::runtime_error("string sink failed");
+        throw std::runtime_error("map text sink failed");
     return sink.text;
 }
 

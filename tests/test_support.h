@@ -57,8 +57,10 @@ std::string ReferenceMap(const Picture& picture, SampleMode mode);
 // Decodes bytes in memory, as the program does for a file.
 LoadResult DecodeBytes(const Bytes& file);
 
-// Map text of a decoded picture, written through the library.
-std::string MapText(const BitmapImage& image, SampleMode mode);
+// Map text of a decoded picture, written through the library. With
+// `overlapped`, the sink asks for formatting to overlap with writing, as a
+// file does, so big maps take the two-thread path.
+std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped = false);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);
