@@ -104,12 +104,12 @@ bool DecodeRle8(const std::uint8_t* p, const std::uint8_t* end, std::int64_t wid
     }
 }
 
-}  // namespace
 
-LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels) {
-    const std::uint8_t* bytes = file.data();
-    const std::size_t fileSize = file.size();
-
+// Reads and checks the headers. `bytes` holds the start of a file of
+// `fileSize` bytes: at least its first 14 bytes when it has them, and
+// everything before the pixel data when the file reaches that far. On success
+// the image describes the picture but holds no pixels yet.
+LoadResult ParseHeaders(const std::uint8_t* bytes, std::uint64_t fileSize) {
     if (fileSize < kFileHeaderSize) return CantConvert("file is shorter than a bitmap file header");
     const std::uint32_t bfOffBits = ReadU32(bytes + 10);
     if (bfOffBits < kFileHeaderSize) return CantConvert("pixel data offset points into the file header");
@@ -159,9 +159,23 @@ LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels) {
             image.pixelBlockLength < (image.rows - 1) * image.stride + image.width) {
             return CantConvert("pixel data is truncated");
         }
+    }
+    return LoadResult{LoadStatus::Ok, {}, std::move(image)};
+}
+
+}  // namespace
+
+LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels) {
+    const std::uint8_t* bytes = file.data();
+    const std::size_t fileSize = file.size();
+    LoadResult result = ParseHeaders(bytes, fileSize);
+    if (result.status != LoadStatus::Ok) return result;
+    BitmapImage& image = result.image;
+
+    if (image.biCompression == kCompressionNone) {
         image.storage = std::move(file);
-        image.pixels = image.storage.data() + bfOffBits;
-        return LoadResult{LoadStatus::Ok, {}, std::move(image)};
+        image.pixels = image.storage.data() + image.bfOffBits;
+        return result;
     }
 
     // RLE8: decode into plain rows and let the compressed file go.
@@ -172,18 +186,42 @@ LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels) {
         !decoded.AllocateZeroed(static_cast<std::size_t>(pixelCount))) {
         return CantConvert("not enough memory");
     }
-    if (!DecodeRle8(bytes + bfOffBits, bytes + fileSize, image.width, image.rows, decoded.data())) {
+    if (!DecodeRle8(bytes + image.bfOffBits, bytes + fileSize, image.width, image.rows, decoded.data())) {
         return CantConvert("corrupt RLE data");
     }
     image.stride = image.width;
     image.storage = std::move(decoded);
     image.pixels = image.storage.data();
-    return LoadResult{LoadStatus::Ok, {}, std::move(image)};
+    return result;
 }
 
 LoadResult LoadBitmap(const std::string& path) {
-    ByteBuffer file;
-    switch (platform::ReadWholeFile(path, file)) {
+    auto file = std::make_shared<platform::InputFile>();
+    if (file->Open(path) != platform::ReadStatus::Ok) return Refuse(LoadStatus::CantOpen);
+
+    // An uncompressed picture in a regular file is not read into memory:
+    // only its headers are read here, and its rows as the map is written.
+    if (file->IsRegularFile() && file->Size() >= static_cast<std::int64_t>(kFileHeaderSize)) {
+        std::uint8_t fileHeader[kFileHeaderSize];
+        if (!file->ReadAt(0, fileHeader, sizeof fileHeader)) return Refuse(LoadStatus::CantOpen);
+        const std::uint32_t bfOffBits = ReadU32(fileHeader + 10);
+        if (bfOffBits >= kFileHeaderSize && bfOffBits <= file->Size()) {
+            ByteBuffer headers;
+            if (!headers.Reserve(bfOffBits)) return CantConvert("not enough memory");
+            if (!file->ReadAt(0, headers.data(), bfOffBits)) return Refuse(LoadStatus::CantOpen);
+            LoadResult result = ParseHeaders(headers.data(), static_cast<std::uint64_t>(file->Size()));
+            if (result.status != LoadStatus::Ok) return result;
+            if (result.image.biCompression == kCompressionNone) {
+                result.image.file = std::move(file);
+                return result;
+            }
+        }
+    }
+
+    // Everything else is read whole: RLE8 streams, pipes, devices, and files
+    // too short to hold their headers (which are then refused).
+    ByteBuffer contents;
+    switch (file->ReadToEnd(contents)) {
         case platform::ReadStatus::Ok:
             break;
         case platform::ReadStatus::CantOpen:
@@ -191,7 +229,7 @@ LoadResult LoadBitmap(const std::string& path) {
         case platform::ReadStatus::NoMemory:
             return CantConvert("not enough memory");
     }
-    return DecodeBitmap(std::move(file));
+    return DecodeBitmap(std::move(contents));
 }
 
 }  // namespace bmp2grid

@@ -4,17 +4,21 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "byte_buffer.h"
+#include "platform.h"
 
 namespace bmp2grid {
 
-// The loaded input picture.
-//
-// An uncompressed picture keeps the whole file in `storage` and addresses its
-// rows in place; an RLE8 picture is decoded into `storage` (one byte per
-// pixel, rows bottom-up, no padding) and the compressed file is released.
+// The loaded input picture, in one of three forms:
+// - an uncompressed picture in a regular file stays in the file: `file` is
+//   open and its rows are read from offset `bfOffBits` as they are needed;
+// - an uncompressed picture read whole (from memory, a pipe or a device)
+//   keeps the file in `storage` and `pixels` addresses its rows in place;
+// - an RLE8 picture is decoded into `storage` (one byte per pixel, rows
+//   bottom-up, no padding) and the compressed bytes are released.
 struct BitmapImage {
     // Values as stored in the headers.
     std::uint32_t bfOffBits = 0;
@@ -37,12 +41,13 @@ struct BitmapImage {
     int paletteSize = 0;
 
     ByteBuffer storage;
+    std::shared_ptr<const platform::InputFile> file;
 
-    // The pixels of picture row `y`, counted from the top (0 <= y < rows).
-    const std::uint8_t* Row(std::int64_t y) const {
-        const std::int64_t stored = topDown ? y : rows - 1 - y;
-        return pixels + stored * stride;
-    }
+    // Which stored row holds picture row `y`, counted from the top.
+    std::int64_t StoredRow(std::int64_t y) const { return topDown ? y : rows - 1 - y; }
+
+    // The pixels of picture row `y` of a picture held in memory (0 <= y < rows).
+    const std::uint8_t* Row(std::int64_t y) const { return pixels + StoredRow(y) * stride; }
 };
 
 enum class LoadStatus {

@@ -45,6 +45,18 @@ int main(int argc, char** argv) {
     const std::string cantWrite = "Can't write " + args.outputPath + "\n";
     if (!WriteMapHeader(output, image, args.mode)) return Fail(cantWrite);
     PrintToConsole(SizeReport(image));
-    if (!WriteMapRows(output, image, args.mode) || !output.Commit()) return Fail(cantWrite);
+    switch (WriteMapRows(output, image, args.mode)) {
+        case MapWriteStatus::Ok:
+            break;
+        case MapWriteStatus::OutputFailed:
+            return Fail(cantWrite);
+        case MapWriteStatus::InputFailed:
+            // The picture's file shrank or failed while it was being read.
+            return Fail("Can't convert " + args.inputPath + ": pixel data could not be read\n");
+    }
+    // Close the input before the output takes its place: the output may
+    // replace the input itself, which Windows refuses while it is open.
+    loaded.image.file.reset();
+    if (!output.Commit()) return Fail(cantWrite);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -166,6 +167,56 @@ private:
     std::size_t used_ = 0;
 };
 
+// Hands out picture rows top to bottom. A picture held in memory is
+// addressed in place; one kept in its file is read a window of rows at a
+// time into a buffer that is reused, so memory use stays small whatever the
+// picture's size.
+class RowCursor {
+public:
+    explicit RowCursor(const BitmapImage& image) : image_(image) {}
+
+    // The pixels of picture row `y`, asked for in increasing order; nullptr
+    // when the file could not be read.
+    const std::uint8_t* Row(std::int64_t y) {
+        if (image_.file == nullptr) return image_.Row(y);
+        const std::int64_t stored = image_.StoredRow(y);
+        if ((stored < first_ || stored >= first_ + count_) && !Load(y)) return nullptr;
+        return window_.data() + (stored - first_) * image_.stride;
+    }
+
+private:
+    static constexpr std::int64_t kWindowBytes = std::int64_t{1} << 20;
+
+    // Reads picture rows y, y + 1, ... as far as the window holds. They are
+    // stored next to each other: in order top-down, in reverse bottom-up.
+    bool Load(std::int64_t y) {
+        const std::int64_t stride = image_.stride;
+        count_ = std::min(std::max<std::int64_t>(1, kWindowBytes / stride), image_.rows - y);
+        first_ = image_.topDown ? y : image_.rows - y - count_;
+        const std::int64_t offset = image_.bfOffBits + first_ * stride;
+        // The last stored row may end at the end of the file, without padding.
+        const std::int64_t length = std::min(count_ * stride, image_.file->Size() - offset);
+        try {
+            if (window_.size() < static_cast<std::size_t>(count_ * stride))
+                window_.resize(static_cast<std::size_t>(count_ * stride));
+        } catch (const std::bad_alloc&) {
+            count_ = 0;
+            return false;
+        }
+        if (length < (count_ - 1) * stride + image_.width ||
+            !image_.file->ReadAt(offset, window_.data(), static_cast<std::size_t>(length))) {
+            count_ = 0;
+            return false;
+        }
+        return true;
+    }
+
+    const BitmapImage& image_;
+    std::vector<std::uint8_t> window_;
+    std::int64_t first_ = 0;  // first stored row in the window
+    std::int64_t count_ = 0;  // rows in the window
+};
+
 // Appends `count` cell records, reading row[column], row[column + step], ...
 // and wrapping at `width`. The caller ensures the block has room for them.
 // Returns the column after the last one read.
@@ -191,17 +242,19 @@ std::int64_t AppendCells(BlockWriter& writer, const std::uint8_t* row, std::int6
 }
 
 template <std::int64_t kStep>
-bool FormatRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode) {
+MapWriteStatus FormatRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
+    RowCursor rows(image);
     for (std::int64_t y = 0; y < image.rows; ++y) {
         if (cells > 0) {
-            const std::uint8_t* row = image.Row(y);
+            const std::uint8_t* row = rows.Row(y);
+            if (row == nullptr) return MapWriteStatus::InputFailed;
             std::int64_t column = RowShift(y, mode) % width;
             for (std::int64_t left = cells; left > 0;) {
                 const auto fit = static_cast<std::int64_t>(writer.Room() / CellRecords::kMaxLength);
                 if (fit == 0) {
-                    if (!writer.Flush()) return false;
+                    if (!writer.Flush()) return MapWriteStatus::OutputFailed;
                     continue;
                 }
                 const std::int64_t batch = std::min(left, fit);
@@ -209,16 +262,16 @@ bool FormatRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode) 
                 left -= batch;
             }
         }
-        if (writer.Room() < 2 && !writer.Flush()) return false;
+        if (writer.Room() < 2 && !writer.Flush()) return MapWriteStatus::OutputFailed;
         char* out = writer.Cursor();
         out[0] = '\r';
         out[1] = '\n';
         writer.Advance(out + 2);
     }
-    return writer.Flush();
+    return writer.Flush() ? MapWriteStatus::Ok : MapWriteStatus::OutputFailed;
 }
 
-bool FormatMap(BlockWriter& writer, const BitmapImage& image, SampleMode mode) {
+MapWriteStatus FormatMap(BlockWriter& writer, const BitmapImage& image, SampleMode mode) {
     return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, image, mode)
                                         : FormatRows<1>(writer, image, mode);
 }
@@ -240,7 +293,7 @@ bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mod
     return output.Write(line, static_cast<std::size_t>(n));
 }
 
-bool WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode) {
+MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode) {
     // A second thread pays off only for maps of more than a few blocks going
     // where writing takes time; small maps need no more than a block of
     // their own size.
@@ -248,20 +301,21 @@ bool WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode)
     const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
     if (size == kThreadFrom && output.OverlapsWork()) {
         PipelineChannel channel;
+        MapWriteStatus formatted = MapWriteStatus::Ok;
         std::optional<std::thread> formatter;
         try {
-            formatter.emplace([&channel, &image, mode] {
+            formatter.emplace([&channel, &image, mode, &formatted] {
                 BlockWriter writer(channel, channel.Take());
-                FormatMap(writer, image, mode);
+                formatted = FormatMap(writer, image, mode);
                 channel.Finish();
             });
         } catch (const std::system_error&) {
             // No thread to be had: format on this thread instead.
         }
         if (formatter) {
-            const bool ok = channel.Drain(output);
+            const bool written = channel.Drain(output);
             formatter->join();
-            return ok;
+            return written ? formatted : MapWriteStatus::OutputFailed;
         }
     }
     const std::size_t blockSize = std::min(kBlockSize, static_cast<std::size_t>(size) + 2);

@@ -45,7 +45,13 @@ constexpr std::int64_t SampledColumn(std::int64_t c, std::int64_t y, std::int64_
 // Writes the header line. Returns false if the sink failed.
 bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mode);
 
-// Writes every row line, in large blocks. Returns false if the sink failed.
-bool WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode);
+enum class MapWriteStatus {
+    Ok,
+    OutputFailed,  // the sink failed
+    InputFailed,   // the picture's file could not be read (it may have shrunk)
+};
+
+// Writes every row line, in large blocks.
+MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode);
 
 }  // namespace bmp2grid

@@ -4,6 +4,7 @@
 // to the console.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -19,8 +20,37 @@ enum class ReadStatus {
     NoMemory,
 };
 
-// Reads the file at `path` from start to end in one pass. The number of bytes
-// read is the file's size, so pipes and devices such as /dev/stdin work too.
+// An input file opened for reading in shared mode: other readers and writers
+// of the same file are not locked out.
+class InputFile {
+public:
+    InputFile();
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // CantOpen for a missing file, a directory, or no permission.
+    ReadStatus Open(const std::string& path);
+
+    // A regular file: its size is known and it can be read at any offset.
+    bool IsRegularFile() const;
+    std::int64_t Size() const;  // for a regular file
+
+    // Reads exactly `size` bytes at `offset` of a regular file. Returns false
+    // on a read error or when the file ends first (it may have shrunk).
+    bool ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size) const;
+
+    // Reads from the start to the end in one pass; the number of bytes read
+    // is the size, so pipes and devices such as /dev/stdin work too.
+    ReadStatus ReadToEnd(ByteBuffer& contents);
+
+    struct State;  // platform-specific
+
+private:
+    std::unique_ptr<State> state_;
+};
+
+// Opens the file at `path` and reads it from start to end in one pass.
 ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents);
 
 // An output file that replaces its target only when it is complete.

@@ -17,26 +17,6 @@
 namespace bmp2grid::platform {
 namespace {
 
-// Closes a descriptor on scope exit.
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    ~FdGuard() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 std::string DirectoryOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
@@ -109,18 +89,51 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
-    FdGuard fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return ReadStatus::CantOpen;
-    struct stat st;
-    if (::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return ReadStatus::CantOpen;
+struct InputFile::State {
+    int fd = -1;
+    bool regular = false;
+    std::int64_t size = 0;
+};
 
+InputFile::InputFile() : state_(std::make_unique<State>()) {}
+
+InputFile::~InputFile() {
+    if (state_->fd >= 0) ::close(state_->fd);
+}
+
+ReadStatus InputFile::Open(const std::string& path) {
+    State& s = *state_;
+    s.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (s.fd < 0) return ReadStatus::CantOpen;
+    struct stat st;
+    if (::fstat(s.fd, &st) != 0 || S_ISDIR(st.st_mode)) return ReadStatus::CantOpen;
+    s.regular = S_ISREG(st.st_mode) && st.st_size >= 0;
+    s.size = s.regular ? static_cast<std::int64_t>(st.st_size) : 0;
+    return ReadStatus::Ok;
+}
+
+bool InputFile::IsRegularFile() const { return state_->regular; }
+
+std::int64_t InputFile::Size() const { return state_->size; }
+
+bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size) const {
+    while (size > 0) {
+        const ssize_t n = ::pread(state_->fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
+
+ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
+    const State& s = *state_;
     // For a regular file one byte more than its size lets the first read take
     // everything and the second confirm the end without growing the buffer.
     std::size_t capacity = 64 * 1024;
-    if (S_ISREG(st.st_mode) && st.st_size >= 0) {
-        capacity = static_cast<std::size_t>(st.st_size) + 1;
-    }
+    if (s.regular) capacity = static_cast<std::size_t>(s.size) + 1;
     if (!contents.Reserve(capacity)) return ReadStatus::NoMemory;
     AdviseHugePages(contents.data(), contents.capacity());
     std::size_t size = 0;
@@ -129,7 +142,7 @@ ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
             const std::size_t grown = contents.capacity() + contents.capacity() / 2 + 4096;
             if (grown < size || !contents.Reserve(grown)) return ReadStatus::NoMemory;
         }
-        const ssize_t n = ::read(fd.get(), contents.data() + size, contents.capacity() - size);
+        const ssize_t n = ::read(s.fd, contents.data() + size, contents.capacity() - size);
         if (n < 0) {
             if (errno == EINTR) continue;
             return ReadStatus::CantOpen;
@@ -139,6 +152,12 @@ ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
     }
     contents.SetSize(size);
     return ReadStatus::Ok;
+}
+
+ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
+    InputFile file;
+    const ReadStatus opened = file.Open(path);
+    return opened == ReadStatus::Ok ? file.ReadToEnd(contents) : opened;
 }
 
 struct OutputFile::State {

@@ -78,42 +78,85 @@ bool WriteAll(HANDLE h, const char* data, std::size_t size) {
 
 }  // namespace
 
-ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
+struct InputFile::State {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool regular = false;
+    std::int64_t size = 0;
+};
+
+InputFile::InputFile() : state_(std::make_unique<State>()) {}
+
+InputFile::~InputFile() {
+    if (state_->handle != INVALID_HANDLE_VALUE) ::CloseHandle(state_->handle);
+}
+
+ReadStatus InputFile::Open(const std::string& path) {
+    State& s = *state_;
     // Shared mode: other readers and writers of the file are not locked out.
-    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+    s.handle = ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return ReadStatus::CantOpen;
-    std::size_t capacity = 64 * 1024;
+    if (s.handle == INVALID_HANDLE_VALUE) return ReadStatus::CantOpen;
     LARGE_INTEGER size;
-    if (::GetFileType(h) == FILE_TYPE_DISK && ::GetFileSizeEx(h, &size) && size.QuadPart >= 0 &&
-        static_cast<unsigned long long>(size.QuadPart) < SIZE_MAX) {
-        capacity = static_cast<std::size_t>(size.QuadPart) + 1;
+    s.regular = ::GetFileType(s.handle) == FILE_TYPE_DISK && ::GetFileSizeEx(s.handle, &size) &&
+                size.QuadPart >= 0 && static_cast<unsigned long long>(size.QuadPart) < SIZE_MAX;
+    s.size = s.regular ? size.QuadPart : 0;
+    return ReadStatus::Ok;
+}
+
+bool InputFile::IsRegularFile() const { return state_->regular; }
+
+std::int64_t InputFile::Size() const { return state_->size; }
+
+bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size) const {
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        DWORD got = 0;
+        if (!::ReadFile(state_->handle, data, chunk, &got, &at) || got == 0) return false;
+        data += got;
+        size -= got;
+        offset += got;
     }
-    ReadStatus status = ReadStatus::Ok;
+    return true;
+}
+
+ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
+    const State& s = *state_;
+    std::size_t capacity = 64 * 1024;
+    if (s.regular) {
+        // Reads at an offset move the file pointer; start from the beginning.
+        LARGE_INTEGER start{};
+        if (!::SetFilePointerEx(s.handle, start, nullptr, FILE_BEGIN)) return ReadStatus::CantOpen;
+        capacity = static_cast<std::size_t>(s.size) + 1;
+    }
+    if (!contents.Reserve(capacity)) return ReadStatus::NoMemory;
     std::size_t used = 0;
-    if (!contents.Reserve(capacity)) status = ReadStatus::NoMemory;
-    while (status == ReadStatus::Ok) {
+    for (;;) {
         if (used == contents.capacity()) {
             const std::size_t grown = contents.capacity() + contents.capacity() / 2 + 4096;
-            if (grown < used || !contents.Reserve(grown)) {
-                status = ReadStatus::NoMemory;
-                break;
-            }
+            if (grown < used || !contents.Reserve(grown)) return ReadStatus::NoMemory;
         }
         const std::size_t room = contents.capacity() - used;
         DWORD got = 0;
-        if (!::ReadFile(h, contents.data() + used, room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room),
-                        &got, nullptr)) {
+        if (!::ReadFile(s.handle, contents.data() + used,
+                        room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room), &got, nullptr)) {
             // A pipe whose writer has gone is simply at its end.
-            if (::GetLastError() != ERROR_BROKEN_PIPE) status = ReadStatus::CantOpen;
+            if (::GetLastError() != ERROR_BROKEN_PIPE) return ReadStatus::CantOpen;
             break;
         }
         if (got == 0) break;
         used += got;
     }
-    ::CloseHandle(h);
     contents.SetSize(used);
-    return status;
+    return ReadStatus::Ok;
+}
+
+ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
+    InputFile file;
+    const ReadStatus opened = file.Open(path);
+    return opened == ReadStatus::Ok ? file.ReadToEnd(contents) : opened;
 }
 
 struct OutputFile::State {

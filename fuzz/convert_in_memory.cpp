@@ -33,7 +33,8 @@ bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
     if (image.rows > kMaxMapCells || image.width * image.rows > kMaxMapCells) return true;
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
         StringSink sink;
-        if (!WriteMapHeader(sink, image, mode) || !WriteMapRows(sink, image, mode)) return false;
+        if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode) != MapWriteStatus::Ok)
+            return false;
         if (sink.text != PerCellRendering(image, mode)) return false;
     }
     return true;

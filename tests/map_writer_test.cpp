@@ -3,7 +3,10 @@
 // writer with a plain per-cell formatter over many random pictures.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "map_writer.h"
+#include "process_runner.h"
 #include "test_support.h"
 
 namespace bmp2grid::test {
@@ -134,6 +137,57 @@ TEST(MapWriter, LargeMapsMatchPerCellReference) {
         }
 }
 
+TEST(MapWriter, PicturesReadFromTheirFileMatchPerCellReference) {
+    // Uncompressed pictures in regular files are read a window of rows at a
+    // time; these span many windows, one row wider than a window, and files
+    // whose last stored row has no padding.
+    TempDir dir;
+    struct Case {
+        std::int32_t width, rows;
+        Storage storage;
+        bool trimLastPadding;
+    };
+    const Case cases[] = {
+        {1501, 2400, Storage::BottomUp, false}, {1501, 2400, Storage::TopDown, true},
+        {1502, 900, Storage::BottomUp, true},   {1048583, 3, Storage::BottomUp, true},
+        {7, 5, Storage::TopDown, false},        {33, 70, Storage::Rle8, false},
+    };
+    std::uint32_t seed = 50;
+    for (const Case& c : cases) {
+        const Picture picture = RandomPicture(c.width, c.rows, ++seed);
+        BmpOptions options;
+        options.storage = c.storage;
+        Bytes file = MakeBmp(picture, options);
+        if (c.trimLastPadding) file.resize(file.size() - static_cast<std::size_t>(RowStride(c.width) - c.width));
+        WriteFile(dir / "pic.bmp", file);
+        LoadResult loaded = LoadBitmap(dir / "pic.bmp");
+        ASSERT_EQ(loaded.status, LoadStatus::Ok) << loaded.reason;
+        EXPECT_EQ(loaded.image.file != nullptr, c.storage != Storage::Rle8) << "kept in its file";
+        for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+            for (bool overlapped : {false, true})
+                EXPECT_TRUE(MapText(loaded.image, mode, overlapped) == ReferenceMap(picture, mode))
+                    << c.width << "x" << c.rows << " mode " << static_cast<int>(mode);
+    }
+}
+
+TEST(MapWriter, PictureFileShrinkingMidWayIsAnInputFailure) {
+    TempDir dir;
+    WriteFile(dir / "pic.bmp", MakeBmp(RandomPicture(3000, 1000, 8)));
+    LoadResult loaded = LoadBitmap(dir / "pic.bmp");
+    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    std::filesystem::resize_file(dir / "pic.bmp", 1000000);  // another program cuts it short
+    for (bool overlapped : {false, true}) {
+        StringSink sink;
+        class Overlapped final : public OutputSink {
+        public:
+            bool Write(const char*, std::size_t) override { return true; }
+            bool OverlapsWork() const override { return true; }
+        } overlappedSink;
+        OutputSink& output = overlapped ? static_cast<OutputSink&>(overlappedSink) : sink;
+        EXPECT_EQ(WriteMapRows(output, loaded.image, SampleMode::TwoToOne), MapWriteStatus::InputFailed);
+    }
+}
+
 // A sink that fails after a number of bytes, like a disk that fills up.
 class FailingSink final : public OutputSink {
 public:
@@ -157,9 +211,9 @@ TEST(MapWriter, ReportsAFailingSink) {
     EXPECT_FALSE(WriteMapHeader(none, loaded.image, SampleMode::TwoToOne));
     for (bool overlapped : {true, false}) {
         FailingSink partWay(3u << 20, overlapped);  // fills up after three blocks
-        EXPECT_FALSE(WriteMapRows(partWay, loaded.image, SampleMode::OneToOne));
+        EXPECT_EQ(WriteMapRows(partWay, loaded.image, SampleMode::OneToOne), MapWriteStatus::OutputFailed);
         FailingSink nearTheEnd(12u << 20, overlapped);  // about 13 MiB of map text; 12 fit
-        EXPECT_FALSE(WriteMapRows(nearTheEnd, loaded.image, SampleMode::OneToOne));
+        EXPECT_EQ(WriteMapRows(nearTheEnd, loaded.image, SampleMode::OneToOne), MapWriteStatus::OutputFailed);
     }
 }
 

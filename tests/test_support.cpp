@@ -190,8 +190,8 @@ std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped) 
     private:
         bool overlapped_;
     } sink(overlapped);
-    if (!WriteMapHeader(sink, image, mode) || !WriteMapRows(sink, image, mode))
-        throw std::runtime_error("map text sink failed");
+    if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode) != MapWriteStatus::Ok)
+        throw std::runtime_error("writing map text failed");
     return sink.text;
 }
 
