@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 #include <string>
 
 #include "platform.h"
+#include "temporary_name.h"
 
 namespace bmp2grid::platform {
 namespace {
@@ -22,11 +22,6 @@ std::string DirectoryOf(const std::string& path) {
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
-}
-
-std::string BaseNameOf(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Follows a chain of symbolic links to the path that will actually be
@@ -42,21 +37,6 @@ std::string ResolveLinks(std::string path) {
         path = next[0] == '/' ? next : DirectoryOf(path) + "/" + next;
     }
     return path;
-}
-
-std::string RandomSuffix() {
-    static std::mt19937_64 generator{std::random_device{}() ^
-                                     static_cast<std::uint64_t>(::getpid())};
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix;
-    for (int i = 0; i < 8; ++i) suffix += kChars[generator() % (sizeof kChars - 1)];
-    return suffix;
-}
-
-// Name for a temporary file beside `target`; the name says what it is.
-std::string TemporaryNameFor(const std::string& target) {
-    return DirectoryOf(target) + "/." + BaseNameOf(target) + ".bmp2grid-tmp-" +
-           RandomSuffix();
 }
 
 // Asks for huge pages under a large buffer: reading a big picture into 4 KiB
@@ -222,7 +202,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     }
 #endif
     for (int attempt = 0; s.fd < 0 && attempt < 100; ++attempt) {
-        s.temporary = TemporaryNameFor(s.target);
+        s.temporary = TemporaryNameFor(s.target, "/");
         s.fd = ::open(s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (s.fd < 0) {
             s.temporary.clear();
@@ -266,7 +246,7 @@ bool OutputFile::Commit() {
         // below then replaces the target in one step.
         const std::string procPath = "/proc/self/fd/" + std::to_string(s.fd);
         for (int attempt = 0; s.temporary.empty() && attempt < 100; ++attempt) {
-            std::string name = TemporaryNameFor(s.target);
+            std::string name = TemporaryNameFor(s.target, "/");
             if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 s.temporary = name;

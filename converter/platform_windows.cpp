@@ -4,40 +4,17 @@
 
 #include <chrono>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <thread>
 
 #include "platform.h"
+#include "temporary_name.h"
 
 namespace bmp2grid::platform {
 namespace {
 
-// Everything up to and including the last separator ('\', '/' or a drive's
-// ':'), so a temporary file lands in the same folder as the target.
-std::string FolderPrefixOf(const std::string& path) {
-    const std::size_t cut = path.find_last_of("\\/:");
-    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
-std::string BaseNameOf(const std::string& path) {
-    const std::size_t cut = path.find_last_of("\\/:");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-std::string RandomSuffix() {
-    static std::mt19937_64 generator{std::random_device{}() ^
-                                     static_cast<std::uint64_t>(::GetCurrentProcessId())};
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string suffix;
-    for (int i = 0; i < 8; ++i) suffix += kChars[generator() % (sizeof kChars - 1)];
-    return suffix;
-}
-
-// Name for a temporary file beside `target`; the name says what it is.
-std::string TemporaryNameFor(const std::string& target) {
-    return FolderPrefixOf(target) + "." + BaseNameOf(target) + ".bmp2grid-tmp-" + RandomSuffix();
-}
+// A Windows path's folder part ends at a '\', a '/' or a drive's ':'.
+constexpr std::string_view kSeparators = "\\/:";
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -195,7 +172,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     }
     s.replaces = true;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = TemporaryNameFor(path);
+        const std::string name = TemporaryNameFor(path, kSeparators);
         s.handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (s.handle != INVALID_HANDLE_VALUE) {
