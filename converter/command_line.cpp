@@ -26,13 +26,12 @@ std::string ProgramName(const char* programName, const char* fallback) {
 }  // namespace
 
 ParsedCommandLine ParseArguments(int argc, const char* const* argv) {
+    if (AsksForHelp(argc, argv)) return Usage<ConverterArgs>(0);
+    if (argc < 3) return Usage<ConverterArgs>(1);
     ParsedCommandLine parsed;
-    auto usage = [](int status) { return Usage<ConverterArgs>(status); };
-    if (AsksForHelp(argc, argv)) return usage(0);
-    if (argc < 3) return usage(1);
     int pathIndex = 1;
     if (std::strcmp(argv[1], "-1") == 0) {
-        if (argc < 4) return usage(1);
+        if (argc < 4) return Usage<ConverterArgs>(1);
         parsed.args.mode = SampleMode::OneToOne;
         pathIndex = 2;
     }
@@ -46,21 +45,20 @@ std::string UsageLine(const char* programName) {
 }
 
 ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv) {
-    auto usage = [](int status) { return Usage<GridArgs>(status); };
-    if (AsksForHelp(argc, argv)) return usage(0);
+    if (AsksForHelp(argc, argv)) return Usage<GridArgs>(0);
     ParsedArguments<GridArgs> parsed;
     int i = 1;
     for (; i < argc; ++i) {
         if (std::strcmp(argv[i], "-1") == 0) {
             parsed.args.mode = SampleMode::OneToOne;
         } else if (std::strcmp(argv[i], "--palette") == 0) {
-            if (i + 1 >= argc) return usage(1);
+            if (i + 1 >= argc) return Usage<GridArgs>(1);
             parsed.args.palettePath = argv[++i];
         } else {
             break;
         }
     }
-    if (argc - i != 2) return usage(1);
+    if (argc - i != 2) return Usage<GridArgs>(1);
     parsed.args.mapPath = argv[i];
     parsed.args.outputPath = argv[i + 1];
     return parsed;

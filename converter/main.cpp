@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
     if (loaded.status != LoadStatus::Ok) return Fail(LoadFailureMessage(loaded, args.inputPath));
     const BitmapImage& image = loaded.image;
 
-    // The output is created only now that the whole input has been read and
-    // accepted, so a rejected picture never touches an existing map.
+    // The output is created only now that the input has been checked in
+    // full, so a rejected picture never touches an existing map.
     platform::OutputFile output;
     if (output.Open(args.outputPath) != platform::OutputFile::OpenStatus::Ok) {
         return Fail("Can't open " + args.outputPath + "\n");
