@@ -107,7 +107,7 @@ TEST_F(Faults, RacingConversionsLeaveOneWholeMap) {
     }
 }
 
-TEST_F(Faults, FolderThatCannotBeWritten) {
+TEST_F(Faults, FolderThatCannotBeWrittenAndInputThatCannotBeRead) {
     // Root may write anywhere, so as root the program runs as "nobody",
     // from a copy that user can reach.
     const bool root = ::geteuid() == 0;
@@ -131,6 +131,13 @@ TEST_F(Faults, FolderThatCannotBeWritten) {
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "Can't open locked/map.txt\n");
     EXPECT_EQ(ReadFile(dir / "locked/map.txt"), kPrevious);
+
+    // An input the user may not read is named the same way.
+    WriteFile(dir / "secret.bmp", MakeBmp(CountingPicture(4, 3)));
+    fs::permissions(dir / "secret.bmp", fs::perms::owner_read | fs::perms::owner_write);
+    const RunResult unreadable = RunProgram({exe, "secret.bmp", "map.txt"}, options);
+    EXPECT_EQ(unreadable.exitStatus, 1);
+    EXPECT_EQ(unreadable.out, "Can't open secret.bmp\n");
 }
 
 }  // namespace
