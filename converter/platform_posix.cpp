@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform.h"
-#include "temporary_name.h"
+#include "platform_common.h"
 
 namespace bmp2grid::platform {
 namespace {
@@ -112,26 +112,14 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
     const State& s = *state_;
     // For a regular file one byte more than its size lets the first read take
     // everything and the second confirm the end without growing the buffer.
-    std::size_t capacity = 64 * 1024;
-    if (s.regular) capacity = static_cast<std::size_t>(s.size) + 1;
-    if (!contents.Reserve(capacity)) return ReadStatus::NoMemory;
-    AdviseHugePages(contents.data(), contents.capacity());
-    std::size_t size = 0;
-    for (;;) {
-        if (size == contents.capacity()) {
-            const std::size_t grown = contents.capacity() + contents.capacity() / 2 + 4096;
-            if (grown < size || !contents.Reserve(grown)) return ReadStatus::NoMemory;
+    const std::size_t capacity = s.regular ? static_cast<std::size_t>(s.size) + 1 : 64 * 1024;
+    if (s.regular && contents.Reserve(capacity)) AdviseHugePages(contents.data(), contents.capacity());
+    return ReadUntilEnd(contents, capacity, [fd = s.fd](std::uint8_t* to, std::size_t room) -> long long {
+        for (;;) {
+            const ssize_t n = ::read(fd, to, room);
+            if (n >= 0 || errno != EINTR) return n;
         }
-        const ssize_t n = ::read(s.fd, contents.data() + size, contents.capacity() - size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return ReadStatus::CantOpen;
-        }
-        if (n == 0) break;
-        size += static_cast<std::size_t>(n);
-    }
-    contents.SetSize(size);
-    return ReadStatus::Ok;
+    });
 }
 
 ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform.h"
-#include "temporary_name.h"
+#include "platform_common.h"
 
 namespace bmp2grid::platform {
 namespace {
@@ -108,26 +108,14 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
         if (!::SetFilePointerEx(s.handle, start, nullptr, FILE_BEGIN)) return ReadStatus::CantOpen;
         capacity = static_cast<std::size_t>(s.size) + 1;
     }
-    if (!contents.Reserve(capacity)) return ReadStatus::NoMemory;
-    std::size_t used = 0;
-    for (;;) {
-        if (used == contents.capacity()) {
-            const std::size_t grown = contents.capacity() + contents.capacity() / 2 + 4096;
-            if (grown < used || !contents.Reserve(grown)) return ReadStatus::NoMemory;
-        }
-        const std::size_t room = contents.capacity() - used;
+    return ReadUntilEnd(contents, capacity, [h = s.handle](std::uint8_t* to, std::size_t room) -> long long {
         DWORD got = 0;
-        if (!::ReadFile(s.handle, contents.data() + used,
-                        room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room), &got, nullptr)) {
+        if (!::ReadFile(h, to, room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room), &got, nullptr)) {
             // A pipe whose writer has gone is simply at its end.
-            if (::GetLastError() != ERROR_BROKEN_PIPE) return ReadStatus::CantOpen;
-            break;
+            return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
         }
-        if (got == 0) break;
-        used += got;
-    }
-    contents.SetSize(used);
-    return ReadStatus::Ok;
+        return got;
+    });
 }
 
 ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {

@@ -1,4 +1,4 @@
-#include "temporary_name.h"
+#include "platform_common.h"
 
 #include <chrono>
 #include <cstdint>

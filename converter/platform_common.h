@@ -1,0 +1,38 @@
+// Pieces the platform implementations share.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "platform.h"
+
+namespace bmp2grid::platform {
+
+// Reads until the end into `contents`, starting with room for `capacity`
+// bytes and growing by half when full. `read(destination, room)` returns the
+// number of bytes read, 0 at the end, or a negative number on an error.
+template <class ReadChunk>
+ReadStatus ReadUntilEnd(ByteBuffer& contents, std::size_t capacity, ReadChunk read) {
+    if (!contents.Reserve(capacity)) return ReadStatus::NoMemory;
+    std::size_t size = 0;
+    for (;;) {
+        if (size == contents.capacity()) {
+            const std::size_t grown = contents.capacity() + contents.capacity() / 2 + 4096;
+            if (grown < size || !contents.Reserve(grown)) return ReadStatus::NoMemory;
+        }
+        const long long n = read(contents.data() + size, contents.capacity() - size);
+        if (n < 0) return ReadStatus::CantOpen;
+        if (n == 0) break;
+        size += static_cast<std::size_t>(n);
+    }
+    contents.SetSize(size);
+    return ReadStatus::Ok;
+}
+
+// "<folder>.<name>.bmp2grid-tmp-<8 random characters>" for a target
+// "<folder><name>", where the folder part ends at the last of `separators`:
+// a file beside the target whose name says what it is.
+std::string TemporaryNameFor(const std::string& target, std::string_view separators);
+
+}  // namespace bmp2grid::platform
