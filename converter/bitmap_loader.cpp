@@ -104,7 +104,6 @@ bool DecodeRle8(const std::uint8_t* p, const std::uint8_t* end, std::int64_t wid
     }
 }
 
-
 // Reads and checks the headers. `bytes` holds the start of a file of
 // `fileSize` bytes: at least its first 14 bytes when it has them, and
 // everything before the pixel data when the file reaches that far. On success

@@ -18,4 +18,11 @@ std::string TemporaryNameFor(const std::string& target, std::string_view separat
     return name;
 }
 
+// The same on every platform: it needs only the InputFile interface.
+ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
+    InputFile file;
+    const ReadStatus opened = file.Open(path);
+    return opened == ReadStatus::Ok ? file.ReadToEnd(contents) : opened;
+}
+
 }  // namespace bmp2grid::platform

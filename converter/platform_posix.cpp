@@ -122,12 +122,6 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
     });
 }
 
-ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
-    InputFile file;
-    const ReadStatus opened = file.Open(path);
-    return opened == ReadStatus::Ok ? file.ReadToEnd(contents) : opened;
-}
-
 struct OutputFile::State {
     int fd = -1;
     bool ownsFd = true;        // false when writing through standard output

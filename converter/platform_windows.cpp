@@ -118,12 +118,6 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
     });
 }
 
-ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
-    InputFile file;
-    const ReadStatus opened = file.Open(path);
-    return opened == ReadStatus::Ok ? file.ReadToEnd(contents) : opened;
-}
-
 struct OutputFile::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool replaces = false;  // true when the output goes through a temporary file
