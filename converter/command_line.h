@@ -1,4 +1,5 @@
-// Reading the converter's command line: [-1] <infile> <outfile>.
+// Reading bmp2grid's command line: [-1] <infile> <outfile>; the messages
+// about loaded pictures that both programs print.
 #pragma once
 
 #include <string>
@@ -25,6 +26,20 @@ struct ParsedArguments {
 };
 using ParsedCommandLine = ParsedArguments<ConverterArgs>;
 
+// Pieces both programs' command lines are made of.
+// "-h" or "--help" as the only argument.
+bool AsksForHelp(int argc, const char* const* argv);
+// A request to print the usage line and end with `exitStatus`.
+template <class Args>
+ParsedArguments<Args> UsageRequest(int exitStatus) {
+    ParsedArguments<Args> parsed;
+    parsed.action = ParsedArguments<Args>::Action::ShowUsage;
+    parsed.exitStatus = exitStatus;
+    return parsed;
+}
+// argv[0], or `fallback` when the program was started without it.
+std::string ProgramName(const char* programName, const char* fallback);
+
 // "-1" switches to the one-to-one mode, and only as the first argument and
 // only as exactly those two characters; anything else there is the input
 // path. Arguments after the output path are ignored. "-h" or "--help" as the
@@ -34,23 +49,6 @@ ParsedCommandLine ParseArguments(int argc, const char* const* argv);
 
 // "Usage: <program> [-1] <infile> <outfile>\n"
 std::string UsageLine(const char* programName);
-
-// grid2bmp: [-1] [--palette PICTURE] <maptext> <outfile>.
-struct GridArgs {
-    SampleMode mode = SampleMode::TwoToOne;
-    std::string palettePath;  // empty: the built-in palette
-    std::string mapPath;
-    std::string outputPath;
-};
-
-// The options "-1" and "--palette PICTURE" come first, in either order, then
-// exactly two paths. "-h" or "--help" as the only argument asks for the usage
-// line (exit status 0); anything else that doesn't fit gives the usage line
-// with exit status 1.
-ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv);
-
-// "Usage: <program> [-1] [--palette PICTURE] <maptext> <outfile>\n"
-std::string GridUsageLine(const char* programName);
 
 // The one-line message for a picture that could not be loaded from `path`.
 std::string LoadFailureMessage(const LoadResult& result, const std::string& path);

@@ -9,7 +9,7 @@
 
 #include "bitmap_loader.h"
 #include "bitmap_writer.h"
-#include "command_line.h"
+#include "grid_command_line.h"
 #include "map_reader.h"
 #include "platform.h"
 

@@ -1,0 +1,27 @@
+// Reading grid2bmp's command line: [-1] [--palette PICTURE] <maptext> <outfile>.
+#pragma once
+
+#include <string>
+
+#include "command_line.h"
+#include "map_writer.h"
+
+namespace bmp2grid {
+
+struct GridArgs {
+    SampleMode mode = SampleMode::TwoToOne;
+    std::string palettePath;  // empty: the built-in palette
+    std::string mapPath;
+    std::string outputPath;
+};
+
+// The options "-1" and "--palette PICTURE" come first, in either order, then
+// exactly two paths. "-h" or "--help" as the only argument asks for the usage
+// line (exit status 0); anything else that doesn't fit gives the usage line
+// with exit status 1.
+ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv);
+
+// "Usage: <program> [-1] [--palette PICTURE] <maptext> <outfile>\n"
+std::string GridUsageLine(const char* programName);
+
+}  // namespace bmp2grid
