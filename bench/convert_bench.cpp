@@ -32,10 +32,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include "bmp_format.h"
+#include "test_support.h"
 
 namespace {
 
@@ -43,15 +47,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // --- The picture --------------------------------------------------------
-
-void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    Put16(b, at, v & 0xFFFF);
-    Put16(b, at + 2, v >> 16);
-}
 
 // Terrain in patches: a coarse random grid of terrain indices, blown up with
 // a little jitter along the patch edges, like a painted map.
@@ -72,83 +67,48 @@ std::vector<std::uint8_t> MapLikePixels(int size) {
     return pixels;
 }
 
-std::vector<std::uint8_t> BmpHeader(int size, std::uint32_t compression, std::size_t pixelBytes) {
-    std::vector<std::uint8_t> h(14 + 40 + 1024, 0);
-    h[0] = 'B';
-    h[1] = 'M';
-    Put32(h, 2, static_cast<std::uint32_t>(h.size() + pixelBytes));
-    Put32(h, 10, static_cast<std::uint32_t>(h.size()));
-    Put32(h, 14, 40);
-    Put32(h, 18, static_cast<std::uint32_t>(size));
-    Put32(h, 22, static_cast<std::uint32_t>(size));
-    Put16(h, 26, 1);
-    Put16(h, 28, 8);
-    Put32(h, 30, compression);
-    for (int i = 0; i < 256; ++i) h[54 + 4 * i] = h[55 + 4 * i] = h[56 + 4 * i] = static_cast<std::uint8_t>(i);
-    return h;
-}
-
-void WriteBmp(const std::string& path, const std::vector<std::uint8_t>& pixels, int size, bool rle) {
-    std::vector<std::uint8_t> body;
-    const std::size_t w = static_cast<std::size_t>(size);
-    for (int stored = 0; stored < size; ++stored) {
-        const std::uint8_t* row = pixels.data() + static_cast<std::size_t>(size - 1 - stored) * w;
-        if (!rle) {
-            body.insert(body.end(), row, row + w);
-            body.resize(body.size() + (4 - w % 4) % 4, 0);
-            continue;
-        }
-        for (std::size_t x = 0; x < w;) {
-            std::size_t run = 1;
-            while (x + run < w && run < 255 && row[x + run] == row[x]) ++run;
-            body.push_back(static_cast<std::uint8_t>(run));
-            body.push_back(row[x]);
-            x += run;
-        }
-        body.push_back(0);
-        body.push_back(0);
-    }
+void WriteBmp(const std::string& path, const bmp2grid::test::Picture& picture, bool rle) {
+    bmp2grid::test::BmpOptions options;
     if (rle) {
-        body.push_back(0);
-        body.push_back(1);
+        options.storage = bmp2grid::test::Storage::Rle8;
+        options.rleLiterals = false;  // runs only, as simple encoders write
     }
-    std::vector<std::uint8_t> file = BmpHeader(size, rle ? 1 : 0, body.size());
-    file.insert(file.end(), body.begin(), body.end());
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(file.data(), 1, file.size(), f);
-    std::fclose(f);
+    bmp2grid::test::WriteFile(path, bmp2grid::test::MakeBmp(picture, options));
 }
 
 // --- The baseline: the straightforward design ----------------------------
 
+struct CloseFile {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, CloseFile>;
+
 int Baseline(bool oneToOne, const char* in, const char* out) {
-    std::FILE* input = std::fopen(in, "rb");
+    const File input(std::fopen(in, "rb"));
     if (input == nullptr) return 1;
     struct stat st;
     ::stat(in, &st);
     std::vector<std::uint8_t> file(static_cast<std::size_t>(st.st_size));
-    if (std::fread(file.data(), 1, file.size(), input) != file.size()) return 1;
-    std::uint32_t offBits;
-    std::int32_t w, h;
-    std::memcpy(&offBits, &file[10], 4);
-    std::memcpy(&w, &file[18], 4);
-    std::memcpy(&h, &file[22], 4);
+    if (std::fread(file.data(), 1, file.size(), input.get()) != file.size()) return 1;
+    namespace bmp = bmp2grid::bmp;
+    const std::uint32_t offBits = bmp::Get32(&file[bmp::kPixelOffsetOffset]);
+    const std::uint8_t* info = &file[bmp::kFileHeaderSize];
+    const auto w = static_cast<std::int32_t>(bmp::Get32(info + bmp::info::kWidth));
+    const auto h = static_cast<std::int32_t>(bmp::Get32(info + bmp::info::kHeight));
     const std::uint8_t* pixels = file.data() + offBits;
-    std::FILE* output = std::fopen(out, "w");
+    const File output(std::fopen(out, "w"));
     if (output == nullptr) return 1;
     const int step = oneToOne ? 1 : 2;
     int stride = w;
     while (stride % 4 != 0) ++stride;
-    std::fprintf(output, "%d,%d\r\n", oneToOne ? w : w / 2, h);
+    std::fprintf(output.get(), "%d,%d\r\n", oneToOne ? w : w / 2, h);
     for (int y = 0; y < h; ++y) {
         const int shift = oneToOne ? y / 2 : y;
         const int r = h - 1 - y;
         for (int x = 0; x < w; x += step)
-            std::fprintf(output, "%d,0,0,0,0\t", pixels[r * stride + (x + shift) % w]);
-        std::fprintf(output, "\r\n");
+            std::fprintf(output.get(), "%d,0,0,0,0\t", pixels[r * stride + (x + shift) % w]);
+        std::fprintf(output.get(), "\r\n");
     }
-    std::fclose(output);
-    std::fclose(input);
     return 0;
 }
 
@@ -249,9 +209,9 @@ int main(int argc, char** argv) {
     {
         // Released before any child runs: a child's peak memory, as the kernel
         // accounts it, includes what it shared with this process before exec.
-        const std::vector<std::uint8_t> pixels = MapLikePixels(size);
-        WriteBmp(plain, pixels, size, false);
-        WriteBmp(rle, pixels, size, true);
+        const bmp2grid::test::Picture picture{size, size, MapLikePixels(size)};
+        WriteBmp(plain, picture, false);
+        WriteBmp(rle, picture, true);
     }
     std::printf("Input: %ju bytes plain, %ju bytes RLE8\n\n", fs::file_size(plain), fs::file_size(rle));
 

@@ -2,10 +2,11 @@
 // sink that discards them, for both sampling modes.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
+#include <cstdlib>
 #include <random>
 
 #include "map_writer.h"
+#include "test_support.h"
 
 namespace {
 
@@ -19,22 +20,21 @@ public:
     std::size_t bytes = 0;
 };
 
-// A 2048 x 2048 picture of terrain indices in runs, held as decoded rows.
+// A 2048 x 2048 picture of terrain indices in runs, loaded from an
+// uncompressed BMP held in memory.
 const bmp2grid::BitmapImage& Picture() {
-    static bmp2grid::BitmapImage image = [] {
-        bmp2grid::BitmapImage img;
-        img.width = img.rows = img.stride = 2048;
-        img.storage.AllocateZeroed(2048 * 2048);
+    static const bmp2grid::LoadResult loaded = [] {
+        bmp2grid::test::Picture picture{2048, 2048, bmp2grid::test::Bytes(2048 * 2048)};
         std::mt19937 gen(1);
         std::uint8_t value = 0;
-        for (std::size_t i = 0; i < img.storage.size(); ++i) {
+        for (auto& pixel : picture.pixels) {
             if (gen() % 40 == 0) value = static_cast<std::uint8_t>(gen() % 200);
-            img.storage.data()[i] = value;
+            pixel = value;
         }
-        img.pixels = img.storage.data();
-        return img;
+        return bmp2grid::test::DecodeBytes(bmp2grid::test::MakeBmp(picture));
     }();
-    return image;
+    if (loaded.status != bmp2grid::LoadStatus::Ok) std::abort();
+    return loaded.image;
 }
 
 void BM_WriteMapRows(benchmark::State& state, bmp2grid::SampleMode mode) {

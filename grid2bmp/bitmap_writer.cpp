@@ -4,20 +4,9 @@
 #include <cmath>
 #include <vector>
 
+#include "bmp_format.h"
+
 namespace bmp2grid {
-namespace {
-
-void Put16(std::vector<char>& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<char>(v & 0xFF);
-    b[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-
-void Put32(std::vector<char>& b, std::size_t at, std::uint32_t v) {
-    Put16(b, at, v & 0xFFFF);
-    Put16(b, at + 2, v >> 16);
-}
-
-}  // namespace
 
 Palette DistinctPalette() {
     Palette palette{};
@@ -40,28 +29,32 @@ Palette DistinctPalette() {
 }
 
 bool WriteBitmap(OutputSink& output, const MapPicture& picture, const Palette& palette) {
-    constexpr std::uint32_t kOffBits = 14 + 40 + 256 * 4;
+    using namespace bmp;
+    constexpr std::size_t kInfo = kFileHeaderSize;
+    constexpr std::size_t kPalette = kInfo + kInfoHeaderSize;
+    constexpr std::size_t kOffBits = kPalette + kMaxPaletteEntries * kPaletteEntrySize;
     const std::int64_t stride = RowStride(picture.width);
     const std::int64_t imageSize = stride * picture.rows;
 
-    std::vector<char> header(kOffBits, 0);
-    header[0] = 'B';
-    header[1] = 'M';
-    Put32(header, 2, static_cast<std::uint32_t>(kOffBits + imageSize));
-    Put32(header, 10, kOffBits);
-    Put32(header, 14, 40);
-    Put32(header, 18, static_cast<std::uint32_t>(picture.width));
-    Put32(header, 22, static_cast<std::uint32_t>(picture.rows));
-    Put16(header, 26, 1);     // planes
-    Put16(header, 28, 8);     // bits per pixel
-    Put32(header, 30, 0);     // no compression
-    Put32(header, 34, static_cast<std::uint32_t>(imageSize));
-    Put32(header, 38, 2835);  // 72 dots per inch
-    Put32(header, 42, 2835);
-    Put32(header, 46, 256);   // colours used
-    for (std::size_t i = 0; i < 256; ++i)
-        for (std::size_t c = 0; c < 4; ++c) header[54 + 4 * i + c] = static_cast<char>(palette[i][c]);
-    if (!output.Write(header.data(), header.size())) return false;
+    std::vector<std::uint8_t> header(kOffBits, 0);
+    std::uint8_t* h = header.data();
+    h[kSignatureOffset] = 'B';
+    h[kSignatureOffset + 1] = 'M';
+    Put32(h + kFileSizeOffset, static_cast<std::uint32_t>(kOffBits + imageSize));
+    Put32(h + kPixelOffsetOffset, static_cast<std::uint32_t>(kOffBits));
+    Put32(h + kInfo + info::kSize, kInfoHeaderSize);
+    Put32(h + kInfo + info::kWidth, static_cast<std::uint32_t>(picture.width));
+    Put32(h + kInfo + info::kHeight, static_cast<std::uint32_t>(picture.rows));  // bottom-up
+    Put16(h + kInfo + info::kPlanes, 1);
+    Put16(h + kInfo + info::kBitCount, 8);
+    Put32(h + kInfo + info::kCompression, kCompressionNone);
+    Put32(h + kInfo + info::kImageSize, static_cast<std::uint32_t>(imageSize));
+    Put32(h + kInfo + info::kXPixelsPerMetre, 2835);  // 72 dots per inch
+    Put32(h + kInfo + info::kYPixelsPerMetre, 2835);
+    Put32(h + kInfo + info::kColoursUsed, static_cast<std::uint32_t>(kMaxPaletteEntries));
+    for (std::size_t i = 0; i < kMaxPaletteEntries; ++i)
+        for (std::size_t c = 0; c < kPaletteEntrySize; ++c) h[kPalette + kPaletteEntrySize * i + c] = palette[i][c];
+    if (!output.Write(reinterpret_cast<const char*>(header.data()), header.size())) return false;
 
     // Rows bottom first, padded, gathered into blocks of about 1 MiB.
     const auto rowBytes = static_cast<std::size_t>(stride);

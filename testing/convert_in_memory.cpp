@@ -5,19 +5,18 @@
 
 #include "bitmap_loader.h"
 #include "map_writer.h"
+#include "test_support.h"
 
 namespace bmp2grid::fuzzing {
 namespace {
 
-std::string PerCellRendering(const BitmapImage& image, SampleMode mode) {
-    const std::int64_t columns = MapColumnCount(image.width, mode);
-    std::string text = std::to_string(columns) + "," + std::to_string(image.rows) + "\r\n";
-    for (std::int64_t y = 0; y < image.rows; ++y) {
-        for (std::int64_t c = 0; c < columns; ++c)
-            text += std::to_string(image.Row(y)[SampledColumn(c, y, image.width, mode)]) + ",0,0,0,0\t";
-        text += "\r\n";
-    }
-    return text;
+// The loaded picture's pixels, top row first, for the reference rendering.
+test::Picture PixelsOf(const BitmapImage& image) {
+    test::Picture picture{static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.rows), {}};
+    picture.pixels.reserve(static_cast<std::size_t>(image.width * image.rows));
+    for (std::int64_t y = 0; y < image.rows; ++y)
+        picture.pixels.insert(picture.pixels.end(), image.Row(y), image.Row(y) + image.width);
+    return picture;
 }
 
 }  // namespace
@@ -31,11 +30,12 @@ bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
     if (loaded.status != LoadStatus::Ok) return !loaded.reason.empty() || loaded.status != LoadStatus::CantConvert;
     const BitmapImage& image = loaded.image;
     if (image.rows > kMaxMapCells || image.width * image.rows > kMaxMapCells) return true;
+    const test::Picture pixels = PixelsOf(image);
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
         StringSink sink;
         if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode) != MapWriteStatus::Ok)
             return false;
-        if (sink.text != PerCellRendering(image, mode)) return false;
+        if (sink.text != test::ReferenceMap(pixels, mode)) return false;
     }
     return true;
 }

@@ -7,18 +7,13 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "bmp_format.h"
+
 namespace bmp2grid::test {
 namespace {
 
-void Put16(Bytes& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v);
-    b[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    Put16(b, at, v & 0xFFFF);
-    Put16(b, at + 2, v >> 16);
-}
+using bmp::Put16;
+using bmp::Put32;
 
 // The bottom-up stored row index of top-based row y.
 std::int32_t FromBottom(const Picture& picture, std::int32_t y) { return picture.rows - 1 - y; }
@@ -66,32 +61,32 @@ Bytes EncodeRle8(const Picture& picture, bool useLiterals) {
             while (x + n < picture.width && n < 255 &&
                    !(x + n + 1 < picture.width && picture.at(x + n, y) == picture.at(x + n + 1, y)))
                 ++n;
-            if (n < 3) {  // literals need at least 3 pixels
+            if (n < bmp::kRleShortestLiteral) {
                 for (std::int32_t i = 0; i < n; ++i) {
                     out.push_back(1);
                     out.push_back(picture.at(x + i, y));
                 }
             } else {
-                out.push_back(0);
+                out.push_back(bmp::kRleEscape);
                 out.push_back(static_cast<std::uint8_t>(n));
                 for (std::int32_t i = 0; i < n; ++i) out.push_back(picture.at(x + i, y));
                 if (n % 2 == 1) out.push_back(0);
             }
             x += n;
         }
-        out.push_back(0);
-        out.push_back(0);
+        out.push_back(bmp::kRleEscape);
+        out.push_back(bmp::kRleEndOfLine);
     }
-    out.push_back(0);
-    out.push_back(1);
+    out.push_back(bmp::kRleEscape);
+    out.push_back(bmp::kRleEndOfBitmap);
     return out;
 }
 
 Bytes MakeBmp(const Picture& picture, const BmpOptions& o) {
-    const bool core = o.headerSize == 12;
-    const std::size_t entrySize = core ? 3 : 4;
+    const bool core = o.headerSize == bmp::kCoreHeaderSize;
+    const std::size_t entrySize = core ? bmp::kCorePaletteEntrySize : bmp::kPaletteEntrySize;
     const std::size_t paletteBytes = static_cast<std::size_t>(o.paletteEntries) * entrySize;
-    const std::size_t offBits = 14 + o.headerSize + paletteBytes + o.gapBeforePixels;
+    const std::size_t offBits = bmp::kFileHeaderSize + o.headerSize + paletteBytes + o.gapBeforePixels;
 
     Bytes pixels;
     if (o.storage == Storage::Rle8) {
@@ -108,27 +103,35 @@ Bytes MakeBmp(const Picture& picture, const BmpOptions& o) {
     }
 
     Bytes file(offBits, 0);
-    file[0] = 'B';
-    file[1] = 'M';
-    Put32(file, 2, static_cast<std::uint32_t>(offBits + pixels.size() + o.trailing.size()));
-    Put32(file, 10, static_cast<std::uint32_t>(offBits));
-    Put32(file, 14, o.headerSize);
+    std::uint8_t* info = file.data() + bmp::kFileHeaderSize;
+    file[bmp::kSignatureOffset] = 'B';
+    file[bmp::kSignatureOffset + 1] = 'M';
+    Put32(file.data() + bmp::kFileSizeOffset,
+          static_cast<std::uint32_t>(offBits + pixels.size() + o.trailing.size()));
+    Put32(file.data() + bmp::kPixelOffsetOffset, static_cast<std::uint32_t>(offBits));
+    Put32(info + bmp::info::kSize, o.headerSize);
     if (core) {
-        Put16(file, 18, static_cast<std::uint32_t>(picture.width));
-        Put16(file, 20, static_cast<std::uint32_t>(picture.rows));
-        Put16(file, 22, 1);
-        Put16(file, 24, o.bitCount);
+        Put16(info + bmp::core::kWidth, static_cast<std::uint32_t>(picture.width));
+        Put16(info + bmp::core::kHeight, static_cast<std::uint32_t>(picture.rows));
+        Put16(info + bmp::core::kPlanes, 1);
+        Put16(info + bmp::core::kBitCount, o.bitCount);
     } else {
+        // Only the fields that fit in the chosen header size are written.
+        auto fits = [&o](std::size_t field) { return o.headerSize >= field + 4; };
         const std::int32_t height = o.storage == Storage::TopDown ? -picture.rows : picture.rows;
-        Put32(file, 18, static_cast<std::uint32_t>(picture.width));
-        Put32(file, 22, static_cast<std::uint32_t>(height));
-        Put16(file, 26, 1);
-        Put16(file, 28, o.bitCount);
-        if (o.headerSize >= 20) Put32(file, 30, o.storage == Storage::Rle8 ? 1 : 0);
-        if (o.headerSize >= 24) Put32(file, 34, static_cast<std::uint32_t>(pixels.size()));
-        if (o.headerSize >= 36) Put32(file, 46, static_cast<std::uint32_t>(o.paletteEntries));
+        Put32(info + bmp::info::kWidth, static_cast<std::uint32_t>(picture.width));
+        Put32(info + bmp::info::kHeight, static_cast<std::uint32_t>(height));
+        Put16(info + bmp::info::kPlanes, 1);
+        Put16(info + bmp::info::kBitCount, o.bitCount);
+        if (fits(bmp::info::kCompression))
+            Put32(info + bmp::info::kCompression,
+                  o.storage == Storage::Rle8 ? bmp::kCompressionRle8 : bmp::kCompressionNone);
+        if (fits(bmp::info::kImageSize))
+            Put32(info + bmp::info::kImageSize, static_cast<std::uint32_t>(pixels.size()));
+        if (fits(bmp::info::kColoursUsed))
+            Put32(info + bmp::info::kColoursUsed, static_cast<std::uint32_t>(o.paletteEntries));
     }
-    std::size_t at = 14 + o.headerSize;
+    std::size_t at = bmp::kFileHeaderSize + o.headerSize;
     for (int i = 0; i < o.paletteEntries; ++i, at += entrySize) {
         file[at] = static_cast<std::uint8_t>(i);
         file[at + 1] = static_cast<std::uint8_t>(255 - i);
@@ -142,23 +145,27 @@ Bytes MakeBmp(const Picture& picture, const BmpOptions& o) {
 Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32_t compression,
                             const Bytes& pixelBlock) {
     Bytes file = MakeBmp(Picture{0, 0, {}}, BmpOptions{});
-    Put32(file, 18, static_cast<std::uint32_t>(width));
-    Put32(file, 22, static_cast<std::uint32_t>(height));
-    Put32(file, 30, compression);
+    std::uint8_t* info = file.data() + bmp::kFileHeaderSize;
+    Put32(info + bmp::info::kWidth, static_cast<std::uint32_t>(width));
+    Put32(info + bmp::info::kHeight, static_cast<std::uint32_t>(height));
+    Put32(info + bmp::info::kCompression, compression);
     file.insert(file.end(), pixelBlock.begin(), pixelBlock.end());
     return file;
 }
 
+// Written from the rules of the map text alone, not from the library's
+// sampling helpers, so that a fault in those shows up as a difference.
 std::string ReferenceMap(const Picture& picture, SampleMode mode) {
+    const bool twoToOne = mode == SampleMode::TwoToOne;
+    const std::int64_t columns = twoToOne ? picture.width / 2 : picture.width;
     std::string text;
     char cell[32];
-    const std::int64_t columns = MapColumnCount(picture.width, mode);
     std::snprintf(cell, sizeof cell, "%lld,%d\r\n", static_cast<long long>(columns), picture.rows);
     text += cell;
     for (std::int32_t y = 0; y < picture.rows; ++y) {
         for (std::int64_t c = 0; c < columns; ++c) {
-            const std::int64_t shift = mode == SampleMode::TwoToOne ? y : y / 2;
-            const std::int64_t step = mode == SampleMode::TwoToOne ? 2 : 1;
+            const std::int64_t shift = twoToOne ? y : y / 2;
+            const std::int64_t step = twoToOne ? 2 : 1;
             std::snprintf(cell, sizeof cell, "%d,0,0,0,0\t",
                           picture.at((c * step + shift) % picture.width, y));
             text += cell;
