@@ -46,7 +46,9 @@ constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 // A block of map text being filled; slack at the end lets a cell record be
 // copied as one full slot even when it is the last to fit.
 using Block = std::unique_ptr<char[]>;
-Block NewBlock(std::size_t size = kBlockSize) { return Block(new char[size + CellRecords::kSlot]); }
+Block NewBlock(std::size_t size = kBlockSize) {
+    return std::make_unique_for_overwrite<char[]>(size + CellRecords::kSlot);
+}
 
 // Takes filled blocks from the formatter and gets them to the sink.
 class BlockChannel {
@@ -81,8 +83,10 @@ public:
         }
     }
 
-    // The formatter's first block.
+    // Formatter side: its first block. Every block is free until the
+    // formatter passes one on, so there is always one to take.
     char* Take() {
+        std::lock_guard lock(mutex_);
         char* block = free_.back();
         free_.pop_back();
         return block;
