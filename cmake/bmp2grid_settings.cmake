@@ -1,0 +1,51 @@
+# Settings each of the project's targets carries itself: nothing here is set
+# for the whole directory tree, so a project that adds this one as a
+# subdirectory keeps its own flags.
+
+# The language standard, warnings and sanitizers for one target. PRODUCT
+# marks code that ships in the programs: its libraries also get
+# BMP2GRID_INSTRUMENT (the fuzz preset's coverage instrumentation), so
+# fuzzers see coverage of the programs' code and not of their harness.
+function(bmp2grid_target_settings target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "PRODUCT" "" "")
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_compile_features(${target} INTERFACE cxx_std_20)
+    return()
+  endif()
+  if(NOT type MATCHES "^(STATIC_LIBRARY|SHARED_LIBRARY|OBJECT_LIBRARY|EXECUTABLE)$")
+    return()
+  endif()
+  target_compile_features(${target} PUBLIC cxx_std_20)
+  set_target_properties(${target} PROPERTIES CXX_EXTENSIONS OFF)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(BMP2GRID_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+  if(BMP2GRID_SANITIZE)
+    target_compile_options(${target} PRIVATE
+      -fsanitize=${BMP2GRID_SANITIZE} -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(${target} PRIVATE -fsanitize=${BMP2GRID_SANITIZE})
+  endif()
+  if(arg_PRODUCT AND NOT type STREQUAL "EXECUTABLE" AND BMP2GRID_INSTRUMENT)
+    target_compile_options(${target} PRIVATE ${BMP2GRID_INSTRUMENT})
+  endif()
+endfunction()
+
+# Applies bmp2grid_target_settings (with the same arguments) to every
+# target the calling folder's CMakeLists.txt has defined so far; each
+# folder calls it at its end.
+function(bmp2grid_folder_settings)
+  get_property(targets DIRECTORY PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target IN LISTS targets)
+    bmp2grid_target_settings(${target} ${ARGN})
+  endforeach()
+endfunction()
+
+# A program's executable: on Windows self-contained, with no runtime DLLs
+# beside it.
+function(bmp2grid_program target)
+  if(WIN32)
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  endif()
+endfunction()
