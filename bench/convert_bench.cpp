@@ -4,9 +4,9 @@
 //
 // 1. Draws an 8192 x 8192 8-bit picture of a few terrain indices in patches.
 // 2. Converts it to /dev/null in both modes with bmp2grid and with a baseline
-//    that follows the straightforward design (whole file read into memory, one
-//    fprintf per cell into a buffered stream), alternating, and prints the
-//    median times and the speed ratio.
+//    that reads the whole file into memory and writes one fprintf per cell
+//    into a buffered stream, alternating, and prints the median times and the
+//    speed ratio.
 // 3. Converts it to a file in both modes, alternating with a plain sequential
 //    write of the same number of bytes to a file in the same folder, and
 //    prints the ratio. Before each timed run both files are removed and dirty
@@ -76,7 +76,7 @@ void WriteBmp(const std::string& path, const bmp2grid::test::Picture& picture, b
     bmp2grid::test::WriteFile(path, bmp2grid::test::MakeBmp(picture, options));
 }
 
-// --- The baseline: the straightforward design ----------------------------
+// --- The baseline: whole file in memory, one fprintf per cell -------------
 
 struct CloseFile {
     void operator()(std::FILE* f) const { std::fclose(f); }

@@ -1,5 +1,6 @@
-// Helpers shared by the tests: a small BMP writer for fixtures, an RLE8
-// encoder, and a plain per-cell reference for the map text.
+// Fixtures shared by the tests, fuzz targets and benchmarks: pictures, the
+// BMP writer and RLE8 encoder for them, and a per-cell reference rendering
+// of the map text.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +52,8 @@ Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32
 // stream with end-of-bitmap.
 Bytes EncodeRle8(const Picture& picture, bool useLiterals);
 
-// The map text as a straightforward per-cell formatter produces it.
+// The map text rendered cell by cell from the rules of the map text alone,
+// independently of the library's sampling helpers.
 std::string ReferenceMap(const Picture& picture, SampleMode mode);
 
 // Decodes bytes in memory, as the program does for a file.
