@@ -1,10 +1,9 @@
 // End-to-end: runs the built bmp2grid in a temporary folder and checks what
 // it prints, its exit status, and the files it leaves, byte for byte.
 //
-// The same table runs against the Windows build under Wine when the
-// environment names it: BMP2GRID_TEST_EXE is the absolute path of
-// bmp2grid.exe and BMP2GRID_TEST_WRAPPER the wine64 loader. Cases that need
-// Unix devices, permissions or symbolic links are skipped there.
+// The same table runs against another build named by the environment, such
+// as the Windows build under Wine (see program_under_test.h). Cases that
+// need Unix devices, permissions or symbolic links are skipped there.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <filesystem>
 
 #include "process_runner.h"
+#include "program_under_test.h"
 #include "seed_corpus.h"
 #include "test_support.h"
 
@@ -20,53 +20,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The program under test: the native build, or the Windows build run
-// through Wine.
-struct Program {
-    std::string exe = BMP2GRID_EXE;
-    std::string wrapper;
-
-    Program() {
-        if (const char* e = std::getenv("BMP2GRID_TEST_EXE")) exe = e;
-        if (const char* w = std::getenv("BMP2GRID_TEST_WRAPPER")) wrapper = w;
-    }
-    bool windows() const { return !wrapper.empty(); }
-
-    std::vector<std::string> Command(std::vector<std::string> args) const {
-        args.insert(args.begin(), exe);
-        if (windows()) args.insert(args.begin(), wrapper);
-        return args;
-    }
-
-    // A Unix path as a Windows program under Wine sees it.
-    static std::string WindowsPath(std::string path) {
-        for (char& c : path)
-            if (c == '/') c = '\\';
-        return "Z:" + path;
-    }
-
-    // The program name as the program itself reports it in the usage line.
-    std::string Name() const { return windows() ? WindowsPath(exe) : exe; }
-};
-
-const Program& UnderTest() {
-    static const Program program;
-    return program;
-}
+const Program& UnderTest() { return Bmp2GridUnderTest(); }
 
 #define SKIP_ON_WINDOWS(why) \
     if (UnderTest().windows()) GTEST_SKIP() << "not on Windows: " << why
 
 std::string Usage() { return "Usage: " + UnderTest().Name() + " [-1] <infile> <outfile>\n"; }
 
-// The Windows console writes line ends as CR LF; compare messages as text.
-std::string AsText(std::string out) {
-    if (!UnderTest().windows()) return out;
-    std::string text;
-    for (std::size_t i = 0; i < out.size(); ++i)
-        if (!(out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n')) text += out[i];
-    return text;
-}
+std::string AsText(const std::string& out) { return UnderTest().AsText(out); }
 
 class Cli : public ::testing::Test {
 protected:
@@ -310,10 +271,9 @@ TEST(CrossPlatform, WindowsBuildWritesTheSameMapTextAsTheLinuxBuild) {
             std::vector<std::string> args = {fixture};
             if (oneToOne) args.insert(args.begin(), "-1");
             std::vector<std::string> linux = args, windows = args;
-            linux.insert(linux.begin(), BMP2GRID_EXE);
             linux.push_back("linux.txt");
             windows.push_back("windows.txt");
-            const RunResult l = RunProgram(linux, options);
+            const RunResult l = RunProgram(Program::Built(BMP2GRID_EXE).Command(linux), options);
             const RunResult w = RunProgram(UnderTest().Command(windows), options);
             const std::string label = fixture + (oneToOne ? " -1" : "");
             EXPECT_EQ(w.exitStatus, l.exitStatus) << label;

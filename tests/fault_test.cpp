@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "process_runner.h"
+#include "program_under_test.h"
 #include "test_support.h"
 
 namespace bmp2grid::test {
@@ -19,7 +20,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kExe = BMP2GRID_EXE;
+// The command that runs this build's bmp2grid (or a copy of it at `exe`)
+// with `args`. The faults are Unix ones, so no other build is run.
+std::vector<std::string> Bmp2Grid(std::vector<std::string> args, const std::string& exe = BMP2GRID_EXE) {
+    return Program::Built(exe).Command(std::move(args));
+}
 const std::string kPrevious = "2,1\r\n7,0,0,0,0\t9,0,0,0,0\t\r\n";
 
 class Faults : public ::testing::Test {
@@ -27,7 +32,7 @@ protected:
     // Converts `input` to map.txt in the test folder.
     RunResult Convert(const std::string& input, RunOptions options = {}) {
         options.workingDirectory = dir.path();
-        return RunProgram({kExe, "-1", input, "map.txt"}, options);
+        return RunProgram(Bmp2Grid({"-1", input, "map.txt"}), options);
     }
     TempDir dir;
 };
@@ -37,14 +42,14 @@ TEST_F(Faults, KilledWhileWritingLeavesThePreviousMapWhole) {
     WriteFile(dir / "big.bmp", MakeBmp(RandomPicture(4000, 4000, 1)));
     RunOptions options;
     options.workingDirectory = dir.path();
-    ASSERT_EQ(RunProgram({kExe, "-1", "big.bmp", "complete.txt"}, options).exitStatus, 0);
+    ASSERT_EQ(RunProgram(Bmp2Grid({"-1", "big.bmp", "complete.txt"}), options).exitStatus, 0);
     const std::string complete = ReadFile(dir / "complete.txt");
     fs::remove(dir / "complete.txt");
 
     int keptPrevious = 0;
     for (int delayMs : {0, 1, 3, 10, 25, 50, 80, 120}) {
         WriteFile(dir / "map.txt", kPrevious);
-        const pid_t pid = Start({kExe, "-1", "big.bmp", "map.txt"}, options);
+        const pid_t pid = Start(Bmp2Grid({"-1", "big.bmp", "map.txt"}), options);
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         ::kill(pid, SIGKILL);
         Wait(pid);
@@ -79,7 +84,7 @@ TEST_F(Faults, FullDevice) {
     WriteFile(dir / "pic.bmp", MakeBmp(RandomPicture(700, 700, 3)));
     RunOptions options;
     options.workingDirectory = dir.path();
-    const RunResult result = RunProgram({kExe, "pic.bmp", "/dev/full"}, options);
+    const RunResult result = RunProgram(Bmp2Grid({"pic.bmp", "/dev/full"}), options);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "Can't write /dev/full\n");
 }
@@ -91,14 +96,14 @@ TEST_F(Faults, RacingConversionsLeaveOneWholeMap) {
     WriteFile(dir / "b.bmp", MakeBmp(second));
     RunOptions options;
     options.workingDirectory = dir.path();
-    ASSERT_EQ(RunProgram({kExe, "-1", "a.bmp", "a.txt"}, options).exitStatus, 0);
-    ASSERT_EQ(RunProgram({kExe, "-1", "b.bmp", "b.txt"}, options).exitStatus, 0);
+    ASSERT_EQ(RunProgram(Bmp2Grid({"-1", "a.bmp", "a.txt"}), options).exitStatus, 0);
+    ASSERT_EQ(RunProgram(Bmp2Grid({"-1", "b.bmp", "b.txt"}), options).exitStatus, 0);
     const std::string mapA = ReadFile(dir / "a.txt");
     const std::string mapB = ReadFile(dir / "b.txt");
     EXPECT_TRUE(mapA == ReferenceMap(first, SampleMode::OneToOne));
     for (int round = 0; round < 5; ++round) {
-        const pid_t a = Start({kExe, "-1", "a.bmp", "map.txt"}, options);
-        const pid_t b = Start({kExe, "-1", "b.bmp", "map.txt"}, options);
+        const pid_t a = Start(Bmp2Grid({"-1", "a.bmp", "map.txt"}), options);
+        const pid_t b = Start(Bmp2Grid({"-1", "b.bmp", "map.txt"}), options);
         EXPECT_EQ(Wait(a).exitStatus, 0);
         EXPECT_EQ(Wait(b).exitStatus, 0);
         const std::string map = ReadFile(dir / "map.txt");
@@ -112,7 +117,7 @@ TEST_F(Faults, FolderThatCannotBeWrittenAndInputThatCannotBeRead) {
     // from a copy that user can reach.
     const bool root = ::geteuid() == 0;
     const std::string exe = dir / "bmp2grid";
-    fs::copy_file(kExe, exe);
+    fs::copy_file(BMP2GRID_EXE, exe);
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                     fs::perms::others_read | fs::perms::others_exec);
     WriteFile(dir / "pic.bmp", MakeBmp(CountingPicture(4, 3)));
@@ -125,7 +130,7 @@ TEST_F(Faults, FolderThatCannotBeWrittenAndInputThatCannotBeRead) {
     RunOptions options;
     options.workingDirectory = dir.path();
     if (root) options.userId = 65534;
-    const RunResult result = RunProgram({exe, "pic.bmp", "locked/map.txt"}, options);
+    const RunResult result = RunProgram(Bmp2Grid({"pic.bmp", "locked/map.txt"}, exe), options);
     if (root && result.exitStatus == 126) GTEST_SKIP() << "running as root and can't switch to user 65534";
     if (root && result.exitStatus == 127) GTEST_SKIP() << "user 65534 can't reach the test folder " << dir.path();
     EXPECT_EQ(result.exitStatus, 1);
@@ -135,7 +140,7 @@ TEST_F(Faults, FolderThatCannotBeWrittenAndInputThatCannotBeRead) {
     // An input the user may not read is named the same way.
     WriteFile(dir / "secret.bmp", MakeBmp(CountingPicture(4, 3)));
     fs::permissions(dir / "secret.bmp", fs::perms::owner_read | fs::perms::owner_write);
-    const RunResult unreadable = RunProgram({exe, "secret.bmp", "map.txt"}, options);
+    const RunResult unreadable = RunProgram(Bmp2Grid({"secret.bmp", "map.txt"}, exe), options);
     EXPECT_EQ(unreadable.exitStatus, 1);
     EXPECT_EQ(unreadable.out, "Can't open secret.bmp\n");
 }
