@@ -330,6 +330,35 @@ TEST(BitmapLoader, ColourTableFarFromTheFileHeaderIsRead) {
     EXPECT_EQ(loaded.image.palette[200], entry200);
 }
 
+TEST(BitmapLoader, InfoBlockEndingBeforeTheCompressionFieldIsNotReadPastIt) {
+    // An info block of 16 to 19 bytes whose biSize claims 20 or more: the
+    // compression field lies past the block, over the pixels (7 7 7 7 ...,
+    // which read as compression would be refused) or past the end of a file
+    // that has no pixels.
+    for (std::uint32_t biSize : {20u, 40u, 124u})
+        for (std::uint32_t infoLength = 16; infoLength < 20; ++infoLength)
+            for (std::int32_t rows : {2, 0}) {
+                Bytes file = MakeBmpWithPixelBlock(4, rows, 0, Bytes(static_cast<std::size_t>(rows) * 4, 7));
+                Bytes shortened(file.begin(), file.begin() + 14 + infoLength);
+                shortened.insert(shortened.end(), file.end() - rows * 4, file.end());
+                for (std::size_t at = 14 + 16; at < 14 + infoLength; ++at) shortened[at] = 0xEE;
+                Put32(shortened, 10, 14 + infoLength);
+                Put32(shortened, 14, biSize);
+                const std::string label = "biSize " + std::to_string(biSize) + ", " +
+                                          std::to_string(infoLength) + " info bytes, " +
+                                          std::to_string(rows) + " rows";
+                const EveryWay loaded = LoadEveryWay(shortened);
+                for (const LoadResult* result : {&loaded.memory, &loaded.file, &loaded.stream}) {
+                    ASSERT_EQ(result->status, LoadStatus::Ok) << label << ": " << result->reason;
+                    EXPECT_EQ(result->image.biCompression, 0u) << label;
+                    EXPECT_EQ(MapText(result->image, SampleMode::OneToOne),
+                              ReferenceMap(Picture{4, rows, Bytes(static_cast<std::size_t>(rows) * 4, 7)},
+                                           SampleMode::OneToOne))
+                        << label;
+                }
+            }
+}
+
 TEST(BitmapLoader, StreamIsRefusedAsSoonAsItsHeadersFail) {
     // Each input is followed by far more bytes than the headers' checks
     // need, as from a pipe that never ends; the refusal must come without
