@@ -1,6 +1,6 @@
 // The little the converter needs from the operating system, behind one
 // interface so that each platform supplies its own implementation at build
-// time: reading a whole file, replacing an output file safely, and writing
+// time: reading a file, replacing an output file safely, and writing
 // to the console.
 #pragma once
 
@@ -37,11 +37,20 @@ public:
     std::int64_t Size() const;  // for a regular file
 
     // Reads exactly `size` bytes at `offset` of a regular file. Returns false
-    // on a read error or when the file ends first (it may have shrunk).
+    // on a read error or when the file ends first (it may have shrunk). It
+    // may move the current position (Windows does), so a file is read either
+    // at offsets or in sequence, not both.
     bool ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size) const;
 
-    // Reads from the start to the end in one pass; the number of bytes read
-    // is the size, so pipes and devices such as /dev/stdin work too.
+    // Reads up to `size` bytes from the current position (the start, for a
+    // file just opened) and moves past them. Returns the number of bytes
+    // read, 0 at the end (a pipe whose writer has gone is at its end), or -1
+    // on a read error. Pipes and devices such as /dev/stdin are read so too.
+    long long Read(std::uint8_t* data, std::size_t size);
+
+    // Reads from the current position (the start, for a file just opened) to
+    // the end in one pass; the number of bytes read is the size, so pipes and
+    // devices such as /dev/stdin work too.
     ReadStatus ReadToEnd(ByteBuffer& contents);
 
     struct State;  // platform-specific

@@ -108,18 +108,21 @@ bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size
     return true;
 }
 
+long long InputFile::Read(std::uint8_t* data, std::size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(state_->fd, data, size);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
 ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
     const State& s = *state_;
     // For a regular file one byte more than its size lets the first read take
     // everything and the second confirm the end without growing the buffer.
     const std::size_t capacity = s.regular ? static_cast<std::size_t>(s.size) + 1 : 64 * 1024;
     if (s.regular && contents.Reserve(capacity)) AdviseHugePages(contents.data(), contents.capacity());
-    return ReadUntilEnd(contents, capacity, [fd = s.fd](std::uint8_t* to, std::size_t room) -> long long {
-        for (;;) {
-            const ssize_t n = ::read(fd, to, room);
-            if (n >= 0 || errno != EINTR) return n;
-        }
-    });
+    return ReadUntilEnd(contents, capacity,
+                        [this](std::uint8_t* to, std::size_t room) { return Read(to, room); });
 }
 
 struct OutputFile::State {

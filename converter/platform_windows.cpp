@@ -99,23 +99,23 @@ bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size
     return true;
 }
 
+long long InputFile::Read(std::uint8_t* data, std::size_t size) {
+    DWORD got = 0;
+    if (!::ReadFile(state_->handle, data, size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size), &got,
+                    nullptr)) {
+        // A pipe whose writer has gone is simply at its end.
+        return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    }
+    return got;
+}
+
 ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
     const State& s = *state_;
-    std::size_t capacity = 64 * 1024;
-    if (s.regular) {
-        // Reads at an offset move the file pointer; start from the beginning.
-        LARGE_INTEGER start{};
-        if (!::SetFilePointerEx(s.handle, start, nullptr, FILE_BEGIN)) return ReadStatus::CantOpen;
-        capacity = static_cast<std::size_t>(s.size) + 1;
-    }
-    return ReadUntilEnd(contents, capacity, [h = s.handle](std::uint8_t* to, std::size_t room) -> long long {
-        DWORD got = 0;
-        if (!::ReadFile(h, to, room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room), &got, nullptr)) {
-            // A pipe whose writer has gone is simply at its end.
-            return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
-        }
-        return got;
-    });
+    // For a regular file one byte more than its size lets the first read take
+    // everything and the second confirm the end without growing the buffer.
+    const std::size_t capacity = s.regular ? static_cast<std::size_t>(s.size) + 1 : 64 * 1024;
+    return ReadUntilEnd(contents, capacity,
+                        [this](std::uint8_t* to, std::size_t room) { return Read(to, room); });
 }
 
 struct OutputFile::State {

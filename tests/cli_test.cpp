@@ -4,6 +4,7 @@
 // The same table runs against another build named by the environment, such
 // as the Windows build under Wine (see program_under_test.h). Cases that
 // need Unix devices, permissions or symbolic links are skipped there.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -203,6 +204,93 @@ TEST_F(Cli, DevicesAndStreams) {
     EXPECT_EQ(in.exitStatus, 0);
     EXPECT_EQ(in.out, sizeReport_);
     EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::OneToOne));
+}
+
+// Writes `bytes` at `offset` of the file at `path`, creating it; the file
+// system leaves the part never written as a hole that takes no space.
+void WriteAt(const std::string& path, std::uint64_t offset, const Bytes& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+              static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+TEST_F(Cli, GapBeforeThePixelsIsNeitherReadNorHeld) {
+    // Sparse files whose 4x1 picture starts near 4 GiB. Only the headers, the
+    // colour table and the pixels are read, so the program's memory stays
+    // small (reading the gap would take over 4 GiB).
+    constexpr std::uint32_t kFar = 0xFFFFF000;
+    struct Case {
+        const char* name;
+        std::uint32_t compression;
+        Bytes pixelBlock;
+        std::uint32_t biSize;  // the colour table follows at 14 + biSize
+    };
+    const Case cases[] = {
+        {"uncompressed", 0, {1, 2, 3, 4}, 40},
+        {"RLE8", 1, {0, 4, 1, 2, 3, 4, 0, 1}, 40},
+        {"colour table just before the pixels", 0, {1, 2, 3, 4}, kFar - 14 - 1024},
+    };
+    const std::string map = ReferenceMap(Picture{4, 1, {1, 2, 3, 4}}, SampleMode::TwoToOne);
+    for (const Case& c : cases) {
+        Bytes headers = MakeBmpWithPixelBlock(4, 1, c.compression, {});  // 40-byte header, 256 colours
+        for (int i = 0; i < 4; ++i) {
+            headers[10 + i] = static_cast<std::uint8_t>(kFar >> (8 * i));
+            headers[14 + i] = static_cast<std::uint8_t>(c.biSize >> (8 * i));
+        }
+        const std::string path = dir / "far.bmp";
+        ::unlink(path.c_str());
+        WriteAt(path, 0, Bytes(headers.begin(), headers.begin() + 54));
+        WriteAt(path, 14 + std::uint64_t{c.biSize}, Bytes(headers.begin() + 54, headers.end()));
+        WriteAt(path, kFar, c.pixelBlock);
+
+        RunResult result = Convert({"far.bmp", "map.txt"});
+        EXPECT_EQ(result.exitStatus, 0) << c.name;
+        const std::string stored = std::to_string(c.pixelBlock.size());
+        EXPECT_EQ(result.out, "Size: 4x1 (should be 4 bytes, is " + stored + " bytes)\n") << c.name;
+        EXPECT_EQ(ReadFile(dir / "map.txt"), map) << c.name;
+        if (!UnderTest().windows()) {  // under Wine the figure would be Wine's
+            EXPECT_LT(result.peakMemoryKiB, 128 * 1024) << c.name;
+        }
+    }
+}
+
+TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
+    SKIP_ON_WINDOWS("Unix devices and pipes");
+    BmpOptions rgb;
+    rgb.bitCount = 24;
+    WriteFile(dir / "rgb.bmp", MakeBmp(picture_, rgb));
+    // Inputs that never end: they must be refused from their first bytes.
+    // A memory limit makes reading on to the end fail soon instead of
+    // filling the machine (AddressSanitizer needs its own kind of limit).
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit =
+        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=1024\"; ";
+#else
+    const std::string limit = "ulimit -v 1048576; ";
+#endif
+    struct Case {
+        std::string command;  // "$@" runs the program
+        std::string out;
+    };
+    const Case cases[] = {
+        {"exec \"$@\" /dev/zero map.txt",
+         "Can't convert /dev/zero: pixel data offset points into the file header\n"},
+        {"cat rgb.bmp /dev/zero 2>/dev/null | \"$@\" /dev/stdin map.txt",
+         "Only 8bpp bitmaps are supported!\n"},
+    };
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    for (const Case& c : cases) {
+        std::vector<std::string> shell = UnderTest().Command({});
+        shell.insert(shell.begin(), {"/bin/sh", "-c", limit + c.command, "sh"});
+        RunResult result = RunProgram(shell, options);
+        EXPECT_EQ(result.exitStatus, 1) << c.command;
+        EXPECT_EQ(result.out, c.out) << c.command;
+        EXPECT_EQ(result.err, "") << c.command;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"pic.bmp", "rgb.bmp"})) << c.command;
+    }
 }
 
 TEST_F(Cli, WriteFailureKeepsThePreviousMap) {

@@ -92,6 +92,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     RunResult waited = Wait(pid);
     result.exitStatus = waited.exitStatus;
     result.signal = waited.signal;
+    result.peakMemoryKiB = waited.peakMemoryKiB;
     return result;
 }
 
@@ -110,10 +111,12 @@ pid_t Start(const std::vector<std::string>& argv, const RunOptions& options) {
 RunResult Wait(pid_t pid) {
     RunResult result;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    struct rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    result.peakMemoryKiB = usage.ru_maxrss;
     return result;
 }
 

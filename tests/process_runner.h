@@ -17,6 +17,7 @@ struct RunOptions {
 struct RunResult {
     int exitStatus = -1;  // -1 when killed by a signal
     int signal = 0;
+    long peakMemoryKiB = 0;  // the child's peak resident memory (ru_maxrss)
     std::string out;  // standard output
     std::string err;  // standard error
 };
