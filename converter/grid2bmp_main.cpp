@@ -26,6 +26,7 @@ int Fail(const std::string& line) {
 
 int main(int argc, char** argv) {
     using namespace bmp2grid;
+    platform::ReportWriteFailuresAsErrors();
     const ParsedArguments<GridArgs> parsed = ParseGridArguments(argc, argv);
     if (parsed.action == ParsedArguments<GridArgs>::Action::ShowUsage) {
         PrintToConsole(GridUsageLine(argc > 0 ? argv[0] : nullptr));

@@ -25,6 +25,7 @@ int Fail(const std::string& line) {
 
 int main(int argc, char** argv) {
     using namespace bmp2grid;
+    platform::ReportWriteFailuresAsErrors();
     const ParsedCommandLine parsed = ParseArguments(argc, argv);
     if (parsed.action == ParsedCommandLine::Action::ShowUsage) {
         PrintUsage(argc > 0 ? argv[0] : nullptr);

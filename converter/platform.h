@@ -86,4 +86,10 @@ private:
 // Writes text to the standard output stream and flushes it.
 void PrintToConsole(std::string_view text);
 
+// Makes writes that can't be done fail with an error instead of killing the
+// process: writing to a pipe or FIFO whose reader has gone (SIGPIPE on POSIX)
+// and past a file-size limit (SIGXFSZ). The programs call it first thing.
+// Nothing to do on Windows.
+void ReportWriteFailuresAsErrors();
+
 }  // namespace bmp2grid::platform

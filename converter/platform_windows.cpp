@@ -203,4 +203,7 @@ void PrintToConsole(std::string_view text) {
     std::fflush(stdout);
 }
 
+// Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.
+void ReportWriteFailuresAsErrors() {}
+
 }  // namespace bmp2grid::platform

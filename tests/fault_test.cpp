@@ -1,8 +1,10 @@
-// Faults from outside, end to end on the built program: killed mid-write,
-// a full disk, racing conversions, and a folder it may not write to. The map
-// that was there before must always survive whole, and nothing may be left
-// behind.
+// Faults from outside, end to end on the built programs: killed mid-write,
+// a file-size limit, a full disk, a reader that quits, racing conversions,
+// and a folder it may not write to. The map that was there before must
+// always survive whole, and nothing may be left behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,15 +22,17 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kExe = BMP2GRID_EXE;
+const std::string kGrid2Bmp = GRID2BMP_EXE;
 const std::string kPrevious = "2,1\r\n7,0,0,0,0\t9,0,0,0,0\t\r\n";
 
 class Faults : public ::testing::Test {
 protected:
-    // Converts `input` to map.txt in the test folder.
-    RunResult Convert(const std::string& input, RunOptions options = {}) {
-        options.workingDirectory = dir.path();
-        return RunProgram({kExe, "-1", input, "map.txt"}, options);
-    }
+    TempDir dir;
+};
+
+// Faults of outputs written directly: devices and FIFOs.
+class StreamFaults : public ::testing::Test {
+protected:
     TempDir dir;
 };
 
@@ -60,28 +64,83 @@ TEST_F(Faults, KilledWhileWritingLeavesThePreviousMapWhole) {
     EXPECT_GE(keptPrevious, 3) << "the conversion finished too fast to be interrupted";
 }
 
-TEST_F(Faults, FileSizeLimitHitMidMap) {
+TEST_F(Faults, FileSizeLimitHitMidOutput) {
+    // A file-size limit (as `ulimit -f` sets) makes a write fail: the program
+    // says so instead of dying by SIGXFSZ, and the previous output survives.
     const Picture picture = RandomPicture(1000, 800, 2);
     WriteFile(dir / "pic.bmp", MakeBmp(picture));
-    for (long limit : {1000000L, 5000000L}) {  // inside the first block, and blocks later
-        WriteFile(dir / "map.txt", kPrevious);
+    WriteFile(dir / "map.txt", ReferenceMap(picture, SampleMode::TwoToOne));
+    struct Case {
+        std::vector<std::string> command;
+        long limit;
+        std::string out;
+    };
+    const std::string report = "Size: 1000x800 (should be 800000 bytes, is 800000 bytes)\n";
+    const Case cases[] = {
+        {{kExe, "-1", "pic.bmp", "out"}, 1000000L, report + "Can't write out\n"},  // inside the first block
+        {{kExe, "-1", "pic.bmp", "out"}, 5000000L, report + "Can't write out\n"},  // blocks later
+        {{kGrid2Bmp, "map.txt", "out"}, 500000L, "Can't write out\n"},             // a picture of 800 000 bytes
+    };
+    for (const Case& c : cases) {
+        WriteFile(dir / "out", kPrevious);
         RunOptions options;
-        options.fileSizeLimit = limit;
-        const RunResult result = Convert("pic.bmp", options);
-        EXPECT_EQ(result.exitStatus, 1) << limit;
-        EXPECT_EQ(result.out, "Size: 1000x800 (should be 800000 bytes, is 800000 bytes)\nCan't write map.txt\n");
-        EXPECT_EQ(ReadFile(dir / "map.txt"), kPrevious);
-        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp"}));
+        options.workingDirectory = dir.path();
+        options.fileSizeLimit = c.limit;
+        const RunResult result = RunProgram(c.command, options);
+        EXPECT_EQ(result.signal, 0) << c.command[0] << " " << c.limit;
+        EXPECT_EQ(result.exitStatus, 1) << c.command[0] << " " << c.limit;
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(ReadFile(dir / "out"), kPrevious);
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "out", "pic.bmp"}));
     }
 }
 
-TEST_F(Faults, FullDevice) {
+TEST_F(StreamFaults, FullDevice) {
     WriteFile(dir / "pic.bmp", MakeBmp(RandomPicture(700, 700, 3)));
     RunOptions options;
     options.workingDirectory = dir.path();
     const RunResult result = RunProgram({kExe, "pic.bmp", "/dev/full"}, options);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "Can't write /dev/full\n");
+}
+
+TEST_F(StreamFaults, FifoWhoseReaderQuits) {
+    // A reader that takes a few bytes and goes away makes the next write
+    // fail: the program says so instead of dying by SIGPIPE.
+    const Picture picture = RandomPicture(1000, 800, 6);  // megabytes of output either way
+    WriteFile(dir / "pic.bmp", MakeBmp(picture));
+    WriteFile(dir / "map.txt", ReferenceMap(picture, SampleMode::TwoToOne));
+    struct Case {
+        std::vector<std::string> command;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{kExe, "pic.bmp", "fifo"}, "Size: 1000x800 (should be 800000 bytes, is 800000 bytes)\nCan't write fifo\n"},
+        {{kGrid2Bmp, "map.txt", "fifo"}, "Can't write fifo\n"},
+    };
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    for (const Case& c : cases) {
+        // Opened without waiting for a writer; the reader reads once the
+        // program has written, then closes.
+        const int reader = ::open((dir / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        std::thread quitter([reader] {
+            pollfd ready = {reader, POLLIN, 0};
+            ::poll(&ready, 1, 20000);
+            char buffer[4096];
+            if (::read(reader, buffer, sizeof buffer) < 0) {
+                // Closing is what matters.
+            }
+            ::close(reader);
+        });
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        const RunResult result = RunProgram(c.command, options);
+        quitter.join();
+        EXPECT_EQ(result.signal, 0) << c.command[0];
+        EXPECT_EQ(result.exitStatus, 1) << c.command[0];
+        EXPECT_EQ(result.out, c.out);
+    }
 }
 
 TEST_F(Faults, RacingConversionsLeaveOneWholeMap) {

@@ -18,10 +18,30 @@
 namespace bmp2grid::test {
 namespace {
 
-[[noreturn]] void ExecChild(const std::vector<std::string>& argv, const RunOptions& options) {
+// Everything the child needs, made before fork(): between fork() and exec()
+// the child may call only async-signal-safe functions (no allocation), as
+// another thread of the test may hold a lock at the moment of the fork.
+struct ChildCommand {
+    std::vector<char*> argv;
+
+    explicit ChildCommand(const std::vector<std::string>& args) {
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+    }
+};
+
+[[noreturn]] void ExecChild(const ChildCommand& command, const RunOptions& options) {
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) _exit(127);
+    // As a shell starts a program: SIGPIPE and SIGXFSZ at their defaults and
+    // not blocked, whatever the test process does with them.
+    ::signal(SIGPIPE, SIG_DFL);
+    ::signal(SIGXFSZ, SIG_DFL);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    sigaddset(&signals, SIGXFSZ);
+    ::sigprocmask(SIG_UNBLOCK, &signals, nullptr);
     if (options.fileSizeLimit >= 0) {
-        ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
         struct rlimit limit;
         limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
         ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -30,10 +50,7 @@ namespace {
         const auto id = static_cast<uid_t>(options.userId);
         if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) _exit(126);
     }
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
+    ::execv(command.argv[0], command.argv.data());
     _exit(127);
 }
 
@@ -48,13 +65,15 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
+    const ChildCommand command(argv);
+    ::signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not kill the test
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
-        ExecChild(argv, options);
+        ExecChild(command, options);
     }
     Close(in[0]);
     Close(out[1]);
@@ -63,7 +82,6 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     RunResult result;
     std::size_t written = 0;
     if (options.stdinData.empty()) Close(in[1]);
-    ::signal(SIGPIPE, SIG_IGN);
     while (out[0] >= 0 || err[0] >= 0) {
         pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
         if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
@@ -96,13 +114,14 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
 }
 
 pid_t Start(const std::vector<std::string>& argv, const RunOptions& options) {
+    const ChildCommand command(argv);
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         const int devnull = ::open("/dev/null", O_RDWR);
         ::dup2(devnull, 0);
         ::dup2(devnull, 1);
-        ExecChild(argv, options);
+        ExecChild(command, options);
     }
     return pid;
 }
