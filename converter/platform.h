@@ -70,6 +70,9 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
+    // CantOpen, before anything is written, when the target can't be made:
+    // a missing folder, a directory, no permission, or symbolic links that
+    // can't be resolved (a loop).
     OpenStatus Open(const std::string& path);
     bool Write(const char* data, std::size_t size) override;
     bool OverlapsWork() const override;

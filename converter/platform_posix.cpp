@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform.h"
@@ -26,18 +27,23 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // Follows a chain of symbolic links to the path that will actually be
-// written. The final target need not exist.
-std::string ResolveLinks(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
+// written. The final target need not exist. Nothing when the links can't be
+// resolved: a loop, too long a chain, or a link that can't be read.
+std::optional<std::string> ResolveLinks(std::string path) {
+    for (int hops = 0; hops <= 40; ++hops) {
         struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT) return path;
+            return std::nullopt;
+        }
+        if (!S_ISLNK(st.st_mode)) return path;
         char target[PATH_MAX];
         const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return path;
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return std::nullopt;
         std::string next(target, static_cast<std::size_t>(n));
         path = next[0] == '/' ? next : DirectoryOf(path) + "/" + next;
     }
-    return path;
+    return std::nullopt;
 }
 
 // Asks for huge pages under a large buffer: reading a big picture into 4 KiB
@@ -151,6 +157,9 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     // links such as /dev/stdout lead to names that are not real paths.
     struct stat st;
     const bool exists = ::stat(path.c_str(), &st) == 0;
+    // Anything but a missing file (or a link to one) can't be written: a
+    // link loop, a name too long, a folder that can't be searched.
+    if (!exists && errno != ENOENT) return OpenStatus::CantOpen;
     if (exists && S_ISDIR(st.st_mode)) return OpenStatus::CantOpen;
 
     // When the output is our own standard output (say /dev/stdout while it is
@@ -172,7 +181,9 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     }
 
     // A regular file, or none yet: replace the file that links lead to.
-    s.target = ResolveLinks(path);
+    std::optional<std::string> target = ResolveLinks(path);
+    if (!target) return OpenStatus::CantOpen;
+    s.target = std::move(*target);
     s.replaces = true;
     const std::string folder = DirectoryOf(s.target);
 #ifdef O_TMPFILE

@@ -19,12 +19,14 @@ constexpr std::string_view kSeparators = "\\/:";
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // What an existing path is, looked at without opening it for writing.
-enum class PathKind { Missing, Directory, DiskFile, Device };
+// Unusable: symbolic links that can't be resolved.
+enum class PathKind { Missing, Directory, DiskFile, Device, Unusable };
 
 PathKind KindOf(const std::string& path) {
     HANDLE h = ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        if (::GetLastError() == ERROR_CANT_RESOLVE_FILENAME) return PathKind::Unusable;
         const DWORD attributes = ::GetFileAttributesA(path.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return PathKind::Directory;
@@ -142,6 +144,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     s.target = path;
     switch (KindOf(path)) {
         case PathKind::Directory:
+        case PathKind::Unusable:
             return OpenStatus::CantOpen;
         case PathKind::Device:  // NUL, CON, a named pipe: written directly
             s.handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,

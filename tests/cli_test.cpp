@@ -244,6 +244,25 @@ TEST_F(Cli, DevicesAndStreams) {
     EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::OneToOne));
 }
 
+TEST_F(Cli, OutputLinksThatCannotBeResolved) {
+    SKIP_ON_WINDOWS("symbolic links");
+    fs::create_symlink("self", dir / "self");
+    fs::create_symlink("pong", dir / "ping");
+    fs::create_symlink("ping", dir / "pong");
+    fs::create_symlink("self", dir / "toself");
+    const std::vector<std::string> before = dir.Entries();
+    for (const char* output : {"self", "ping", "toself", "self/map.txt", "./ping"}) {
+        const RunResult result = Convert({"pic.bmp", output});
+        EXPECT_EQ(result.exitStatus, 1) << output;
+        EXPECT_EQ(result.out, "Can't open " + std::string(output) + "\n") << output;
+        EXPECT_EQ(dir.Entries(), before) << output;
+        EXPECT_EQ(fs::read_symlink(dir / "self"), "self");
+        EXPECT_EQ(fs::read_symlink(dir / "ping"), "pong");
+        EXPECT_EQ(fs::read_symlink(dir / "pong"), "ping");
+        EXPECT_EQ(fs::read_symlink(dir / "toself"), "self");
+    }
+}
+
 TEST_F(Cli, WriteFailureKeepsThePreviousMap) {
     SKIP_ON_WINDOWS("a Unix file size limit");
     // A bigger picture whose map text is far over the file size limit.

@@ -1,6 +1,8 @@
 // End-to-end: runs the built grid2bmp, and bmp2grid on what it wrote.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "process_runner.h"
 #include "test_support.h"
 
@@ -110,6 +112,18 @@ TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {
               "the first\n");
     EXPECT_EQ(Run({"out.bmp", "again.txt"}, kBmp2Grid).exitStatus, 0);
     EXPECT_EQ(ReadFile(dir / "again.txt"), "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n");
+}
+
+TEST_F(Grid2Bmp, OutputLinksThatCannotBeResolved) {
+    // Refused before any work, the link untouched.
+    namespace fs = std::filesystem;
+    WriteFile(dir / "map.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
+    fs::create_symlink("loop.bmp", dir / "loop.bmp");
+    const RunResult result = Run({"map.txt", "loop.bmp"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "Can't open loop.bmp\n");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt"}));
+    EXPECT_EQ(fs::read_symlink(dir / "loop.bmp"), "loop.bmp");
 }
 
 }  // namespace
