@@ -61,6 +61,11 @@ ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents);
 // abandoned output is removed. A symbolic link as the target path is followed,
 // so the file it points to is replaced and the link stays. A target that is
 // not a regular file (a device, a FIFO, the console) is written directly.
+//
+// On Linux the temporary file is unnamed (O_TMPFILE) until Commit(). With
+// the environment variable BMP2GRID_NAMED_TEMPORARY set to 1 it is a named
+// file from the start, as where O_TMPFILE is not available and on Windows:
+// a testing aid, so that path runs on Linux too.
 class OutputFile final : public OutputSink {
 public:
     enum class OpenStatus { Ok, CantOpen };
@@ -71,8 +76,8 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // CantOpen, before anything is written, when the target can't be made:
-    // a missing folder, a directory, no permission, or symbolic links that
-    // can't be resolved (a loop).
+    // a missing folder, a directory, no permission, a name longer than the
+    // file system holds, or symbolic links that can't be resolved (a loop).
     OpenStatus Open(const std::string& path);
     bool Write(const char* data, std::size_t size) override;
     bool OverlapsWork() const override;

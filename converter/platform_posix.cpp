@@ -46,6 +46,20 @@ std::optional<std::string> ResolveLinks(std::string path) {
     return std::nullopt;
 }
 
+// The longest file name the file system holding `folder` takes.
+std::size_t MaxNameBytes(const std::string& folder) {
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+}
+
+#ifdef O_TMPFILE
+// The testing aid that makes the output take the named temporary file.
+bool NamedTemporaryRequested() {
+    const char* value = std::getenv("BMP2GRID_NAMED_TEMPORARY");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+#endif
+
 // Asks for huge pages under a large buffer: reading a big picture into 4 KiB
 // pages costs one page fault per page, a measurable share of a conversion.
 void AdviseHugePages(std::uint8_t* data, std::size_t size) {
@@ -132,6 +146,7 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
 struct OutputFile::State {
     int fd = -1;
     bool ownsFd = true;        // false when writing through standard output
+    std::size_t maxNameBytes = NAME_MAX;  // in the target's folder
     bool replaces = false;     // true when the output goes through a temporary file
     bool anonymous = false;    // temporary file made with O_TMPFILE (no name yet)
     bool failed = false;
@@ -186,17 +201,22 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     s.target = std::move(*target);
     s.replaces = true;
     const std::string folder = DirectoryOf(s.target);
+    // Checked now: an unnamed temporary file gets its name only in Commit().
+    s.maxNameBytes = MaxNameBytes(folder);
+    if (FileNameOf(s.target, "/").size() > s.maxNameBytes) return OpenStatus::CantOpen;
 #ifdef O_TMPFILE
     // An unnamed file disappears by itself if the process dies before Commit().
-    s.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (s.fd >= 0) {
-        s.anonymous = true;
-    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return OpenStatus::CantOpen;
+    if (!NamedTemporaryRequested()) {
+        s.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (s.fd >= 0) {
+            s.anonymous = true;
+        } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return OpenStatus::CantOpen;
+        }
     }
 #endif
     for (int attempt = 0; s.fd < 0 && attempt < 100; ++attempt) {
-        s.temporary = TemporaryNameFor(s.target, "/");
+        s.temporary = TemporaryNameFor(s.target, "/", s.maxNameBytes);
         s.fd = ::open(s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (s.fd < 0) {
             s.temporary.clear();
@@ -240,7 +260,7 @@ bool OutputFile::Commit() {
         // below then replaces the target in one step.
         const std::string procPath = "/proc/self/fd/" + std::to_string(s.fd);
         for (int attempt = 0; s.temporary.empty() && attempt < 100; ++attempt) {
-            std::string name = TemporaryNameFor(s.target, "/");
+            std::string name = TemporaryNameFor(s.target, "/", s.maxNameBytes);
             if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 s.temporary = name;

@@ -18,15 +18,22 @@ constexpr std::string_view kSeparators = "\\/:";
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The longest file name NTFS and FAT take, in UTF-16 units. A name in the
+// ANSI code page never has more UTF-16 units than bytes, so a temporary name
+// of at most this many bytes always fits.
+constexpr std::size_t kMaxNameUnits = 255;
+
 // What an existing path is, looked at without opening it for writing.
-// Unusable: symbolic links that can't be resolved.
+// Unusable: a name too long, or symbolic links that can't be resolved.
 enum class PathKind { Missing, Directory, DiskFile, Device, Unusable };
 
 PathKind KindOf(const std::string& path) {
     HANDLE h = ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        if (::GetLastError() == ERROR_CANT_RESOLVE_FILENAME) return PathKind::Unusable;
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_CANT_RESOLVE_FILENAME)
+            return PathKind::Unusable;
         const DWORD attributes = ::GetFileAttributesA(path.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return PathKind::Directory;
@@ -42,6 +49,14 @@ PathKind KindOf(const std::string& path) {
     }
     ::CloseHandle(h);
     return kind;
+}
+
+// Whether the file name part of `path` is longer than a file system holds.
+bool NameTooLong(const std::string& path) {
+    const std::string_view name = FileNameOf(path, kSeparators);
+    if (name.size() <= kMaxNameUnits) return false;
+    const int units = ::MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+    return units <= 0 || static_cast<std::size_t>(units) > kMaxNameUnits;
 }
 
 bool WriteAll(HANDLE h, const char* data, std::size_t size) {
@@ -155,9 +170,11 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
         case PathKind::Missing:
             break;
     }
+    // Checked before any work: the target's name is made only in Commit().
+    if (NameTooLong(path)) return OpenStatus::CantOpen;
     s.replaces = true;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = TemporaryNameFor(path, kSeparators);
+        const std::string name = TemporaryNameFor(path, kSeparators, kMaxNameUnits);
         s.handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (s.handle != INVALID_HANDLE_VALUE) {

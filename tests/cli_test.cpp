@@ -263,6 +263,33 @@ TEST_F(Cli, OutputLinksThatCannotBeResolved) {
     }
 }
 
+TEST_F(Cli, OutputNamesUpToTheFileSystemLimit) {
+    SKIP_ON_WINDOWS("a Linux file system's name limit");
+    // Names up to 255 bytes work, through the unnamed temporary file and the
+    // named one alike (whose name is then shortened to fit); a longer name is
+    // refused before any conversion work.
+    for (const bool named : {false, true}) {
+        RunOptions options;
+        if (named) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+        for (const std::size_t length : {std::size_t{232}, std::size_t{233}, std::size_t{254}, std::size_t{255}}) {
+            const std::string name = std::string(length - 4, 'm') + ".txt";
+            const std::string label = std::to_string(length) + (named ? " bytes, named temporary" : " bytes");
+            WriteFile(dir / name, std::string("previous map\r\n"));
+            const RunResult result = Convert({"pic.bmp", name}, options);
+            EXPECT_EQ(result.exitStatus, 0) << label;
+            EXPECT_EQ(result.out, sizeReport_) << label;
+            EXPECT_EQ(ReadFile(dir / name), Map(SampleMode::TwoToOne)) << label;
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{name, "pic.bmp"})) << label;
+            fs::remove(dir / name);
+        }
+        const std::string tooLong = std::string(252, 'm') + ".txt";
+        const RunResult result = Convert({"pic.bmp", tooLong}, options);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out, "Can't open " + tooLong + "\n");
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"pic.bmp"}));
+    }
+}
+
 TEST_F(Cli, WriteFailureKeepsThePreviousMap) {
     SKIP_ON_WINDOWS("a Unix file size limit");
     // A bigger picture whose map text is far over the file size limit.

@@ -2,6 +2,10 @@
 // a file-size limit, a full disk, a reader that quits, racing conversions,
 // and a folder it may not write to. The map that was there before must
 // always survive whole, and nothing may be left behind.
+//
+// The tests that replace a file run twice: with the unnamed temporary file
+// (O_TMPFILE) the Linux build uses, and with the named one it falls back to
+// (and the Windows build uses), chosen by BMP2GRID_NAMED_TEMPORARY.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -25,10 +29,26 @@ const std::string kExe = BMP2GRID_EXE;
 const std::string kGrid2Bmp = GRID2BMP_EXE;
 const std::string kPrevious = "2,1\r\n7,0,0,0,0\t9,0,0,0,0\t\r\n";
 
-class Faults : public ::testing::Test {
+enum class Temporary { Unnamed, Named };
+
+class Faults : public ::testing::TestWithParam<Temporary> {
 protected:
+    bool Named() const { return GetParam() == Temporary::Named; }
+
+    // Options that run in the test folder with the temporary file under test.
+    RunOptions Options() const {
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        if (Named()) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+        return options;
+    }
     TempDir dir;
 };
+
+INSTANTIATE_TEST_SUITE_P(TemporaryFile, Faults, ::testing::Values(Temporary::Unnamed, Temporary::Named),
+                         [](const ::testing::TestParamInfo<Temporary>& info) {
+                             return info.param == Temporary::Named ? "Named" : "Unnamed";
+                         });
 
 // Faults of outputs written directly: devices and FIFOs.
 class StreamFaults : public ::testing::Test {
@@ -36,16 +56,16 @@ protected:
     TempDir dir;
 };
 
-TEST_F(Faults, KilledWhileWritingLeavesThePreviousMapWhole) {
+TEST_P(Faults, KilledWhileWritingLeavesThePreviousMapWhole) {
     // About 200 MB of map text: long enough to be killed at many points.
     WriteFile(dir / "big.bmp", MakeBmp(RandomPicture(4000, 4000, 1)));
-    RunOptions options;
-    options.workingDirectory = dir.path();
+    const RunOptions options = Options();
     ASSERT_EQ(RunProgram({kExe, "-1", "big.bmp", "complete.txt"}, options).exitStatus, 0);
     const std::string complete = ReadFile(dir / "complete.txt");
     fs::remove(dir / "complete.txt");
 
     int keptPrevious = 0;
+    int leftNamedTemporary = 0;
     for (int delayMs : {0, 1, 3, 10, 25, 50, 80, 120}) {
         WriteFile(dir / "map.txt", kPrevious);
         const pid_t pid = Start({kExe, "-1", "big.bmp", "map.txt"}, options);
@@ -58,13 +78,26 @@ TEST_F(Faults, KilledWhileWritingLeavesThePreviousMapWhole) {
         keptPrevious += map == kPrevious;
         EXPECT_TRUE(map == kPrevious || map == complete)
             << "a kill after " << delayMs << " ms left " << map.size() << " bytes of map text";
-        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"big.bmp", "map.txt"}))
+        // Nothing can remove a named temporary file when SIGKILL strikes; the
+        // unnamed one goes with the process.
+        std::vector<std::string> entries = dir.Entries();
+        if (Named() && entries.size() == 3 && entries[0].starts_with(".map.txt.bmp2grid-tmp-") &&
+            entries[0].size() == std::string(".map.txt.bmp2grid-tmp-").size() + 8) {
+            fs::remove(dir / entries[0]);
+            entries.erase(entries.begin());
+            ++leftNamedTemporary;
+        }
+        EXPECT_EQ(entries, (std::vector<std::string>{"big.bmp", "map.txt"}))
             << "left behind after a kill at " << delayMs << " ms";
     }
     EXPECT_GE(keptPrevious, 3) << "the conversion finished too fast to be interrupted";
+    // Shows that the named temporary file was the one written.
+    if (Named()) {
+        EXPECT_GE(leftNamedTemporary, 1);
+    }
 }
 
-TEST_F(Faults, FileSizeLimitHitMidOutput) {
+TEST_P(Faults, FileSizeLimitHitMidOutput) {
     // A file-size limit (as `ulimit -f` sets) makes a write fail: the program
     // says so instead of dying by SIGXFSZ, and the previous output survives.
     const Picture picture = RandomPicture(1000, 800, 2);
@@ -83,8 +116,7 @@ TEST_F(Faults, FileSizeLimitHitMidOutput) {
     };
     for (const Case& c : cases) {
         WriteFile(dir / "out", kPrevious);
-        RunOptions options;
-        options.workingDirectory = dir.path();
+        RunOptions options = Options();
         options.fileSizeLimit = c.limit;
         const RunResult result = RunProgram(c.command, options);
         EXPECT_EQ(result.signal, 0) << c.command[0] << " " << c.limit;
@@ -143,13 +175,12 @@ TEST_F(StreamFaults, FifoWhoseReaderQuits) {
     }
 }
 
-TEST_F(Faults, RacingConversionsLeaveOneWholeMap) {
+TEST_P(Faults, RacingConversionsLeaveOneWholeMap) {
     const Picture first = RandomPicture(1500, 1200, 4);
     const Picture second = RandomPicture(1200, 1500, 5);
     WriteFile(dir / "a.bmp", MakeBmp(first));
     WriteFile(dir / "b.bmp", MakeBmp(second));
-    RunOptions options;
-    options.workingDirectory = dir.path();
+    const RunOptions options = Options();
     ASSERT_EQ(RunProgram({kExe, "-1", "a.bmp", "a.txt"}, options).exitStatus, 0);
     ASSERT_EQ(RunProgram({kExe, "-1", "b.bmp", "b.txt"}, options).exitStatus, 0);
     const std::string mapA = ReadFile(dir / "a.txt");
@@ -166,7 +197,7 @@ TEST_F(Faults, RacingConversionsLeaveOneWholeMap) {
     }
 }
 
-TEST_F(Faults, FolderThatCannotBeWrittenAndInputThatCannotBeRead) {
+TEST_P(Faults, FolderThatCannotBeWrittenAndInputThatCannotBeRead) {
     // Root may write anywhere, so as root the program runs as "nobody",
     // from a copy that user can reach.
     const bool root = ::geteuid() == 0;
@@ -181,8 +212,7 @@ TEST_F(Faults, FolderThatCannotBeWrittenAndInputThatCannotBeRead) {
     fs::permissions(dir / "locked/map.txt", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
     fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec | fs::perms::others_read |
                                         fs::perms::others_exec);
-    RunOptions options;
-    options.workingDirectory = dir.path();
+    RunOptions options = Options();
     if (root) options.userId = 65534;
     const RunResult result = RunProgram({exe, "pic.bmp", "locked/map.txt"}, options);
     if (root && result.exitStatus == 126) GTEST_SKIP() << "running as root and can't switch to user 65534";

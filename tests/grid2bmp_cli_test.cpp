@@ -14,13 +14,16 @@ const std::string kBmp2Grid = BMP2GRID_EXE;
 
 class Grid2Bmp : public ::testing::Test {
 protected:
+    // Runs a program in the test folder; standard error must stay empty.
     RunResult Run(std::vector<std::string> args, const std::string& exe = kGrid2Bmp) {
-        args.insert(args.begin(), exe);
-        RunOptions options;
-        options.workingDirectory = dir.path();
-        RunResult result = RunProgram(args, options);
+        RunResult result = RunWith(std::move(args), {}, exe);
         EXPECT_EQ(result.err, "");
         return result;
+    }
+    RunResult RunWith(std::vector<std::string> args, RunOptions options, const std::string& exe = kGrid2Bmp) {
+        args.insert(args.begin(), exe);
+        options.workingDirectory = dir.path();
+        return RunProgram(args, options);
     }
     TempDir dir;
 };
@@ -114,15 +117,29 @@ TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {
     EXPECT_EQ(ReadFile(dir / "again.txt"), "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n");
 }
 
-TEST_F(Grid2Bmp, OutputLinksThatCannotBeResolved) {
-    // Refused before any work, the link untouched.
+TEST_F(Grid2Bmp, OutputNamesAndLinks) {
+    // Names up to the file system's 255 bytes work; longer names and links
+    // that can't be resolved are refused before any work, links untouched.
     namespace fs = std::filesystem;
     WriteFile(dir / "map.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
     fs::create_symlink("loop.bmp", dir / "loop.bmp");
-    const RunResult result = Run({"map.txt", "loop.bmp"});
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "Can't open loop.bmp\n");
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt"}));
+    const std::string longest = std::string(251, 'p') + ".bmp";
+    const std::string tooLong = std::string(252, 'p') + ".bmp";
+    for (const bool named : {false, true}) {
+        RunOptions options;
+        if (named) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+        const RunResult ok = RunWith({"map.txt", longest}, options);
+        EXPECT_EQ(ok.exitStatus, 0) << named;
+        EXPECT_EQ(ok.out, "Size: 2x1\n") << named;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt", longest})) << named;
+        fs::remove(dir / longest);
+        for (const std::string& refused : {tooLong, std::string("loop.bmp")}) {
+            const RunResult result = RunWith({"map.txt", refused}, options);
+            EXPECT_EQ(result.exitStatus, 1) << refused;
+            EXPECT_EQ(result.out, "Can't open " + refused + "\n");
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt"})) << refused;
+        }
+    }
     EXPECT_EQ(fs::read_symlink(dir / "loop.bmp"), "loop.bmp");
 }
 

@@ -22,11 +22,25 @@ namespace {
 // the child may call only async-signal-safe functions (no allocation), as
 // another thread of the test may hold a lock at the moment of the fork.
 struct ChildCommand {
+    std::vector<std::string> environmentStrings;
     std::vector<char*> argv;
+    std::vector<char*> envp;
 
-    explicit ChildCommand(const std::vector<std::string>& args) {
+    ChildCommand(const std::vector<std::string>& args, const RunOptions& options) {
+        // The test's environment, less the names the options set.
+        auto setByOptions = [&](const std::string& entry) {
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            return std::any_of(options.environment.begin(), options.environment.end(),
+                               [&](const std::string& e) { return e.compare(0, name.size(), name) == 0; });
+        };
+        for (char** e = environ; *e != nullptr; ++e)
+            if (!setByOptions(*e)) environmentStrings.emplace_back(*e);
+        environmentStrings.insert(environmentStrings.end(), options.environment.begin(),
+                                  options.environment.end());
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
+        for (std::string& e : environmentStrings) envp.push_back(e.data());
+        envp.push_back(nullptr);
     }
 };
 
@@ -50,7 +64,7 @@ struct ChildCommand {
         const auto id = static_cast<uid_t>(options.userId);
         if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) _exit(126);
     }
-    ::execv(command.argv[0], command.argv.data());
+    ::execve(command.argv[0], command.argv.data(), command.envp.data());
     _exit(127);
 }
 
@@ -65,7 +79,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
-    const ChildCommand command(argv);
+    const ChildCommand command(argv, options);
     ::signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not kill the test
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
@@ -114,7 +128,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
 }
 
 pid_t Start(const std::vector<std::string>& argv, const RunOptions& options) {
-    const ChildCommand command(argv);
+    const ChildCommand command(argv, options);
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {

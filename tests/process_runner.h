@@ -14,6 +14,7 @@ namespace bmp2grid::test {
 struct RunOptions {
     std::string workingDirectory;  // empty: the test's own
     std::string stdinData;         // fed to the child's standard input
+    std::vector<std::string> environment;  // extra NAME=value entries for the child
     long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes
     int userId = -1;               // run as this user (and group) when set
 };
