@@ -60,7 +60,8 @@ ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents);
 // in one step; until then the previous target is untouched, and a failed or
 // abandoned output is removed. A symbolic link as the target path is followed,
 // so the file it points to is replaced and the link stays. A target that is
-// not a regular file (a device, a FIFO, the console) is written directly.
+// not a regular file (a device, a FIFO, the console) is written directly, and
+// a target that is the process's own standard output is written through it.
 //
 // On Linux the temporary file is unnamed (O_TMPFILE) until Commit(). With
 // the environment variable BMP2GRID_NAMED_TEMPORARY set to 1 it is a named
@@ -81,6 +82,10 @@ public:
     OpenStatus Open(const std::string& path);
     bool Write(const char* data, std::size_t size) override;
     bool OverlapsWork() const override;
+    // Whether the bytes go to the process's own standard output (the target
+    // is the file, pipe or device standard output is connected to), so that
+    // nothing else may be printed there.
+    bool WritesToStandardOutput() const;
     // Flushes, closes and puts the output in place. Returns false if any of
     // that failed; the previous target is then left as it was.
     bool Commit();
@@ -93,6 +98,9 @@ private:
 
 // Writes text to the standard output stream and flushes it.
 void PrintToConsole(std::string_view text);
+
+// Writes text to the standard error stream and flushes it.
+void PrintToErrorConsole(std::string_view text);
 
 // Makes writes that can't be done fail with an error instead of killing the
 // process: writing to a pipe or FIFO whose reader has gone (SIGPIPE on POSIX)

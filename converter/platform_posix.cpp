@@ -178,8 +178,8 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     if (exists && S_ISDIR(st.st_mode)) return OpenStatus::CantOpen;
 
     // When the output is our own standard output (say /dev/stdout while it is
-    // redirected to a file), write through that descriptor so the map lands
-    // after the console lines instead of overwriting them.
+    // redirected to a file), write through that descriptor so that the map
+    // goes where standard output goes, whole.
     struct stat out;
     if (exists && S_ISCHR(st.st_mode)) s.slowWrites = false;
     if (exists && ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev &&
@@ -245,6 +245,8 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
+bool OutputFile::WritesToStandardOutput() const { return !state_->ownsFd; }
+
 bool OutputFile::Commit() {
     State& s = *state_;
     if (s.failed || s.fd < 0) return false;
@@ -281,6 +283,11 @@ bool OutputFile::Commit() {
 void PrintToConsole(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+}
+
+void PrintToErrorConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 void ReportWriteFailuresAsErrors() {

@@ -25,7 +25,17 @@ constexpr std::size_t kMaxNameUnits = 255;
 
 // What an existing path is, looked at without opening it for writing.
 // Unusable: a name too long, or symbolic links that can't be resolved.
-enum class PathKind { Missing, Directory, DiskFile, Device, Unusable };
+enum class PathKind { Missing, Directory, DiskFile, StandardOutput, Device, Unusable };
+
+// Whether the open disk file `h` is the file standard output writes to.
+bool IsStandardOutput(HANDLE h) {
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE || ::GetFileType(out) != FILE_TYPE_DISK) return false;
+    BY_HANDLE_FILE_INFORMATION mine, theirs;
+    return ::GetFileInformationByHandle(h, &mine) && ::GetFileInformationByHandle(out, &theirs) &&
+           mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+           mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
+}
 
 PathKind KindOf(const std::string& path) {
     HANDLE h = ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
@@ -42,10 +52,11 @@ PathKind KindOf(const std::string& path) {
     PathKind kind = PathKind::Device;
     if (::GetFileType(h) == FILE_TYPE_DISK) {
         BY_HANDLE_FILE_INFORMATION info;
-        kind = ::GetFileInformationByHandle(h, &info) &&
-                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                   ? PathKind::Directory
-                   : PathKind::DiskFile;
+        if (::GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            kind = PathKind::Directory;
+        } else {
+            kind = IsStandardOutput(h) ? PathKind::StandardOutput : PathKind::DiskFile;
+        }
     }
     ::CloseHandle(h);
     return kind;
@@ -137,7 +148,8 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
 
 struct OutputFile::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    bool replaces = false;  // true when the output goes through a temporary file
+    bool ownsHandle = true;  // false when writing through standard output
+    bool replaces = false;   // true when the output goes through a temporary file
     bool failed = false;
     bool committed = false;
     bool slowWrites = true;  // false for character devices such as NUL
@@ -149,7 +161,7 @@ OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
 
 OutputFile::~OutputFile() {
     State& s = *state_;
-    if (s.handle != INVALID_HANDLE_VALUE) ::CloseHandle(s.handle);
+    if (s.handle != INVALID_HANDLE_VALUE && s.ownsHandle) ::CloseHandle(s.handle);
     if (!s.committed && !s.temporary.empty()) ::DeleteFileA(s.temporary.c_str());
 }
 
@@ -161,6 +173,13 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
         case PathKind::Directory:
         case PathKind::Unusable:
             return OpenStatus::CantOpen;
+        case PathKind::StandardOutput:
+            // Written through the handle standard output uses, after what the
+            // C library holds for it, so the picture or map goes there whole.
+            std::fflush(stdout);
+            s.handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+            s.ownsHandle = false;
+            return OpenStatus::Ok;
         case PathKind::Device:  // NUL, CON, a named pipe: written directly
             s.handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -195,9 +214,12 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
+bool OutputFile::WritesToStandardOutput() const { return !state_->ownsHandle; }
+
 bool OutputFile::Commit() {
     State& s = *state_;
     if (s.failed || s.handle == INVALID_HANDLE_VALUE) return false;
+    if (!s.ownsHandle) return s.committed = true;
     const bool closed = ::CloseHandle(s.handle) != 0;
     s.handle = INVALID_HANDLE_VALUE;
     if (!closed) return false;
@@ -221,6 +243,11 @@ bool OutputFile::Commit() {
 void PrintToConsole(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+}
+
+void PrintToErrorConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 // Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.

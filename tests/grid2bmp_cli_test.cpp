@@ -117,6 +117,30 @@ TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {
     EXPECT_EQ(ReadFile(dir / "again.txt"), "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n");
 }
 
+TEST_F(Grid2Bmp, PictureToItsOwnStandardOutputArrivesWhole) {
+    // Standard output redirected to the output file: the file holds the
+    // picture alone; the size report and the note go to standard error.
+    WriteFile(dir / "map.txt", std::string("2,1\r\n1,0,0,7,0\t2,0,0,0,0\t\r\n"));
+    ASSERT_EQ(Run({"map.txt", "expected.bmp"}).exitStatus, 0);
+    const std::string messages =
+        "Size: 4x1\nNote: 1 cell carried values other than 0 after the first; the picture keeps only the first\n";
+    RunOptions options;
+    options.stdoutFile = "out.bmp";
+    const RunResult result = RunWith({"map.txt", "out.bmp"}, options);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, messages);
+    EXPECT_EQ(ReadFile(dir / "out.bmp"), ReadFile(dir / "expected.bmp"));
+}
+
+TEST_F(Grid2Bmp, PictureToStandardOutputThroughDevStdout) {
+    WriteFile(dir / "map.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
+    ASSERT_EQ(Run({"map.txt", "expected.bmp"}).exitStatus, 0);
+    const RunResult result = RunWith({"map.txt", "/dev/stdout"}, {});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, ReadFile(dir / "expected.bmp"));
+    EXPECT_EQ(result.err, "Size: 2x1\n");
+}
+
 TEST_F(Grid2Bmp, OutputNamesAndLinks) {
     // Names up to the file system's 255 bytes work; longer names and links
     // that can't be resolved are refused before any work, links untouched.

@@ -14,6 +14,8 @@ namespace bmp2grid::test {
 struct RunOptions {
     std::string workingDirectory;  // empty: the test's own
     std::string stdinData;         // fed to the child's standard input
+    std::string stdoutFile;        // when set, standard output goes to this file (created or
+                                   // truncated, relative to the working directory), not captured
     std::vector<std::string> environment;  // extra NAME=value entries for the child
     long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes
     int userId = -1;               // run as this user (and group) when set
