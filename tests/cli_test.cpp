@@ -37,16 +37,41 @@ protected:
         WriteFile(dir / "pic.bmp", MakeBmp(picture_));
     }
 
-    // Runs bmp2grid with `args` inside the test folder.
-    RunResult Convert(std::vector<std::string> args, RunOptions options = {}) {
+    // Runs bmp2grid with `args` inside the test folder; messages as text.
+    RunResult Run(std::vector<std::string> args, RunOptions options = {}) {
         options.workingDirectory = dir.path();
         RunResult result = RunProgram(UnderTest().Command(std::move(args)), options);
+        result.out = AsText(result.out);
+        result.err = AsText(result.err);
+        return result;
+    }
+
+    // Runs bmp2grid when its output is not its own standard output.
+    RunResult Convert(std::vector<std::string> args, RunOptions options = {}) {
+        RunResult result = Run(std::move(args), std::move(options));
         // Wine itself may speak on standard error; the native build never does.
         if (!UnderTest().windows()) {
             EXPECT_EQ(result.err, "") << "nothing may go to standard error";
         }
-        result.out = AsText(result.out);
         return result;
+    }
+
+    // Runs bmp2grid with its standard output going to `file` in the test
+    // folder, as a shell redirection sends it.
+    RunResult RunWithStandardOutputTo(std::vector<std::string> args, const std::string& file) {
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        return test::RunWithStandardOutputTo(UnderTest(), std::move(args), file, options);
+    }
+
+    // What the program wrote on standard error should be `expected`. Wine
+    // itself may add lines of its own there.
+    static void ExpectStandardError(const RunResult& result, const std::string& expected, const std::string& label) {
+        if (UnderTest().windows()) {
+            EXPECT_NE(result.err.find(expected), std::string::npos) << label << ": " << result.err;
+        } else {
+            EXPECT_EQ(result.err, expected) << label;
+        }
     }
 
     std::string Map(SampleMode mode) const { return ReferenceMap(picture_, mode); }
@@ -189,13 +214,12 @@ TEST_F(Cli, DevicesAndStreams) {
     EXPECT_EQ(null.exitStatus, 0);
     EXPECT_EQ(null.out, sizeReport_);
 
-    // The map goes to standard output after its header line, the size report
-    // coming between the header and the rows.
-    const std::string map = Map(SampleMode::TwoToOne);
-    const std::size_t headerEnd = map.find("\r\n") + 2;
-    RunResult out = Convert({"pic.bmp", "/dev/stdout"});
+    // The map goes to standard output whole; the size report goes to
+    // standard error so that it does not break the map.
+    RunResult out = Run({"pic.bmp", "/dev/stdout"});
     EXPECT_EQ(out.exitStatus, 0);
-    EXPECT_EQ(out.out, map.substr(0, headerEnd) + sizeReport_ + map.substr(headerEnd));
+    EXPECT_EQ(out.out, Map(SampleMode::TwoToOne));
+    EXPECT_EQ(out.err, sizeReport_);
 
     // The picture may come from standard input.
     RunOptions piped;
@@ -290,6 +314,87 @@ TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
         EXPECT_EQ(result.out, c.out) << c.command;
         EXPECT_EQ(result.err, "") << c.command;
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"pic.bmp", "rgb.bmp"})) << c.command;
+    }
+}
+
+TEST_F(Cli, MapToItsOwnStandardOutputArrivesWhole) {
+    // Standard output redirected to a file, and that file (by any path) as
+    // the output: the file holds the map alone, the messages go to standard
+    // error. /dev/full as standard output fails the write.
+    struct Case {
+        std::vector<std::string> args;
+        std::string stdoutFile;  // where the program's standard output goes
+        bool unixOnly;
+        int status;
+        std::string map;  // expected in the stdout file
+        std::string err;
+    };
+    const std::string two = Map(SampleMode::TwoToOne);
+    const std::string one = Map(SampleMode::OneToOne);
+    const Case cases[] = {
+        {{"pic.bmp", "out.txt"}, "out.txt", false, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "out.txt"}, "out.txt", false, 0, one, sizeReport_},
+        {{"pic.bmp", "/dev/stdout"}, "out.txt", true, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "/dev/fd/1"}, "out.txt", true, 0, one, sizeReport_},
+        {{"pic.bmp", "/dev/stdout"}, "/dev/full", true, 1, "", "Can't write /dev/stdout\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string label = c.args[c.args.size() - 1] + " with standard output to " + c.stdoutFile;
+        if (c.unixOnly && UnderTest().windows()) continue;
+        WriteFile(dir / "out.txt", std::string("previous contents\r\n"));
+        const RunResult result = RunWithStandardOutputTo(c.args, c.stdoutFile);
+        EXPECT_EQ(result.exitStatus, c.status) << label;
+        if (c.stdoutFile == "out.txt") {
+            EXPECT_EQ(ReadFile(dir / "out.txt"), c.map) << label;
+        }
+        ExpectStandardError(result, c.err, label);
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.txt", "pic.bmp"})) << label;
+    }
+}
+
+TEST_F(Cli, OutputLinksThatCannotBeResolved) {
+    SKIP_ON_WINDOWS("symbolic links");
+    fs::create_symlink("self", dir / "self");
+    fs::create_symlink("pong", dir / "ping");
+    fs::create_symlink("ping", dir / "pong");
+    fs::create_symlink("self", dir / "toself");
+    const std::vector<std::string> before = dir.Entries();
+    for (const char* output : {"self", "ping", "toself", "self/map.txt", "./ping"}) {
+        const RunResult result = Convert({"pic.bmp", output});
+        EXPECT_EQ(result.exitStatus, 1) << output;
+        EXPECT_EQ(result.out, "Can't open " + std::string(output) + "\n") << output;
+        EXPECT_EQ(dir.Entries(), before) << output;
+        EXPECT_EQ(fs::read_symlink(dir / "self"), "self");
+        EXPECT_EQ(fs::read_symlink(dir / "ping"), "pong");
+        EXPECT_EQ(fs::read_symlink(dir / "pong"), "ping");
+        EXPECT_EQ(fs::read_symlink(dir / "toself"), "self");
+    }
+}
+
+TEST_F(Cli, OutputNamesUpToTheFileSystemLimit) {
+    SKIP_ON_WINDOWS("a Linux file system's name limit");
+    // Names up to 255 bytes work, through the unnamed temporary file and the
+    // named one alike (whose name is then shortened to fit); a longer name is
+    // refused before any conversion work.
+    for (const bool named : {false, true}) {
+        RunOptions options;
+        if (named) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+        for (const std::size_t length : {std::size_t{232}, std::size_t{233}, std::size_t{254}, std::size_t{255}}) {
+            const std::string name = std::string(length - 4, 'm') + ".txt";
+            const std::string label = std::to_string(length) + (named ? " bytes, named temporary" : " bytes");
+            WriteFile(dir / name, std::string("previous map\r\n"));
+            const RunResult result = Convert({"pic.bmp", name}, options);
+            EXPECT_EQ(result.exitStatus, 0) << label;
+            EXPECT_EQ(result.out, sizeReport_) << label;
+            EXPECT_EQ(ReadFile(dir / name), Map(SampleMode::TwoToOne)) << label;
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{name, "pic.bmp"})) << label;
+            fs::remove(dir / name);
+        }
+        const std::string tooLong = std::string(252, 'm') + ".txt";
+        const RunResult result = Convert({"pic.bmp", tooLong}, options);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out, "Can't open " + tooLong + "\n");
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"pic.bmp"}));
     }
 }
 

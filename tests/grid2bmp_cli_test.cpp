@@ -4,6 +4,8 @@
 // as the Windows build under Wine (see program_under_test.h).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "process_runner.h"
 #include "program_under_test.h"
 #include "test_support.h"
@@ -18,14 +20,19 @@ class Grid2Bmp : public ::testing::Test {
 protected:
     // Runs `program` (grid2bmp unless said) with `args` inside the test folder.
     RunResult Run(std::vector<std::string> args, const Program& program = kGrid2Bmp) {
-        RunOptions options;
-        options.workingDirectory = dir.path();
-        RunResult result = RunProgram(program.Command(std::move(args)), options);
+        RunResult result = RunWith(std::move(args), {}, program);
         // Wine itself may speak on standard error; the native build never does.
         if (!program.windows()) {
             EXPECT_EQ(result.err, "") << "nothing may go to standard error";
         }
+        return result;
+    }
+    // Runs `program` with `args` and `options` inside the test folder; messages as text.
+    RunResult RunWith(std::vector<std::string> args, RunOptions options, const Program& program = kGrid2Bmp) {
+        options.workingDirectory = dir.path();
+        RunResult result = RunProgram(program.Command(std::move(args)), options);
         result.out = program.AsText(result.out);
+        result.err = program.AsText(result.err);
         return result;
     }
     TempDir dir;
@@ -118,6 +125,62 @@ TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {
               "the first\n");
     EXPECT_EQ(Run({"out.bmp", "again.txt"}, kBmp2Grid).exitStatus, 0);
     EXPECT_EQ(ReadFile(dir / "again.txt"), "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n");
+}
+
+TEST_F(Grid2Bmp, PictureToItsOwnStandardOutputArrivesWhole) {
+    // Standard output redirected to the output file: the file holds the
+    // picture alone; the size report and the note go to standard error.
+    WriteFile(dir / "map.txt", std::string("2,1\r\n1,0,0,7,0\t2,0,0,0,0\t\r\n"));
+    ASSERT_EQ(Run({"map.txt", "expected.bmp"}).exitStatus, 0);
+    const std::string messages =
+        "Size: 4x1\nNote: 1 cell carried values other than 0 after the first; the picture keeps only the first\n";
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    const RunResult result = RunWithStandardOutputTo(kGrid2Bmp, {"map.txt", "out.bmp"}, "out.bmp", options);
+    EXPECT_EQ(result.exitStatus, 0);
+    if (kGrid2Bmp.windows()) {  // Wine may add lines of its own
+        EXPECT_NE(result.err.find(messages), std::string::npos) << result.err;
+    } else {
+        EXPECT_EQ(result.err, messages);
+    }
+    EXPECT_EQ(ReadFile(dir / "out.bmp"), ReadFile(dir / "expected.bmp"));
+}
+
+TEST_F(Grid2Bmp, PictureToStandardOutputThroughDevStdout) {
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: Unix devices";
+    WriteFile(dir / "map.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
+    ASSERT_EQ(Run({"map.txt", "expected.bmp"}).exitStatus, 0);
+    const RunResult result = RunWith({"map.txt", "/dev/stdout"}, {});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, ReadFile(dir / "expected.bmp"));
+    EXPECT_EQ(result.err, "Size: 2x1\n");
+}
+
+TEST_F(Grid2Bmp, OutputNamesAndLinks) {
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: symbolic links";
+    // Names up to the file system's 255 bytes work; longer names and links
+    // that can't be resolved are refused before any work, links untouched.
+    namespace fs = std::filesystem;
+    WriteFile(dir / "map.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
+    fs::create_symlink("loop.bmp", dir / "loop.bmp");
+    const std::string longest = std::string(251, 'p') + ".bmp";
+    const std::string tooLong = std::string(252, 'p') + ".bmp";
+    for (const bool named : {false, true}) {
+        RunOptions options;
+        if (named) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+        const RunResult ok = RunWith({"map.txt", longest}, options);
+        EXPECT_EQ(ok.exitStatus, 0) << named;
+        EXPECT_EQ(ok.out, "Size: 2x1\n") << named;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt", longest})) << named;
+        fs::remove(dir / longest);
+        for (const std::string& refused : {tooLong, std::string("loop.bmp")}) {
+            const RunResult result = RunWith({"map.txt", refused}, options);
+            EXPECT_EQ(result.exitStatus, 1) << refused;
+            EXPECT_EQ(result.out, "Can't open " + refused + "\n");
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt"})) << refused;
+        }
+    }
+    EXPECT_EQ(fs::read_symlink(dir / "loop.bmp"), "loop.bmp");
 }
 
 }  // namespace

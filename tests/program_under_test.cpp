@@ -52,6 +52,27 @@ std::string Program::WindowsPath(std::string path) {
     return "Z:" + path;
 }
 
+std::vector<std::string> Program::WindowsShellCommand(std::vector<std::string> args, const std::string& file) const {
+    args.insert(args.begin(), {"cmd", "/c", WindowsPath(exe_)});
+    args.insert(args.begin(), wrapper_.begin(), wrapper_.end());
+    args.insert(args.end(), {">", file});
+    return args;
+}
+
+RunResult RunWithStandardOutputTo(const Program& program, std::vector<std::string> args, const std::string& file,
+                                  RunOptions options) {
+    RunResult result;
+    if (program.windows()) {
+        result = RunProgram(program.WindowsShellCommand(std::move(args), file), options);
+    } else {
+        options.stdoutFile = file;
+        result = RunProgram(program.Command(std::move(args)), options);
+    }
+    result.out = program.AsText(result.out);
+    result.err = program.AsText(result.err);
+    return result;
+}
+
 const Program& Bmp2GridUnderTest() {
     static const Program program = Program::Select(BMP2GRID_EXE, "BMP2GRID_TEST_EXE");
     return program;

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "process_runner.h"
+
 namespace bmp2grid::test {
 
 class Program {
@@ -45,11 +47,23 @@ public:
     // A Unix path as a Windows program under Wine sees it.
     static std::string WindowsPath(std::string path);
 
+    // The command line that runs the program with `args` through Windows'
+    // own shell, its standard output redirected to `file` (Windows build).
+    std::vector<std::string> WindowsShellCommand(std::vector<std::string> args, const std::string& file) const;
+
 private:
     std::string exe_;
     std::vector<std::string> wrapper_;
     bool windows_;
 };
+
+// Runs `program` with `args` in `options.workingDirectory`, its standard
+// output going to `file` there, as a shell redirection sends it. The Windows
+// build gets it from Windows' own shell (cmd through the wrapper): Wine can't
+// tell which file a standard output redirected on the Unix side is. Messages
+// come back as text.
+RunResult RunWithStandardOutputTo(const Program& program, std::vector<std::string> args, const std::string& file,
+                                  RunOptions options);
 
 // bmp2grid and grid2bmp as the tests run them.
 const Program& Bmp2GridUnderTest();
