@@ -29,6 +29,41 @@ std::vector<MapTextCase> MapTextCases() {
         bad("a-row-too-many", "2,1\r\n" + row + row, 3, "more rows than announced"),
         bad("trailing-empty-line", "2,1\r\n" + row + "\r\n", 3, "more rows than announced"),
         bad("too-wide", "3000000000,1\r\n", 1, "picture would be too large"),
+
+        // Headers at and past what a BMP can describe: width and height up
+        // to 2^31 - 1, the file (1078 bytes of headers and colours, then the
+        // rows, each padded to 4 bytes) up to 2^32 - 1 bytes.
+        bad("columns-int64-max", "9223372036854775807,0\r\n", 1, "picture would be too large"),
+        bad("columns-2-to-the-62", "4611686018427387904,0\r\n", 1, "picture would be too large"),
+        bad("columns-past-int64", "99999999999999999999,1\r\n", 1, "picture would be too large"),
+        bad("rows-past-int64", "1,99999999999999999999\r\n", 1, "picture would be too large"),
+        bad("negative-past-int64", "-99999999999999999999,1\r\n", 1, "missing header"),
+        bad("widest", "1073741823,1\r\n", 2, "fewer rows than announced"),
+        bad("one-column-too-wide", "1073741824,1\r\n", 1, "picture would be too large"),
+        {"widest-one-to-one", "2147483647,1\r\n", SampleMode::OneToOne, 2, "fewer rows than announced"},
+        {"too-wide-one-to-one", "2147483648,1\r\n", SampleMode::OneToOne, 1, "picture would be too large"},
+        bad("too-tall", "1,2147483648\r\n", 1, "picture would be too large"),
+        {"largest-file", "4,1073741554\r\n", SampleMode::OneToOne, 2, "fewer rows than announced"},
+        {"file-over-4-gib", "4,1073741555\r\n", SampleMode::OneToOne, 1, "picture would be too large"},
+
+        // The first wrong line is reported, however many rows are announced.
+        bad("short-row-under-a-wide-header", "100,1\r\n5,0,0,0,0\t\r\n", 2, "wrong cell count"),
+        bad("letter-under-a-large-header", "10,2\r\nx\r\n", 2, "not a number"),
+        bad("five-short-rows-for-two", "100,2\r\n" + std::string("1,0,0,0,0\t\r\n") + "1,0,0,0,0\t\r\n" +
+                                         "1,0,0,0,0\t\r\n1,0,0,0,0\t\r\n1,0,0,0,0\t\r\n",
+            2, "wrong cell count"),
+
+        // Maps without cells: bmp2grid writes them for pictures 0 (or, two
+        // to one, 1) pixel wide and for pictures without rows.
+        bad("no-columns", "0,3\r\n\r\n\r\n\r\n", 1, "no cells to draw"),
+        bad("no-rows", "3,0\r\n", 1, "no cells to draw"),
+        bad("no-columns-or-rows", "0,0\r\n", 1, "no cells to draw"),
+
+        // A UTF-8 byte-order mark before the header is skipped; lines are
+        // still counted from the header.
+        bad("byte-order-mark-alone", "\xEF\xBB\xBF", 1, "missing header"),
+        bad("byte-order-mark-twice", "\xEF\xBB\xBF\xEF\xBB\xBF" "2,1\r\n" + row, 1, "missing header"),
+        bad("byte-order-mark-short-row", "\xEF\xBB\xBF" "2,1\r\n1,0,0,0,0\t\r\n", 2, "wrong cell count"),
     };
 }
 

