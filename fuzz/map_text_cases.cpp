@@ -7,7 +7,30 @@ std::vector<MapTextCase> MapTextCases() {
     auto bad = [](std::string name, std::string text, std::int64_t line, std::string reason) {
         return MapTextCase{std::move(name), std::move(text), SampleMode::TwoToOne, line, std::move(reason)};
     };
+    auto good = [](std::string name, std::string text, SampleMode mode = SampleMode::TwoToOne) {
+        return MapTextCase{std::move(name), std::move(text), mode, 0, ""};
+    };
     return {
+        // The README's worked examples, and the freedoms the reader allows.
+        good("readme-two-to-one", "2,3\r\n10,0,0,0,0\t12,0,0,0,0\t\r\n21,0,0,0,0\t23,0,0,0,0\t\r\n"
+                                  "32,0,0,0,0\t30,0,0,0,0\t\r\n"),
+        good("readme-one-to-one",
+             "4,3\r\n10,0,0,0,0\t11,0,0,0,0\t12,0,0,0,0\t13,0,0,0,0\t\r\n"
+             "20,0,0,0,0\t21,0,0,0,0\t22,0,0,0,0\t23,0,0,0,0\t\r\n31,0,0,0,0\t32,0,0,0,0\t33,0,0,0,0\t30,0,0,0,0\t\r\n",
+             SampleMode::OneToOne),
+        good("lf-line-ends", "2,1\n1,0,0,0,0\t2,0,0,0,0\t\n"),
+        good("no-final-line-end", "2,1\n1,0,0,0,0\t2,0,0,0,0\t"),
+        good("no-final-tab", "2,1\r\n1,0,0,0,0\t2,0,0,0,0\r\n"),
+        good("byte-order-mark", "\xEF\xBB\xBF" "2,1\r\n" + row),
+        good("extra-values", "2,2\r\n1,0,0,0,0\t2,0,3,0,0\t\r\n3,0,0,0,-1\t4,9,9,9,99999999999999999999\t\r\n"),
+        good("leading-zeros-and-minus-zero", "002,01\r\n007,0,0,0,0\t-0,00,-0,0,0\t\r\n"),
+        good("values-0-and-255", "1,3\r\n0,0,0,0,0\t\r\n255,0,0,0,0\t\r\n128,0,0,0,0\t\r\n"),
+        good("odd-width-one-to-one",
+             "3,5\r\n1,0,0,0,0\t2,0,0,0,0\t3,0,0,0,0\t\r\n4,0,0,0,0\t5,0,0,0,0\t6,0,0,0,0\t\r\n"
+             "7,0,0,0,0\t8,0,0,0,0\t9,0,0,0,0\t\r\n10,0,0,0,0\t11,0,0,0,0\t12,0,0,0,0\t\r\n"
+             "13,0,0,0,0\t14,0,0,0,0\t15,0,0,0,0\t\r\n",
+             SampleMode::OneToOne),
+
         bad("empty", "", 1, "missing header"),
         bad("no-comma", "2 2\r\n", 1, "missing header"),
         bad("negative-rows", "2,-1\r\n", 1, "missing header"),

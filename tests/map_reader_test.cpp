@@ -98,6 +98,14 @@ TEST(MapReader, RefusesBadMapText) {
     }
 }
 
+TEST(MapReader, AcceptsGoodMapText) {
+    for (const fuzzing::MapTextCase& c : fuzzing::MapTextCases()) {
+        if (c.line != 0) continue;
+        const MapReadResult map = ReadMapText(c.text, c.mode);
+        EXPECT_TRUE(map.ok) << c.name << ": line " << map.line << ": " << map.reason;
+    }
+}
+
 TEST(MapReader, AcceptsBothLineEnds) {
     const std::string crlf = "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n";
     const std::string lf = "2,1\n1,0,0,0,0\t2,0,0,0,0\t\n";
