@@ -43,11 +43,13 @@ NumberStatus ParseInteger(std::string_view text, std::int64_t& value) {
     }
     if (text.empty()) return NumberStatus::NotANumber;
     std::int64_t magnitude = 0;
+    bool tooLarge = false;
     for (char c : text) {
-        if (c < '0' || c > '9') return NumberStatus::NotANumber;
-        if (magnitude > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10) return NumberStatus::TooLarge;
-        magnitude = magnitude * 10 + (c - '0');
+        if (c < '0' || c > '9') return NumberStatus::NotANumber;  // even after too many digits
+        if (magnitude > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10) tooLarge = true;
+        if (!tooLarge) magnitude = magnitude * 10 + (c - '0');
     }
+    if (tooLarge) return NumberStatus::TooLarge;
     value = negative ? -magnitude : magnitude;
     return NumberStatus::Ok;
 }
