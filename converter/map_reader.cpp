@@ -141,27 +141,29 @@ MapReadResult ReadMapText(std::string_view text, SampleMode mode) {
     picture.columns = columns;
     picture.rows = rows;
     picture.width = columns * step;
-    // Rows are stored as they are read, so a header announcing more than the
-    // text holds costs no memory, and the first wrong line is the one
-    // reported. A row of n cells takes at least 10n - 1 bytes of text; room
-    // for as many rows as the text can hold is asked for at once, and if
-    // that fails the rows still grow one by one.
+    // A row's values are read before the row is stored, so memory follows
+    // the text actually present however large the header's numbers (a cell
+    // takes at least 9 bytes and a TAB separates it from the next, so a row
+    // of n cells takes at least 10n - 1 bytes), and the first wrong line is
+    // the one reported. Room for as many rows as the text can hold is asked
+    // for at once; if that fails the rows still grow one by one.
     const std::int64_t rowsTextCanHold =
         std::min(rows, static_cast<std::int64_t>(text.size()) / (10 * columns - 1));
     TryToAllocate([&] { picture.pixels.reserve(static_cast<std::size_t>(rowsTextCanHold * picture.width)); });
+    std::vector<std::uint8_t> cells;  // the first value of each cell of the row being read
 
     for (std::int64_t y = 0; y < rows; ++y) {
         if (!lines.Next(line)) return Problem(lines.number() + 1, "fewer rows than announced");
-        const std::size_t rowStart = picture.pixels.size();
-        if (!TryToAllocate([&] { picture.pixels.resize(rowStart + static_cast<std::size_t>(picture.width)); }))
+        // Room for every cell this line can hold, so `cells` never grows below.
+        const std::int64_t room = std::min(columns, static_cast<std::int64_t>(line.size()) / 10 + 1);
+        cells.clear();
+        if (!TryToAllocate([&] { cells.reserve(static_cast<std::size_t>(room)); }))
             return Problem(lines.number(), "not enough memory");
-        std::uint8_t* row = picture.pixels.data() + rowStart;
-        std::int64_t cell = 0;
         while (!line.empty()) {
             const std::size_t tab = line.find('\t');
             std::string_view record = line.substr(0, tab);
             line = tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
-            if (cell == columns) return Problem(lines.number(), "wrong cell count");
+            if (static_cast<std::int64_t>(cells.size()) == columns) return Problem(lines.number(), "wrong cell count");
             std::int64_t values[5];
             int count = 0;
             for (;;) {
@@ -180,13 +182,20 @@ MapReadResult ReadMapText(std::string_view text, SampleMode mode) {
             if (values[0] < 0 || values[0] > 255) return Problem(lines.number(), "value out of 0..255");
             if (values[1] != 0 || values[2] != 0 || values[3] != 0 || values[4] != 0)
                 ++picture.cellsWithExtraValues;
-            const auto value = static_cast<std::uint8_t>(values[0]);
-            const std::int64_t x = SampledColumn(cell, y, picture.width, mode);
+            cells.push_back(static_cast<std::uint8_t>(values[0]));
+        }
+        if (static_cast<std::int64_t>(cells.size()) != columns) return Problem(lines.number(), "wrong cell count");
+
+        const std::size_t rowStart = picture.pixels.size();
+        if (!TryToAllocate([&] { picture.pixels.resize(rowStart + static_cast<std::size_t>(picture.width)); }))
+            return Problem(lines.number(), "not enough memory");
+        std::uint8_t* row = picture.pixels.data() + rowStart;
+        for (std::int64_t c = 0; c < columns; ++c) {
+            const std::uint8_t value = cells[static_cast<std::size_t>(c)];
+            const std::int64_t x = SampledColumn(c, y, picture.width, mode);
             row[x] = value;
             if (mode == SampleMode::TwoToOne) row[(x + 1) % picture.width] = value;
-            ++cell;
         }
-        if (cell != columns) return Problem(lines.number(), "wrong cell count");
     }
     if (lines.Next(line)) return Problem(lines.number(), "more rows than announced");
 
