@@ -4,6 +4,7 @@
 // as the Windows build under Wine (see program_under_test.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "process_runner.h"
@@ -90,8 +91,16 @@ TEST_F(Grid2Bmp, OneToOneRoundTripWithPaletteFromAPicture) {
 }
 
 TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
-    WriteFile(dir / "bad.txt", std::string("2,2\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n1,0,0,0,0\t\r\n"));
-    WriteFile(dir / "good.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
+    const std::vector<std::pair<std::string, std::string>> maps = {
+        {"bad.txt", "2,2\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n1,0,0,0,0\t\r\n"},
+        {"good.txt", "1,1\r\n5,0,0,0,0\t\r\n"},
+        {"huge.txt", "9223372036854775807,0\r\n"},            // the width would overflow
+        {"wide.txt", "4611686018427387904,0\r\n"},            // twice the columns would overflow
+        {"big-file.txt", "4,1073741555\r\n"},                 // a file over 4 GiB - 1 in one-to-one
+        {"short-row.txt", "100,1\r\n5,0,0,0,0\t\r\n"},       // the row, not "fewer rows"
+        {"no-cells.txt", "0,3\r\n\r\n\r\n\r\n"},           // bmp2grid's map of a picture 0 wide
+    };
+    for (const auto& [name, text] : maps) WriteFile(dir / name, text);
     BmpOptions rgb;
     rgb.bitCount = 24;
     WriteFile(dir / "rgb.bmp", MakeBmp(CountingPicture(2, 2), rgb));
@@ -102,6 +111,12 @@ TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
     };
     const Case cases[] = {
         {{"bad.txt", "out.bmp"}, "Can't convert bad.txt: line 3: wrong cell count\n"},
+        {{"huge.txt", "out.bmp"}, "Can't convert huge.txt: line 1: picture would be too large\n"},
+        {{"-1", "huge.txt", "out.bmp"}, "Can't convert huge.txt: line 1: picture would be too large\n"},
+        {{"wide.txt", "out.bmp"}, "Can't convert wide.txt: line 1: picture would be too large\n"},
+        {{"-1", "big-file.txt", "out.bmp"}, "Can't convert big-file.txt: line 1: picture would be too large\n"},
+        {{"short-row.txt", "out.bmp"}, "Can't convert short-row.txt: line 2: wrong cell count\n"},
+        {{"no-cells.txt", "out.bmp"}, "Can't convert no-cells.txt: line 1: no cells to draw\n"},
         {{"missing.txt", "out.bmp"}, "Can't open missing.txt\n"},
         {{"--palette", "rgb.bmp", "good.txt", "out.bmp"}, "Only 8bpp bitmaps are supported!\n"},
         {{"--palette", "nope.bmp", "good.txt", "out.bmp"}, "Can't open nope.bmp\n"},
@@ -113,7 +128,28 @@ TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
         EXPECT_EQ(result.out, c.out);
         EXPECT_EQ(ReadFile(dir / "out.bmp"), "previous picture");
     }
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"bad.txt", "good.txt", "out.bmp", "rgb.bmp"}));
+    std::vector<std::string> expected = {"out.bmp", "rgb.bmp"};
+    for (const auto& [name, text] : maps) expected.push_back(name);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(dir.Entries(), expected);
+}
+
+TEST_F(Grid2Bmp, MemoryFollowsTheTextNotTheHeader) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#else
+    // The header announces a row 2 GiB wide and the row is empty: within
+    // 256 MiB of address space the row is still read and found wrong.
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: a Unix memory limit";
+    WriteFile(dir / "map.txt", std::string("1073741823,1\r\n\r\n"));
+    std::vector<std::string> command = kGrid2Bmp.Command({"map.txt", "out.bmp"});
+    command.insert(command.begin(), {"/bin/sh", "-c", "ulimit -v 262144 && exec \"$@\"", "sh"});
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    const RunResult result = RunProgram(command, options);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "Can't convert map.txt: line 2: wrong cell count\n");
+#endif
 }
 
 TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {
