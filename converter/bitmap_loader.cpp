@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::uint32_t kCoreHeaderSize = 12;  // OS/2 1.x BITMAPCOREHEADER
+constexpr std::size_t kInfoFieldsSize = 20;     // biSize up to biCompression
+constexpr std::size_t kMaxPaletteEntries = 256;
 constexpr std::uint32_t kCompressionNone = 0;
 constexpr std::uint32_t kCompressionRle8 = 1;
 
@@ -34,19 +36,6 @@ LoadResult Refuse(LoadStatus status, std::string reason = {}) {
 
 LoadResult CantConvert(std::string reason) {
     return Refuse(LoadStatus::CantConvert, std::move(reason));
-}
-
-// Copies the colour table that follows the info header.
-void ReadPalette(const std::uint8_t* info, std::size_t infoLength, BitmapImage& image) {
-    const bool core = image.biSize == kCoreHeaderSize;
-    const std::size_t entrySize = core ? 3 : 4;
-    if (image.biSize >= infoLength) return;
-    const std::size_t available = (infoLength - image.biSize) / entrySize;
-    const std::uint8_t* entry = info + image.biSize;
-    image.paletteSize = static_cast<int>(std::min<std::size_t>(available, 256));
-    for (int i = 0; i < image.paletteSize; ++i, entry += entrySize) {
-        image.palette[static_cast<std::size_t>(i)] = {entry[0], entry[1], entry[2], 0};
-    }
 }
 
 // Decodes an RLE8 stream into `pixels` (width x rows, bottom row first).
@@ -104,34 +93,159 @@ bool DecodeRle8(const std::uint8_t* p, const std::uint8_t* end, std::int64_t wid
     }
 }
 
-// Reads and checks the headers. `bytes` holds the start of a file of
-// `fileSize` bytes: at least its first 14 bytes when it has them, and
-// everything before the pixel data when the file reaches that far. On success
-// the image describes the picture but holds no pixels yet.
-LoadResult ParseHeaders(const std::uint8_t* bytes, std::uint64_t fileSize) {
-    if (fileSize < kFileHeaderSize) return CantConvert("file is shorter than a bitmap file header");
-    const std::uint32_t bfOffBits = ReadU32(bytes + 10);
+// How a request for bytes of the input turned out.
+enum class Got { Ok, Ended, Failed };
+
+// The three kinds of input, each read through `Read(offset, data, size)`
+// (exactly `size` bytes at `offset`) and `Reach(offset)` (does the input
+// reach that far?), asked for at increasing offsets.
+
+// A whole file held in memory.
+class MemoryInput {
+public:
+    MemoryInput(const std::uint8_t* bytes, std::uint64_t size) : bytes_(bytes), size_(size) {}
+
+    Got Read(std::uint64_t offset, std::uint8_t* data, std::size_t size) const {
+        if (offset > size_ || size > size_ - offset) return Got::Ended;
+        if (size > 0) std::memcpy(data, bytes_ + offset, size);
+        return Got::Ok;
+    }
+    Got Reach(std::uint64_t offset) const { return offset <= size_ ? Got::Ok : Got::Ended; }
+
+private:
+    const std::uint8_t* bytes_;
+    std::uint64_t size_;
+};
+
+// A regular file, read at offsets: whatever is not asked for is never read.
+class FileInput {
+public:
+    explicit FileInput(const platform::InputFile& file)
+        : file_(file), size_(static_cast<std::uint64_t>(file.Size())) {}
+
+    Got Read(std::uint64_t offset, std::uint8_t* data, std::size_t size) const {
+        if (offset > size_ || size > size_ - offset) return Got::Ended;
+        return file_.ReadAt(static_cast<std::int64_t>(offset), data, size) ? Got::Ok : Got::Failed;
+    }
+    Got Reach(std::uint64_t offset) const { return offset <= size_ ? Got::Ok : Got::Ended; }
+
+private:
+    const platform::InputFile& file_;
+    std::uint64_t size_;
+};
+
+// A stream (a pipe, a device), read in sequence: the bytes before an offset
+// asked for are read and dropped, never stored.
+class StreamInput {
+public:
+    explicit StreamInput(platform::InputFile& file) : file_(file) {}
+
+    Got Read(std::uint64_t offset, std::uint8_t* data, std::size_t size) {
+        const Got reached = Reach(offset);
+        if (reached != Got::Ok) return reached;
+        return Take(data, size);
+    }
+
+    Got Reach(std::uint64_t offset) {
+        std::uint8_t dropped[64 * 1024];
+        while (position_ < offset) {
+            const std::uint64_t size = std::min<std::uint64_t>(offset - position_, sizeof dropped);
+            const Got got = Take(dropped, static_cast<std::size_t>(size));
+            if (got != Got::Ok) return got;
+        }
+        return Got::Ok;
+    }
+
+private:
+    Got Take(std::uint8_t* data, std::size_t size) {
+        while (size > 0) {
+            const long long n = file_.Read(data, size);
+            if (n < 0) return Got::Failed;
+            if (n == 0) return Got::Ended;
+            data += n;
+            size -= static_cast<std::size_t>(n);
+            position_ += static_cast<std::uint64_t>(n);
+        }
+        return Got::Ok;
+    }
+
+    platform::InputFile& file_;
+    std::uint64_t position_ = 0;
+};
+
+// Reads and checks the headers, up to and including the check that the
+// input reaches the pixel data. Only the bytes the checks and the colour
+// table need are read: the 14-byte file header, the info fields (the first
+// 20 bytes of the info block at most) and the colour table (at most 256
+// entries); the rest of the info block and any gap before the pixel data are
+// skipped. On success the image describes the picture but holds no pixels
+// yet, and its pixel block has not been measured.
+template <class Input>
+LoadResult ReadHeaders(Input& input) {
+    std::uint8_t fileHeader[kFileHeaderSize];
+    switch (input.Read(0, fileHeader, sizeof fileHeader)) {
+        case Got::Ok:
+            break;
+        case Got::Ended:
+            return CantConvert("file is shorter than a bitmap file header");
+        case Got::Failed:
+            return Refuse(LoadStatus::CantOpen);
+    }
+    const std::uint32_t bfOffBits = ReadU32(fileHeader + 10);
     if (bfOffBits < kFileHeaderSize) return CantConvert("pixel data offset points into the file header");
-    if (bfOffBits > fileSize) return CantConvert("file ends before the pixel data");
 
-    const std::uint8_t* info = bytes + kFileHeaderSize;
-    const std::size_t infoLength = bfOffBits - kFileHeaderSize;
-    if (infoLength < 4) return CantConvert("bitmap info header is too short");
+    // The fields are held in a block of exactly the length read, so that
+    // reading a field the info block does not reach is an error the
+    // sanitizers report.
+    const std::uint64_t infoLength = bfOffBits - kFileHeaderSize;
+    const auto fieldsLength = static_cast<std::size_t>(std::min<std::uint64_t>(infoLength, kInfoFieldsSize));
+    ByteBuffer fields;
+    if (!fields.Reserve(fieldsLength)) return CantConvert("not enough memory");
+    Got got = input.Read(kFileHeaderSize, fields.data(), fieldsLength);
 
+    // The colour table follows the info header and ends before the pixel
+    // data; it may begin among the fields already read.
+    std::uint32_t biSize = 0;
+    std::array<std::uint8_t, kMaxPaletteEntries * 4> table;
+    std::size_t entrySize = 4;
+    std::size_t tableLength = 0;
+    if (got == Got::Ok && fieldsLength >= 4) {
+        biSize = ReadU32(fields.data());
+        entrySize = biSize == kCoreHeaderSize ? 3 : 4;
+        if (biSize < infoLength) {
+            const std::uint64_t entries = std::min<std::uint64_t>((infoLength - biSize) / entrySize,
+                                                                  kMaxPaletteEntries);
+            tableLength = static_cast<std::size_t>(entries) * entrySize;
+        }
+        std::size_t copied = 0;
+        for (; copied < tableLength && std::uint64_t{biSize} + copied < fieldsLength; ++copied) {
+            table[copied] = fields.data()[biSize + copied];
+        }
+        if (copied < tableLength) {
+            got = input.Read(kFileHeaderSize + std::uint64_t{biSize} + copied, table.data() + copied,
+                             tableLength - copied);
+        }
+    }
+    if (got == Got::Ok) got = input.Reach(bfOffBits);
+    if (got == Got::Failed) return Refuse(LoadStatus::CantOpen);
+    if (got == Got::Ended) return CantConvert("file ends before the pixel data");
+
+    const std::uint8_t* info = fields.data();
+    if (fieldsLength < 4) return CantConvert("bitmap info header is too short");
     BitmapImage image;
     image.bfOffBits = bfOffBits;
-    image.biSize = ReadU32(info);
+    image.biSize = biSize;
     if (image.biSize == kCoreHeaderSize) {
-        if (infoLength < 12) return CantConvert("bitmap info header is too short");
+        if (fieldsLength < 12) return CantConvert("bitmap info header is too short");
         image.biWidth = ReadU16(info + 4);
         image.biHeight = ReadU16(info + 6);
         image.biBitCount = ReadU16(info + 10);
     } else {
-        if (infoLength < 16) return CantConvert("bitmap info header is too short");
+        if (fieldsLength < 16) return CantConvert("bitmap info header is too short");
         image.biWidth = ReadI32(info + 4);
         image.biHeight = ReadI32(info + 8);
         image.biBitCount = ReadU16(info + 14);
-        if (image.biSize >= 20 && infoLength >= 20) image.biCompression = ReadU32(info + 16);
+        if (image.biSize >= 20 && fieldsLength >= 20) image.biCompression = ReadU32(info + 16);
     }
 
     if (image.biBitCount != 8) return Refuse(LoadStatus::NotEightBit);
@@ -149,35 +263,35 @@ LoadResult ParseHeaders(const std::uint8_t* bytes, std::uint64_t fileSize) {
     image.width = image.biWidth;
     image.topDown = image.biHeight < 0;
     image.rows = image.topDown ? -static_cast<std::int64_t>(image.biHeight) : image.biHeight;
-    image.pixelBlockLength = static_cast<std::int64_t>(fileSize - bfOffBits);
-    ReadPalette(info, infoLength, image);
-
-    if (image.biCompression == kCompressionNone) {
-        image.stride = RowStride(image.width);
-        if (image.width > 0 && image.rows > 0 &&
-            image.pixelBlockLength < (image.rows - 1) * image.stride + image.width) {
-            return CantConvert("pixel data is truncated");
-        }
+    image.stride = image.biCompression == kCompressionNone ? RowStride(image.width) : image.width;
+    image.paletteSize = static_cast<int>(tableLength / entrySize);
+    for (std::size_t i = 0; i < tableLength / entrySize; ++i) {
+        const std::uint8_t* entry = table.data() + i * entrySize;
+        image.palette[i] = {entry[0], entry[1], entry[2], 0};
     }
     return LoadResult{LoadStatus::Ok, {}, std::move(image)};
 }
 
-}  // namespace
+// The last header check, once the input's size is known: the pixel block
+// runs from the pixel data offset to the end, and an uncompressed picture's
+// rows must all lie inside it.
+bool RowsAreComplete(BitmapImage& image, std::uint64_t fileSize) {
+    image.pixelBlockLength = static_cast<std::int64_t>(fileSize - image.bfOffBits);
+    return image.biCompression != kCompressionNone || image.width == 0 || image.rows == 0 ||
+           image.pixelBlockLength >= (image.rows - 1) * image.stride + image.width;
+}
 
-LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels) {
-    const std::uint8_t* bytes = file.data();
-    const std::size_t fileSize = file.size();
-    LoadResult result = ParseHeaders(bytes, fileSize);
-    if (result.status != LoadStatus::Ok) return result;
+// Gives a checked picture its pixels from `block`, whose bytes from `start`
+// to its end are the pixel block: an uncompressed picture keeps the block
+// and addresses its rows in place; an RLE8 picture is decoded and the block
+// released.
+LoadResult TakePixels(LoadResult result, ByteBuffer block, std::size_t start, std::int64_t maxDecodedPixels) {
     BitmapImage& image = result.image;
-
     if (image.biCompression == kCompressionNone) {
-        image.storage = std::move(file);
-        image.pixels = image.storage.data() + image.bfOffBits;
+        image.storage = std::move(block);
+        image.pixels = image.storage.data() + start;
         return result;
     }
-
-    // RLE8: decode into plain rows and let the compressed file go.
     const std::int64_t pixelCount = image.width * image.rows;  // below 2^62
     if (pixelCount > maxDecodedPixels) return CantConvert("picture is too large");
     ByteBuffer decoded;
@@ -185,42 +299,51 @@ LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels) {
         !decoded.AllocateZeroed(static_cast<std::size_t>(pixelCount))) {
         return CantConvert("not enough memory");
     }
-    if (!DecodeRle8(bytes + image.bfOffBits, bytes + fileSize, image.width, image.rows, decoded.data())) {
+    const std::uint8_t* stream = block.data() + start;
+    if (!DecodeRle8(stream, block.data() + block.size(), image.width, image.rows, decoded.data())) {
         return CantConvert("corrupt RLE data");
     }
-    image.stride = image.width;
     image.storage = std::move(decoded);
     image.pixels = image.storage.data();
     return result;
 }
 
-LoadResult LoadBitmap(const std::string& path) {
-    auto file = std::make_shared<platform::InputFile>();
-    if (file->Open(path) != platform::ReadStatus::Ok) return Refuse(LoadStatus::CantOpen);
-
-    // An uncompressed picture in a regular file is not read into memory:
-    // only its headers are read here, and its rows as the map is written.
-    if (file->IsRegularFile() && file->Size() >= static_cast<std::int64_t>(kFileHeaderSize)) {
-        std::uint8_t fileHeader[kFileHeaderSize];
-        if (!file->ReadAt(0, fileHeader, sizeof fileHeader)) return Refuse(LoadStatus::CantOpen);
-        const std::uint32_t bfOffBits = ReadU32(fileHeader + 10);
-        if (bfOffBits >= kFileHeaderSize && bfOffBits <= file->Size()) {
-            ByteBuffer headers;
-            if (!headers.Reserve(bfOffBits)) return CantConvert("not enough memory");
-            if (!file->ReadAt(0, headers.data(), bfOffBits)) return Refuse(LoadStatus::CantOpen);
-            LoadResult result = ParseHeaders(headers.data(), static_cast<std::uint64_t>(file->Size()));
-            if (result.status != LoadStatus::Ok) return result;
-            if (result.image.biCompression == kCompressionNone) {
-                result.image.file = std::move(file);
-                return result;
-            }
-        }
+// An input opened as a regular file. An uncompressed picture stays in its
+// file and its rows are read as the map is written; an RLE8 picture's pixel
+// block is read and decoded.
+LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file) {
+    FileInput input(*file);
+    LoadResult result = ReadHeaders(input);
+    if (result.status != LoadStatus::Ok) return result;
+    BitmapImage& image = result.image;
+    if (!RowsAreComplete(image, static_cast<std::uint64_t>(file->Size()))) {
+        return CantConvert("pixel data is truncated");
     }
+    if (image.biCompression == kCompressionNone) {
+        image.file = std::move(file);
+        return result;
+    }
+    const auto length = static_cast<std::uint64_t>(image.pixelBlockLength);
+    ByteBuffer block;
+    if (length >= SIZE_MAX || !block.Reserve(static_cast<std::size_t>(length) + 1)) {
+        return CantConvert("not enough memory");
+    }
+    if (!file->ReadAt(image.bfOffBits, block.data(), static_cast<std::size_t>(length))) {
+        return Refuse(LoadStatus::CantOpen);
+    }
+    block.SetSize(static_cast<std::size_t>(length));
+    return TakePixels(std::move(result), std::move(block), 0, std::numeric_limits<std::int64_t>::max());
+}
 
-    // Everything else is read whole: RLE8 streams, pipes, devices, and files
-    // too short to hold their headers (which are then refused).
-    ByteBuffer contents;
-    switch (file->ReadToEnd(contents)) {
+// An input read in sequence (a pipe, a device). It is refused as soon as
+// the headers fail a check; only a stream with sound headers is read on to
+// its end, and its size is the number of bytes read.
+LoadResult LoadFromStream(platform::InputFile& file) {
+    StreamInput input(file);
+    LoadResult result = ReadHeaders(input);
+    if (result.status != LoadStatus::Ok) return result;
+    ByteBuffer block;
+    switch (file.ReadToEnd(block)) {
         case platform::ReadStatus::Ok:
             break;
         case platform::ReadStatus::CantOpen:
@@ -228,7 +351,32 @@ LoadResult LoadBitmap(const std::string& path) {
         case platform::ReadStatus::NoMemory:
             return CantConvert("not enough memory");
     }
-    return DecodeBitmap(std::move(contents));
+    if (!RowsAreComplete(result.image, std::uint64_t{result.image.bfOffBits} + block.size())) {
+        return CantConvert("pixel data is truncated");
+    }
+    return TakePixels(std::move(result), std::move(block), 0, std::numeric_limits<std::int64_t>::max());
+}
+
+}  // namespace
+
+LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels) {
+    MemoryInput input(file.data(), file.size());
+    LoadResult result = ReadHeaders(input);
+    if (result.status != LoadStatus::Ok) return result;
+    if (!RowsAreComplete(result.image, file.size())) return CantConvert("pixel data is truncated");
+    const std::size_t start = result.image.bfOffBits;
+    return TakePixels(std::move(result), std::move(file), start, maxDecodedPixels);
+}
+
+LoadResult LoadBitmap(const std::string& path) {
+    auto file = std::make_shared<platform::InputFile>();
+    if (file->Open(path) != platform::ReadStatus::Ok) return Refuse(LoadStatus::CantOpen);
+    // A file whose size is given as under 14 bytes (some system files report
+    // 0) is read in sequence, so that its actual bytes count.
+    if (file->IsRegularFile() && file->Size() >= static_cast<std::int64_t>(kFileHeaderSize)) {
+        return LoadFromFile(std::move(file));
+    }
+    return LoadFromStream(*file);
 }
 
 }  // namespace bmp2grid

@@ -15,8 +15,9 @@ namespace bmp2grid {
 // The loaded input picture, in one of three forms:
 // - an uncompressed picture in a regular file stays in the file: `file` is
 //   open and its rows are read from offset `bfOffBits` as they are needed;
-// - an uncompressed picture read whole (from memory, a pipe or a device)
-//   keeps the file in `storage` and `pixels` addresses its rows in place;
+// - an uncompressed picture from memory, a pipe or a device keeps its bytes
+//   in `storage` (the whole file from memory, the pixel block from a stream)
+//   and `pixels` addresses its rows in place;
 // - an RLE8 picture is decoded into `storage` (one byte per pixel, rows
 //   bottom-up, no padding) and the compressed bytes are released.
 struct BitmapImage {
@@ -72,7 +73,12 @@ constexpr std::int64_t RowStride(std::int64_t width) { return (width + 3) / 4 * 
 // any memory is requested for it (fuzzing uses this to stay on small cases).
 LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels = std::numeric_limits<std::int64_t>::max());
 
-// Reads the file at `path` to its end and decodes it.
+// Loads the picture at `path`, with the same results as DecodeBitmap on
+// the file's bytes. A regular file is read at offsets: the headers and the
+// colour table, then an RLE8 picture's pixel block; an uncompressed picture's
+// rows are left in the file. Anything else (a pipe, a device) is read in
+// sequence, dropping the bytes the checks don't need; it is refused as soon
+// as its headers fail a check, and read to its end only when they pass.
 LoadResult LoadBitmap(const std::string& path);
 
 }  // namespace bmp2grid

@@ -1,19 +1,33 @@
-// Writes the fuzzer's seed corpus into the folder given as the argument.
+// Writes the fuzzers' seed corpora: the pictures into the first folder given,
+// the map texts into the second.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "map_text_cases.h"
 #include "seed_corpus.h"
 
+namespace {
+
+void WriteSeed(const std::filesystem::path& path, const char* data, std::size_t size) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(data, static_cast<std::streamsize>(size));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::printf("Usage: %s <folder>\n", argv[0]);
+    if (argc != 3) {
+        std::printf("Usage: %s <picture folder> <map text folder>\n", argv[0]);
         return 1;
     }
-    std::filesystem::create_directories(argv[1]);
-    for (const auto& [name, bytes] : bmp2grid::fuzzing::SeedCorpus()) {
-        std::ofstream out(std::filesystem::path(argv[1]) / (name + ".bmp"), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
+    const std::filesystem::path pictures = argv[1];
+    const std::filesystem::path maps = argv[2];
+    std::filesystem::create_directories(pictures);
+    std::filesystem::create_directories(maps);
+    for (const auto& [name, bytes] : bmp2grid::fuzzing::SeedCorpus())
+        WriteSeed(pictures / (name + ".bmp"), reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    for (const bmp2grid::fuzzing::MapTextCase& c : bmp2grid::fuzzing::MapTextCases())
+        WriteSeed(maps / (c.name + ".txt"), c.text.data(), c.text.size());
     return 0;
 }

@@ -1,25 +1,33 @@
 #!/usr/bin/env bash
-# Builds the fuzz target and fuzzes for the given number of seconds
-# (default 60), starting from the generated seed corpus and the corpus kept
-# from earlier runs. Fails on any crash, leak, timeout or sanitizer report;
-# the input that caused it is saved as build/fuzz/finding-*.
+# Builds the fuzz targets and fuzzes each in turn for the given number of
+# seconds (default 60), starting from its generated seed corpus and the
+# corpus kept from earlier runs. Fails on any crash, leak, timeout or
+# sanitizer report; the input that caused it is saved as
+# build/fuzz/finding-* (pictures) or build/fuzz/map-finding-* (map text).
 #
 #   fuzz/run.sh [SECONDS] [extra libFuzzer options, e.g. -jobs=2 -workers=2]
+#   FUZZ_TARGETS=map_text_fuzzer fuzz/run.sh 600   # one target only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
+read -r -a targets <<<"${FUZZ_TARGETS:-bitmap_fuzzer map_text_fuzzer}"
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 cmake --preset release >/dev/null
 cmake --build --preset release --target bmp2grid_make_corpus
+build/release/fuzz/bmp2grid_make_corpus build/fuzz/seeds build/fuzz/map-seeds
 
-seeds=build/fuzz/seeds
-corpus=build/fuzz/corpus
-mkdir -p "$corpus"
-build/release/fuzz/bmp2grid_make_corpus "$seeds"
-
-build/fuzz/fuzz/bitmap_fuzzer -max_total_time="$seconds" -dict=fuzz/bmp.dict \
-  -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-  -artifact_prefix=build/fuzz/finding- "$@" "$corpus" "$seeds"
+for target in "${targets[@]}"; do
+  case "$target" in
+    bitmap_fuzzer) dict=fuzz/bmp.dict corpus=build/fuzz/corpus seeds=build/fuzz/seeds prefix=finding- ;;
+    map_text_fuzzer) dict=fuzz/map.dict corpus=build/fuzz/map-corpus seeds=build/fuzz/map-seeds prefix=map-finding- ;;
+    *) echo "unknown fuzz target: $target" >&2; exit 1 ;;
+  esac
+  mkdir -p "$corpus"
+  echo "== $target for $seconds seconds"
+  "build/fuzz/fuzz/$target" -max_total_time="$seconds" -dict="$dict" \
+    -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="build/fuzz/$prefix" "$@" "$corpus" "$seeds"
+done

@@ -3,7 +3,8 @@
 // mode gives back the same map text.
 //
 // Exit status 0 when the picture was written, 1 for every failure, each
-// failure named by one line on standard output.
+// failure named by one line on standard output (on standard error once the
+// picture itself is going to standard output).
 #include <cstdio>
 #include <string>
 
@@ -11,24 +12,16 @@
 #include "bitmap_writer.h"
 #include "grid_command_line.h"
 #include "map_reader.h"
+#include "messages.h"
 #include "platform.h"
-
-namespace {
-
-using bmp2grid::platform::PrintToConsole;
-
-int Fail(const std::string& line) {
-    PrintToConsole(line);
-    return 1;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace bmp2grid;
+    platform::ReportWriteFailuresAsErrors();
+    Messages messages;
     const ParsedArguments<GridArgs> parsed = ParseGridArguments(argc, argv);
     if (parsed.action == ParsedArguments<GridArgs>::Action::ShowUsage) {
-        PrintToConsole(GridUsageLine(argc > 0 ? argv[0] : nullptr));
+        messages.Print(GridUsageLine(argc > 0 ? argv[0] : nullptr));
         return parsed.exitStatus;
     }
     const GridArgs& args = parsed.args;
@@ -36,7 +29,7 @@ int main(int argc, char** argv) {
     Palette palette = DistinctPalette();
     if (!args.palettePath.empty()) {
         const LoadResult source = LoadBitmap(args.palettePath);
-        if (source.status != LoadStatus::Ok) return Fail(LoadFailureMessage(source, args.palettePath));
+        if (source.status != LoadStatus::Ok) return messages.Fail(LoadFailureMessage(source, args.palettePath));
         palette = Palette{};
         for (int i = 0; i < source.image.paletteSize; ++i)
             palette[static_cast<std::size_t>(i)] = source.image.palette[static_cast<std::size_t>(i)];
@@ -47,30 +40,31 @@ int main(int argc, char** argv) {
         case platform::ReadStatus::Ok:
             break;
         case platform::ReadStatus::CantOpen:
-            return Fail("Can't open " + args.mapPath + "\n");
+            return messages.Fail("Can't open " + args.mapPath + "\n");
         case platform::ReadStatus::NoMemory:
-            return Fail("Can't convert " + args.mapPath + ": not enough memory\n");
+            return messages.Fail("Can't convert " + args.mapPath + ": not enough memory\n");
     }
     const MapReadResult map =
         ReadMapText(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), args.mode);
     if (!map.ok) {
-        return Fail("Can't convert " + args.mapPath + ": line " + std::to_string(map.line) + ": " + map.reason + "\n");
+        return messages.Fail("Can't convert " + args.mapPath + ": line " + std::to_string(map.line) + ": " + map.reason + "\n");
     }
 
     // The output is touched only once the map text has been read in full.
     platform::OutputFile output;
     if (output.Open(args.outputPath) != platform::OutputFile::OpenStatus::Ok) {
-        return Fail("Can't open " + args.outputPath + "\n");
+        return messages.Fail("Can't open " + args.outputPath + "\n");
     }
+    messages.Follow(output);
     if (!WriteBitmap(output, map.picture, palette) || !output.Commit()) {
-        return Fail("Can't write " + args.outputPath + "\n");
+        return messages.Fail("Can't write " + args.outputPath + "\n");
     }
     char size[96];
     std::snprintf(size, sizeof size, "Size: %lldx%lld\n", static_cast<long long>(map.picture.width),
                   static_cast<long long>(map.picture.rows));
-    PrintToConsole(size);
+    messages.Print(size);
     if (const std::int64_t cells = map.picture.cellsWithExtraValues; cells > 0) {
-        PrintToConsole("Note: " + std::to_string(cells) + (cells == 1 ? " cell" : " cells") +
+        messages.Print("Note: " + std::to_string(cells) + (cells == 1 ? " cell" : " cells") +
                        " carried values other than 0 after the first; the picture keeps only the first\n");
     }
     return 0;

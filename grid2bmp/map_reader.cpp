@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <stdexcept>
 
 namespace bmp2grid {
 namespace {
@@ -42,11 +43,13 @@ NumberStatus ParseInteger(std::string_view text, std::int64_t& value) {
     }
     if (text.empty()) return NumberStatus::NotANumber;
     std::int64_t magnitude = 0;
+    bool tooLarge = false;
     for (char c : text) {
-        if (c < '0' || c > '9') return NumberStatus::NotANumber;
-        if (magnitude > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10) return NumberStatus::TooLarge;
-        magnitude = magnitude * 10 + (c - '0');
+        if (c < '0' || c > '9') return NumberStatus::NotANumber;  // even after too many digits
+        if (magnitude > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10) tooLarge = true;
+        if (!tooLarge) magnitude = magnitude * 10 + (c - '0');
     }
+    if (tooLarge) return NumberStatus::TooLarge;
     value = negative ? -magnitude : magnitude;
     return NumberStatus::Ok;
 }
@@ -58,56 +61,109 @@ MapReadResult Problem(std::int64_t line, std::string reason) {
     return result;
 }
 
-// Reads "cols,rows": two non-negative decimal numbers.
-bool ParseHeader(std::string_view line, std::int64_t& columns, std::int64_t& rows) {
+enum class HeaderStatus { Ok, Missing, TooLarge };
+
+// Reads "cols,rows": two non-negative decimal numbers. A number past 64 bits
+// is too large for any picture.
+HeaderStatus ParseHeader(std::string_view line, std::int64_t& columns, std::int64_t& rows) {
     const std::size_t comma = line.find(',');
-    if (comma == std::string_view::npos) return false;
-    return ParseInteger(line.substr(0, comma), columns) == NumberStatus::Ok &&
-           ParseInteger(line.substr(comma + 1), rows) == NumberStatus::Ok && columns >= 0 && rows >= 0;
+    if (comma == std::string_view::npos) return HeaderStatus::Missing;
+    const std::string_view parts[2] = {line.substr(0, comma), line.substr(comma + 1)};
+    std::int64_t* values[2] = {&columns, &rows};
+    bool tooLarge = false;
+    for (int i = 0; i < 2; ++i) {
+        switch (ParseInteger(parts[i], *values[i])) {
+            case NumberStatus::NotANumber:
+                return HeaderStatus::Missing;
+            case NumberStatus::TooLarge:
+                if (parts[i].front() == '-') return HeaderStatus::Missing;
+                tooLarge = true;
+                break;
+            case NumberStatus::Ok:
+                if (*values[i] < 0) return HeaderStatus::Missing;
+                break;
+        }
+    }
+    return tooLarge ? HeaderStatus::TooLarge : HeaderStatus::Ok;
 }
+
+// A BMP stores its width and height as signed 32-bit numbers and its file
+// size as an unsigned 32-bit one; the file written holds 1078 bytes of
+// headers and colours, then the rows, each padded to a multiple of 4 bytes.
+bool BitmapCanDescribe(std::int64_t width, std::int64_t rows) {
+    constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
+    constexpr std::int64_t kHeaderBytes = 14 + 40 + 256 * 4;
+    // With both sides below 2^31 the product stays below 2^63.
+    return width <= kMaxSide && rows <= kMaxSide && RowStride(width) * rows <= kMaxFileSize - kHeaderBytes;
+}
+
+// Runs `allocate` (a vector's reserve or resize); false if memory ran out.
+template <typename Allocate>
+bool TryToAllocate(Allocate allocate) {
+    try {
+        allocate();
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 }  // namespace
 
 MapReadResult ReadMapText(std::string_view text, SampleMode mode) {
+    // Windows Notepad starts a file saved as UTF-8 with a byte-order mark.
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
     LineReader lines(text);
     std::string_view line;
     std::int64_t columns = 0;
     std::int64_t rows = 0;
-    if (!lines.Next(line) || !ParseHeader(line, columns, rows)) return Problem(1, "missing header");
+    if (!lines.Next(line)) return Problem(1, "missing header");
+    switch (ParseHeader(line, columns, rows)) {
+        case HeaderStatus::Ok:
+            break;
+        case HeaderStatus::Missing:
+            return Problem(1, "missing header");
+        case HeaderStatus::TooLarge:
+            return Problem(1, "picture would be too large");
+    }
+    // Checked before the width is computed, so nothing here can overflow.
+    const std::int64_t step = ColumnStep(mode);
+    if (columns > std::numeric_limits<std::int32_t>::max() / step || !BitmapCanDescribe(columns * step, rows))
+        return Problem(1, "picture would be too large");
+    if (columns == 0 || rows == 0) return Problem(1, "no cells to draw");
 
     MapPicture picture;
     picture.columns = columns;
     picture.rows = rows;
-    picture.width = mode == SampleMode::TwoToOne ? 2 * columns : columns;
-    // Pictures are stored with 32-bit sizes and offsets.
-    const std::int64_t fileSize = 14 + 40 + 1024 + RowStride(picture.width) * rows;
-    if (picture.width > std::numeric_limits<std::int32_t>::max() ||
-        rows > std::numeric_limits<std::int32_t>::max() || fileSize > std::numeric_limits<std::uint32_t>::max()) {
-        return Problem(1, "picture would be too large");
-    }
-    // Every cell takes at least ten bytes of text. A header announcing more
-    // cells than there are bytes is refused before any memory is taken for
-    // them; smaller shortfalls are found row by row.
-    if (columns > 0 && rows > static_cast<std::int64_t>(text.size()) / columns) {
-        std::int64_t present = 0;
-        while (lines.Next(line)) present = lines.number();
-        return Problem(std::max<std::int64_t>(present, 1) + 1, "fewer rows than announced");
-    }
-    try {
-        picture.pixels.assign(static_cast<std::size_t>(picture.width * rows), 0);
-    } catch (const std::bad_alloc&) {
-        return Problem(1, "not enough memory");
-    }
+    picture.width = columns * step;
+    // A row's values are read before the row is stored, so memory follows
+    // the text actually present however large the header's numbers (a cell
+    // takes at least 9 bytes and a TAB separates it from the next, so a row
+    // of n cells takes at least 10n - 1 bytes), and the first wrong line is
+    // the one reported. Room for as many rows as the text can hold is asked
+    // for at once; if that fails the rows still grow one by one.
+    const std::int64_t rowsTextCanHold =
+        std::min(rows, static_cast<std::int64_t>(text.size()) / (10 * columns - 1));
+    TryToAllocate([&] { picture.pixels.reserve(static_cast<std::size_t>(rowsTextCanHold * picture.width)); });
+    std::vector<std::uint8_t> cells;  // the first value of each cell of the row being read
 
     for (std::int64_t y = 0; y < rows; ++y) {
         if (!lines.Next(line)) return Problem(lines.number() + 1, "fewer rows than announced");
-        std::uint8_t* row = picture.pixels.data() + y * picture.width;
-        std::int64_t cell = 0;
+        // Room for every cell this line can hold, so `cells` never grows below.
+        const std::int64_t room = std::min(columns, static_cast<std::int64_t>(line.size()) / 10 + 1);
+        cells.clear();
+        if (!TryToAllocate([&] { cells.reserve(static_cast<std::size_t>(room)); }))
+            return Problem(lines.number(), "not enough memory");
         while (!line.empty()) {
             const std::size_t tab = line.find('\t');
             std::string_view record = line.substr(0, tab);
             line = tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
-            if (cell == columns) return Problem(lines.number(), "wrong cell count");
+            if (static_cast<std::int64_t>(cells.size()) == columns) return Problem(lines.number(), "wrong cell count");
             std::int64_t values[5];
             int count = 0;
             for (;;) {
@@ -126,13 +182,20 @@ MapReadResult ReadMapText(std::string_view text, SampleMode mode) {
             if (values[0] < 0 || values[0] > 255) return Problem(lines.number(), "value out of 0..255");
             if (values[1] != 0 || values[2] != 0 || values[3] != 0 || values[4] != 0)
                 ++picture.cellsWithExtraValues;
-            const auto value = static_cast<std::uint8_t>(values[0]);
-            const std::int64_t x = SampledColumn(cell, y, picture.width, mode);
+            cells.push_back(static_cast<std::uint8_t>(values[0]));
+        }
+        if (static_cast<std::int64_t>(cells.size()) != columns) return Problem(lines.number(), "wrong cell count");
+
+        const std::size_t rowStart = picture.pixels.size();
+        if (!TryToAllocate([&] { picture.pixels.resize(rowStart + static_cast<std::size_t>(picture.width)); }))
+            return Problem(lines.number(), "not enough memory");
+        std::uint8_t* row = picture.pixels.data() + rowStart;
+        for (std::int64_t c = 0; c < columns; ++c) {
+            const std::uint8_t value = cells[static_cast<std::size_t>(c)];
+            const std::int64_t x = SampledColumn(c, y, picture.width, mode);
             row[x] = value;
             if (mode == SampleMode::TwoToOne) row[(x + 1) % picture.width] = value;
-            ++cell;
         }
-        if (cell != columns) return Problem(lines.number(), "wrong cell count");
     }
     if (lines.Next(line)) return Problem(lines.number(), "more rows than announced");
 

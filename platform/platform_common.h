@@ -30,9 +30,16 @@ ReadStatus ReadUntilEnd(ByteBuffer& contents, std::size_t capacity, ReadChunk re
     return ReadStatus::Ok;
 }
 
+// The file name part of `path`: what follows the last of `separators`.
+std::string_view FileNameOf(std::string_view path, std::string_view separators);
+
 // "<folder>.<name>.bmp2grid-tmp-<8 random characters>" for a target
 // "<folder><name>", where the folder part ends at the last of `separators`:
-// a file beside the target whose name says what it is.
-std::string TemporaryNameFor(const std::string& target, std::string_view separators);
+// a file beside the target whose name says what it is. The name is 23 bytes
+// longer than the target's; where that would pass `maxNameBytes` (the file
+// system's limit), <name> is cut short (not inside a UTF-8 character) so
+// that it fits.
+std::string TemporaryNameFor(const std::string& target, std::string_view separators,
+                             std::size_t maxNameBytes);
 
 }  // namespace bmp2grid::platform

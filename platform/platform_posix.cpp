@@ -6,9 +6,11 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform.h"
@@ -25,19 +27,38 @@ std::string DirectoryOf(const std::string& path) {
 }
 
 // Follows a chain of symbolic links to the path that will actually be
-// written. The final target need not exist.
-std::string ResolveLinks(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
+// written. The final target need not exist. Nothing when the links can't be
+// resolved: a loop, too long a chain, or a link that can't be read.
+std::optional<std::string> ResolveLinks(std::string path) {
+    for (int hops = 0; hops <= 40; ++hops) {
         struct stat st;
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        if (::lstat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT) return path;
+            return std::nullopt;
+        }
+        if (!S_ISLNK(st.st_mode)) return path;
         char target[PATH_MAX];
         const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return path;
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return std::nullopt;
         std::string next(target, static_cast<std::size_t>(n));
         path = next[0] == '/' ? next : DirectoryOf(path) + "/" + next;
     }
-    return path;
+    return std::nullopt;
 }
+
+// The longest file name the file system holding `folder` takes.
+std::size_t MaxNameBytes(const std::string& folder) {
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+}
+
+#ifdef O_TMPFILE
+// The testing aid that makes the output take the named temporary file.
+bool NamedTemporaryRequested() {
+    const char* value = std::getenv("BMP2GRID_NAMED_TEMPORARY");
+    return value != nullptr && std::strcmp(value, "1") == 0;
+}
+#endif
 
 // Asks for huge pages under a large buffer: reading a big picture into 4 KiB
 // pages costs one page fault per page, a measurable share of a conversion.
@@ -108,23 +129,27 @@ bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size
     return true;
 }
 
+long long InputFile::Read(std::uint8_t* data, std::size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(state_->fd, data, size);
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
 ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
     const State& s = *state_;
     // For a regular file one byte more than its size lets the first read take
     // everything and the second confirm the end without growing the buffer.
     const std::size_t capacity = s.regular ? static_cast<std::size_t>(s.size) + 1 : 64 * 1024;
     if (s.regular && contents.Reserve(capacity)) AdviseHugePages(contents.data(), contents.capacity());
-    return ReadUntilEnd(contents, capacity, [fd = s.fd](std::uint8_t* to, std::size_t room) -> long long {
-        for (;;) {
-            const ssize_t n = ::read(fd, to, room);
-            if (n >= 0 || errno != EINTR) return n;
-        }
-    });
+    return ReadUntilEnd(contents, capacity,
+                        [this](std::uint8_t* to, std::size_t room) { return Read(to, room); });
 }
 
 struct OutputFile::State {
     int fd = -1;
     bool ownsFd = true;        // false when writing through standard output
+    std::size_t maxNameBytes = NAME_MAX;  // in the target's folder
     bool replaces = false;     // true when the output goes through a temporary file
     bool anonymous = false;    // temporary file made with O_TMPFILE (no name yet)
     bool failed = false;
@@ -150,11 +175,14 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     // links such as /dev/stdout lead to names that are not real paths.
     struct stat st;
     const bool exists = ::stat(path.c_str(), &st) == 0;
+    // Anything but a missing file (or a link to one) can't be written: a
+    // link loop, a name too long, a folder that can't be searched.
+    if (!exists && errno != ENOENT) return OpenStatus::CantOpen;
     if (exists && S_ISDIR(st.st_mode)) return OpenStatus::CantOpen;
 
     // When the output is our own standard output (say /dev/stdout while it is
-    // redirected to a file), write through that descriptor so the map lands
-    // after the console lines instead of overwriting them.
+    // redirected to a file), write through that descriptor so that the map
+    // goes where standard output goes, whole.
     struct stat out;
     if (exists && S_ISCHR(st.st_mode)) s.slowWrites = false;
     if (exists && ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev &&
@@ -171,20 +199,27 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     }
 
     // A regular file, or none yet: replace the file that links lead to.
-    s.target = ResolveLinks(path);
+    std::optional<std::string> target = ResolveLinks(path);
+    if (!target) return OpenStatus::CantOpen;
+    s.target = std::move(*target);
     s.replaces = true;
     const std::string folder = DirectoryOf(s.target);
+    // Checked now: an unnamed temporary file gets its name only in Commit().
+    s.maxNameBytes = MaxNameBytes(folder);
+    if (FileNameOf(s.target, "/").size() > s.maxNameBytes) return OpenStatus::CantOpen;
 #ifdef O_TMPFILE
     // An unnamed file disappears by itself if the process dies before Commit().
-    s.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (s.fd >= 0) {
-        s.anonymous = true;
-    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return OpenStatus::CantOpen;
+    if (!NamedTemporaryRequested()) {
+        s.fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (s.fd >= 0) {
+            s.anonymous = true;
+        } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            return OpenStatus::CantOpen;
+        }
     }
 #endif
     for (int attempt = 0; s.fd < 0 && attempt < 100; ++attempt) {
-        s.temporary = TemporaryNameFor(s.target, "/");
+        s.temporary = TemporaryNameFor(s.target, "/", s.maxNameBytes);
         s.fd = ::open(s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (s.fd < 0) {
             s.temporary.clear();
@@ -213,6 +248,8 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
+bool OutputFile::WritesToStandardOutput() const { return !state_->ownsFd; }
+
 bool OutputFile::Commit() {
     State& s = *state_;
     if (s.failed || s.fd < 0) return false;
@@ -228,7 +265,7 @@ bool OutputFile::Commit() {
         // below then replaces the target in one step.
         const std::string procPath = "/proc/self/fd/" + std::to_string(s.fd);
         for (int attempt = 0; s.temporary.empty() && attempt < 100; ++attempt) {
-            std::string name = TemporaryNameFor(s.target, "/");
+            std::string name = TemporaryNameFor(s.target, "/", s.maxNameBytes);
             if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 s.temporary = name;
@@ -249,6 +286,16 @@ bool OutputFile::Commit() {
 void PrintToConsole(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+}
+
+void PrintToErrorConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+void ReportWriteFailuresAsErrors() {
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace bmp2grid::platform

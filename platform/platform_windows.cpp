@@ -18,13 +18,32 @@ constexpr std::string_view kSeparators = "\\/:";
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The longest file name NTFS and FAT take, in UTF-16 units. A name in the
+// ANSI code page never has more UTF-16 units than bytes, so a temporary name
+// of at most this many bytes always fits.
+constexpr std::size_t kMaxNameUnits = 255;
+
 // What an existing path is, looked at without opening it for writing.
-enum class PathKind { Missing, Directory, DiskFile, Device };
+// Unusable: a name too long, or symbolic links that can't be resolved.
+enum class PathKind { Missing, Directory, DiskFile, StandardOutput, Device, Unusable };
+
+// Whether the open disk file `h` is the file standard output writes to.
+bool IsStandardOutput(HANDLE h) {
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE || ::GetFileType(out) != FILE_TYPE_DISK) return false;
+    BY_HANDLE_FILE_INFORMATION mine, theirs;
+    return ::GetFileInformationByHandle(h, &mine) && ::GetFileInformationByHandle(out, &theirs) &&
+           mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+           mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
+}
 
 PathKind KindOf(const std::string& path) {
     HANDLE h = ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_CANT_RESOLVE_FILENAME)
+            return PathKind::Unusable;
         const DWORD attributes = ::GetFileAttributesA(path.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return PathKind::Directory;
@@ -33,13 +52,22 @@ PathKind KindOf(const std::string& path) {
     PathKind kind = PathKind::Device;
     if (::GetFileType(h) == FILE_TYPE_DISK) {
         BY_HANDLE_FILE_INFORMATION info;
-        kind = ::GetFileInformationByHandle(h, &info) &&
-                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                   ? PathKind::Directory
-                   : PathKind::DiskFile;
+        if (::GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            kind = PathKind::Directory;
+        } else {
+            kind = IsStandardOutput(h) ? PathKind::StandardOutput : PathKind::DiskFile;
+        }
     }
     ::CloseHandle(h);
     return kind;
+}
+
+// Whether the file name part of `path` is longer than a file system holds.
+bool NameTooLong(const std::string& path) {
+    const std::string_view name = FileNameOf(path, kSeparators);
+    if (name.size() <= kMaxNameUnits) return false;
+    const int units = ::MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
+    return units <= 0 || static_cast<std::size_t>(units) > kMaxNameUnits;
 }
 
 bool WriteAll(HANDLE h, const char* data, std::size_t size) {
@@ -99,28 +127,29 @@ bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size
     return true;
 }
 
+long long InputFile::Read(std::uint8_t* data, std::size_t size) {
+    DWORD got = 0;
+    if (!::ReadFile(state_->handle, data, size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size), &got,
+                    nullptr)) {
+        // A pipe whose writer has gone is simply at its end.
+        return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    }
+    return got;
+}
+
 ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
     const State& s = *state_;
-    std::size_t capacity = 64 * 1024;
-    if (s.regular) {
-        // Reads at an offset move the file pointer; start from the beginning.
-        LARGE_INTEGER start{};
-        if (!::SetFilePointerEx(s.handle, start, nullptr, FILE_BEGIN)) return ReadStatus::CantOpen;
-        capacity = static_cast<std::size_t>(s.size) + 1;
-    }
-    return ReadUntilEnd(contents, capacity, [h = s.handle](std::uint8_t* to, std::size_t room) -> long long {
-        DWORD got = 0;
-        if (!::ReadFile(h, to, room > (1u << 30) ? (1u << 30) : static_cast<DWORD>(room), &got, nullptr)) {
-            // A pipe whose writer has gone is simply at its end.
-            return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
-        }
-        return got;
-    });
+    // For a regular file one byte more than its size lets the first read take
+    // everything and the second confirm the end without growing the buffer.
+    const std::size_t capacity = s.regular ? static_cast<std::size_t>(s.size) + 1 : 64 * 1024;
+    return ReadUntilEnd(contents, capacity,
+                        [this](std::uint8_t* to, std::size_t room) { return Read(to, room); });
 }
 
 struct OutputFile::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    bool replaces = false;  // true when the output goes through a temporary file
+    bool ownsHandle = true;  // false when writing through standard output
+    bool replaces = false;   // true when the output goes through a temporary file
     bool failed = false;
     bool committed = false;
     bool slowWrites = true;  // false for character devices such as NUL
@@ -132,7 +161,7 @@ OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
 
 OutputFile::~OutputFile() {
     State& s = *state_;
-    if (s.handle != INVALID_HANDLE_VALUE) ::CloseHandle(s.handle);
+    if (s.handle != INVALID_HANDLE_VALUE && s.ownsHandle) ::CloseHandle(s.handle);
     if (!s.committed && !s.temporary.empty()) ::DeleteFileA(s.temporary.c_str());
 }
 
@@ -142,7 +171,15 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     s.target = path;
     switch (KindOf(path)) {
         case PathKind::Directory:
+        case PathKind::Unusable:
             return OpenStatus::CantOpen;
+        case PathKind::StandardOutput:
+            // Written through the handle standard output uses, after what the
+            // C library holds for it, so the picture or map goes there whole.
+            std::fflush(stdout);
+            s.handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+            s.ownsHandle = false;
+            return OpenStatus::Ok;
         case PathKind::Device:  // NUL, CON, a named pipe: written directly
             s.handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -152,9 +189,11 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
         case PathKind::Missing:
             break;
     }
+    // Checked before any work: the target's name is made only in Commit().
+    if (NameTooLong(path)) return OpenStatus::CantOpen;
     s.replaces = true;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = TemporaryNameFor(path, kSeparators);
+        const std::string name = TemporaryNameFor(path, kSeparators, kMaxNameUnits);
         s.handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (s.handle != INVALID_HANDLE_VALUE) {
@@ -175,9 +214,12 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
+bool OutputFile::WritesToStandardOutput() const { return !state_->ownsHandle; }
+
 bool OutputFile::Commit() {
     State& s = *state_;
     if (s.failed || s.handle == INVALID_HANDLE_VALUE) return false;
+    if (!s.ownsHandle) return s.committed = true;
     const bool closed = ::CloseHandle(s.handle) != 0;
     s.handle = INVALID_HANDLE_VALUE;
     if (!closed) return false;
@@ -202,5 +244,13 @@ void PrintToConsole(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
+
+void PrintToErrorConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
+// Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.
+void ReportWriteFailuresAsErrors() {}
 
 }  // namespace bmp2grid::platform

@@ -1,10 +1,19 @@
-// Loading: header variants, storage orders, the RLE8 decoder, and every
-// refusal with its reason.
+// Loading: header variants, storage orders, the RLE8 decoder, every
+// refusal with its reason, and the same results from memory, files and pipes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <csignal>
+#include <stdexcept>
+#include <thread>
 
 #include "bitmap_loader.h"
+#include "process_runner.h"
 #include "test_support.h"
 
 namespace bmp2grid::test {
@@ -20,6 +29,80 @@ Bytes TopRowsOf(const BitmapImage& image) {
     for (std::int64_t y = 0; y < image.rows; ++y)
         out.insert(out.end(), image.Row(y), image.Row(y) + image.width);
     return out;
+}
+
+// Loads `file` through a named pipe, as a stream, while a second thread
+// writes it followed by `zeros` zero bytes. `written` tells how much the
+// writer got into the pipe before the reader closed it.
+struct StreamLoad {
+    LoadResult result;
+    std::uint64_t written = 0;
+};
+
+StreamLoad LoadThroughPipe(const Bytes& file, std::uint64_t zeros = 0) {
+    TempDir dir;
+    const std::string path = dir / "pipe";
+    if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+    std::signal(SIGPIPE, SIG_IGN);  // the reader may close the pipe early
+    std::uint64_t written = 0;
+    std::thread writer([&] {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        auto put = [&](const std::uint8_t* data, std::size_t size) {
+            while (size > 0) {
+                const ssize_t n = ::write(fd, data, size);
+                if (n < 0 && errno == EINTR) continue;
+                if (n <= 0) return false;
+                data += n;
+                size -= static_cast<std::size_t>(n);
+                written += static_cast<std::uint64_t>(n);
+            }
+            return true;
+        };
+        const Bytes block(64 * 1024, 0);
+        bool open = put(file.data(), file.size());
+        for (std::uint64_t left = zeros; open && left > 0;) {
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
+            open = put(block.data(), n);
+            left -= n;
+        }
+        ::close(fd);
+    });
+    StreamLoad load{LoadBitmap(path), 0};
+    writer.join();
+    load.written = written;
+    return load;
+}
+
+// The same bytes loaded from memory, from a regular file and from a pipe.
+struct EveryWay {
+    LoadResult memory, file, stream;
+};
+
+EveryWay LoadEveryWay(const Bytes& bytes) {
+    TempDir dir;
+    WriteFile(dir / "pic.bmp", bytes);
+    return {DecodeBytes(bytes), LoadBitmap(dir / "pic.bmp"), LoadThroughPipe(bytes).result};
+}
+
+// Whether two loads agree on everything the program uses.
+void ExpectSameLoad(const LoadResult& a, const LoadResult& b, const std::string& label) {
+    ASSERT_EQ(a.status, b.status) << label;
+    EXPECT_EQ(a.reason, b.reason) << label;
+    if (a.status != LoadStatus::Ok) return;
+    const BitmapImage& x = a.image;
+    const BitmapImage& y = b.image;
+    EXPECT_EQ(x.bfOffBits, y.bfOffBits) << label;
+    EXPECT_EQ(x.biSize, y.biSize) << label;
+    EXPECT_EQ(x.biWidth, y.biWidth) << label;
+    EXPECT_EQ(x.biHeight, y.biHeight) << label;
+    EXPECT_EQ(x.biBitCount, y.biBitCount) << label;
+    EXPECT_EQ(x.biCompression, y.biCompression) << label;
+    EXPECT_EQ(x.pixelBlockLength, y.pixelBlockLength) << label;
+    EXPECT_EQ(x.paletteSize, y.paletteSize) << label;
+    EXPECT_EQ(x.palette, y.palette) << label;
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+        EXPECT_EQ(MapText(x, mode), MapText(y, mode)) << label;
 }
 
 TEST(BitmapLoader, EveryHeaderVariantAndStorageGivesThePicture) {
@@ -186,6 +269,125 @@ TEST(BitmapLoader, ChecksComeInTheDocumentedOrder) {
     // Compression comes before the width.
     file[28] = 8;
     EXPECT_EQ(DecodeBytes(file).reason, "unsupported compression 7");
+}
+
+TEST(BitmapLoader, FilesStreamsAndMemoryGiveTheSameResults) {
+    std::vector<std::pair<std::string, Bytes>> fixtures;
+    for (Refusal& r : Refusals()) fixtures.emplace_back(r.name, std::move(r.file));
+    const Picture picture = RandomPicture(13, 9, 7);
+    for (std::uint32_t header : {12u, 16u, 40u, 124u})
+        for (Storage storage : {Storage::BottomUp, Storage::TopDown, Storage::Rle8}) {
+            if ((header == 12 || header == 16) && storage != Storage::BottomUp) continue;
+            BmpOptions options;
+            options.headerSize = header;
+            options.storage = storage;
+            options.paletteEntries = 20;
+            options.gapBeforePixels = 3;
+            options.trailing = Bytes(5, 0xAB);
+            fixtures.emplace_back("header " + std::to_string(header) + " storage " +
+                                      std::to_string(static_cast<int>(storage)),
+                                  MakeBmp(picture, options));
+        }
+    // Gaps of several reads between the colour table and the pixels, with
+    // a full colour table and a colour table cut short by the pixel data.
+    for (Storage storage : {Storage::BottomUp, Storage::Rle8}) {
+        BmpOptions gap;
+        gap.storage = storage;
+        gap.gapBeforePixels = 300000;
+        fixtures.emplace_back("300000-byte gap", MakeBmp(picture, gap));
+        BmpOptions farTable;
+        farTable.storage = storage;
+        farTable.headerSize = 200000;  // the colour table starts 200014 bytes in
+        farTable.paletteEntries = 256;
+        fixtures.emplace_back("200000-byte info header", MakeBmp(picture, farTable));
+        Bytes cutTable = MakeBmp(picture, farTable);
+        Put32(cutTable, 10, 14 + 200000 + 10);  // room for two and a half entries
+        fixtures.emplace_back("colour table cut short", cutTable);
+    }
+    // An info header size below 20 puts the colour table among the fields.
+    for (std::uint32_t biSize : {0u, 2u, 13u}) {
+        Bytes file = MakeBmp(picture);
+        Put32(file, 14, biSize);
+        fixtures.emplace_back("biSize " + std::to_string(biSize), file);
+    }
+    fixtures.emplace_back("no rows, ends at the pixel data", MakeBmpWithPixelBlock(4, 0, 0, {}));
+
+    for (const auto& [name, bytes] : fixtures) {
+        const EveryWay loaded = LoadEveryWay(bytes);
+        ExpectSameLoad(loaded.memory, loaded.file, name + " (file)");
+        ExpectSameLoad(loaded.memory, loaded.stream, name + " (stream)");
+    }
+}
+
+TEST(BitmapLoader, ColourTableFarFromTheFileHeaderIsRead) {
+    BmpOptions options;
+    options.headerSize = 200000;
+    options.paletteEntries = 256;
+    const LoadResult loaded = DecodeBytes(MakeBmp(CountingPicture(4, 3), options));
+    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    EXPECT_EQ(loaded.image.paletteSize, 256);
+    const std::array<std::uint8_t, 4> entry200{200, 55, 200 ^ 0x55, 0};
+    EXPECT_EQ(loaded.image.palette[200], entry200);
+}
+
+TEST(BitmapLoader, InfoBlockEndingBeforeTheCompressionFieldIsNotReadPastIt) {
+    // An info block of 16 to 19 bytes whose biSize claims 20 or more: the
+    // compression field lies past the block, over the pixels (7 7 7 7 ...,
+    // which read as compression would be refused) or past the end of a file
+    // that has no pixels.
+    for (std::uint32_t biSize : {20u, 40u, 124u})
+        for (std::uint32_t infoLength = 16; infoLength < 20; ++infoLength)
+            for (std::int32_t rows : {2, 0}) {
+                Bytes file = MakeBmpWithPixelBlock(4, rows, 0, Bytes(static_cast<std::size_t>(rows) * 4, 7));
+                Bytes shortened(file.begin(), file.begin() + 14 + infoLength);
+                shortened.insert(shortened.end(), file.end() - rows * 4, file.end());
+                for (std::size_t at = 14 + 16; at < 14 + infoLength; ++at) shortened[at] = 0xEE;
+                Put32(shortened, 10, 14 + infoLength);
+                Put32(shortened, 14, biSize);
+                const std::string label = "biSize " + std::to_string(biSize) + ", " +
+                                          std::to_string(infoLength) + " info bytes, " +
+                                          std::to_string(rows) + " rows";
+                const EveryWay loaded = LoadEveryWay(shortened);
+                for (const LoadResult* result : {&loaded.memory, &loaded.file, &loaded.stream}) {
+                    ASSERT_EQ(result->status, LoadStatus::Ok) << label << ": " << result->reason;
+                    EXPECT_EQ(result->image.biCompression, 0u) << label;
+                    EXPECT_EQ(MapText(result->image, SampleMode::OneToOne),
+                              ReferenceMap(Picture{4, rows, Bytes(static_cast<std::size_t>(rows) * 4, 7)},
+                                           SampleMode::OneToOne))
+                        << label;
+                }
+            }
+}
+
+TEST(BitmapLoader, StreamIsRefusedAsSoonAsItsHeadersFail) {
+    // Each input is followed by far more bytes than the headers' checks
+    // need, as from a pipe that never ends; the refusal must come without
+    // reading them, so the writer is cut off long before it is done.
+    constexpr std::uint64_t kEndless = 64u << 20;
+    std::vector<std::pair<std::string, Bytes>> fixtures;
+    for (Refusal& r : Refusals()) {
+        // These reasons need the end of the input.
+        for (const char* needsTheEnd :
+             {"file is shorter than a bitmap file header", "file ends before the pixel data",
+              "pixel data is truncated", "corrupt RLE data", "not enough memory"})
+            if (r.reason == needsTheEnd) r.name = nullptr;
+        if (r.name != nullptr) fixtures.emplace_back(r.name, std::move(r.file));
+    }
+    fixtures.emplace_back("zeros alone", Bytes{});
+    BmpOptions rgbAfterAGap;
+    rgbAfterAGap.bitCount = 24;
+    rgbAfterAGap.gapBeforePixels = 1u << 20;
+    fixtures.emplace_back("24 bit after a 1 MiB gap", MakeBmp(CountingPicture(4, 3), rgbAfterAGap));
+    ASSERT_GT(fixtures.size(), 15u);
+
+    for (const auto& [name, bytes] : fixtures) {
+        const LoadResult expected = DecodeBytes(bytes.empty() ? Bytes(14, 0) : bytes);
+        ASSERT_NE(expected.status, LoadStatus::Ok) << name;
+        const StreamLoad load = LoadThroughPipe(bytes, kEndless);
+        EXPECT_EQ(load.result.status, expected.status) << name;
+        EXPECT_EQ(load.result.reason, expected.reason) << name;
+        EXPECT_LT(load.written, bytes.size() + kEndless) << name << ": read to the end";
+    }
 }
 
 TEST(Rle8Decoder, HandlesEveryCode) {

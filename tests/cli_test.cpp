@@ -1,10 +1,10 @@
 // End-to-end: runs the built bmp2grid in a temporary folder and checks what
 // it prints, its exit status, and the files it leaves, byte for byte.
 //
-// The same table runs against the Windows build under Wine when the
-// environment names it: BMP2GRID_TEST_EXE is the absolute path of
-// bmp2grid.exe and BMP2GRID_TEST_WRAPPER the wine64 loader. Cases that need
-// Unix devices, permissions or symbolic links are skipped there.
+// The same table runs against another build named by the environment, such
+// as the Windows build under Wine (see program_under_test.h). Cases that
+// need Unix devices, permissions or symbolic links are skipped there.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "process_runner.h"
+#include "program_under_test.h"
 #include "seed_corpus.h"
 #include "test_support.h"
 
@@ -20,53 +21,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The program under test: the native build, or the Windows build run
-// through Wine.
-struct Program {
-    std::string exe = BMP2GRID_EXE;
-    std::string wrapper;
-
-    Program() {
-        if (const char* e = std::getenv("BMP2GRID_TEST_EXE")) exe = e;
-        if (const char* w = std::getenv("BMP2GRID_TEST_WRAPPER")) wrapper = w;
-    }
-    bool windows() const { return !wrapper.empty(); }
-
-    std::vector<std::string> Command(std::vector<std::string> args) const {
-        args.insert(args.begin(), exe);
-        if (windows()) args.insert(args.begin(), wrapper);
-        return args;
-    }
-
-    // A Unix path as a Windows program under Wine sees it.
-    static std::string WindowsPath(std::string path) {
-        for (char& c : path)
-            if (c == '/') c = '\\';
-        return "Z:" + path;
-    }
-
-    // The program name as the program itself reports it in the usage line.
-    std::string Name() const { return windows() ? WindowsPath(exe) : exe; }
-};
-
-const Program& UnderTest() {
-    static const Program program;
-    return program;
-}
+const Program& UnderTest() { return Bmp2GridUnderTest(); }
 
 #define SKIP_ON_WINDOWS(why) \
     if (UnderTest().windows()) GTEST_SKIP() << "not on Windows: " << why
 
 std::string Usage() { return "Usage: " + UnderTest().Name() + " [-1] <infile> <outfile>\n"; }
 
-// The Windows console writes line ends as CR LF; compare messages as text.
-std::string AsText(std::string out) {
-    if (!UnderTest().windows()) return out;
-    std::string text;
-    for (std::size_t i = 0; i < out.size(); ++i)
-        if (!(out[i] == '\r' && i + 1 < out.size() && out[i + 1] == '\n')) text += out[i];
-    return text;
-}
+std::string AsText(const std::string& out) { return UnderTest().AsText(out); }
 
 class Cli : public ::testing::Test {
 protected:
@@ -75,16 +37,41 @@ protected:
         WriteFile(dir / "pic.bmp", MakeBmp(picture_));
     }
 
-    // Runs bmp2grid with `args` inside the test folder.
-    RunResult Convert(std::vector<std::string> args, RunOptions options = {}) {
+    // Runs bmp2grid with `args` inside the test folder; messages as text.
+    RunResult Run(std::vector<std::string> args, RunOptions options = {}) {
         options.workingDirectory = dir.path();
         RunResult result = RunProgram(UnderTest().Command(std::move(args)), options);
+        result.out = AsText(result.out);
+        result.err = AsText(result.err);
+        return result;
+    }
+
+    // Runs bmp2grid when its output is not its own standard output.
+    RunResult Convert(std::vector<std::string> args, RunOptions options = {}) {
+        RunResult result = Run(std::move(args), std::move(options));
         // Wine itself may speak on standard error; the native build never does.
         if (!UnderTest().windows()) {
             EXPECT_EQ(result.err, "") << "nothing may go to standard error";
         }
-        result.out = AsText(result.out);
         return result;
+    }
+
+    // Runs bmp2grid with its standard output going to `file` in the test
+    // folder, as a shell redirection sends it.
+    RunResult RunWithStandardOutputTo(std::vector<std::string> args, const std::string& file) {
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        return test::RunWithStandardOutputTo(UnderTest(), std::move(args), file, options);
+    }
+
+    // What the program wrote on standard error should be `expected`. Wine
+    // itself may add lines of its own there.
+    static void ExpectStandardError(const RunResult& result, const std::string& expected, const std::string& label) {
+        if (UnderTest().windows()) {
+            EXPECT_NE(result.err.find(expected), std::string::npos) << label << ": " << result.err;
+        } else {
+            EXPECT_EQ(result.err, expected) << label;
+        }
     }
 
     std::string Map(SampleMode mode) const { return ReferenceMap(picture_, mode); }
@@ -227,13 +214,12 @@ TEST_F(Cli, DevicesAndStreams) {
     EXPECT_EQ(null.exitStatus, 0);
     EXPECT_EQ(null.out, sizeReport_);
 
-    // The map goes to standard output after its header line, the size report
-    // coming between the header and the rows.
-    const std::string map = Map(SampleMode::TwoToOne);
-    const std::size_t headerEnd = map.find("\r\n") + 2;
-    RunResult out = Convert({"pic.bmp", "/dev/stdout"});
+    // The map goes to standard output whole; the size report goes to
+    // standard error so that it does not break the map.
+    RunResult out = Run({"pic.bmp", "/dev/stdout"});
     EXPECT_EQ(out.exitStatus, 0);
-    EXPECT_EQ(out.out, map.substr(0, headerEnd) + sizeReport_ + map.substr(headerEnd));
+    EXPECT_EQ(out.out, Map(SampleMode::TwoToOne));
+    EXPECT_EQ(out.err, sizeReport_);
 
     // The picture may come from standard input.
     RunOptions piped;
@@ -242,6 +228,174 @@ TEST_F(Cli, DevicesAndStreams) {
     EXPECT_EQ(in.exitStatus, 0);
     EXPECT_EQ(in.out, sizeReport_);
     EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::OneToOne));
+}
+
+// Writes `bytes` at `offset` of the file at `path`, creating it; the file
+// system leaves the part never written as a hole that takes no space.
+void WriteAt(const std::string& path, std::uint64_t offset, const Bytes& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << path;
+    EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+              static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+}
+
+TEST_F(Cli, GapBeforeThePixelsIsNeitherReadNorHeld) {
+    // Sparse files whose 4x1 picture starts near 4 GiB. Only the headers, the
+    // colour table and the pixels are read, so the program's memory stays
+    // small (reading the gap would take over 4 GiB).
+    constexpr std::uint32_t kFar = 0xFFFFF000;
+    struct Case {
+        const char* name;
+        std::uint32_t compression;
+        Bytes pixelBlock;
+        std::uint32_t biSize;  // the colour table follows at 14 + biSize
+    };
+    const Case cases[] = {
+        {"uncompressed", 0, {1, 2, 3, 4}, 40},
+        {"RLE8", 1, {0, 4, 1, 2, 3, 4, 0, 1}, 40},
+        {"colour table just before the pixels", 0, {1, 2, 3, 4}, kFar - 14 - 1024},
+    };
+    const std::string map = ReferenceMap(Picture{4, 1, {1, 2, 3, 4}}, SampleMode::TwoToOne);
+    for (const Case& c : cases) {
+        Bytes headers = MakeBmpWithPixelBlock(4, 1, c.compression, {});  // 40-byte header, 256 colours
+        for (int i = 0; i < 4; ++i) {
+            headers[10 + i] = static_cast<std::uint8_t>(kFar >> (8 * i));
+            headers[14 + i] = static_cast<std::uint8_t>(c.biSize >> (8 * i));
+        }
+        const std::string path = dir / "far.bmp";
+        ::unlink(path.c_str());
+        WriteAt(path, 0, Bytes(headers.begin(), headers.begin() + 54));
+        WriteAt(path, 14 + std::uint64_t{c.biSize}, Bytes(headers.begin() + 54, headers.end()));
+        WriteAt(path, kFar, c.pixelBlock);
+
+        RunResult result = Convert({"far.bmp", "map.txt"});
+        EXPECT_EQ(result.exitStatus, 0) << c.name;
+        const std::string stored = std::to_string(c.pixelBlock.size());
+        EXPECT_EQ(result.out, "Size: 4x1 (should be 4 bytes, is " + stored + " bytes)\n") << c.name;
+        EXPECT_EQ(ReadFile(dir / "map.txt"), map) << c.name;
+        if (!UnderTest().windows()) {  // under Wine the figure would be Wine's
+            EXPECT_LT(result.peakMemoryKiB, 128 * 1024) << c.name;
+        }
+    }
+}
+
+TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
+    SKIP_ON_WINDOWS("Unix devices and pipes");
+    BmpOptions rgb;
+    rgb.bitCount = 24;
+    WriteFile(dir / "rgb.bmp", MakeBmp(picture_, rgb));
+    // Inputs that never end: they must be refused from their first bytes.
+    // A memory limit makes reading on to the end fail soon instead of
+    // filling the machine (AddressSanitizer needs its own kind of limit).
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit =
+        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=1024\"; ";
+#else
+    const std::string limit = "ulimit -v 1048576; ";
+#endif
+    struct Case {
+        std::string command;  // "$@" runs the program
+        std::string out;
+    };
+    const Case cases[] = {
+        {"exec \"$@\" /dev/zero map.txt",
+         "Can't convert /dev/zero: pixel data offset points into the file header\n"},
+        {"cat rgb.bmp /dev/zero 2>/dev/null | \"$@\" /dev/stdin map.txt",
+         "Only 8bpp bitmaps are supported!\n"},
+    };
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    for (const Case& c : cases) {
+        std::vector<std::string> shell = UnderTest().Command({});
+        shell.insert(shell.begin(), {"/bin/sh", "-c", limit + c.command, "sh"});
+        RunResult result = RunProgram(shell, options);
+        EXPECT_EQ(result.exitStatus, 1) << c.command;
+        EXPECT_EQ(result.out, c.out) << c.command;
+        EXPECT_EQ(result.err, "") << c.command;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"pic.bmp", "rgb.bmp"})) << c.command;
+    }
+}
+
+TEST_F(Cli, MapToItsOwnStandardOutputArrivesWhole) {
+    // Standard output redirected to a file, and that file (by any path) as
+    // the output: the file holds the map alone, the messages go to standard
+    // error. /dev/full as standard output fails the write.
+    struct Case {
+        std::vector<std::string> args;
+        std::string stdoutFile;  // where the program's standard output goes
+        bool unixOnly;
+        int status;
+        std::string map;  // expected in the stdout file
+        std::string err;
+    };
+    const std::string two = Map(SampleMode::TwoToOne);
+    const std::string one = Map(SampleMode::OneToOne);
+    const Case cases[] = {
+        {{"pic.bmp", "out.txt"}, "out.txt", false, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "out.txt"}, "out.txt", false, 0, one, sizeReport_},
+        {{"pic.bmp", "/dev/stdout"}, "out.txt", true, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "/dev/fd/1"}, "out.txt", true, 0, one, sizeReport_},
+        {{"pic.bmp", "/dev/stdout"}, "/dev/full", true, 1, "", "Can't write /dev/stdout\n"},
+    };
+    for (const Case& c : cases) {
+        const std::string label = c.args[c.args.size() - 1] + " with standard output to " + c.stdoutFile;
+        if (c.unixOnly && UnderTest().windows()) continue;
+        WriteFile(dir / "out.txt", std::string("previous contents\r\n"));
+        const RunResult result = RunWithStandardOutputTo(c.args, c.stdoutFile);
+        EXPECT_EQ(result.exitStatus, c.status) << label;
+        if (c.stdoutFile == "out.txt") {
+            EXPECT_EQ(ReadFile(dir / "out.txt"), c.map) << label;
+        }
+        ExpectStandardError(result, c.err, label);
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.txt", "pic.bmp"})) << label;
+    }
+}
+
+TEST_F(Cli, OutputLinksThatCannotBeResolved) {
+    SKIP_ON_WINDOWS("symbolic links");
+    fs::create_symlink("self", dir / "self");
+    fs::create_symlink("pong", dir / "ping");
+    fs::create_symlink("ping", dir / "pong");
+    fs::create_symlink("self", dir / "toself");
+    const std::vector<std::string> before = dir.Entries();
+    for (const char* output : {"self", "ping", "toself", "self/map.txt", "./ping"}) {
+        const RunResult result = Convert({"pic.bmp", output});
+        EXPECT_EQ(result.exitStatus, 1) << output;
+        EXPECT_EQ(result.out, "Can't open " + std::string(output) + "\n") << output;
+        EXPECT_EQ(dir.Entries(), before) << output;
+        EXPECT_EQ(fs::read_symlink(dir / "self"), "self");
+        EXPECT_EQ(fs::read_symlink(dir / "ping"), "pong");
+        EXPECT_EQ(fs::read_symlink(dir / "pong"), "ping");
+        EXPECT_EQ(fs::read_symlink(dir / "toself"), "self");
+    }
+}
+
+TEST_F(Cli, OutputNamesUpToTheFileSystemLimit) {
+    SKIP_ON_WINDOWS("a Linux file system's name limit");
+    // Names up to 255 bytes work, through the unnamed temporary file and the
+    // named one alike (whose name is then shortened to fit); a longer name is
+    // refused before any conversion work.
+    for (const bool named : {false, true}) {
+        RunOptions options;
+        if (named) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+        for (const std::size_t length : {std::size_t{232}, std::size_t{233}, std::size_t{254}, std::size_t{255}}) {
+            const std::string name = std::string(length - 4, 'm') + ".txt";
+            const std::string label = std::to_string(length) + (named ? " bytes, named temporary" : " bytes");
+            WriteFile(dir / name, std::string("previous map\r\n"));
+            const RunResult result = Convert({"pic.bmp", name}, options);
+            EXPECT_EQ(result.exitStatus, 0) << label;
+            EXPECT_EQ(result.out, sizeReport_) << label;
+            EXPECT_EQ(ReadFile(dir / name), Map(SampleMode::TwoToOne)) << label;
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{name, "pic.bmp"})) << label;
+            fs::remove(dir / name);
+        }
+        const std::string tooLong = std::string(252, 'm') + ".txt";
+        const RunResult result = Convert({"pic.bmp", tooLong}, options);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out, "Can't open " + tooLong + "\n");
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"pic.bmp"}));
+    }
 }
 
 TEST_F(Cli, WriteFailureKeepsThePreviousMap) {
@@ -310,10 +464,9 @@ TEST(CrossPlatform, WindowsBuildWritesTheSameMapTextAsTheLinuxBuild) {
             std::vector<std::string> args = {fixture};
             if (oneToOne) args.insert(args.begin(), "-1");
             std::vector<std::string> linux = args, windows = args;
-            linux.insert(linux.begin(), BMP2GRID_EXE);
             linux.push_back("linux.txt");
             windows.push_back("windows.txt");
-            const RunResult l = RunProgram(linux, options);
+            const RunResult l = RunProgram(Program::Built(BMP2GRID_EXE).Command(linux), options);
             const RunResult w = RunProgram(UnderTest().Command(windows), options);
             const std::string label = fixture + (oneToOne ? " -1" : "");
             EXPECT_EQ(w.exitStatus, l.exitStatus) << label;

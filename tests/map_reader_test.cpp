@@ -6,6 +6,7 @@
 
 #include "bitmap_writer.h"
 #include "map_reader.h"
+#include "map_text_cases.h"
 #include "test_support.h"
 
 namespace bmp2grid::test {
@@ -35,8 +36,8 @@ std::string BitmapBytes(const MapPicture& picture, const Palette& palette) {
 TEST(MapReader, RoundTripThroughTheConverter) {
     std::uint32_t seed = 100;
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
-        for (std::int64_t columns : {0, 1, 2, 3, 4, 5, 7, 8, 33})
-            for (std::int64_t rows : {0, 1, 2, 3, 19, 90}) {  // 90 rows shift past every width
+        for (std::int64_t columns : {1, 2, 3, 4, 5, 7, 8, 33})
+            for (std::int64_t rows : {1, 2, 3, 19, 90}) {  // 90 rows shift past every width
                 const std::string text = RandomMapText(columns, rows, ++seed);
                 const MapReadResult map = ReadMapText(text, mode);
                 ASSERT_TRUE(map.ok) << map.line << ": " << map.reason;
@@ -88,41 +89,20 @@ TEST(MapReader, CountsCellsWithValuesThePictureCannotKeep) {
 }
 
 TEST(MapReader, RefusesBadMapText) {
-    struct Case {
-        const char* name;
-        std::string text;
-        std::int64_t line;
-        const char* reason;
-    };
-    const std::string row = "1,0,0,0,0\t2,0,0,0,0\t\r\n";
-    const Case cases[] = {
-        {"empty", "", 1, "missing header"},
-        {"no comma", "2 2\r\n", 1, "missing header"},
-        {"negative rows", "2,-1\r\n", 1, "missing header"},
-        {"letters in header", "2,x\r\n" + row, 1, "missing header"},
-        {"too few cells", "2,2\r\n" + row + "1,0,0,0,0\t\r\n", 3, "wrong cell count"},
-        {"too many cells", "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t3,0,0,0,0\t\r\n", 2, "wrong cell count"},
-        {"empty row", "2,2\r\n" + row + "\r\n", 3, "wrong cell count"},
-        {"value 256", "2,1\r\n1,0,0,0,0\t256,0,0,0,0\t\r\n", 2, "value out of 0..255"},
-        {"value -1", "2,1\r\n-1,0,0,0,0\t2,0,0,0,0\t\r\n", 2, "value out of 0..255"},
-        {"huge value", "2,1\r\n99999999999999999999,0,0,0,0\t2,0,0,0,0\t\r\n", 2, "value out of 0..255"},
-        {"letter", "2,1\r\n1,0,0,0,0\tx,0,0,0,0\t\r\n", 2, "not a number"},
-        {"space", "2,1\r\n1, 0,0,0,0\t2,0,0,0,0\t\r\n", 2, "not a number"},
-        {"empty value", "2,1\r\n1,,0,0,0\t2,0,0,0,0\t\r\n", 2, "not a number"},
-        {"four values", "2,1\r\n1,0,0,0\t2,0,0,0,0\t\r\n", 2, "a cell needs five values"},
-        {"six values", "2,1\r\n1,0,0,0,0,0\t2,0,0,0,0\t\r\n", 2, "a cell needs five values"},
-        {"one row short", "2,3\r\n" + row + row, 4, "fewer rows than announced"},
-        {"header only", "2,1\r\n", 2, "fewer rows than announced"},
-        {"far too many rows announced", "2,100000000\r\n" + row, 3, "fewer rows than announced"},
-        {"a row too many", "2,1\r\n" + row + row, 3, "more rows than announced"},
-        {"trailing empty line", "2,1\r\n" + row + "\r\n", 3, "more rows than announced"},
-        {"too wide", "3000000000,1\r\n", 1, "picture would be too large"},
-    };
-    for (const Case& c : cases) {
-        const MapReadResult map = ReadMapText(c.text, SampleMode::TwoToOne);
+    for (const fuzzing::MapTextCase& c : fuzzing::MapTextCases()) {
+        if (c.line == 0) continue;
+        const MapReadResult map = ReadMapText(c.text, c.mode);
         EXPECT_FALSE(map.ok) << c.name;
         EXPECT_EQ(map.line, c.line) << c.name;
         EXPECT_EQ(map.reason, c.reason) << c.name;
+    }
+}
+
+TEST(MapReader, AcceptsGoodMapText) {
+    for (const fuzzing::MapTextCase& c : fuzzing::MapTextCases()) {
+        if (c.line != 0) continue;
+        const MapReadResult map = ReadMapText(c.text, c.mode);
+        EXPECT_TRUE(map.ok) << c.name << ": line " << map.line << ": " << map.reason;
     }
 }
 
@@ -137,6 +117,15 @@ TEST(MapReader, AcceptsBothLineEnds) {
         ASSERT_TRUE(map.ok) << map.reason;
         EXPECT_EQ(map.picture.pixels, reference.picture.pixels);
     }
+}
+
+TEST(MapReader, SkipsAByteOrderMark) {
+    // Windows Notepad starts the files it saves as UTF-8 with one.
+    const std::string text = "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n";
+    const MapReadResult reference = ReadMapText(text, SampleMode::TwoToOne);
+    const MapReadResult map = ReadMapText("\xEF\xBB\xBF" + text, SampleMode::TwoToOne);
+    ASSERT_TRUE(map.ok) << map.line << ": " << map.reason;
+    EXPECT_EQ(map.picture.pixels, reference.picture.pixels);
 }
 
 TEST(MapReader, DistinctPaletteSeparatesNeighbours) {

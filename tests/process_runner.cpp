@@ -18,10 +18,49 @@
 namespace bmp2grid::test {
 namespace {
 
-[[noreturn]] void ExecChild(const std::vector<std::string>& argv, const RunOptions& options) {
+// Everything the child needs, made before fork(): between fork() and exec()
+// the child may call only async-signal-safe functions (no allocation), as
+// another thread of the test may hold a lock at the moment of the fork.
+struct ChildCommand {
+    std::vector<std::string> environmentStrings;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+
+    ChildCommand(const std::vector<std::string>& args, const RunOptions& options) {
+        // The test's environment, less the names the options set.
+        auto setByOptions = [&](const std::string& entry) {
+            const std::string name = entry.substr(0, entry.find('=') + 1);
+            return std::any_of(options.environment.begin(), options.environment.end(),
+                               [&](const std::string& e) { return e.compare(0, name.size(), name) == 0; });
+        };
+        for (char** e = environ; *e != nullptr; ++e)
+            if (!setByOptions(*e)) environmentStrings.emplace_back(*e);
+        environmentStrings.insert(environmentStrings.end(), options.environment.begin(),
+                                  options.environment.end());
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        for (std::string& e : environmentStrings) envp.push_back(e.data());
+        envp.push_back(nullptr);
+    }
+};
+
+[[noreturn]] void ExecChild(const ChildCommand& command, const RunOptions& options) {
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) _exit(127);
+    if (!options.stdoutFile.empty()) {
+        const int fd = ::open(options.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::dup2(fd, 1) < 0) _exit(127);
+        ::close(fd);
+    }
+    // As a shell starts a program: SIGPIPE and SIGXFSZ at their defaults and
+    // not blocked, whatever the test process does with them.
+    ::signal(SIGPIPE, SIG_DFL);
+    ::signal(SIGXFSZ, SIG_DFL);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    sigaddset(&signals, SIGXFSZ);
+    ::sigprocmask(SIG_UNBLOCK, &signals, nullptr);
     if (options.fileSizeLimit >= 0) {
-        ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit then fails with EFBIG
         struct rlimit limit;
         limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
         ::setrlimit(RLIMIT_FSIZE, &limit);
@@ -30,10 +69,7 @@ namespace {
         const auto id = static_cast<uid_t>(options.userId);
         if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) _exit(126);
     }
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
+    ::execve(command.argv[0], command.argv.data(), command.envp.data());
     _exit(127);
 }
 
@@ -48,13 +84,15 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     int in[2], out[2], err[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
+    const ChildCommand command(argv, options);
+    ::signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not kill the test
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
-        ExecChild(argv, options);
+        ExecChild(command, options);
     }
     Close(in[0]);
     Close(out[1]);
@@ -63,7 +101,6 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     RunResult result;
     std::size_t written = 0;
     if (options.stdinData.empty()) Close(in[1]);
-    ::signal(SIGPIPE, SIG_IGN);
     while (out[0] >= 0 || err[0] >= 0) {
         pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
         if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
@@ -92,17 +129,19 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     RunResult waited = Wait(pid);
     result.exitStatus = waited.exitStatus;
     result.signal = waited.signal;
+    result.peakMemoryKiB = waited.peakMemoryKiB;
     return result;
 }
 
 pid_t Start(const std::vector<std::string>& argv, const RunOptions& options) {
+    const ChildCommand command(argv, options);
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         const int devnull = ::open("/dev/null", O_RDWR);
         ::dup2(devnull, 0);
         ::dup2(devnull, 1);
-        ExecChild(argv, options);
+        ExecChild(command, options);
     }
     return pid;
 }
@@ -110,10 +149,12 @@ pid_t Start(const std::vector<std::string>& argv, const RunOptions& options) {
 RunResult Wait(pid_t pid) {
     RunResult result;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    struct rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    result.peakMemoryKiB = usage.ru_maxrss;
     return result;
 }
 

@@ -1,4 +1,8 @@
 // Runs the built program as a child process for end-to-end tests.
+//
+// The child starts as it would from a shell: SIGPIPE and SIGXFSZ have their
+// default dispositions (they kill a program that does not ignore them), even
+// though the test process itself ignores SIGPIPE.
 #pragma once
 
 #include <string>
@@ -10,13 +14,17 @@ namespace bmp2grid::test {
 struct RunOptions {
     std::string workingDirectory;  // empty: the test's own
     std::string stdinData;         // fed to the child's standard input
-    long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes; SIGXFSZ is ignored
+    std::string stdoutFile;        // when set, standard output goes to this file (created or
+                                   // truncated, relative to the working directory), not captured
+    std::vector<std::string> environment;  // extra NAME=value entries for the child
+    long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes
     int userId = -1;               // run as this user (and group) when set
 };
 
 struct RunResult {
     int exitStatus = -1;  // -1 when killed by a signal
     int signal = 0;
+    long peakMemoryKiB = 0;  // the child's peak resident memory (ru_maxrss)
     std::string out;  // standard output
     std::string err;  // standard error
 };

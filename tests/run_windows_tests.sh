@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the 64-bit and 32-bit Windows executables with mingw-w64 and runs
-# the end-to-end table against them under Wine, in a private Wine prefix.
-# Also checks that the Windows build writes the same bytes as the Linux one
-# for every test fixture.
+# the end-to-end tables of bmp2grid.exe and grid2bmp.exe against each build
+# under Wine, in a private Wine prefix. Also checks that the Windows build
+# writes the same bytes as the Linux one for every test fixture.
+#
+# Needs Debian's wine and wine64, and wine32:i386 for the 32-bit build; a
+# build that Wine can't run is a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,25 +14,13 @@ for preset in windows-x64 windows-x86; do
   cmake --build --preset "$preset"
 done
 cmake --preset release >/dev/null
-cmake --build --preset release --target bmp2grid bmp2grid_cli_tests
+cmake --build --preset release --target bmp2grid grid2bmp bmp2grid_cli_tests
 
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 prefix=$(mktemp -d)
 export WINEPREFIX="$prefix" WINEDEBUG=-all
 trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$prefix"' EXIT
-
-# Runs the table against one executable. Returns 2 when Wine can't run it.
-run_table() {
-  local exe=$PWD/$1
-  local usage
-  usage=$("$wine" "$exe" --help 2>/dev/null | tr -d '\r' || true)
-  if [[ "$usage" != "Usage: "*" [-1] <infile> <outfile>" ]]; then
-    return 2
-  fi
-  BMP2GRID_TEST_EXE="$exe" BMP2GRID_TEST_WRAPPER="$wine" \
-    build/release/tests/bmp2grid_cli_tests --gtest_filter='Cli.*:CrossPlatform.*'
-}
 
 echo "== starting Wine in $prefix"
 # A persistent server keeps each of the many short runs fast.
@@ -38,22 +29,25 @@ if ! "$wineserver" -p || ! "$wine" wineboot --init >/dev/null 2>&1; then
   exit 1
 fi
 
-echo "== 64-bit bmp2grid.exe under Wine"
-status=0
-run_table build/windows-x64/converter/bmp2grid.exe || status=$?
-if [ "$status" = 2 ]; then
-  echo "FAILED: Wine started but can't run build/windows-x64/converter/bmp2grid.exe"
-  exit 1
-elif [ "$status" != 0 ]; then
-  exit "$status"
-fi
+# Runs both tables against the executables of one build folder.
+run_tables() {
+  local what=$1 build=$PWD/$2
+  local bmp2grid=$build/converter/bmp2grid.exe grid2bmp=$build/grid2bmp/grid2bmp.exe
+  echo "== $what bmp2grid.exe and grid2bmp.exe under Wine"
+  local usage
+  usage=$("$wine" "$bmp2grid" --help 2>/dev/null | tr -d '\r' || true)
+  if [[ "$usage" != "Usage: "*" [-1] <infile> <outfile>" ]]; then
+    echo "FAILED: Wine can't run $2/converter/bmp2grid.exe"
+    if [ "$what" = 32-bit ]; then
+      echo "        (32-bit programs need Debian's wine32:i386: dpkg --add-architecture i386,"
+      echo "        apt-get update, apt-get install wine32:i386)"
+    fi
+    exit 1
+  fi
+  BMP2GRID_TEST_EXE="$bmp2grid" GRID2BMP_TEST_EXE="$grid2bmp" \
+    BMP2GRID_TEST_WRAPPER="$wine" \
+    build/release/tests/bmp2grid_cli_tests --gtest_filter='Cli.*:CrossPlatform.*:Grid2Bmp.*'
+}
 
-echo "== 32-bit bmp2grid.exe under Wine"
-status=0
-run_table build/windows-x86/converter/bmp2grid.exe || status=$?
-if [ "$status" = 2 ]; then
-  echo "note: this machine's Wine can't run 32-bit programs (no 32-bit Wine installed);"
-  echo "      build/windows-x86/converter/bmp2grid.exe was built but not run"
-elif [ "$status" != 0 ]; then
-  exit "$status"
-fi
+run_tables 64-bit build/windows-x64
+run_tables 32-bit build/windows-x86
