@@ -1,6 +1,7 @@
 #include "platform_common.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <random>
 
@@ -41,6 +42,17 @@ ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
     InputFile file;
     const ReadStatus opened = file.Open(path);
     return opened == ReadStatus::Ok ? file.ReadToEnd(contents) : opened;
+}
+
+// Standard C streams on every platform.
+void PrintToConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void PrintToErrorConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
 }
 
 }  // namespace bmp2grid::platform

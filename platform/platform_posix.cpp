@@ -283,16 +283,6 @@ bool OutputFile::Commit() {
     return true;
 }
 
-void PrintToConsole(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
-void PrintToErrorConsole(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
-}
-
 void ReportWriteFailuresAsErrors() {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);

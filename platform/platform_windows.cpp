@@ -240,16 +240,6 @@ bool OutputFile::Commit() {
     return false;
 }
 
-void PrintToConsole(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
-void PrintToErrorConsole(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
-}
-
 // Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.
 void ReportWriteFailuresAsErrors() {}
 
