@@ -68,7 +68,7 @@ std::vector<std::uint8_t> MapLikePixels(int size) {
     return pixels;
 }
 
-void WriteBmp(const std::string& path, const bmp2grid::test::Picture& picture, bool rle) {
+void WriteBmp(const std::string& path, const bmp2grid::IndexedPicture& picture, bool rle) {
     bmp2grid::test::BmpOptions options;
     if (rle) {
         options.storage = bmp2grid::test::Storage::Rle8;
@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
     {
         // Released before any child runs: a child's peak memory, as the kernel
         // accounts it, includes what it shared with this process before exec.
-        const bmp2grid::test::Picture picture{size, size, MapLikePixels(size)};
+        const bmp2grid::IndexedPicture picture{size, size, MapLikePixels(size)};
         WriteBmp(plain, picture, false);
         WriteBmp(rle, picture, true);
     }

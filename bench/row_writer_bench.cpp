@@ -24,7 +24,7 @@ public:
 // uncompressed BMP held in memory.
 const bmp2grid::BitmapImage& Picture() {
     static const bmp2grid::LoadResult loaded = [] {
-        bmp2grid::test::Picture picture{2048, 2048, bmp2grid::test::Bytes(2048 * 2048)};
+        bmp2grid::IndexedPicture picture{2048, 2048, bmp2grid::test::Bytes(2048 * 2048)};
         std::mt19937 gen(1);
         std::uint8_t value = 0;
         for (auto& pixel : picture.pixels) {
@@ -33,7 +33,7 @@ const bmp2grid::BitmapImage& Picture() {
         }
         return bmp2grid::test::DecodeBytes(bmp2grid::test::MakeBmp(picture));
     }();
-    if (loaded.status != bmp2grid::LoadStatus::Ok) std::abort();
+    if (!loaded.ok()) std::abort();
     return loaded.image;
 }
 

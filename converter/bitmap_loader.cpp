@@ -4,38 +4,21 @@
 #include <cstring>
 #include <utility>
 
+#include "bmp_format.h"
 #include "platform.h"
 
 namespace bmp2grid {
 namespace {
 
-constexpr std::size_t kFileHeaderSize = 14;
-constexpr std::uint32_t kCoreHeaderSize = 12;  // OS/2 1.x BITMAPCOREHEADER
-constexpr std::size_t kInfoFieldsSize = 20;     // biSize up to biCompression
-constexpr std::size_t kMaxPaletteEntries = 256;
-constexpr std::uint32_t kCompressionNone = 0;
-constexpr std::uint32_t kCompressionRle8 = 1;
+using namespace bmp;
 
-std::uint16_t ReadU16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+// The info header's fields are read up to and including the compression.
+constexpr std::size_t kInfoFieldsSize = info::kCompression + 4;
 
-std::uint32_t ReadU32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-std::int32_t ReadI32(const std::uint8_t* p) { return static_cast<std::int32_t>(ReadU32(p)); }
-
-LoadResult Refuse(LoadStatus status, std::string reason = {}) {
+LoadResult Refuse(LoadError error) {
     LoadResult result;
-    result.status = status;
-    result.reason = std::move(reason);
+    result.error = error;
     return result;
-}
-
-LoadResult CantConvert(std::string reason) {
-    return Refuse(LoadStatus::CantConvert, std::move(reason));
 }
 
 // Decodes an RLE8 stream into `pixels` (width x rows, bottom row first).
@@ -60,19 +43,19 @@ bool DecodeRle8(const std::uint8_t* p, const std::uint8_t* end, std::int64_t wid
         const std::uint8_t count = p[0];
         const std::uint8_t value = p[1];
         p += 2;
-        if (count > 0) {
+        if (count != kRleEscape) {
             if (!put(count, [value](std::uint8_t* to, std::size_t n) { std::memset(to, value, n); }))
                 return false;
             continue;
         }
         switch (value) {
-            case 0:  // end of line
+            case kRleEndOfLine:
                 x = 0;
                 ++y;
                 break;
-            case 1:  // end of bitmap
+            case kRleEndOfBitmap:
                 return true;
-            case 2:  // delta: right dx, up dy
+            case kRleDelta:  // right dx, up dy
                 if (end - p < 2) return false;
                 x += p[0];
                 y += p[1];
@@ -187,12 +170,12 @@ LoadResult ReadHeaders(Input& input) {
         case Got::Ok:
             break;
         case Got::Ended:
-            return CantConvert("file is shorter than a bitmap file header");
+            return Refuse(LoadError::FileShorterThanHeader);
         case Got::Failed:
-            return Refuse(LoadStatus::CantOpen);
+            return Refuse(LoadError::ReadFailed);
     }
-    const std::uint32_t bfOffBits = ReadU32(fileHeader + 10);
-    if (bfOffBits < kFileHeaderSize) return CantConvert("pixel data offset points into the file header");
+    const std::uint32_t bfOffBits = Get32(fileHeader + kPixelOffsetOffset);
+    if (bfOffBits < kFileHeaderSize) return Refuse(LoadError::OffsetIntoFileHeader);
 
     // The fields are held in a block of exactly the length read, so that
     // reading a field the info block does not reach is an error the
@@ -200,18 +183,18 @@ LoadResult ReadHeaders(Input& input) {
     const std::uint64_t infoLength = bfOffBits - kFileHeaderSize;
     const auto fieldsLength = static_cast<std::size_t>(std::min<std::uint64_t>(infoLength, kInfoFieldsSize));
     ByteBuffer fields;
-    if (!fields.Reserve(fieldsLength)) return CantConvert("not enough memory");
+    if (!fields.Reserve(fieldsLength)) return Refuse(LoadError::NoMemory);
     Got got = input.Read(kFileHeaderSize, fields.data(), fieldsLength);
 
     // The colour table follows the info header and ends before the pixel
     // data; it may begin among the fields already read.
     std::uint32_t biSize = 0;
-    std::array<std::uint8_t, kMaxPaletteEntries * 4> table;
-    std::size_t entrySize = 4;
+    std::array<std::uint8_t, kMaxPaletteEntries * kPaletteEntrySize> table;
+    std::size_t entrySize = kPaletteEntrySize;
     std::size_t tableLength = 0;
-    if (got == Got::Ok && fieldsLength >= 4) {
-        biSize = ReadU32(fields.data());
-        entrySize = biSize == kCoreHeaderSize ? 3 : 4;
+    if (got == Got::Ok && fieldsLength >= info::kSize + 4) {
+        biSize = Get32(fields.data() + info::kSize);
+        entrySize = biSize == kCoreHeaderSize ? kCorePaletteEntrySize : kPaletteEntrySize;
         if (biSize < infoLength) {
             const std::uint64_t entries = std::min<std::uint64_t>((infoLength - biSize) / entrySize,
                                                                   kMaxPaletteEntries);
@@ -227,37 +210,40 @@ LoadResult ReadHeaders(Input& input) {
         }
     }
     if (got == Got::Ok) got = input.Reach(bfOffBits);
-    if (got == Got::Failed) return Refuse(LoadStatus::CantOpen);
-    if (got == Got::Ended) return CantConvert("file ends before the pixel data");
+    if (got == Got::Failed) return Refuse(LoadError::ReadFailed);
+    if (got == Got::Ended) return Refuse(LoadError::EndsBeforePixelData);
 
-    const std::uint8_t* info = fields.data();
-    if (fieldsLength < 4) return CantConvert("bitmap info header is too short");
+    const std::uint8_t* header = fields.data();
+    if (fieldsLength < info::kSize + 4) return Refuse(LoadError::InfoHeaderTooShort);
     BitmapImage image;
     image.bfOffBits = bfOffBits;
     image.biSize = biSize;
     if (image.biSize == kCoreHeaderSize) {
-        if (fieldsLength < 12) return CantConvert("bitmap info header is too short");
-        image.biWidth = ReadU16(info + 4);
-        image.biHeight = ReadU16(info + 6);
-        image.biBitCount = ReadU16(info + 10);
+        if (fieldsLength < core::kBitCount + 2) return Refuse(LoadError::InfoHeaderTooShort);
+        image.biWidth = Get16(header + core::kWidth);
+        image.biHeight = Get16(header + core::kHeight);
+        image.biBitCount = Get16(header + core::kBitCount);
     } else {
-        if (fieldsLength < 16) return CantConvert("bitmap info header is too short");
-        image.biWidth = ReadI32(info + 4);
-        image.biHeight = ReadI32(info + 8);
-        image.biBitCount = ReadU16(info + 14);
-        if (image.biSize >= 20 && fieldsLength >= 20) image.biCompression = ReadU32(info + 16);
+        if (fieldsLength < info::kBitCount + 2) return Refuse(LoadError::InfoHeaderTooShort);
+        image.biWidth = static_cast<std::int32_t>(Get32(header + info::kWidth));
+        image.biHeight = static_cast<std::int32_t>(Get32(header + info::kHeight));
+        image.biBitCount = Get16(header + info::kBitCount);
+        if (image.biSize >= kInfoFieldsSize && fieldsLength >= kInfoFieldsSize)
+            image.biCompression = Get32(header + info::kCompression);
     }
 
-    if (image.biBitCount != 8) return Refuse(LoadStatus::NotEightBit);
+    if (image.biBitCount != 8) return Refuse(LoadError::NotEightBit);
     if (image.biCompression != kCompressionNone && image.biCompression != kCompressionRle8) {
-        return CantConvert("unsupported compression " + std::to_string(image.biCompression));
+        LoadResult refused = Refuse(LoadError::UnsupportedCompression);
+        refused.compression = image.biCompression;
+        return refused;
     }
-    if (image.biWidth < 0) return CantConvert("negative width");
+    if (image.biWidth < 0) return Refuse(LoadError::NegativeWidth);
     if (image.biHeight == std::numeric_limits<std::int32_t>::min()) {
-        return CantConvert("height is out of range");
+        return Refuse(LoadError::HeightOutOfRange);
     }
     if (image.biCompression == kCompressionRle8 && image.biHeight < 0) {
-        return CantConvert("RLE8 picture is stored top-down");
+        return Refuse(LoadError::Rle8TopDown);
     }
 
     image.width = image.biWidth;
@@ -269,7 +255,9 @@ LoadResult ReadHeaders(Input& input) {
         const std::uint8_t* entry = table.data() + i * entrySize;
         image.palette[i] = {entry[0], entry[1], entry[2], 0};
     }
-    return LoadResult{LoadStatus::Ok, {}, std::move(image)};
+    LoadResult result;
+    result.image = std::move(image);
+    return result;
 }
 
 // The last header check, once the input's size is known: the pixel block
@@ -285,7 +273,7 @@ bool RowsAreComplete(BitmapImage& image, std::uint64_t fileSize) {
 // to its end are the pixel block: an uncompressed picture keeps the block
 // and addresses its rows in place; an RLE8 picture is decoded and the block
 // released.
-LoadResult TakePixels(LoadResult result, ByteBuffer block, std::size_t start, std::int64_t maxDecodedPixels) {
+LoadResult TakePixels(LoadResult result, ByteBuffer block, std::size_t start, const LoadOptions& options) {
     BitmapImage& image = result.image;
     if (image.biCompression == kCompressionNone) {
         image.storage = std::move(block);
@@ -293,15 +281,15 @@ LoadResult TakePixels(LoadResult result, ByteBuffer block, std::size_t start, st
         return result;
     }
     const std::int64_t pixelCount = image.width * image.rows;  // below 2^62
-    if (pixelCount > maxDecodedPixels) return CantConvert("picture is too large");
+    if (pixelCount > options.maxDecodedPixels) return Refuse(LoadError::TooLarge);
     ByteBuffer decoded;
     if (static_cast<std::uint64_t>(pixelCount) > SIZE_MAX ||
         !decoded.AllocateZeroed(static_cast<std::size_t>(pixelCount))) {
-        return CantConvert("not enough memory");
+        return Refuse(LoadError::NoMemory);
     }
     const std::uint8_t* stream = block.data() + start;
     if (!DecodeRle8(stream, block.data() + block.size(), image.width, image.rows, decoded.data())) {
-        return CantConvert("corrupt RLE data");
+        return Refuse(LoadError::CorruptRle);
     }
     image.storage = std::move(decoded);
     image.pixels = image.storage.data();
@@ -311,13 +299,13 @@ LoadResult TakePixels(LoadResult result, ByteBuffer block, std::size_t start, st
 // An input opened as a regular file. An uncompressed picture stays in its
 // file and its rows are read as the map is written; an RLE8 picture's pixel
 // block is read and decoded.
-LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file) {
+LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file, const LoadOptions& options) {
     FileInput input(*file);
     LoadResult result = ReadHeaders(input);
-    if (result.status != LoadStatus::Ok) return result;
+    if (!result.ok()) return result;
     BitmapImage& image = result.image;
     if (!RowsAreComplete(image, static_cast<std::uint64_t>(file->Size()))) {
-        return CantConvert("pixel data is truncated");
+        return Refuse(LoadError::PixelDataTruncated);
     }
     if (image.biCompression == kCompressionNone) {
         image.file = std::move(file);
@@ -326,57 +314,58 @@ LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file) {
     const auto length = static_cast<std::uint64_t>(image.pixelBlockLength);
     ByteBuffer block;
     if (length >= SIZE_MAX || !block.Reserve(static_cast<std::size_t>(length) + 1)) {
-        return CantConvert("not enough memory");
+        return Refuse(LoadError::NoMemory);
     }
     if (!file->ReadAt(image.bfOffBits, block.data(), static_cast<std::size_t>(length))) {
-        return Refuse(LoadStatus::CantOpen);
+        return Refuse(LoadError::ReadFailed);
     }
     block.SetSize(static_cast<std::size_t>(length));
-    return TakePixels(std::move(result), std::move(block), 0, std::numeric_limits<std::int64_t>::max());
+    return TakePixels(std::move(result), std::move(block), 0, options);
 }
 
 // An input read in sequence (a pipe, a device). It is refused as soon as
 // the headers fail a check; only a stream with sound headers is read on to
 // its end, and its size is the number of bytes read.
-LoadResult LoadFromStream(platform::InputFile& file) {
+LoadResult LoadFromStream(platform::InputFile& file, const LoadOptions& options) {
     StreamInput input(file);
     LoadResult result = ReadHeaders(input);
-    if (result.status != LoadStatus::Ok) return result;
+    if (!result.ok()) return result;
     ByteBuffer block;
     switch (file.ReadToEnd(block)) {
         case platform::ReadStatus::Ok:
             break;
         case platform::ReadStatus::CantOpen:
-            return Refuse(LoadStatus::CantOpen);
+        case platform::ReadStatus::ReadFailed:
+            return Refuse(LoadError::ReadFailed);
         case platform::ReadStatus::NoMemory:
-            return CantConvert("not enough memory");
+            return Refuse(LoadError::NoMemory);
     }
     if (!RowsAreComplete(result.image, std::uint64_t{result.image.bfOffBits} + block.size())) {
-        return CantConvert("pixel data is truncated");
+        return Refuse(LoadError::PixelDataTruncated);
     }
-    return TakePixels(std::move(result), std::move(block), 0, std::numeric_limits<std::int64_t>::max());
+    return TakePixels(std::move(result), std::move(block), 0, options);
 }
 
 }  // namespace
 
-LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels) {
+LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options) {
     MemoryInput input(file.data(), file.size());
     LoadResult result = ReadHeaders(input);
-    if (result.status != LoadStatus::Ok) return result;
-    if (!RowsAreComplete(result.image, file.size())) return CantConvert("pixel data is truncated");
+    if (!result.ok()) return result;
+    if (!RowsAreComplete(result.image, file.size())) return Refuse(LoadError::PixelDataTruncated);
     const std::size_t start = result.image.bfOffBits;
-    return TakePixels(std::move(result), std::move(file), start, maxDecodedPixels);
+    return TakePixels(std::move(result), std::move(file), start, options);
 }
 
-LoadResult LoadBitmap(const std::string& path) {
+LoadResult LoadBitmap(const std::string& path, const LoadOptions& options) {
     auto file = std::make_shared<platform::InputFile>();
-    if (file->Open(path) != platform::ReadStatus::Ok) return Refuse(LoadStatus::CantOpen);
+    if (file->Open(path) != platform::ReadStatus::Ok) return Refuse(LoadError::CantOpen);
     // A file whose size is given as under 14 bytes (some system files report
     // 0) is read in sequence, so that its actual bytes count.
     if (file->IsRegularFile() && file->Size() >= static_cast<std::int64_t>(kFileHeaderSize)) {
-        return LoadFromFile(std::move(file));
+        return LoadFromFile(std::move(file), options);
     }
-    return LoadFromStream(*file);
+    return LoadFromStream(*file, options);
 }
 
 }  // namespace bmp2grid

@@ -51,27 +51,44 @@ struct BitmapImage {
     const std::uint8_t* Row(std::int64_t y) const { return pixels + StoredRow(y) * stride; }
 };
 
-enum class LoadStatus {
-    Ok,
-    CantOpen,     // the input can't be opened or read
-    NotEightBit,  // the bit count is not 8
-    CantConvert,  // any other problem; `reason` says which
+// Why a picture was not loaded: one value per refusal. The programs'
+// command-line code turns each into its message.
+enum class LoadError {
+    None,
+    CantOpen,                // the input can't be opened
+    ReadFailed,              // the input was opened, but a read failed
+    FileShorterThanHeader,   // fewer than 14 bytes
+    OffsetIntoFileHeader,    // bfOffBits below 14
+    EndsBeforePixelData,     // bfOffBits past the end of the input
+    InfoHeaderTooShort,      // fewer info bytes than the fields read need
+    NotEightBit,             // the bit count is not 8
+    UnsupportedCompression,  // neither none nor RLE8; `compression` holds the code
+    NegativeWidth,
+    HeightOutOfRange,        // height -2^31
+    Rle8TopDown,             // RLE8 with a negative height
+    PixelDataTruncated,      // the rows don't all lie inside the pixel block
+    CorruptRle,
+    TooLarge,                // more RLE8 pixels than LoadOptions::maxDecodedPixels
+    NoMemory,
 };
 
 struct LoadResult {
-    LoadStatus status = LoadStatus::Ok;
-    std::string reason;  // short lower-case text for CantConvert
-    BitmapImage image;
+    LoadError error = LoadError::None;
+    std::uint32_t compression = 0;  // the code found, for UnsupportedCompression
+    BitmapImage image;              // the picture, when `error` is None
+
+    bool ok() const { return error == LoadError::None; }
 };
 
-// Bytes from row start to row start in an uncompressed 8-bit picture: the
-// width rounded up to a multiple of 4.
-constexpr std::int64_t RowStride(std::int64_t width) { return (width + 3) / 4 * 4; }
+// Limits the caller sets on what a load may cost.
+struct LoadOptions {
+    // An RLE8 picture with more pixels than this is refused (TooLarge)
+    // before any memory is requested for it.
+    std::int64_t maxDecodedPixels = std::numeric_limits<std::int64_t>::max();
+};
 
 // Interprets a whole BMP file held in memory. Takes ownership of the bytes.
-// An RLE8 picture with more than `maxDecodedPixels` pixels is refused before
-// any memory is requested for it (fuzzing uses this to stay on small cases).
-LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels = std::numeric_limits<std::int64_t>::max());
+LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options);
 
 // Loads the picture at `path`, with the same results as DecodeBitmap on
 // the file's bytes. A regular file is read at offsets: the headers and the
@@ -79,6 +96,6 @@ LoadResult DecodeBitmap(ByteBuffer file, std::int64_t maxDecodedPixels = std::nu
 // rows are left in the file. Anything else (a pipe, a device) is read in
 // sequence, dropping the bytes the checks don't need; it is refused as soon
 // as its headers fail a check, and read to its end only when they pass.
-LoadResult LoadBitmap(const std::string& path);
+LoadResult LoadBitmap(const std::string& path, const LoadOptions& options);
 
 }  // namespace bmp2grid

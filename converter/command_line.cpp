@@ -32,17 +32,52 @@ std::string UsageLine(const char* programName) {
     return "Usage: " + ProgramName(programName, "bmp2grid") + " [-1] <infile> <outfile>\n";
 }
 
+std::string LoadErrorReason(const LoadResult& result) {
+    switch (result.error) {
+        case LoadError::None:
+        case LoadError::CantOpen:
+        case LoadError::ReadFailed:
+        case LoadError::NotEightBit:
+            return {};
+        case LoadError::FileShorterThanHeader:
+            return "file is shorter than a bitmap file header";
+        case LoadError::OffsetIntoFileHeader:
+            return "pixel data offset points into the file header";
+        case LoadError::EndsBeforePixelData:
+            return "file ends before the pixel data";
+        case LoadError::InfoHeaderTooShort:
+            return "bitmap info header is too short";
+        case LoadError::UnsupportedCompression:
+            return "unsupported compression " + std::to_string(result.compression);
+        case LoadError::NegativeWidth:
+            return "negative width";
+        case LoadError::HeightOutOfRange:
+            return "height is out of range";
+        case LoadError::Rle8TopDown:
+            return "RLE8 picture is stored top-down";
+        case LoadError::PixelDataTruncated:
+            return "pixel data is truncated";
+        case LoadError::CorruptRle:
+            return "corrupt RLE data";
+        case LoadError::TooLarge:
+            return "picture is too large";
+        case LoadError::NoMemory:
+            return "not enough memory";
+    }
+    return {};
+}
+
 std::string LoadFailureMessage(const LoadResult& result, const std::string& path) {
-    switch (result.status) {
-        case LoadStatus::CantOpen:
+    switch (result.error) {
+        case LoadError::CantOpen:
+        case LoadError::ReadFailed:
             return "Can't open " + path + "\n";
-        case LoadStatus::NotEightBit:
+        case LoadError::NotEightBit:
             return "Only 8bpp bitmaps are supported!\n";
-        case LoadStatus::CantConvert:
-        case LoadStatus::Ok:
+        default:
             break;
     }
-    return "Can't convert " + path + ": " + result.reason + "\n";
+    return "Can't convert " + path + ": " + LoadErrorReason(result) + "\n";
 }
 
 std::string SizeReport(const BitmapImage& image) {

@@ -50,6 +50,12 @@ ParsedCommandLine ParseArguments(int argc, const char* const* argv);
 // "Usage: <program> [-1] <infile> <outfile>\n"
 std::string UsageLine(const char* programName);
 
+// The short lower-case reason a refused picture's "Can't convert" message
+// gives ("pixel data is truncated", "unsupported compression 3", ...); empty
+// for the refusals whose messages say it all (CantOpen, ReadFailed,
+// NotEightBit) and for None.
+std::string LoadErrorReason(const LoadResult& result);
+
 // The one-line message for a picture that could not be loaded from `path`.
 std::string LoadFailureMessage(const LoadResult& result, const std::string& path);
 

@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
     }
     const ConverterArgs& args = parsed.args;
 
-    LoadResult loaded = LoadBitmap(args.inputPath);
-    if (loaded.status != LoadStatus::Ok) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));
+    LoadResult loaded = LoadBitmap(args.inputPath, LoadOptions{});
+    if (!loaded.ok()) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));
     const BitmapImage& image = loaded.image;
 
     // The output is created only now that the input has been checked in

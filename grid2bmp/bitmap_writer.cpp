@@ -2,11 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "bmp_format.h"
 
 namespace bmp2grid {
+namespace {
+
+// The file header, the 40-byte info header and the colour table, then the rows.
+constexpr std::size_t kInfo = bmp::kFileHeaderSize;
+constexpr std::size_t kPalette = kInfo + bmp::kInfoHeaderSize;
+constexpr std::size_t kOffBits = kPalette + bmp::kMaxPaletteEntries * bmp::kPaletteEntrySize;
+
+}  // namespace
 
 Palette DistinctPalette() {
     Palette palette{};
@@ -28,11 +37,16 @@ Palette DistinctPalette() {
     return palette;
 }
 
-bool WriteBitmap(OutputSink& output, const MapPicture& picture, const Palette& palette) {
+bool BitmapCanHold(std::int64_t width, std::int64_t rows) {
+    constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
+    // With both sides below 2^31 the product stays below 2^63.
+    return width <= kMaxSide && rows <= kMaxSide &&
+           bmp::RowStride(width) * rows <= kMaxFileSize - static_cast<std::int64_t>(kOffBits);
+}
+
+bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palette& palette) {
     using namespace bmp;
-    constexpr std::size_t kInfo = kFileHeaderSize;
-    constexpr std::size_t kPalette = kInfo + kInfoHeaderSize;
-    constexpr std::size_t kOffBits = kPalette + kMaxPaletteEntries * kPaletteEntrySize;
     const std::int64_t stride = RowStride(picture.width);
     const std::int64_t imageSize = stride * picture.rows;
 
@@ -61,7 +75,7 @@ bool WriteBitmap(OutputSink& output, const MapPicture& picture, const Palette& p
     const std::size_t rowsPerBlock = std::max<std::size_t>(1, (std::size_t{1} << 20) / std::max<std::size_t>(rowBytes, 1));
     std::vector<char> block;
     for (std::int64_t y = picture.rows - 1; y >= 0; --y) {
-        const std::uint8_t* row = picture.pixels.data() + y * picture.width;
+        const std::uint8_t* row = picture.Row(y);
         block.insert(block.end(), row, row + picture.width);
         block.resize(block.size() + static_cast<std::size_t>(stride - picture.width), 0);
         if (block.size() >= rowsPerBlock * rowBytes || y == 0) {

@@ -29,4 +29,37 @@ std::string GridUsageLine(const char* programName) {
            " [-1] [--palette PICTURE] <maptext> <outfile>\n";
 }
 
+std::string_view MapTextErrorReason(MapTextError error) {
+    switch (error) {
+        case MapTextError::None:
+            return {};
+        case MapTextError::MissingHeader:
+            return "missing header";
+        case MapTextError::TooLarge:
+            return "picture would be too large";
+        case MapTextError::NoCells:
+            return "no cells to draw";
+        case MapTextError::WrongCellCount:
+            return "wrong cell count";
+        case MapTextError::NotANumber:
+            return "not a number";
+        case MapTextError::ValueOutOfRange:
+            return "value out of 0..255";
+        case MapTextError::NeedsFiveValues:
+            return "a cell needs five values";
+        case MapTextError::FewerRows:
+            return "fewer rows than announced";
+        case MapTextError::MoreRows:
+            return "more rows than announced";
+        case MapTextError::NoMemory:
+            return "not enough memory";
+    }
+    return {};
+}
+
+std::string MapTextFailureMessage(const MapReadResult& result, const std::string& path) {
+    return "Can't convert " + path + ": line " + std::to_string(result.line) + ": " +
+           std::string(MapTextErrorReason(result.error)) + "\n";
+}
+
 }  // namespace bmp2grid

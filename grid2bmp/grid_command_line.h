@@ -2,8 +2,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "command_line.h"
+#include "map_reader.h"
 #include "map_writer.h"
 
 namespace bmp2grid {
@@ -23,5 +25,12 @@ ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv);
 
 // "Usage: <program> [-1] [--palette PICTURE] <maptext> <outfile>\n"
 std::string GridUsageLine(const char* programName);
+
+// The short lower-case reason for refused map text ("wrong cell count", ...);
+// empty for None.
+std::string_view MapTextErrorReason(MapTextError error);
+
+// "Can't convert <path>: line N: <reason>\n" for map text that was refused.
+std::string MapTextFailureMessage(const MapReadResult& result, const std::string& path);
 
 }  // namespace bmp2grid

@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
 
     Palette palette = DistinctPalette();
     if (!args.palettePath.empty()) {
-        const LoadResult source = LoadBitmap(args.palettePath);
-        if (source.status != LoadStatus::Ok) return messages.Fail(LoadFailureMessage(source, args.palettePath));
+        const LoadResult source = LoadBitmap(args.palettePath, LoadOptions{});
+        if (!source.ok()) return messages.Fail(LoadFailureMessage(source, args.palettePath));
         palette = Palette{};
         for (int i = 0; i < source.image.paletteSize; ++i)
             palette[static_cast<std::size_t>(i)] = source.image.palette[static_cast<std::size_t>(i)];
@@ -40,15 +40,14 @@ int main(int argc, char** argv) {
         case platform::ReadStatus::Ok:
             break;
         case platform::ReadStatus::CantOpen:
+        case platform::ReadStatus::ReadFailed:
             return messages.Fail("Can't open " + args.mapPath + "\n");
         case platform::ReadStatus::NoMemory:
             return messages.Fail("Can't convert " + args.mapPath + ": not enough memory\n");
     }
     const MapReadResult map =
         ReadMapText(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), args.mode);
-    if (!map.ok) {
-        return messages.Fail("Can't convert " + args.mapPath + ": line " + std::to_string(map.line) + ": " + map.reason + "\n");
-    }
+    if (!map.ok()) return messages.Fail(MapTextFailureMessage(map, args.mapPath));
 
     // The output is touched only once the map text has been read in full.
     platform::OutputFile output;
@@ -63,7 +62,7 @@ int main(int argc, char** argv) {
     std::snprintf(size, sizeof size, "Size: %lldx%lld\n", static_cast<long long>(map.picture.width),
                   static_cast<long long>(map.picture.rows));
     messages.Print(size);
-    if (const std::int64_t cells = map.picture.cellsWithExtraValues; cells > 0) {
+    if (const std::int64_t cells = map.cellsWithExtraValues; cells > 0) {
         messages.Print("Note: " + std::to_string(cells) + (cells == 1 ? " cell" : " cells") +
                        " carried values other than 0 after the first; the picture keeps only the first\n");
     }

@@ -5,6 +5,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "bitmap_writer.h"
+
 namespace bmp2grid {
 namespace {
 
@@ -54,10 +56,10 @@ NumberStatus ParseInteger(std::string_view text, std::int64_t& value) {
     return NumberStatus::Ok;
 }
 
-MapReadResult Problem(std::int64_t line, std::string reason) {
+MapReadResult Problem(std::int64_t line, MapTextError error) {
     MapReadResult result;
+    result.error = error;
     result.line = line;
-    result.reason = std::move(reason);
     return result;
 }
 
@@ -87,17 +89,6 @@ HeaderStatus ParseHeader(std::string_view line, std::int64_t& columns, std::int6
     return tooLarge ? HeaderStatus::TooLarge : HeaderStatus::Ok;
 }
 
-// A BMP stores its width and height as signed 32-bit numbers and its file
-// size as an unsigned 32-bit one; the file written holds 1078 bytes of
-// headers and colours, then the rows, each padded to a multiple of 4 bytes.
-bool BitmapCanDescribe(std::int64_t width, std::int64_t rows) {
-    constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max();
-    constexpr std::int64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
-    constexpr std::int64_t kHeaderBytes = 14 + 40 + 256 * 4;
-    // With both sides below 2^31 the product stays below 2^63.
-    return width <= kMaxSide && rows <= kMaxSide && RowStride(width) * rows <= kMaxFileSize - kHeaderBytes;
-}
-
 // Runs `allocate` (a vector's reserve or resize); false if memory ran out.
 template <typename Allocate>
 bool TryToAllocate(Allocate allocate) {
@@ -122,23 +113,24 @@ MapReadResult ReadMapText(std::string_view text, SampleMode mode) {
     std::string_view line;
     std::int64_t columns = 0;
     std::int64_t rows = 0;
-    if (!lines.Next(line)) return Problem(1, "missing header");
+    if (!lines.Next(line)) return Problem(1, MapTextError::MissingHeader);
     switch (ParseHeader(line, columns, rows)) {
         case HeaderStatus::Ok:
             break;
         case HeaderStatus::Missing:
-            return Problem(1, "missing header");
+            return Problem(1, MapTextError::MissingHeader);
         case HeaderStatus::TooLarge:
-            return Problem(1, "picture would be too large");
+            return Problem(1, MapTextError::TooLarge);
     }
     // Checked before the width is computed, so nothing here can overflow.
     const std::int64_t step = ColumnStep(mode);
-    if (columns > std::numeric_limits<std::int32_t>::max() / step || !BitmapCanDescribe(columns * step, rows))
-        return Problem(1, "picture would be too large");
-    if (columns == 0 || rows == 0) return Problem(1, "no cells to draw");
+    if (columns > std::numeric_limits<std::int32_t>::max() / step || !BitmapCanHold(columns * step, rows))
+        return Problem(1, MapTextError::TooLarge);
+    if (columns == 0 || rows == 0) return Problem(1, MapTextError::NoCells);
 
-    MapPicture picture;
-    picture.columns = columns;
+    MapReadResult result;
+    result.columns = columns;
+    IndexedPicture& picture = result.picture;
     picture.rows = rows;
     picture.width = columns * step;
     // A row's values are read before the row is stored, so memory follows
@@ -153,42 +145,42 @@ MapReadResult ReadMapText(std::string_view text, SampleMode mode) {
     std::vector<std::uint8_t> cells;  // the first value of each cell of the row being read
 
     for (std::int64_t y = 0; y < rows; ++y) {
-        if (!lines.Next(line)) return Problem(lines.number() + 1, "fewer rows than announced");
+        if (!lines.Next(line)) return Problem(lines.number() + 1, MapTextError::FewerRows);
         // Room for every cell this line can hold, so `cells` never grows below.
         const std::int64_t room = std::min(columns, static_cast<std::int64_t>(line.size()) / 10 + 1);
         cells.clear();
         if (!TryToAllocate([&] { cells.reserve(static_cast<std::size_t>(room)); }))
-            return Problem(lines.number(), "not enough memory");
+            return Problem(lines.number(), MapTextError::NoMemory);
         while (!line.empty()) {
             const std::size_t tab = line.find('\t');
             std::string_view record = line.substr(0, tab);
             line = tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
-            if (static_cast<std::int64_t>(cells.size()) == columns) return Problem(lines.number(), "wrong cell count");
+            if (static_cast<std::int64_t>(cells.size()) == columns) return Problem(lines.number(), MapTextError::WrongCellCount);
             std::int64_t values[5];
             int count = 0;
             for (;;) {
                 const std::size_t comma = record.find(',');
-                if (count == 5) return Problem(lines.number(), "a cell needs five values");
+                if (count == 5) return Problem(lines.number(), MapTextError::NeedsFiveValues);
                 const NumberStatus status = ParseInteger(record.substr(0, comma), values[count]);
-                if (status == NumberStatus::NotANumber) return Problem(lines.number(), "not a number");
+                if (status == NumberStatus::NotANumber) return Problem(lines.number(), MapTextError::NotANumber);
                 if (status == NumberStatus::TooLarge && count == 0)
-                    return Problem(lines.number(), "value out of 0..255");
+                    return Problem(lines.number(), MapTextError::ValueOutOfRange);
                 if (status == NumberStatus::TooLarge) values[count] = 1;  // surely not 0
                 ++count;
                 if (comma == std::string_view::npos) break;
                 record.remove_prefix(comma + 1);
             }
-            if (count != 5) return Problem(lines.number(), "a cell needs five values");
-            if (values[0] < 0 || values[0] > 255) return Problem(lines.number(), "value out of 0..255");
+            if (count != 5) return Problem(lines.number(), MapTextError::NeedsFiveValues);
+            if (values[0] < 0 || values[0] > 255) return Problem(lines.number(), MapTextError::ValueOutOfRange);
             if (values[1] != 0 || values[2] != 0 || values[3] != 0 || values[4] != 0)
-                ++picture.cellsWithExtraValues;
+                ++result.cellsWithExtraValues;
             cells.push_back(static_cast<std::uint8_t>(values[0]));
         }
-        if (static_cast<std::int64_t>(cells.size()) != columns) return Problem(lines.number(), "wrong cell count");
+        if (static_cast<std::int64_t>(cells.size()) != columns) return Problem(lines.number(), MapTextError::WrongCellCount);
 
         const std::size_t rowStart = picture.pixels.size();
         if (!TryToAllocate([&] { picture.pixels.resize(rowStart + static_cast<std::size_t>(picture.width)); }))
-            return Problem(lines.number(), "not enough memory");
+            return Problem(lines.number(), MapTextError::NoMemory);
         std::uint8_t* row = picture.pixels.data() + rowStart;
         for (std::int64_t c = 0; c < columns; ++c) {
             const std::uint8_t value = cells[static_cast<std::size_t>(c)];
@@ -197,11 +189,8 @@ MapReadResult ReadMapText(std::string_view text, SampleMode mode) {
             if (mode == SampleMode::TwoToOne) row[(x + 1) % picture.width] = value;
         }
     }
-    if (lines.Next(line)) return Problem(lines.number(), "more rows than announced");
+    if (lines.Next(line)) return Problem(lines.number(), MapTextError::MoreRows);
 
-    MapReadResult result;
-    result.ok = true;
-    result.picture = std::move(picture);
     return result;
 }
 

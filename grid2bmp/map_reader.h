@@ -2,30 +2,39 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
-#include <vector>
-
+#include "indexed_picture.h"
 #include "map_writer.h"
 
 namespace bmp2grid {
 
-// A picture rebuilt from map text: palette indices, top row first.
-struct MapPicture {
-    std::int64_t columns = 0;  // map cells per row, from the header line
-    std::int64_t width = 0;    // picture columns
-    std::int64_t rows = 0;
-    std::vector<std::uint8_t> pixels;  // width x rows
-    // Cells whose second to fifth values were not all 0; the picture keeps
-    // only the first value of a cell.
-    std::int64_t cellsWithExtraValues = 0;
+// Why map text was refused: one value per reason, for the first wrong line
+// in reading order. grid2bmp's command-line code turns each into its text.
+enum class MapTextError {
+    None,
+    MissingHeader,    // line 1 is not two non-negative numbers "cols,rows"
+    TooLarge,         // no BMP file can hold the picture line 1 describes
+    NoCells,          // line 1 announces 0 columns or 0 rows
+    WrongCellCount,
+    NotANumber,
+    ValueOutOfRange,  // a cell's first value is not in 0..255
+    NeedsFiveValues,
+    FewerRows,        // the text ends early; the line is the first missing one
+    MoreRows,
+    NoMemory,
 };
 
 struct MapReadResult {
-    bool ok = false;
+    MapTextError error = MapTextError::None;
     std::int64_t line = 0;  // 1-based line of the problem (the header is line 1)
-    std::string reason;     // short lower-case text
-    MapPicture picture;
+    // When `error` is None: the picture, and what the map text said beyond it.
+    IndexedPicture picture;
+    std::int64_t columns = 0;  // map cells per row, from the header line
+    // Cells whose second to fifth values were not all 0; the picture keeps
+    // only the first value of a cell.
+    std::int64_t cellsWithExtraValues = 0;
+
+    bool ok() const { return error == MapTextError::None; }
 };
 
 // Parses map text ("cols,rows", then one line per row of records

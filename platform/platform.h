@@ -16,7 +16,8 @@ namespace bmp2grid::platform {
 
 enum class ReadStatus {
     Ok,
-    CantOpen,  // missing, a directory, no permission, or a read error
+    CantOpen,    // missing, a directory, or no permission
+    ReadFailed,  // opened, but a read failed
     NoMemory,
 };
 

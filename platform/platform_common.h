@@ -22,7 +22,7 @@ ReadStatus ReadUntilEnd(ByteBuffer& contents, std::size_t capacity, ReadChunk re
             if (grown < size || !contents.Reserve(grown)) return ReadStatus::NoMemory;
         }
         const long long n = read(contents.data() + size, contents.capacity() - size);
-        if (n < 0) return ReadStatus::CantOpen;
+        if (n < 0) return ReadStatus::ReadFailed;
         if (n == 0) break;
         size += static_cast<std::size_t>(n);
     }

@@ -4,33 +4,26 @@
 #include <string>
 
 #include "bitmap_loader.h"
+#include "command_line.h"
 #include "map_writer.h"
 #include "test_support.h"
 
 namespace bmp2grid::fuzzing {
-namespace {
-
-// The loaded picture's pixels, top row first, for the reference rendering.
-test::Picture PixelsOf(const BitmapImage& image) {
-    test::Picture picture{static_cast<std::int32_t>(image.width), static_cast<std::int32_t>(image.rows), {}};
-    picture.pixels.reserve(static_cast<std::size_t>(image.width * image.rows));
-    for (std::int64_t y = 0; y < image.rows; ++y)
-        picture.pixels.insert(picture.pixels.end(), image.Row(y), image.Row(y) + image.width);
-    return picture;
-}
-
-}  // namespace
 
 bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
     ByteBuffer file;
     if (!file.Reserve(size + 1)) return true;
     if (size > 0) std::memcpy(file.data(), data, size);
     file.SetSize(size);
-    const LoadResult loaded = DecodeBitmap(std::move(file), kMaxDecodedPixels);
-    if (loaded.status != LoadStatus::Ok) return !loaded.reason.empty() || loaded.status != LoadStatus::CantConvert;
+    LoadOptions options;
+    options.maxDecodedPixels = kMaxDecodedPixels;
+    const LoadResult loaded = DecodeBitmap(std::move(file), options);
+    // A refusal must carry a reason the program can print, or have a message
+    // of its own.
+    if (!loaded.ok()) return !LoadErrorReason(loaded).empty() || loaded.error == LoadError::NotEightBit;
     const BitmapImage& image = loaded.image;
     if (image.rows > kMaxMapCells || image.width * image.rows > kMaxMapCells) return true;
-    const test::Picture pixels = PixelsOf(image);
+    const IndexedPicture pixels = test::PictureOf(image);
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
         StringSink sink;
         if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode) != MapWriteStatus::Ok)

@@ -9,6 +9,7 @@
 
 #include "bitmap_loader.h"
 #include "bitmap_writer.h"
+#include "grid_command_line.h"
 #include "map_reader.h"
 #include "map_writer.h"
 
@@ -97,25 +98,17 @@ std::string CanonicalMapText(const Cells& cells) {
     return text;
 }
 
-bool KnownReason(const std::string& reason) {
-    for (const char* known : {"missing header", "picture would be too large", "no cells to draw", "wrong cell count",
-                              "not a number", "value out of 0..255", "a cell needs five values",
-                              "fewer rows than announced", "more rows than announced", "not enough memory"})
-        if (reason == known) return true;
-    return false;
-}
-
 bool CheckOneMode(std::string_view text, SampleMode mode) {
     const MapReadResult map = ReadMapText(text, mode);
-    if (!map.ok) {
+    if (!map.ok()) {
         const auto lines = static_cast<std::int64_t>(Lines(text).size());
-        return KnownReason(map.reason) && map.line >= 1 && map.line <= lines + 1;
+        return !MapTextErrorReason(map.error).empty() && map.line >= 1 && map.line <= lines + 1;
     }
     const std::optional<Cells> cells = PlainCells(text);
     // A picture without pixels opens in no viewer, so such maps are refused.
-    if (!cells || cells->columns == 0 || cells->rows == 0 || map.picture.columns != cells->columns || map.picture.rows != cells->rows ||
+    if (!cells || cells->columns == 0 || cells->rows == 0 || map.columns != cells->columns || map.picture.rows != cells->rows ||
         map.picture.width != cells->columns * ColumnStep(mode) ||
-        map.picture.cellsWithExtraValues != cells->withExtraValues)
+        map.cellsWithExtraValues != cells->withExtraValues)
         return false;
     if (cells->columns * cells->rows > kMaxRoundTripCells) return true;
 
@@ -126,8 +119,8 @@ bool CheckOneMode(std::string_view text, SampleMode mode) {
     if (!file.Reserve(bmp.text.size() + 1)) return true;
     std::memcpy(file.data(), bmp.text.data(), bmp.text.size());
     file.SetSize(bmp.text.size());
-    const LoadResult loaded = DecodeBitmap(std::move(file));
-    if (loaded.status != LoadStatus::Ok || loaded.image.width != map.picture.width ||
+    const LoadResult loaded = DecodeBitmap(std::move(file), LoadOptions{});
+    if (!loaded.ok() || loaded.image.width != map.picture.width ||
         loaded.image.rows != map.picture.rows)
         return false;
     StringSink back;

@@ -3,7 +3,7 @@
 // back to map text, which must be the canonical map text of the same cells
 // (header "cols,rows", each cell "v,0,0,0,0" and a TAB, CR LF line ends).
 // Text it refuses must name a line that exists (or the one after the last)
-// and a known reason. Used by the map-text fuzz target and by the regression
+// and a reason the program can print. Used by the map-text fuzz target and by the regression
 // tests that replay its inputs.
 #pragma once
 

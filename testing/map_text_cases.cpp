@@ -4,11 +4,11 @@ namespace bmp2grid::fuzzing {
 
 std::vector<MapTextCase> MapTextCases() {
     const std::string row = "1,0,0,0,0\t2,0,0,0,0\t\r\n";
-    auto bad = [](std::string name, std::string text, std::int64_t line, std::string reason) {
-        return MapTextCase{std::move(name), std::move(text), SampleMode::TwoToOne, line, std::move(reason)};
+    auto bad = [](std::string name, std::string text, std::int64_t line, MapTextError error) {
+        return MapTextCase{std::move(name), std::move(text), SampleMode::TwoToOne, line, error};
     };
     auto good = [](std::string name, std::string text, SampleMode mode = SampleMode::TwoToOne) {
-        return MapTextCase{std::move(name), std::move(text), mode, 0, ""};
+        return MapTextCase{std::move(name), std::move(text), mode, 0, MapTextError::None};
     };
     return {
         // The README's worked examples, and the freedoms the reader allows.
@@ -31,66 +31,66 @@ std::vector<MapTextCase> MapTextCases() {
              "13,0,0,0,0\t14,0,0,0,0\t15,0,0,0,0\t\r\n",
              SampleMode::OneToOne),
 
-        bad("empty", "", 1, "missing header"),
-        bad("no-comma", "2 2\r\n", 1, "missing header"),
-        bad("negative-rows", "2,-1\r\n", 1, "missing header"),
-        bad("letters-in-header", "2,x\r\n" + row, 1, "missing header"),
-        bad("too-few-cells", "2,2\r\n" + row + "1,0,0,0,0\t\r\n", 3, "wrong cell count"),
-        bad("too-many-cells", "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t3,0,0,0,0\t\r\n", 2, "wrong cell count"),
-        bad("empty-row", "2,2\r\n" + row + "\r\n", 3, "wrong cell count"),
-        bad("value-256", "2,1\r\n1,0,0,0,0\t256,0,0,0,0\t\r\n", 2, "value out of 0..255"),
-        bad("value-minus-1", "2,1\r\n-1,0,0,0,0\t2,0,0,0,0\t\r\n", 2, "value out of 0..255"),
-        bad("huge-value", "2,1\r\n99999999999999999999,0,0,0,0\t2,0,0,0,0\t\r\n", 2, "value out of 0..255"),
-        bad("letter", "2,1\r\n1,0,0,0,0\tx,0,0,0,0\t\r\n", 2, "not a number"),
-        bad("space", "2,1\r\n1, 0,0,0,0\t2,0,0,0,0\t\r\n", 2, "not a number"),
-        bad("empty-value", "2,1\r\n1,,0,0,0\t2,0,0,0,0\t\r\n", 2, "not a number"),
-        bad("letter-after-many-digits", "2,1\r\n1,0,0,0,99999999999999999999x\t2,0,0,0,0\t\r\n", 2, "not a number"),
+        bad("empty", "", 1, MapTextError::MissingHeader),
+        bad("no-comma", "2 2\r\n", 1, MapTextError::MissingHeader),
+        bad("negative-rows", "2,-1\r\n", 1, MapTextError::MissingHeader),
+        bad("letters-in-header", "2,x\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("too-few-cells", "2,2\r\n" + row + "1,0,0,0,0\t\r\n", 3, MapTextError::WrongCellCount),
+        bad("too-many-cells", "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t3,0,0,0,0\t\r\n", 2, MapTextError::WrongCellCount),
+        bad("empty-row", "2,2\r\n" + row + "\r\n", 3, MapTextError::WrongCellCount),
+        bad("value-256", "2,1\r\n1,0,0,0,0\t256,0,0,0,0\t\r\n", 2, MapTextError::ValueOutOfRange),
+        bad("value-minus-1", "2,1\r\n-1,0,0,0,0\t2,0,0,0,0\t\r\n", 2, MapTextError::ValueOutOfRange),
+        bad("huge-value", "2,1\r\n99999999999999999999,0,0,0,0\t2,0,0,0,0\t\r\n", 2, MapTextError::ValueOutOfRange),
+        bad("letter", "2,1\r\n1,0,0,0,0\tx,0,0,0,0\t\r\n", 2, MapTextError::NotANumber),
+        bad("space", "2,1\r\n1, 0,0,0,0\t2,0,0,0,0\t\r\n", 2, MapTextError::NotANumber),
+        bad("empty-value", "2,1\r\n1,,0,0,0\t2,0,0,0,0\t\r\n", 2, MapTextError::NotANumber),
+        bad("letter-after-many-digits", "2,1\r\n1,0,0,0,99999999999999999999x\t2,0,0,0,0\t\r\n", 2, MapTextError::NotANumber),
         bad("first-value-letter-after-many-digits", "2,1\r\n99999999999999999999x,0,0,0,0\t2,0,0,0,0\t\r\n", 2,
-            "not a number"),
-        bad("header-letter-after-many-digits", "99999999999999999999x,1\r\n", 1, "missing header"),
-        bad("four-values", "2,1\r\n1,0,0,0\t2,0,0,0,0\t\r\n", 2, "a cell needs five values"),
-        bad("six-values", "2,1\r\n1,0,0,0,0,0\t2,0,0,0,0\t\r\n", 2, "a cell needs five values"),
-        bad("one-row-short", "2,3\r\n" + row + row, 4, "fewer rows than announced"),
-        bad("header-only", "2,1\r\n", 2, "fewer rows than announced"),
-        bad("far-too-many-rows-announced", "2,100000000\r\n" + row, 3, "fewer rows than announced"),
-        bad("a-row-too-many", "2,1\r\n" + row + row, 3, "more rows than announced"),
-        bad("trailing-empty-line", "2,1\r\n" + row + "\r\n", 3, "more rows than announced"),
-        bad("too-wide", "3000000000,1\r\n", 1, "picture would be too large"),
+            MapTextError::NotANumber),
+        bad("header-letter-after-many-digits", "99999999999999999999x,1\r\n", 1, MapTextError::MissingHeader),
+        bad("four-values", "2,1\r\n1,0,0,0\t2,0,0,0,0\t\r\n", 2, MapTextError::NeedsFiveValues),
+        bad("six-values", "2,1\r\n1,0,0,0,0,0\t2,0,0,0,0\t\r\n", 2, MapTextError::NeedsFiveValues),
+        bad("one-row-short", "2,3\r\n" + row + row, 4, MapTextError::FewerRows),
+        bad("header-only", "2,1\r\n", 2, MapTextError::FewerRows),
+        bad("far-too-many-rows-announced", "2,100000000\r\n" + row, 3, MapTextError::FewerRows),
+        bad("a-row-too-many", "2,1\r\n" + row + row, 3, MapTextError::MoreRows),
+        bad("trailing-empty-line", "2,1\r\n" + row + "\r\n", 3, MapTextError::MoreRows),
+        bad("too-wide", "3000000000,1\r\n", 1, MapTextError::TooLarge),
 
         // Headers at and past what a BMP can describe: width and height up
         // to 2^31 - 1, the file (1078 bytes of headers and colours, then the
         // rows, each padded to 4 bytes) up to 2^32 - 1 bytes.
-        bad("columns-int64-max", "9223372036854775807,0\r\n", 1, "picture would be too large"),
-        bad("columns-2-to-the-62", "4611686018427387904,0\r\n", 1, "picture would be too large"),
-        bad("columns-past-int64", "99999999999999999999,1\r\n", 1, "picture would be too large"),
-        bad("rows-past-int64", "1,99999999999999999999\r\n", 1, "picture would be too large"),
-        bad("negative-past-int64", "-99999999999999999999,1\r\n", 1, "missing header"),
-        bad("widest", "1073741823,1\r\n", 2, "fewer rows than announced"),
-        bad("one-column-too-wide", "1073741824,1\r\n", 1, "picture would be too large"),
-        {"widest-one-to-one", "2147483647,1\r\n", SampleMode::OneToOne, 2, "fewer rows than announced"},
-        {"too-wide-one-to-one", "2147483648,1\r\n", SampleMode::OneToOne, 1, "picture would be too large"},
-        bad("too-tall", "1,2147483648\r\n", 1, "picture would be too large"),
-        {"largest-file", "4,1073741554\r\n", SampleMode::OneToOne, 2, "fewer rows than announced"},
-        {"file-over-4-gib", "4,1073741555\r\n", SampleMode::OneToOne, 1, "picture would be too large"},
+        bad("columns-int64-max", "9223372036854775807,0\r\n", 1, MapTextError::TooLarge),
+        bad("columns-2-to-the-62", "4611686018427387904,0\r\n", 1, MapTextError::TooLarge),
+        bad("columns-past-int64", "99999999999999999999,1\r\n", 1, MapTextError::TooLarge),
+        bad("rows-past-int64", "1,99999999999999999999\r\n", 1, MapTextError::TooLarge),
+        bad("negative-past-int64", "-99999999999999999999,1\r\n", 1, MapTextError::MissingHeader),
+        bad("widest", "1073741823,1\r\n", 2, MapTextError::FewerRows),
+        bad("one-column-too-wide", "1073741824,1\r\n", 1, MapTextError::TooLarge),
+        {"widest-one-to-one", "2147483647,1\r\n", SampleMode::OneToOne, 2, MapTextError::FewerRows},
+        {"too-wide-one-to-one", "2147483648,1\r\n", SampleMode::OneToOne, 1, MapTextError::TooLarge},
+        bad("too-tall", "1,2147483648\r\n", 1, MapTextError::TooLarge),
+        {"largest-file", "4,1073741554\r\n", SampleMode::OneToOne, 2, MapTextError::FewerRows},
+        {"file-over-4-gib", "4,1073741555\r\n", SampleMode::OneToOne, 1, MapTextError::TooLarge},
 
         // The first wrong line is reported, however many rows are announced.
-        bad("short-row-under-a-wide-header", "100,1\r\n5,0,0,0,0\t\r\n", 2, "wrong cell count"),
-        bad("letter-under-a-large-header", "10,2\r\nx\r\n", 2, "not a number"),
+        bad("short-row-under-a-wide-header", "100,1\r\n5,0,0,0,0\t\r\n", 2, MapTextError::WrongCellCount),
+        bad("letter-under-a-large-header", "10,2\r\nx\r\n", 2, MapTextError::NotANumber),
         bad("five-short-rows-for-two", "100,2\r\n" + std::string("1,0,0,0,0\t\r\n") + "1,0,0,0,0\t\r\n" +
                                          "1,0,0,0,0\t\r\n1,0,0,0,0\t\r\n1,0,0,0,0\t\r\n",
-            2, "wrong cell count"),
+            2, MapTextError::WrongCellCount),
 
         // Maps without cells: bmp2grid writes them for pictures 0 (or, two
         // to one, 1) pixel wide and for pictures without rows.
-        bad("no-columns", "0,3\r\n\r\n\r\n\r\n", 1, "no cells to draw"),
-        bad("no-rows", "3,0\r\n", 1, "no cells to draw"),
-        bad("no-columns-or-rows", "0,0\r\n", 1, "no cells to draw"),
+        bad("no-columns", "0,3\r\n\r\n\r\n\r\n", 1, MapTextError::NoCells),
+        bad("no-rows", "3,0\r\n", 1, MapTextError::NoCells),
+        bad("no-columns-or-rows", "0,0\r\n", 1, MapTextError::NoCells),
 
         // A UTF-8 byte-order mark before the header is skipped; lines are
         // still counted from the header.
-        bad("byte-order-mark-alone", "\xEF\xBB\xBF", 1, "missing header"),
-        bad("byte-order-mark-twice", "\xEF\xBB\xBF\xEF\xBB\xBF" "2,1\r\n" + row, 1, "missing header"),
-        bad("byte-order-mark-short-row", "\xEF\xBB\xBF" "2,1\r\n1,0,0,0,0\t\r\n", 2, "wrong cell count"),
+        bad("byte-order-mark-alone", "\xEF\xBB\xBF", 1, MapTextError::MissingHeader),
+        bad("byte-order-mark-twice", "\xEF\xBB\xBF\xEF\xBB\xBF" "2,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("byte-order-mark-short-row", "\xEF\xBB\xBF" "2,1\r\n1,0,0,0,0\t\r\n", 2, MapTextError::WrongCellCount),
     };
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "map_reader.h"
 #include "map_writer.h"
 
 namespace bmp2grid::fuzzing {
@@ -15,7 +16,7 @@ struct MapTextCase {
     std::string text;
     SampleMode mode = SampleMode::TwoToOne;
     std::int64_t line = 0;  // line of the refusal; 0 when the text is accepted
-    std::string reason;     // the refusal's reason; empty when accepted
+    MapTextError error = MapTextError::None;  // the refusal's; None when accepted
 };
 
 std::vector<MapTextCase> MapTextCases();

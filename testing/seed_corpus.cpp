@@ -11,7 +11,7 @@ using test::Storage;
 std::vector<std::pair<std::string, Bytes>> SeedCorpus() {
     std::vector<std::pair<std::string, Bytes>> seeds;
     auto add = [&seeds](std::string name, Bytes bytes) { seeds.emplace_back(std::move(name), std::move(bytes)); };
-    const test::Picture picture = test::RandomPicture(13, 7, 99);
+    const IndexedPicture picture = test::RandomPicture(13, 7, 99);
 
     for (std::uint32_t header : {12u, 16u, 40u, 52u, 56u, 64u, 108u, 124u}) {
         BmpOptions o;

@@ -16,21 +16,21 @@ using bmp::Put16;
 using bmp::Put32;
 
 // The bottom-up stored row index of top-based row y.
-std::int32_t FromBottom(const Picture& picture, std::int32_t y) { return picture.rows - 1 - y; }
+std::int64_t FromBottom(const IndexedPicture& picture, std::int64_t y) { return picture.rows - 1 - y; }
 
 }  // namespace
 
-Picture CountingPicture(std::int32_t width, std::int32_t rows, int first) {
-    Picture p{width, rows, {}};
-    for (std::int32_t y = 0; y < rows; ++y)
-        for (std::int32_t x = 0; x < width; ++x)
+IndexedPicture CountingPicture(std::int64_t width, std::int64_t rows, int first) {
+    IndexedPicture p{width, rows, {}};
+    for (std::int64_t y = 0; y < rows; ++y)
+        for (std::int64_t x = 0; x < width; ++x)
             p.pixels.push_back(static_cast<std::uint8_t>(first + y * 10 + x));
     return p;
 }
 
-Picture RandomPicture(std::int32_t width, std::int32_t rows, std::uint32_t seed) {
+IndexedPicture RandomPicture(std::int64_t width, std::int64_t rows, std::uint32_t seed) {
     std::mt19937 gen(seed);
-    Picture p{width, rows, Bytes(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows))};
+    IndexedPicture p{width, rows, Bytes(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows))};
     // Mostly a few terrain values in runs, with some noise, so RLE8 sees both
     // runs and literals.
     std::uint8_t value = 0;
@@ -41,13 +41,13 @@ Picture RandomPicture(std::int32_t width, std::int32_t rows, std::uint32_t seed)
     return p;
 }
 
-Bytes EncodeRle8(const Picture& picture, bool useLiterals) {
+Bytes EncodeRle8(const IndexedPicture& picture, bool useLiterals) {
     Bytes out;
-    for (std::int32_t stored = 0; stored < picture.rows; ++stored) {
-        const std::int32_t y = FromBottom(picture, stored);
-        std::int32_t x = 0;
+    for (std::int64_t stored = 0; stored < picture.rows; ++stored) {
+        const std::int64_t y = FromBottom(picture, stored);
+        std::int64_t x = 0;
         while (x < picture.width) {
-            std::int32_t run = 1;
+            std::int64_t run = 1;
             while (x + run < picture.width && run < 255 && picture.at(x + run, y) == picture.at(x, y))
                 ++run;
             if (run >= 2 || !useLiterals) {
@@ -57,19 +57,19 @@ Bytes EncodeRle8(const Picture& picture, bool useLiterals) {
                 continue;
             }
             // Collect pixels until the next pair of equal neighbours.
-            std::int32_t n = 1;
+            std::int64_t n = 1;
             while (x + n < picture.width && n < 255 &&
                    !(x + n + 1 < picture.width && picture.at(x + n, y) == picture.at(x + n + 1, y)))
                 ++n;
             if (n < bmp::kRleShortestLiteral) {
-                for (std::int32_t i = 0; i < n; ++i) {
+                for (std::int64_t i = 0; i < n; ++i) {
                     out.push_back(1);
                     out.push_back(picture.at(x + i, y));
                 }
             } else {
                 out.push_back(bmp::kRleEscape);
                 out.push_back(static_cast<std::uint8_t>(n));
-                for (std::int32_t i = 0; i < n; ++i) out.push_back(picture.at(x + i, y));
+                for (std::int64_t i = 0; i < n; ++i) out.push_back(picture.at(x + i, y));
                 if (n % 2 == 1) out.push_back(0);
             }
             x += n;
@@ -82,7 +82,7 @@ Bytes EncodeRle8(const Picture& picture, bool useLiterals) {
     return out;
 }
 
-Bytes MakeBmp(const Picture& picture, const BmpOptions& o) {
+Bytes MakeBmp(const IndexedPicture& picture, const BmpOptions& o) {
     const bool core = o.headerSize == bmp::kCoreHeaderSize;
     const std::size_t entrySize = core ? bmp::kCorePaletteEntrySize : bmp::kPaletteEntrySize;
     const std::size_t paletteBytes = static_cast<std::size_t>(o.paletteEntries) * entrySize;
@@ -92,11 +92,11 @@ Bytes MakeBmp(const Picture& picture, const BmpOptions& o) {
     if (o.storage == Storage::Rle8) {
         pixels = EncodeRle8(picture, o.rleLiterals);
     } else {
-        const std::size_t stride = static_cast<std::size_t>(RowStride(picture.width));
+        const std::size_t stride = static_cast<std::size_t>(bmp::RowStride(picture.width));
         pixels.assign(stride * static_cast<std::size_t>(picture.rows), 0);
-        for (std::int32_t stored = 0; stored < picture.rows; ++stored) {
-            const std::int32_t y = o.storage == Storage::TopDown ? stored : FromBottom(picture, stored);
-            for (std::int32_t x = 0; x < picture.width; ++x)
+        for (std::int64_t stored = 0; stored < picture.rows; ++stored) {
+            const std::int64_t y = o.storage == Storage::TopDown ? stored : FromBottom(picture, stored);
+            for (std::int64_t x = 0; x < picture.width; ++x)
                 pixels[static_cast<std::size_t>(stored) * stride + static_cast<std::size_t>(x)] =
                     picture.at(x, y);
         }
@@ -118,7 +118,7 @@ Bytes MakeBmp(const Picture& picture, const BmpOptions& o) {
     } else {
         // Only the fields that fit in the chosen header size are written.
         auto fits = [&o](std::size_t field) { return o.headerSize >= field + 4; };
-        const std::int32_t height = o.storage == Storage::TopDown ? -picture.rows : picture.rows;
+        const std::int64_t height = o.storage == Storage::TopDown ? -picture.rows : picture.rows;
         Put32(info + bmp::info::kWidth, static_cast<std::uint32_t>(picture.width));
         Put32(info + bmp::info::kHeight, static_cast<std::uint32_t>(height));
         Put16(info + bmp::info::kPlanes, 1);
@@ -144,7 +144,7 @@ Bytes MakeBmp(const Picture& picture, const BmpOptions& o) {
 
 Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32_t compression,
                             const Bytes& pixelBlock) {
-    Bytes file = MakeBmp(Picture{0, 0, {}}, BmpOptions{});
+    Bytes file = MakeBmp(IndexedPicture{0, 0, {}}, BmpOptions{});
     std::uint8_t* info = file.data() + bmp::kFileHeaderSize;
     Put32(info + bmp::info::kWidth, static_cast<std::uint32_t>(width));
     Put32(info + bmp::info::kHeight, static_cast<std::uint32_t>(height));
@@ -155,14 +155,14 @@ Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32
 
 // Written from the rules of the map text alone, not from the library's
 // sampling helpers, so that a fault in those shows up as a difference.
-std::string ReferenceMap(const Picture& picture, SampleMode mode) {
+std::string ReferenceMap(const IndexedPicture& picture, SampleMode mode) {
     const bool twoToOne = mode == SampleMode::TwoToOne;
     const std::int64_t columns = twoToOne ? picture.width / 2 : picture.width;
     std::string text;
     char cell[32];
-    std::snprintf(cell, sizeof cell, "%lld,%d\r\n", static_cast<long long>(columns), picture.rows);
+    std::snprintf(cell, sizeof cell, "%lld,%lld\r\n", static_cast<long long>(columns), static_cast<long long>(picture.rows));
     text += cell;
-    for (std::int32_t y = 0; y < picture.rows; ++y) {
+    for (std::int64_t y = 0; y < picture.rows; ++y) {
         for (std::int64_t c = 0; c < columns; ++c) {
             const std::int64_t shift = twoToOne ? y : y / 2;
             const std::int64_t step = twoToOne ? 2 : 1;
@@ -175,12 +175,20 @@ std::string ReferenceMap(const Picture& picture, SampleMode mode) {
     return text;
 }
 
+IndexedPicture PictureOf(const BitmapImage& image) {
+    IndexedPicture picture{image.width, image.rows, {}};
+    picture.pixels.reserve(static_cast<std::size_t>(image.width * image.rows));
+    for (std::int64_t y = 0; y < image.rows; ++y)
+        picture.pixels.insert(picture.pixels.end(), image.Row(y), image.Row(y) + image.width);
+    return picture;
+}
+
 LoadResult DecodeBytes(const Bytes& file) {
     ByteBuffer buffer;
     if (!buffer.Reserve(file.size() + 1)) throw std::runtime_error("out of memory");
     if (!file.empty()) std::memcpy(buffer.data(), file.data(), file.size());
     buffer.SetSize(file.size());
-    return DecodeBitmap(std::move(buffer));
+    return DecodeBitmap(std::move(buffer), LoadOptions{});
 }
 
 std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped) {

@@ -8,26 +8,20 @@
 #include <vector>
 
 #include "bitmap_loader.h"
+#include "indexed_picture.h"
 #include "map_writer.h"
 
 namespace bmp2grid::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A picture as palette indices, top row first, no padding.
-struct Picture {
-    std::int32_t width = 0;
-    std::int32_t rows = 0;
-    Bytes pixels;
-    std::uint8_t at(std::int64_t x, std::int64_t y) const {
-        return pixels[static_cast<std::size_t>(y * width + x)];
-    }
-};
-
 // A picture whose pixel at (x, y) is `first + y * 10 + x` (mod 256), like the
 // rows 10 11 12 13 / 20 21 22 23 / ... of the documented example.
-Picture CountingPicture(std::int32_t width, std::int32_t rows, int first = 10);
-Picture RandomPicture(std::int32_t width, std::int32_t rows, std::uint32_t seed);
+IndexedPicture CountingPicture(std::int64_t width, std::int64_t rows, int first = 10);
+IndexedPicture RandomPicture(std::int64_t width, std::int64_t rows, std::uint32_t seed);
+
+// A picture loaded in memory (not kept in its file), top row first.
+IndexedPicture PictureOf(const BitmapImage& image);
 
 enum class Storage { BottomUp, TopDown, Rle8 };
 
@@ -42,7 +36,7 @@ struct BmpOptions {
 };
 
 // Writes `picture` as a BMP file. Palette entry i is (i, 255 - i, i ^ 0x55).
-Bytes MakeBmp(const Picture& picture, const BmpOptions& options = {});
+Bytes MakeBmp(const IndexedPicture& picture, const BmpOptions& options = {});
 
 // Wraps an arbitrary pixel block in an 8-bit BMP with a 40-byte header.
 Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32_t compression,
@@ -50,13 +44,13 @@ Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32
 
 // RLE8-encodes rows bottom first; every row ends with end-of-line and the
 // stream with end-of-bitmap.
-Bytes EncodeRle8(const Picture& picture, bool useLiterals);
+Bytes EncodeRle8(const IndexedPicture& picture, bool useLiterals);
 
 // The map text rendered cell by cell from the rules of the map text alone,
 // independently of the library's sampling helpers.
-std::string ReferenceMap(const Picture& picture, SampleMode mode);
+std::string ReferenceMap(const IndexedPicture& picture, SampleMode mode);
 
-// Decodes bytes in memory, as the program does for a file.
+// Decodes bytes in memory, as the program does for a file, with no limits.
 LoadResult DecodeBytes(const Bytes& file);
 
 // Map text of a decoded picture, written through the library. With

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "bitmap_loader.h"
+#include "command_line.h"
 #include "process_runner.h"
 #include "test_support.h"
 
@@ -21,14 +22,6 @@ namespace {
 
 void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// The picture the decoder produced, top row first, for comparison.
-Bytes TopRowsOf(const BitmapImage& image) {
-    Bytes out;
-    for (std::int64_t y = 0; y < image.rows; ++y)
-        out.insert(out.end(), image.Row(y), image.Row(y) + image.width);
-    return out;
 }
 
 // Loads `file` through a named pipe, as a stream, while a second thread
@@ -68,7 +61,7 @@ StreamLoad LoadThroughPipe(const Bytes& file, std::uint64_t zeros = 0) {
         }
         ::close(fd);
     });
-    StreamLoad load{LoadBitmap(path), 0};
+    StreamLoad load{LoadBitmap(path, LoadOptions{}), 0};
     writer.join();
     load.written = written;
     return load;
@@ -82,14 +75,14 @@ struct EveryWay {
 EveryWay LoadEveryWay(const Bytes& bytes) {
     TempDir dir;
     WriteFile(dir / "pic.bmp", bytes);
-    return {DecodeBytes(bytes), LoadBitmap(dir / "pic.bmp"), LoadThroughPipe(bytes).result};
+    return {DecodeBytes(bytes), LoadBitmap(dir / "pic.bmp", LoadOptions{}), LoadThroughPipe(bytes).result};
 }
 
 // Whether two loads agree on everything the program uses.
 void ExpectSameLoad(const LoadResult& a, const LoadResult& b, const std::string& label) {
-    ASSERT_EQ(a.status, b.status) << label;
-    EXPECT_EQ(a.reason, b.reason) << label;
-    if (a.status != LoadStatus::Ok) return;
+    ASSERT_EQ(a.error, b.error) << label;
+    EXPECT_EQ(a.compression, b.compression) << label;
+    if (!a.ok()) return;
     const BitmapImage& x = a.image;
     const BitmapImage& y = b.image;
     EXPECT_EQ(x.bfOffBits, y.bfOffBits) << label;
@@ -106,7 +99,7 @@ void ExpectSameLoad(const LoadResult& a, const LoadResult& b, const std::string&
 }
 
 TEST(BitmapLoader, EveryHeaderVariantAndStorageGivesThePicture) {
-    const Picture picture = RandomPicture(13, 9, 42);
+    const IndexedPicture picture = RandomPicture(13, 9, 42);
     const std::uint32_t headers[] = {12, 16, 40, 52, 56, 64, 108, 124, 200};
     for (std::uint32_t header : headers)
         for (Storage storage : {Storage::BottomUp, Storage::TopDown, Storage::Rle8}) {
@@ -117,10 +110,10 @@ TEST(BitmapLoader, EveryHeaderVariantAndStorageGivesThePicture) {
             options.headerSize = header;
             options.storage = storage;
             LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
-            ASSERT_EQ(loaded.status, LoadStatus::Ok) << header << ": " << loaded.reason;
+            ASSERT_TRUE(loaded.ok()) << header << ": " << LoadErrorReason(loaded);
             EXPECT_EQ(loaded.image.width, 13);
             EXPECT_EQ(loaded.image.rows, 9);
-            EXPECT_EQ(TopRowsOf(loaded.image), picture.pixels)
+            EXPECT_EQ(PictureOf(loaded.image).pixels, picture.pixels)
                 << "header " << header << " storage " << static_cast<int>(storage);
         }
 }
@@ -131,7 +124,7 @@ TEST(BitmapLoader, PaletteIsReadForBothEntrySizes) {
         options.headerSize = header;
         options.paletteEntries = 16;
         LoadResult loaded = DecodeBytes(MakeBmp(CountingPicture(2, 2), options));
-        ASSERT_EQ(loaded.status, LoadStatus::Ok);
+        ASSERT_TRUE(loaded.ok());
         EXPECT_EQ(loaded.image.paletteSize, 16);
         const std::array<std::uint8_t, 4> entry5{5, 250, 5 ^ 0x55, 0};
         EXPECT_EQ(loaded.image.palette[5], entry5) << header;
@@ -139,7 +132,7 @@ TEST(BitmapLoader, PaletteIsReadForBothEntrySizes) {
 }
 
 TEST(BitmapLoader, AcceptsOddButSoundFiles) {
-    const Picture picture = CountingPicture(6, 4);
+    const IndexedPicture picture = CountingPicture(6, 4);
     BmpOptions gapAndTrailing;
     gapAndTrailing.gapBeforePixels = 37;
     gapAndTrailing.trailing = Bytes(11, 0xAB);
@@ -147,20 +140,20 @@ TEST(BitmapLoader, AcceptsOddButSoundFiles) {
     file[0] = 'X';  // the signature is not examined
     file[1] = 'Y';
     LoadResult loaded = DecodeBytes(file);
-    ASSERT_EQ(loaded.status, LoadStatus::Ok) << loaded.reason;
-    EXPECT_EQ(TopRowsOf(loaded.image), picture.pixels);
+    ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
+    EXPECT_EQ(PictureOf(loaded.image).pixels, picture.pixels);
     // Trailing bytes count in the pixel block length: 4 rows of stride 8, plus 11.
     EXPECT_EQ(loaded.image.pixelBlockLength, 4 * 8 + 11);
 
     // Row padding may be missing after the last row.
     Bytes unpadded = MakeBmp(picture);
     unpadded.resize(unpadded.size() - 2);
-    EXPECT_EQ(DecodeBytes(unpadded).status, LoadStatus::Ok);
+    EXPECT_TRUE(DecodeBytes(unpadded).ok());
 
     // A file that ends at the pixel offset is a sound empty picture when
     // there are no pixels to read.
     LoadResult empty = DecodeBytes(MakeBmpWithPixelBlock(0, 5, 0, {}));
-    ASSERT_EQ(empty.status, LoadStatus::Ok);
+    ASSERT_TRUE(empty.ok());
     EXPECT_EQ(empty.image.pixelBlockLength, 0);
     EXPECT_EQ(MapText(empty.image, SampleMode::OneToOne), "0,5\r\n\r\n\r\n\r\n\r\n\r\n");
 }
@@ -168,9 +161,9 @@ TEST(BitmapLoader, AcceptsOddButSoundFiles) {
 TEST(BitmapLoader, TopDownPictureUsesThePositiveRowCount) {
     BmpOptions options;
     options.storage = Storage::TopDown;
-    const Picture picture = CountingPicture(4, 3);
+    const IndexedPicture picture = CountingPicture(4, 3);
     LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
-    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    ASSERT_TRUE(loaded.ok());
     EXPECT_EQ(loaded.image.biHeight, -3);
     EXPECT_EQ(MapText(loaded.image, SampleMode::TwoToOne), ReferenceMap(picture, SampleMode::TwoToOne));
 }
@@ -178,8 +171,8 @@ TEST(BitmapLoader, TopDownPictureUsesThePositiveRowCount) {
 struct Refusal {
     const char* name;
     Bytes file;
-    LoadStatus status;
-    std::string reason;
+    LoadError error;
+    std::uint32_t compression = 0;  // for UnsupportedCompression
 };
 
 std::vector<Refusal> Refusals() {
@@ -213,47 +206,43 @@ std::vector<Refusal> Refusals() {
     const Bytes rleHuge = MakeBmpWithPixelBlock(INT32_MAX, INT32_MAX, 1, {0, 1});
 
     return {
-        {"empty file", {}, LoadStatus::CantConvert, "file is shorter than a bitmap file header"},
-        {"13 bytes", Bytes(sound.begin(), sound.begin() + 13), LoadStatus::CantConvert,
-         "file is shorter than a bitmap file header"},
-        {"offset below 14", with(10, 13), LoadStatus::CantConvert,
-         "pixel data offset points into the file header"},
+        {"empty file", {}, LoadError::FileShorterThanHeader},
+        {"13 bytes", Bytes(sound.begin(), sound.begin() + 13), LoadError::FileShorterThanHeader},
+        {"offset below 14", with(10, 13), LoadError::OffsetIntoFileHeader},
         {"offset past the end", with(10, static_cast<std::uint32_t>(sound.size() + 1)),
-         LoadStatus::CantConvert, "file ends before the pixel data"},
-        {"offset 2^32-1", with(10, 0xFFFFFFFF), LoadStatus::CantConvert, "file ends before the pixel data"},
-        {"no room for biSize", with(10, 17), LoadStatus::CantConvert, "bitmap info header is too short"},
-        {"info block too short", infoTooShort, LoadStatus::CantConvert, "bitmap info header is too short"},
-        {"core info block too short", coreTooShort, LoadStatus::CantConvert,
-         "bitmap info header is too short"},
-        {"1 bit", bitCount(1), LoadStatus::NotEightBit, ""},
-        {"4 bit", bitCount(4), LoadStatus::NotEightBit, ""},
-        {"16 bit", bitCount(16), LoadStatus::NotEightBit, ""},
-        {"24 bit", bitCount(24), LoadStatus::NotEightBit, ""},
-        {"32 bit", bitCount(32), LoadStatus::NotEightBit, ""},
-        {"24 bit core header", MakeBmp(CountingPicture(4, 3), coreOptions), LoadStatus::NotEightBit, ""},
-        {"compression 3", with(30, 3), LoadStatus::CantConvert, "unsupported compression 3"},
-        {"compression 2", with(30, 2), LoadStatus::CantConvert, "unsupported compression 2"},
-        {"negative width", with(18, static_cast<std::uint32_t>(-4)), LoadStatus::CantConvert, "negative width"},
-        {"height -2^31", with(22, 0x80000000u), LoadStatus::CantConvert, "height is out of range"},
-        {"top-down RLE8", MakeBmpWithPixelBlock(4, -1, 1, {4, 7, 0, 1}), LoadStatus::CantConvert,
-         "RLE8 picture is stored top-down"},
-        {"truncated rows", truncated, LoadStatus::CantConvert, "pixel data is truncated"},
-        {"huge rows, tiny file", with(18, 100000), LoadStatus::CantConvert, "pixel data is truncated"},
-        {"RLE8 without end marker", rleCut, LoadStatus::CantConvert, "corrupt RLE data"},
-        {"RLE8 empty stream", rleEmpty, LoadStatus::CantConvert, "corrupt RLE data"},
-        {"RLE8 row past the last", rleTooManyRows, LoadStatus::CantConvert, "corrupt RLE data"},
-        {"RLE8 literal cut short", rleLiteralCut, LoadStatus::CantConvert, "corrupt RLE data"},
-        {"RLE8 delta cut short", rleDeltaCut, LoadStatus::CantConvert, "corrupt RLE data"},
-        {"RLE8 delta past the last row", rleDeltaOut, LoadStatus::CantConvert, "corrupt RLE data"},
-        {"RLE8 beyond memory", rleHuge, LoadStatus::CantConvert, "not enough memory"},
+         LoadError::EndsBeforePixelData},
+        {"offset 2^32-1", with(10, 0xFFFFFFFF), LoadError::EndsBeforePixelData},
+        {"no room for biSize", with(10, 17), LoadError::InfoHeaderTooShort},
+        {"info block too short", infoTooShort, LoadError::InfoHeaderTooShort},
+        {"core info block too short", coreTooShort, LoadError::InfoHeaderTooShort},
+        {"1 bit", bitCount(1), LoadError::NotEightBit},
+        {"4 bit", bitCount(4), LoadError::NotEightBit},
+        {"16 bit", bitCount(16), LoadError::NotEightBit},
+        {"24 bit", bitCount(24), LoadError::NotEightBit},
+        {"32 bit", bitCount(32), LoadError::NotEightBit},
+        {"24 bit core header", MakeBmp(CountingPicture(4, 3), coreOptions), LoadError::NotEightBit},
+        {"compression 3", with(30, 3), LoadError::UnsupportedCompression, 3},
+        {"compression 2", with(30, 2), LoadError::UnsupportedCompression, 2},
+        {"negative width", with(18, static_cast<std::uint32_t>(-4)), LoadError::NegativeWidth},
+        {"height -2^31", with(22, 0x80000000u), LoadError::HeightOutOfRange},
+        {"top-down RLE8", MakeBmpWithPixelBlock(4, -1, 1, {4, 7, 0, 1}), LoadError::Rle8TopDown},
+        {"truncated rows", truncated, LoadError::PixelDataTruncated},
+        {"huge rows, tiny file", with(18, 100000), LoadError::PixelDataTruncated},
+        {"RLE8 without end marker", rleCut, LoadError::CorruptRle},
+        {"RLE8 empty stream", rleEmpty, LoadError::CorruptRle},
+        {"RLE8 row past the last", rleTooManyRows, LoadError::CorruptRle},
+        {"RLE8 literal cut short", rleLiteralCut, LoadError::CorruptRle},
+        {"RLE8 delta cut short", rleDeltaCut, LoadError::CorruptRle},
+        {"RLE8 delta past the last row", rleDeltaOut, LoadError::CorruptRle},
+        {"RLE8 beyond memory", rleHuge, LoadError::NoMemory},
     };
 }
 
 TEST(BitmapLoader, RefusesWithTheMatchingReason) {
     for (const Refusal& r : Refusals()) {
         LoadResult loaded = DecodeBytes(r.file);
-        EXPECT_EQ(loaded.status, r.status) << r.name;
-        EXPECT_EQ(loaded.reason, r.reason) << r.name;
+        EXPECT_EQ(loaded.error, r.error) << r.name;
+        EXPECT_EQ(loaded.compression, r.compression) << r.name;
     }
 }
 
@@ -265,16 +254,18 @@ TEST(BitmapLoader, ChecksComeInTheDocumentedOrder) {
     Bytes file = MakeBmp(CountingPicture(4, 3), options);
     Put32(file, 30, 7);
     Put32(file, 18, static_cast<std::uint32_t>(-4));
-    EXPECT_EQ(DecodeBytes(file).status, LoadStatus::NotEightBit);
+    EXPECT_EQ(DecodeBytes(file).error, LoadError::NotEightBit);
     // Compression comes before the width.
     file[28] = 8;
-    EXPECT_EQ(DecodeBytes(file).reason, "unsupported compression 7");
+    const LoadResult compression = DecodeBytes(file);
+    EXPECT_EQ(compression.error, LoadError::UnsupportedCompression);
+    EXPECT_EQ(compression.compression, 7u);
 }
 
 TEST(BitmapLoader, FilesStreamsAndMemoryGiveTheSameResults) {
     std::vector<std::pair<std::string, Bytes>> fixtures;
     for (Refusal& r : Refusals()) fixtures.emplace_back(r.name, std::move(r.file));
-    const Picture picture = RandomPicture(13, 9, 7);
+    const IndexedPicture picture = RandomPicture(13, 9, 7);
     for (std::uint32_t header : {12u, 16u, 40u, 124u})
         for (Storage storage : {Storage::BottomUp, Storage::TopDown, Storage::Rle8}) {
             if ((header == 12 || header == 16) && storage != Storage::BottomUp) continue;
@@ -324,7 +315,7 @@ TEST(BitmapLoader, ColourTableFarFromTheFileHeaderIsRead) {
     options.headerSize = 200000;
     options.paletteEntries = 256;
     const LoadResult loaded = DecodeBytes(MakeBmp(CountingPicture(4, 3), options));
-    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    ASSERT_TRUE(loaded.ok());
     EXPECT_EQ(loaded.image.paletteSize, 256);
     const std::array<std::uint8_t, 4> entry200{200, 55, 200 ^ 0x55, 0};
     EXPECT_EQ(loaded.image.palette[200], entry200);
@@ -349,10 +340,10 @@ TEST(BitmapLoader, InfoBlockEndingBeforeTheCompressionFieldIsNotReadPastIt) {
                                           std::to_string(rows) + " rows";
                 const EveryWay loaded = LoadEveryWay(shortened);
                 for (const LoadResult* result : {&loaded.memory, &loaded.file, &loaded.stream}) {
-                    ASSERT_EQ(result->status, LoadStatus::Ok) << label << ": " << result->reason;
+                    ASSERT_TRUE(result->ok()) << label << ": " << LoadErrorReason(*result);
                     EXPECT_EQ(result->image.biCompression, 0u) << label;
                     EXPECT_EQ(MapText(result->image, SampleMode::OneToOne),
-                              ReferenceMap(Picture{4, rows, Bytes(static_cast<std::size_t>(rows) * 4, 7)},
+                              ReferenceMap(IndexedPicture{4, rows, Bytes(static_cast<std::size_t>(rows) * 4, 7)},
                                            SampleMode::OneToOne))
                         << label;
                 }
@@ -366,11 +357,10 @@ TEST(BitmapLoader, StreamIsRefusedAsSoonAsItsHeadersFail) {
     constexpr std::uint64_t kEndless = 64u << 20;
     std::vector<std::pair<std::string, Bytes>> fixtures;
     for (Refusal& r : Refusals()) {
-        // These reasons need the end of the input.
-        for (const char* needsTheEnd :
-             {"file is shorter than a bitmap file header", "file ends before the pixel data",
-              "pixel data is truncated", "corrupt RLE data", "not enough memory"})
-            if (r.reason == needsTheEnd) r.name = nullptr;
+        // These refusals need the end of the input.
+        for (LoadError needsTheEnd : {LoadError::FileShorterThanHeader, LoadError::EndsBeforePixelData,
+                                      LoadError::PixelDataTruncated, LoadError::CorruptRle, LoadError::NoMemory})
+            if (r.error == needsTheEnd) r.name = nullptr;
         if (r.name != nullptr) fixtures.emplace_back(r.name, std::move(r.file));
     }
     fixtures.emplace_back("zeros alone", Bytes{});
@@ -382,10 +372,10 @@ TEST(BitmapLoader, StreamIsRefusedAsSoonAsItsHeadersFail) {
 
     for (const auto& [name, bytes] : fixtures) {
         const LoadResult expected = DecodeBytes(bytes.empty() ? Bytes(14, 0) : bytes);
-        ASSERT_NE(expected.status, LoadStatus::Ok) << name;
+        ASSERT_FALSE(expected.ok()) << name;
         const StreamLoad load = LoadThroughPipe(bytes, kEndless);
-        EXPECT_EQ(load.result.status, expected.status) << name;
-        EXPECT_EQ(load.result.reason, expected.reason) << name;
+        EXPECT_EQ(load.result.error, expected.error) << name;
+        EXPECT_EQ(load.result.compression, expected.compression) << name;
         EXPECT_LT(load.written, bytes.size() + kEndless) << name << ": read to the end";
     }
 }
@@ -412,15 +402,15 @@ TEST(Rle8Decoder, HandlesEveryCode) {
     };
     for (const Case& c : cases) {
         LoadResult loaded = DecodeBytes(MakeBmpWithPixelBlock(c.width, c.height, 1, c.stream));
-        ASSERT_EQ(loaded.status, LoadStatus::Ok) << c.name << ": " << loaded.reason;
-        EXPECT_EQ(TopRowsOf(loaded.image), c.topRows) << c.name;
+        ASSERT_TRUE(loaded.ok()) << c.name << ": " << LoadErrorReason(loaded);
+        EXPECT_EQ(PictureOf(loaded.image).pixels, c.topRows) << c.name;
     }
 }
 
 TEST(Rle8Decoder, KeepsTheCompressedLengthForTheSizeReport) {
     const Bytes stream = {3, 1, 0, 0, 3, 2, 0, 1, 0xAA};
     LoadResult loaded = DecodeBytes(MakeBmpWithPixelBlock(3, 2, 1, stream));
-    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    ASSERT_TRUE(loaded.ok());
     EXPECT_EQ(loaded.image.pixelBlockLength, 9);
 }
 
@@ -430,7 +420,9 @@ TEST(Rle8Decoder, RefusesPicturesOverTheCallersLimit) {
     ASSERT_TRUE(buffer.Reserve(file.size()));
     std::copy(file.begin(), file.end(), buffer.data());
     buffer.SetSize(file.size());
-    EXPECT_EQ(DecodeBitmap(std::move(buffer), 9999).reason, "picture is too large");
+    LoadOptions options;
+    options.maxDecodedPixels = 9999;
+    EXPECT_EQ(DecodeBitmap(std::move(buffer), options).error, LoadError::TooLarge);
 }
 
 }  // namespace

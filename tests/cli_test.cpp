@@ -77,7 +77,7 @@ protected:
     std::string Map(SampleMode mode) const { return ReferenceMap(picture_, mode); }
 
     TempDir dir;
-    Picture picture_;
+    IndexedPicture picture_;
     const std::string sizeReport_ = "Size: 4x3 (should be 12 bytes, is 12 bytes)\n";
 };
 
@@ -256,7 +256,7 @@ TEST_F(Cli, GapBeforeThePixelsIsNeitherReadNorHeld) {
         {"RLE8", 1, {0, 4, 1, 2, 3, 4, 0, 1}, 40},
         {"colour table just before the pixels", 0, {1, 2, 3, 4}, kFar - 14 - 1024},
     };
-    const std::string map = ReferenceMap(Picture{4, 1, {1, 2, 3, 4}}, SampleMode::TwoToOne);
+    const std::string map = ReferenceMap(IndexedPicture{4, 1, {1, 2, 3, 4}}, SampleMode::TwoToOne);
     for (const Case& c : cases) {
         Bytes headers = MakeBmpWithPixelBlock(4, 1, c.compression, {});  // 40-byte header, 256 colours
         for (int i = 0; i < 4; ++i) {

@@ -1,9 +1,11 @@
-// Parsing the command line: the switch, the paths, help and usage errors.
+// Parsing the command line: the switch, the paths, help and usage errors;
+// the messages for refused pictures and map text.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "command_line.h"
+#include "grid_command_line.h"
 
 namespace bmp2grid {
 namespace {
@@ -69,6 +71,63 @@ TEST(CommandLine, SizeReportFiguresAreExactPast32Bits) {
     image.rows = 40000;
     image.pixelBlockLength = 2800000000LL + 160000;
     EXPECT_EQ(SizeReport(image), "Size: 70000x40000 (should be 2800000000 bytes, is 2800160000 bytes)\n");
+}
+
+TEST(CommandLine, EveryLoadErrorHasItsMessage) {
+    struct Case {
+        LoadError error;
+        std::uint32_t compression;
+        const char* message;
+    };
+    const Case cases[] = {
+        {LoadError::CantOpen, 0, "Can't open in.bmp\n"},
+        {LoadError::ReadFailed, 0, "Can't open in.bmp\n"},
+        {LoadError::NotEightBit, 0, "Only 8bpp bitmaps are supported!\n"},
+        {LoadError::FileShorterThanHeader, 0, "Can't convert in.bmp: file is shorter than a bitmap file header\n"},
+        {LoadError::OffsetIntoFileHeader, 0, "Can't convert in.bmp: pixel data offset points into the file header\n"},
+        {LoadError::EndsBeforePixelData, 0, "Can't convert in.bmp: file ends before the pixel data\n"},
+        {LoadError::InfoHeaderTooShort, 0, "Can't convert in.bmp: bitmap info header is too short\n"},
+        {LoadError::UnsupportedCompression, 3, "Can't convert in.bmp: unsupported compression 3\n"},
+        {LoadError::UnsupportedCompression, 4294967295u, "Can't convert in.bmp: unsupported compression 4294967295\n"},
+        {LoadError::NegativeWidth, 0, "Can't convert in.bmp: negative width\n"},
+        {LoadError::HeightOutOfRange, 0, "Can't convert in.bmp: height is out of range\n"},
+        {LoadError::Rle8TopDown, 0, "Can't convert in.bmp: RLE8 picture is stored top-down\n"},
+        {LoadError::PixelDataTruncated, 0, "Can't convert in.bmp: pixel data is truncated\n"},
+        {LoadError::CorruptRle, 0, "Can't convert in.bmp: corrupt RLE data\n"},
+        {LoadError::TooLarge, 0, "Can't convert in.bmp: picture is too large\n"},
+        {LoadError::NoMemory, 0, "Can't convert in.bmp: not enough memory\n"},
+    };
+    for (const Case& c : cases) {
+        LoadResult result;
+        result.error = c.error;
+        result.compression = c.compression;
+        EXPECT_EQ(LoadFailureMessage(result, "in.bmp"), c.message);
+    }
+}
+
+TEST(CommandLine, EveryMapTextErrorHasItsMessage) {
+    struct Case {
+        MapTextError error;
+        const char* message;
+    };
+    const Case cases[] = {
+        {MapTextError::MissingHeader, "Can't convert m.txt: line 7: missing header\n"},
+        {MapTextError::TooLarge, "Can't convert m.txt: line 7: picture would be too large\n"},
+        {MapTextError::NoCells, "Can't convert m.txt: line 7: no cells to draw\n"},
+        {MapTextError::WrongCellCount, "Can't convert m.txt: line 7: wrong cell count\n"},
+        {MapTextError::NotANumber, "Can't convert m.txt: line 7: not a number\n"},
+        {MapTextError::ValueOutOfRange, "Can't convert m.txt: line 7: value out of 0..255\n"},
+        {MapTextError::NeedsFiveValues, "Can't convert m.txt: line 7: a cell needs five values\n"},
+        {MapTextError::FewerRows, "Can't convert m.txt: line 7: fewer rows than announced\n"},
+        {MapTextError::MoreRows, "Can't convert m.txt: line 7: more rows than announced\n"},
+        {MapTextError::NoMemory, "Can't convert m.txt: line 7: not enough memory\n"},
+    };
+    for (const Case& c : cases) {
+        MapReadResult result;
+        result.error = c.error;
+        result.line = 7;
+        EXPECT_EQ(MapTextFailureMessage(result, "m.txt"), c.message);
+    }
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ TEST_P(Faults, KilledWhileWritingLeavesThePreviousMapWhole) {
 TEST_P(Faults, FileSizeLimitHitMidOutput) {
     // A file-size limit (as `ulimit -f` sets) makes a write fail: the program
     // says so instead of dying by SIGXFSZ, and the previous output survives.
-    const Picture picture = RandomPicture(1000, 800, 2);
+    const IndexedPicture picture = RandomPicture(1000, 800, 2);
     WriteFile(dir / "pic.bmp", MakeBmp(picture));
     WriteFile(dir / "map.txt", ReferenceMap(picture, SampleMode::TwoToOne));
     struct Case {
@@ -146,7 +146,7 @@ TEST_F(StreamFaults, FullDevice) {
 TEST_F(StreamFaults, FifoWhoseReaderQuits) {
     // A reader that takes a few bytes and goes away makes the next write
     // fail: the program says so instead of dying by SIGPIPE.
-    const Picture picture = RandomPicture(1000, 800, 6);  // megabytes of output either way
+    const IndexedPicture picture = RandomPicture(1000, 800, 6);  // megabytes of output either way
     WriteFile(dir / "pic.bmp", MakeBmp(picture));
     WriteFile(dir / "map.txt", ReferenceMap(picture, SampleMode::TwoToOne));
     struct Case {
@@ -183,8 +183,8 @@ TEST_F(StreamFaults, FifoWhoseReaderQuits) {
 }
 
 TEST_P(Faults, RacingConversionsLeaveOneWholeMap) {
-    const Picture first = RandomPicture(1500, 1200, 4);
-    const Picture second = RandomPicture(1200, 1500, 5);
+    const IndexedPicture first = RandomPicture(1500, 1200, 4);
+    const IndexedPicture second = RandomPicture(1200, 1500, 5);
     WriteFile(dir / "a.bmp", MakeBmp(first));
     WriteFile(dir / "b.bmp", MakeBmp(second));
     const RunOptions options = Options();

@@ -74,7 +74,7 @@ TEST_F(Grid2Bmp, BundledSampleRoundTrip) {
 }
 
 TEST_F(Grid2Bmp, OneToOneRoundTripWithPaletteFromAPicture) {
-    const Picture picture = RandomPicture(7, 30, 9);  // odd width, shifts past it
+    const IndexedPicture picture = RandomPicture(7, 30, 9);  // odd width, shifts past it
     WriteFile(dir / "pic.bmp", MakeBmp(picture));
     const std::string map = ReferenceMap(picture, SampleMode::OneToOne);
     WriteFile(dir / "map.txt", map);

@@ -5,6 +5,8 @@
 #include <random>
 
 #include "bitmap_writer.h"
+#include "command_line.h"
+#include "grid_command_line.h"
 #include "map_reader.h"
 #include "map_text_cases.h"
 #include "test_support.h"
@@ -27,7 +29,7 @@ std::string RandomMapText(std::int64_t columns, std::int64_t rows, std::uint32_t
     return text;
 }
 
-std::string BitmapBytes(const MapPicture& picture, const Palette& palette) {
+std::string BitmapBytes(const IndexedPicture& picture, const Palette& palette) {
     StringSink sink;
     EXPECT_TRUE(WriteBitmap(sink, picture, palette));
     return sink.text;
@@ -40,10 +42,10 @@ TEST(MapReader, RoundTripThroughTheConverter) {
             for (std::int64_t rows : {1, 2, 3, 19, 90}) {  // 90 rows shift past every width
                 const std::string text = RandomMapText(columns, rows, ++seed);
                 const MapReadResult map = ReadMapText(text, mode);
-                ASSERT_TRUE(map.ok) << map.line << ": " << map.reason;
+                ASSERT_TRUE(map.ok()) << map.line << ": " << MapTextErrorReason(map.error);
                 const std::string bmp = BitmapBytes(map.picture, DistinctPalette());
                 LoadResult loaded = DecodeBytes(Bytes(bmp.begin(), bmp.end()));
-                ASSERT_EQ(loaded.status, LoadStatus::Ok) << loaded.reason;
+                ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
                 EXPECT_EQ(MapText(loaded.image, mode), text)
                     << columns << "x" << rows << " mode " << static_cast<int>(mode);
             }
@@ -57,7 +59,7 @@ TEST(MapReader, EveryPixelIsSetInTheTwoToOneMode) {
         text += "\r\n";
     }
     const MapReadResult map = ReadMapText(text, SampleMode::TwoToOne);
-    ASSERT_TRUE(map.ok);
+    ASSERT_TRUE(map.ok());
     EXPECT_EQ(map.picture.width, 6);
     for (std::uint8_t pixel : map.picture.pixels) EXPECT_NE(pixel, 0);
 }
@@ -67,7 +69,7 @@ TEST(MapReader, WritesTheExpectedBitmapBytes) {
     // row 1 is shifted by 0 (1 / 2), so it keeps its order.
     const MapReadResult map = ReadMapText("3,2\n7,0,0,0,0\t8,0,0,0,0\t9,0,0,0,0\t\n4,0,0,0,0\t5,0,0,0,0\t6,0,0,0,0\t\n",
                                           SampleMode::OneToOne);
-    ASSERT_TRUE(map.ok);
+    ASSERT_TRUE(map.ok());
     Palette palette{};
     for (std::size_t i = 0; i < 256; ++i) palette[i] = {static_cast<std::uint8_t>(i), 1, 2, 0};
 
@@ -84,17 +86,17 @@ TEST(MapReader, WritesTheExpectedBitmapBytes) {
 TEST(MapReader, CountsCellsWithValuesThePictureCannotKeep) {
     const MapReadResult map = ReadMapText("2,2\r\n1,0,0,0,0\t2,0,3,0,0\t\r\n3,0,0,0,-1\t4,9,9,9,9\t\r\n",
                                           SampleMode::OneToOne);
-    ASSERT_TRUE(map.ok);
-    EXPECT_EQ(map.picture.cellsWithExtraValues, 3);
+    ASSERT_TRUE(map.ok());
+    EXPECT_EQ(map.cellsWithExtraValues, 3);
 }
 
 TEST(MapReader, RefusesBadMapText) {
     for (const fuzzing::MapTextCase& c : fuzzing::MapTextCases()) {
         if (c.line == 0) continue;
         const MapReadResult map = ReadMapText(c.text, c.mode);
-        EXPECT_FALSE(map.ok) << c.name;
+        EXPECT_FALSE(map.ok()) << c.name;
         EXPECT_EQ(map.line, c.line) << c.name;
-        EXPECT_EQ(map.reason, c.reason) << c.name;
+        EXPECT_EQ(map.error, c.error) << c.name;
     }
 }
 
@@ -102,7 +104,7 @@ TEST(MapReader, AcceptsGoodMapText) {
     for (const fuzzing::MapTextCase& c : fuzzing::MapTextCases()) {
         if (c.line != 0) continue;
         const MapReadResult map = ReadMapText(c.text, c.mode);
-        EXPECT_TRUE(map.ok) << c.name << ": line " << map.line << ": " << map.reason;
+        EXPECT_TRUE(map.ok()) << c.name << ": line " << map.line << ": " << MapTextErrorReason(map.error);
     }
 }
 
@@ -111,10 +113,10 @@ TEST(MapReader, AcceptsBothLineEnds) {
     const std::string lf = "2,1\n1,0,0,0,0\t2,0,0,0,0\t\n";
     const std::string noFinalEnd = "2,1\n1,0,0,0,0\t2,0,0,0,0\t";
     const MapReadResult reference = ReadMapText(crlf, SampleMode::TwoToOne);
-    ASSERT_TRUE(reference.ok);
+    ASSERT_TRUE(reference.ok());
     for (const std::string& text : {lf, noFinalEnd}) {
         const MapReadResult map = ReadMapText(text, SampleMode::TwoToOne);
-        ASSERT_TRUE(map.ok) << map.reason;
+        ASSERT_TRUE(map.ok()) << MapTextErrorReason(map.error);
         EXPECT_EQ(map.picture.pixels, reference.picture.pixels);
     }
 }
@@ -124,7 +126,7 @@ TEST(MapReader, SkipsAByteOrderMark) {
     const std::string text = "2,1\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n";
     const MapReadResult reference = ReadMapText(text, SampleMode::TwoToOne);
     const MapReadResult map = ReadMapText("\xEF\xBB\xBF" + text, SampleMode::TwoToOne);
-    ASSERT_TRUE(map.ok) << map.line << ": " << map.reason;
+    ASSERT_TRUE(map.ok()) << map.line << ": " << MapTextErrorReason(map.error);
     EXPECT_EQ(map.picture.pixels, reference.picture.pixels);
 }
 

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include "bmp_format.h"
+#include "command_line.h"
 #include "map_writer.h"
 #include "process_runner.h"
 #include "test_support.h"
@@ -12,10 +14,10 @@
 namespace bmp2grid::test {
 namespace {
 
-std::string Convert(const Picture& picture, SampleMode mode, const BmpOptions& options = {},
+std::string Convert(const IndexedPicture& picture, SampleMode mode, const BmpOptions& options = {},
                     bool overlapped = false) {
     LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
-    EXPECT_EQ(loaded.status, LoadStatus::Ok) << loaded.reason;
+    EXPECT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
     return MapText(loaded.image, mode, overlapped);
 }
 
@@ -26,7 +28,7 @@ std::string Cells(std::initializer_list<int> values) {
 }
 
 TEST(MapWriter, DocumentedExampleBothModes) {
-    const Picture picture = CountingPicture(4, 3);  // 10 11 12 13 / 20 .. / 30 ..
+    const IndexedPicture picture = CountingPicture(4, 3);  // 10 11 12 13 / 20 .. / 30 ..
     EXPECT_EQ(Convert(picture, SampleMode::TwoToOne),
               "2,3\r\n" + Cells({10, 12}) + Cells({21, 23}) + Cells({32, 30}));
     EXPECT_EQ(Convert(picture, SampleMode::OneToOne),
@@ -36,13 +38,13 @@ TEST(MapWriter, DocumentedExampleBothModes) {
 TEST(MapWriter, PaddedRowsUseTheStride) {
     // Width 5 is stored with 3 padding bytes per row; the padding holds 0xEE
     // so reading it instead of the next row would show.
-    const Picture picture = CountingPicture(5, 3);
+    const IndexedPicture picture = CountingPicture(5, 3);
     Bytes file = MakeBmp(picture);
     const std::size_t offBits = file.size() - 3 * 8;
     for (std::size_t row = 0; row < 3; ++row)
         for (std::size_t pad = 5; pad < 8; ++pad) file[offBits + row * 8 + pad] = 0xEE;
     LoadResult loaded = DecodeBytes(file);
-    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    ASSERT_TRUE(loaded.ok());
     EXPECT_EQ(loaded.image.stride, 8);
     EXPECT_EQ(MapText(loaded.image, SampleMode::OneToOne),
               "5,3\r\n" + Cells({10, 11, 12, 13, 14}) + Cells({20, 21, 22, 23, 24}) +
@@ -50,14 +52,14 @@ TEST(MapWriter, PaddedRowsUseTheStride) {
 }
 
 TEST(MapWriter, OddWidthTwoToOneWritesTheAnnouncedCellCount) {
-    const Picture picture = CountingPicture(5, 2);
+    const IndexedPicture picture = CountingPicture(5, 2);
     EXPECT_EQ(Convert(picture, SampleMode::TwoToOne), "2,2\r\n" + Cells({10, 12}) + Cells({21, 23}));
 }
 
 TEST(MapWriter, ShiftsLargerThanTheWidthWrap) {
     // Width 3, 8 rows: row 7 is shifted by 7 columns in the two-to-one mode
     // and by 3 in the one-to-one mode, both more than the width.
-    const Picture picture = CountingPicture(3, 8, 0);
+    const IndexedPicture picture = CountingPicture(3, 8, 0);
     const std::string twoToOne = Convert(picture, SampleMode::TwoToOne);
     // Row 7 reads column (0 + 7) mod 3 = 1: the value 71.
     EXPECT_EQ(twoToOne.substr(twoToOne.rfind("\r\n", twoToOne.size() - 3) + 2), Cells({71}));
@@ -86,14 +88,14 @@ TEST(MapWriter, DegenerateSizes) {
 }
 
 TEST(MapWriter, AllPaletteIndicesAreWrittenAsUnsignedDecimal) {
-    Picture picture{256, 1, {}};
+    IndexedPicture picture{256, 1, {}};
     for (int v = 0; v < 256; ++v) picture.pixels.push_back(static_cast<std::uint8_t>(v));
     EXPECT_EQ(Convert(picture, SampleMode::OneToOne), ReferenceMap(picture, SampleMode::OneToOne));
 }
 
 TEST(MapWriter, RowsLongerThanOneOutputBlock) {
     // A row of 200000 cells spans more than one 1 MiB output block.
-    const Picture picture = RandomPicture(200001, 3, 7);
+    const IndexedPicture picture = RandomPicture(200001, 3, 7);
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
         EXPECT_EQ(Convert(picture, mode), ReferenceMap(picture, mode));
 }
@@ -107,7 +109,7 @@ TEST(MapWriter, MatchesPerCellReferenceForRandomPictures) {
             for (Storage storage : storages)
                 for (std::uint32_t header : headers) {
                     if (header == 12 && storage != Storage::BottomUp) continue;
-                    const Picture picture = RandomPicture(width, rows, ++seed);
+                    const IndexedPicture picture = RandomPicture(width, rows, ++seed);
                     BmpOptions options;
                     options.headerSize = header;
                     options.storage = storage;
@@ -123,8 +125,8 @@ TEST(MapWriter, LargeMapsMatchPerCellReference) {
     // Big enough that formatting runs on its own thread where the sink asks
     // for it, with odd and even widths and more rows than columns so the
     // shifts wrap several times.
-    const Picture odd = RandomPicture(1501, 2400, 11);
-    const Picture even = RandomPicture(1024, 1100, 12);
+    const IndexedPicture odd = RandomPicture(1501, 2400, 11);
+    const IndexedPicture even = RandomPicture(1024, 1100, 12);
     BmpOptions rle;
     rle.storage = Storage::Rle8;
     BmpOptions topDown;
@@ -154,14 +156,14 @@ TEST(MapWriter, PicturesReadFromTheirFileMatchPerCellReference) {
     };
     std::uint32_t seed = 50;
     for (const Case& c : cases) {
-        const Picture picture = RandomPicture(c.width, c.rows, ++seed);
+        const IndexedPicture picture = RandomPicture(c.width, c.rows, ++seed);
         BmpOptions options;
         options.storage = c.storage;
         Bytes file = MakeBmp(picture, options);
-        if (c.trimLastPadding) file.resize(file.size() - static_cast<std::size_t>(RowStride(c.width) - c.width));
+        if (c.trimLastPadding) file.resize(file.size() - static_cast<std::size_t>(bmp::RowStride(c.width) - c.width));
         WriteFile(dir / "pic.bmp", file);
-        LoadResult loaded = LoadBitmap(dir / "pic.bmp");
-        ASSERT_EQ(loaded.status, LoadStatus::Ok) << loaded.reason;
+        LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
+        ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
         EXPECT_EQ(loaded.image.file != nullptr, c.storage != Storage::Rle8) << "kept in its file";
         for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
             for (bool overlapped : {false, true})
@@ -173,8 +175,8 @@ TEST(MapWriter, PicturesReadFromTheirFileMatchPerCellReference) {
 TEST(MapWriter, PictureFileShrinkingMidWayIsAnInputFailure) {
     TempDir dir;
     WriteFile(dir / "pic.bmp", MakeBmp(RandomPicture(3000, 1000, 8)));
-    LoadResult loaded = LoadBitmap(dir / "pic.bmp");
-    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
+    ASSERT_TRUE(loaded.ok());
     std::filesystem::resize_file(dir / "pic.bmp", 1000000);  // another program cuts it short
     for (bool overlapped : {false, true}) {
         StringSink sink;
@@ -206,7 +208,7 @@ private:
 
 TEST(MapWriter, ReportsAFailingSink) {
     LoadResult loaded = DecodeBytes(MakeBmp(RandomPicture(3000, 400, 3)));
-    ASSERT_EQ(loaded.status, LoadStatus::Ok);
+    ASSERT_TRUE(loaded.ok());
     FailingSink none(0, false);
     EXPECT_FALSE(WriteMapHeader(none, loaded.image, SampleMode::TwoToOne));
     for (bool overlapped : {true, false}) {

@@ -2,6 +2,7 @@
 // the converter reads, all give the same map text.
 #include <gtest/gtest.h>
 
+#include "command_line.h"
 #include "test_support.h"
 
 namespace bmp2grid::test {
@@ -10,19 +11,19 @@ namespace {
 const std::string kData = BMP2GRID_TEST_DATA;
 
 // The fixture picture as Pillow reads it back: 37 x 23, top row first.
-Picture FixturePicture() {
+IndexedPicture FixturePicture() {
     const std::string indices = ReadFile(kData + "/map.indices");
-    return Picture{37, 23, Bytes(indices.begin(), indices.end())};
+    return IndexedPicture{37, 23, Bytes(indices.begin(), indices.end())};
 }
 
 std::string ConvertFile(const std::string& path, SampleMode mode) {
-    LoadResult loaded = LoadBitmap(path);
-    EXPECT_EQ(loaded.status, LoadStatus::Ok) << path << ": " << loaded.reason;
+    LoadResult loaded = LoadBitmap(path, LoadOptions{});
+    EXPECT_TRUE(loaded.ok()) << path << ": " << LoadErrorReason(loaded);
     return MapText(loaded.image, mode);
 }
 
 TEST(RealWorldFiles, EveryToolGivesTheSameMapText) {
-    const Picture picture = FixturePicture();
+    const IndexedPicture picture = FixturePicture();
     ASSERT_EQ(picture.pixels.size(), 37u * 23u);
     const char* files[] = {
         "pillow.bmp",            // uncompressed, 40-byte header
@@ -38,7 +39,7 @@ TEST(RealWorldFiles, EveryToolGivesTheSameMapText) {
 }
 
 TEST(RealWorldFiles, EveryLayoutOfTheSamePictureGivesTheSameMapText) {
-    const Picture picture = FixturePicture();
+    const IndexedPicture picture = FixturePicture();
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
         const std::string expected = ReferenceMap(picture, mode);
         for (std::uint32_t header : {12u, 16u, 40u, 52u, 56u, 64u, 108u, 124u})
@@ -50,7 +51,7 @@ TEST(RealWorldFiles, EveryLayoutOfTheSamePictureGivesTheSameMapText) {
                     options.storage = storage;
                     options.rleLiterals = literals;
                     LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
-                    ASSERT_EQ(loaded.status, LoadStatus::Ok) << loaded.reason;
+                    ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
                     EXPECT_EQ(MapText(loaded.image, mode), expected)
                         << "header " << header << " storage " << static_cast<int>(storage);
                 }

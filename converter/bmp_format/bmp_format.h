@@ -1,7 +1,8 @@
 // The BMP format at byte level: header sizes, field offsets, compression
-// codes, RLE8 escape codes, colour table entry sizes, and little-endian
-// reading and writing. The one place that knows them; the loader, the BMP
-// writer, the test fixtures, fuzzing and the benchmarks all use it.
+// codes, RLE8 escape codes, colour table entry sizes, row padding, and
+// little-endian reading and writing. The one place that knows them; the
+// loader, the BMP writer, the test fixtures, fuzzing and the benchmarks all
+// use it.
 #pragma once
 
 #include <cstddef>
@@ -59,6 +60,10 @@ constexpr std::uint8_t kRleShortestLiteral = 3;  // (0, n >= 3): n literal bytes
 constexpr std::size_t kPaletteEntrySize = 4;
 constexpr std::size_t kCorePaletteEntrySize = 3;
 constexpr std::size_t kMaxPaletteEntries = 256;  // for 8 bits per pixel
+
+// Bytes from row start to row start in an uncompressed 8-bit picture: the
+// width rounded up to a multiple of 4.
+constexpr std::int64_t RowStride(std::int64_t width) { return (width + 3) / 4 * 4; }
 
 // Little-endian fields.
 constexpr std::uint16_t Get16(const std::uint8_t* p) {
