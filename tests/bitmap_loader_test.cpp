@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "bitmap_loader.h"
+#include "bmp_format.h"
 #include "command_line.h"
 #include "process_runner.h"
 #include "test_support.h"
@@ -20,9 +21,16 @@
 namespace bmp2grid::test {
 namespace {
 
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-}
+// Where in the file the fields the cases change lie.
+constexpr std::size_t kOffBitsAt = bmp::kPixelOffsetOffset;
+constexpr std::size_t kInfoAt = bmp::kFileHeaderSize;
+constexpr std::size_t kBiSizeAt = kInfoAt + bmp::info::kSize;
+constexpr std::size_t kWidthAt = kInfoAt + bmp::info::kWidth;
+constexpr std::size_t kHeightAt = kInfoAt + bmp::info::kHeight;
+constexpr std::size_t kBitCountAt = kInfoAt + bmp::info::kBitCount;
+constexpr std::size_t kCompressionAt = kInfoAt + bmp::info::kCompression;
+
+void Put32(Bytes& b, std::size_t at, std::uint64_t v) { bmp::Put32(b.data() + at, static_cast<std::uint32_t>(v)); }
 
 // Loads `file` through a named pipe, as a stream, while a second thread
 // writes it followed by `zeros` zero bytes. `written` tells how much the
@@ -191,10 +199,10 @@ std::vector<Refusal> Refusals() {
     coreOptions.headerSize = 12;
     coreOptions.bitCount = 24;
     Bytes infoTooShort = MakeBmpWithPixelBlock(4, 3, 0, Bytes(12, 1));
-    Put32(infoTooShort, 10, 14 + 15);  // 15 info bytes: the bit count is cut off
+    Put32(infoTooShort, kOffBitsAt, kInfoAt + 15);  // 15 info bytes: the bit count is cut off
     Bytes coreTooShort = sound;
-    Put32(coreTooShort, 14, 12);
-    Put32(coreTooShort, 10, 14 + 11);
+    Put32(coreTooShort, kBiSizeAt, bmp::kCoreHeaderSize);
+    Put32(coreTooShort, kOffBitsAt, kInfoAt + 11);
     Bytes truncated = sound;
     truncated.resize(truncated.size() - 1);  // last row one byte short
     const Bytes rleCut = MakeBmpWithPixelBlock(4, 1, 1, {4, 7, 0, 0});  // no end-of-bitmap
@@ -208,11 +216,11 @@ std::vector<Refusal> Refusals() {
     return {
         {"empty file", {}, LoadError::FileShorterThanHeader},
         {"13 bytes", Bytes(sound.begin(), sound.begin() + 13), LoadError::FileShorterThanHeader},
-        {"offset below 14", with(10, 13), LoadError::OffsetIntoFileHeader},
-        {"offset past the end", with(10, static_cast<std::uint32_t>(sound.size() + 1)),
+        {"offset below 14", with(kOffBitsAt, 13), LoadError::OffsetIntoFileHeader},
+        {"offset past the end", with(kOffBitsAt, static_cast<std::uint32_t>(sound.size() + 1)),
          LoadError::EndsBeforePixelData},
-        {"offset 2^32-1", with(10, 0xFFFFFFFF), LoadError::EndsBeforePixelData},
-        {"no room for biSize", with(10, 17), LoadError::InfoHeaderTooShort},
+        {"offset 2^32-1", with(kOffBitsAt, 0xFFFFFFFF), LoadError::EndsBeforePixelData},
+        {"no room for biSize", with(kOffBitsAt, 17), LoadError::InfoHeaderTooShort},
         {"info block too short", infoTooShort, LoadError::InfoHeaderTooShort},
         {"core info block too short", coreTooShort, LoadError::InfoHeaderTooShort},
         {"1 bit", bitCount(1), LoadError::NotEightBit},
@@ -221,13 +229,13 @@ std::vector<Refusal> Refusals() {
         {"24 bit", bitCount(24), LoadError::NotEightBit},
         {"32 bit", bitCount(32), LoadError::NotEightBit},
         {"24 bit core header", MakeBmp(CountingPicture(4, 3), coreOptions), LoadError::NotEightBit},
-        {"compression 3", with(30, 3), LoadError::UnsupportedCompression, 3},
-        {"compression 2", with(30, 2), LoadError::UnsupportedCompression, 2},
-        {"negative width", with(18, static_cast<std::uint32_t>(-4)), LoadError::NegativeWidth},
-        {"height -2^31", with(22, 0x80000000u), LoadError::HeightOutOfRange},
+        {"compression 3", with(kCompressionAt, 3), LoadError::UnsupportedCompression, 3},
+        {"compression 2", with(kCompressionAt, 2), LoadError::UnsupportedCompression, 2},
+        {"negative width", with(kWidthAt, static_cast<std::uint32_t>(-4)), LoadError::NegativeWidth},
+        {"height -2^31", with(kHeightAt, 0x80000000u), LoadError::HeightOutOfRange},
         {"top-down RLE8", MakeBmpWithPixelBlock(4, -1, 1, {4, 7, 0, 1}), LoadError::Rle8TopDown},
         {"truncated rows", truncated, LoadError::PixelDataTruncated},
-        {"huge rows, tiny file", with(18, 100000), LoadError::PixelDataTruncated},
+        {"huge rows, tiny file", with(kWidthAt, 100000), LoadError::PixelDataTruncated},
         {"RLE8 without end marker", rleCut, LoadError::CorruptRle},
         {"RLE8 empty stream", rleEmpty, LoadError::CorruptRle},
         {"RLE8 row past the last", rleTooManyRows, LoadError::CorruptRle},
@@ -252,11 +260,11 @@ TEST(BitmapLoader, ChecksComeInTheDocumentedOrder) {
     BmpOptions options;
     options.bitCount = 24;
     Bytes file = MakeBmp(CountingPicture(4, 3), options);
-    Put32(file, 30, 7);
-    Put32(file, 18, static_cast<std::uint32_t>(-4));
+    Put32(file, kCompressionAt, 7);
+    Put32(file, kWidthAt, static_cast<std::uint32_t>(-4));
     EXPECT_EQ(DecodeBytes(file).error, LoadError::NotEightBit);
     // Compression comes before the width.
-    file[28] = 8;
+    file[kBitCountAt] = 8;
     const LoadResult compression = DecodeBytes(file);
     EXPECT_EQ(compression.error, LoadError::UnsupportedCompression);
     EXPECT_EQ(compression.compression, 7u);
@@ -292,13 +300,13 @@ TEST(BitmapLoader, FilesStreamsAndMemoryGiveTheSameResults) {
         farTable.paletteEntries = 256;
         fixtures.emplace_back("200000-byte info header", MakeBmp(picture, farTable));
         Bytes cutTable = MakeBmp(picture, farTable);
-        Put32(cutTable, 10, 14 + 200000 + 10);  // room for two and a half entries
+        Put32(cutTable, kOffBitsAt, kInfoAt + 200000 + 10);  // room for two and a half entries
         fixtures.emplace_back("colour table cut short", cutTable);
     }
     // An info header size below 20 puts the colour table among the fields.
     for (std::uint32_t biSize : {0u, 2u, 13u}) {
         Bytes file = MakeBmp(picture);
-        Put32(file, 14, biSize);
+        Put32(file, kBiSizeAt, biSize);
         fixtures.emplace_back("biSize " + std::to_string(biSize), file);
     }
     fixtures.emplace_back("no rows, ends at the pixel data", MakeBmpWithPixelBlock(4, 0, 0, {}));
@@ -330,11 +338,11 @@ TEST(BitmapLoader, InfoBlockEndingBeforeTheCompressionFieldIsNotReadPastIt) {
         for (std::uint32_t infoLength = 16; infoLength < 20; ++infoLength)
             for (std::int32_t rows : {2, 0}) {
                 Bytes file = MakeBmpWithPixelBlock(4, rows, 0, Bytes(static_cast<std::size_t>(rows) * 4, 7));
-                Bytes shortened(file.begin(), file.begin() + 14 + infoLength);
+                Bytes shortened(file.begin(), file.begin() + kInfoAt + infoLength);
                 shortened.insert(shortened.end(), file.end() - rows * 4, file.end());
-                for (std::size_t at = 14 + 16; at < 14 + infoLength; ++at) shortened[at] = 0xEE;
-                Put32(shortened, 10, 14 + infoLength);
-                Put32(shortened, 14, biSize);
+                for (std::size_t at = kCompressionAt; at < kInfoAt + infoLength; ++at) shortened[at] = 0xEE;
+                Put32(shortened, kOffBitsAt, kInfoAt + infoLength);
+                Put32(shortened, kBiSizeAt, biSize);
                 const std::string label = "biSize " + std::to_string(biSize) + ", " +
                                           std::to_string(infoLength) + " info bytes, " +
                                           std::to_string(rows) + " rows";

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 
+#include "bmp_format.h"
 #include "process_runner.h"
 #include "program_under_test.h"
 #include "seed_corpus.h"
@@ -245,28 +246,28 @@ TEST_F(Cli, GapBeforeThePixelsIsNeitherReadNorHeld) {
     // colour table and the pixels are read, so the program's memory stays
     // small (reading the gap would take over 4 GiB).
     constexpr std::uint32_t kFar = 0xFFFFF000;
+    constexpr std::uint32_t kInfoEnd = bmp::kFileHeaderSize + bmp::kInfoHeaderSize;
+    constexpr std::uint32_t kTableSize = bmp::kMaxPaletteEntries * bmp::kPaletteEntrySize;
     struct Case {
         const char* name;
         std::uint32_t compression;
         Bytes pixelBlock;
-        std::uint32_t biSize;  // the colour table follows at 14 + biSize
+        std::uint32_t biSize;  // the colour table follows the info header
     };
     const Case cases[] = {
         {"uncompressed", 0, {1, 2, 3, 4}, 40},
         {"RLE8", 1, {0, 4, 1, 2, 3, 4, 0, 1}, 40},
-        {"colour table just before the pixels", 0, {1, 2, 3, 4}, kFar - 14 - 1024},
+        {"colour table just before the pixels", 0, {1, 2, 3, 4}, kFar - bmp::kFileHeaderSize - kTableSize},
     };
     const std::string map = ReferenceMap(IndexedPicture{4, 1, {1, 2, 3, 4}}, SampleMode::TwoToOne);
     for (const Case& c : cases) {
         Bytes headers = MakeBmpWithPixelBlock(4, 1, c.compression, {});  // 40-byte header, 256 colours
-        for (int i = 0; i < 4; ++i) {
-            headers[10 + i] = static_cast<std::uint8_t>(kFar >> (8 * i));
-            headers[14 + i] = static_cast<std::uint8_t>(c.biSize >> (8 * i));
-        }
+        bmp::Put32(headers.data() + bmp::kPixelOffsetOffset, kFar);
+        bmp::Put32(headers.data() + bmp::kFileHeaderSize + bmp::info::kSize, c.biSize);
         const std::string path = dir / "far.bmp";
         ::unlink(path.c_str());
-        WriteAt(path, 0, Bytes(headers.begin(), headers.begin() + 54));
-        WriteAt(path, 14 + std::uint64_t{c.biSize}, Bytes(headers.begin() + 54, headers.end()));
+        WriteAt(path, 0, Bytes(headers.begin(), headers.begin() + kInfoEnd));
+        WriteAt(path, bmp::kFileHeaderSize + std::uint64_t{c.biSize}, Bytes(headers.begin() + kInfoEnd, headers.end()));
         WriteAt(path, kFar, c.pixelBlock);
 
         RunResult result = Convert({"far.bmp", "map.txt"});
