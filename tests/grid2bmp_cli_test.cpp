@@ -141,6 +141,7 @@ TEST_F(Grid2Bmp, MemoryFollowsTheTextNotTheHeader) {
     // The header announces a row 2 GiB wide and the row is empty: within
     // 256 MiB of address space the row is still read and found wrong.
     if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: a Unix memory limit";
+    if (kGrid2Bmp.wrapped()) GTEST_SKIP() << "an emulator needs more address space than the limit leaves";
     WriteFile(dir / "map.txt", std::string("1073741823,1\r\n\r\n"));
     std::vector<std::string> command = kGrid2Bmp.Command({"map.txt", "out.bmp"});
     command.insert(command.begin(), {"/bin/sh", "-c", "ulimit -v 262144 && exec \"$@\"", "sh"});

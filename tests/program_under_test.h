@@ -34,6 +34,8 @@ public:
 
     const std::string& exe() const { return exe_; }
     bool windows() const { return windows_; }
+    // Whether it runs through a wrapper (an emulator, or Wine).
+    bool wrapped() const { return !wrapper_.empty(); }
 
     // The command line that runs the program with `args`.
     std::vector<std::string> Command(std::vector<std::string> args) const;
