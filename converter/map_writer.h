@@ -51,7 +51,13 @@ enum class MapWriteStatus {
     InputFailed,   // the picture's file could not be read (it may have shrunk)
 };
 
-// Writes every row line, in large blocks.
-MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode);
+// How much of a picture kept in its file is read at a time: as many whole
+// rows as fit, and a row wider than this in pieces of this size.
+constexpr std::int64_t kRowWindowBytes = std::int64_t{1} << 20;
+
+// Writes every row line, in large blocks. `rowWindowBytes` (at least 1) lets
+// tests take pictures with small rows through the wide-row path.
+MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
+                            std::int64_t rowWindowBytes = kRowWindowBytes);
 
 }  // namespace bmp2grid

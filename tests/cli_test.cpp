@@ -280,6 +280,30 @@ TEST_F(Cli, GapBeforeThePixelsIsNeitherReadNorHeld) {
     }
 }
 
+// Writes a sparse file at `path` holding an uncompressed picture `width`
+// columns wide and one row high whose pixels are all 0 but the last, 7.
+void WriteWideSparsePicture(const std::string& path, std::int32_t width) {
+    const Bytes headers = MakeBmpWithPixelBlock(width, 1, 0, {});  // 40-byte header, 256 colours
+    WriteAt(path, 0, headers);
+    WriteAt(path, headers.size() + static_cast<std::uint64_t>(width) - 1, {7});
+}
+
+TEST_F(Cli, VeryWideRowIsReadInPieces) {
+    SKIP_ON_WINDOWS("Unix devices");
+    // One row 64 MiB wide, read a window of columns at a time: memory stays
+    // far below the row's size. Its map (hundreds of MB) goes to /dev/null.
+    constexpr std::int32_t kWidth = 1 << 26;
+    WriteWideSparsePicture(dir / "wide.bmp", kWidth);
+    for (const bool oneToOne : {false, true}) {
+        std::vector<std::string> args = {"wide.bmp", "/dev/null"};
+        if (oneToOne) args.insert(args.begin(), "-1");
+        const RunResult result = Convert(args);
+        EXPECT_EQ(result.exitStatus, 0) << oneToOne;
+        EXPECT_EQ(result.out, "Size: 67108864x1 (should be 67108864 bytes, is 67108864 bytes)\n") << oneToOne;
+        EXPECT_LT(result.peakMemoryKiB, 32 * 1024) << oneToOne;
+    }
+}
+
 TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
     SKIP_ON_WINDOWS("Unix devices and pipes");
     BmpOptions rgb;
