@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
         case MapWriteStatus::InputFailed:
             // The picture's file shrank or failed while it was being read.
             return messages.Fail("Can't convert " + args.inputPath + ": pixel data could not be read\n");
+        case MapWriteStatus::NoMemory:
+            // Memory for the output blocks or the row window ran out.
+            return messages.Fail("Can't convert " + args.inputPath + ": not enough memory\n");
     }
     // Close the input before the output takes its place: the output may
     // replace the input itself, which Windows refuses while it is open.

@@ -171,7 +171,8 @@ private:
 // addressed in place; one kept in its file is read a window of rows at a
 // time into a buffer that is reused, so memory use stays small whatever the
 // picture's size. Rows wider than the window are read a window of columns at
-// a time instead (see Wide and Columns).
+// a time instead (see Wide and Columns). Running out of memory for the
+// window throws std::bad_alloc.
 class RowCursor {
 public:
     RowCursor(const BitmapImage& image, std::int64_t windowBytes) : image_(image), windowBytes_(windowBytes) {}
@@ -195,11 +196,7 @@ public:
     // nullptr when the file could not be read.
     const std::uint8_t* Columns(std::int64_t y, std::int64_t first, std::int64_t count) {
         count_ = 0;  // the window no longer holds whole rows
-        try {
-            if (window_.size() < static_cast<std::size_t>(count)) window_.resize(static_cast<std::size_t>(count));
-        } catch (const std::bad_alloc&) {
-            return nullptr;
-        }
+        if (window_.size() < static_cast<std::size_t>(count)) window_.resize(static_cast<std::size_t>(count));
         const std::int64_t offset = image_.bfOffBits + image_.StoredRow(y) * image_.stride + first;
         return image_.file->ReadAt(offset, window_.data(), static_cast<std::size_t>(count)) ? window_.data()
                                                                                              : nullptr;
@@ -215,13 +212,8 @@ private:
         const std::int64_t offset = image_.bfOffBits + first_ * stride;
         // The last stored row may end at the end of the file, without padding.
         const std::int64_t length = std::min(count_ * stride, image_.file->Size() - offset);
-        try {
-            if (window_.size() < static_cast<std::size_t>(count_ * stride))
-                window_.resize(static_cast<std::size_t>(count_ * stride));
-        } catch (const std::bad_alloc&) {
-            count_ = 0;
-            return false;
-        }
+        if (window_.size() < static_cast<std::size_t>(count_ * stride))
+            window_.resize(static_cast<std::size_t>(count_ * stride));
         if (length < (count_ - 1) * stride + image_.width ||
             !image_.file->ReadAt(offset, window_.data(), static_cast<std::size_t>(length))) {
             count_ = 0;
@@ -338,10 +330,16 @@ MapWriteStatus FormatRows(BlockWriter& writer, const BitmapImage& image, SampleM
     return writer.Flush() ? MapWriteStatus::Ok : MapWriteStatus::OutputFailed;
 }
 
+// Formats the whole map. Memory that runs out on the way (for the row
+// window, or in passing a block on) ends it with NoMemory.
 MapWriteStatus FormatMap(BlockWriter& writer, const BitmapImage& image, SampleMode mode,
                          std::int64_t windowBytes) {
-    return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, image, mode, windowBytes)
-                                        : FormatRows<1>(writer, image, mode, windowBytes);
+    try {
+        return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, image, mode, windowBytes)
+                                            : FormatRows<1>(writer, image, mode, windowBytes);
+    } catch (const std::bad_alloc&) {
+        return MapWriteStatus::NoMemory;
+    }
 }
 
 // An upper bound of the row lines' size, saturating at `limit`.
@@ -370,27 +368,35 @@ MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, Sample
     constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kBlockSize);
     const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
     if (size == kThreadFrom && output.OverlapsWork()) {
-        PipelineChannel channel;
-        MapWriteStatus formatted = MapWriteStatus::Ok;
+        std::unique_ptr<PipelineChannel> channel;
         std::optional<std::thread> formatter;
+        MapWriteStatus formatted = MapWriteStatus::Ok;
         try {
+            channel = std::make_unique<PipelineChannel>();
             formatter.emplace([&channel, &image, mode, window, &formatted] {
-                BlockWriter writer(channel, channel.Take());
+                BlockWriter writer(*channel, channel->Take());
                 formatted = FormatMap(writer, image, mode, window);
-                channel.Finish();
+                channel->Finish();
             });
         } catch (const std::system_error&) {
             // No thread to be had: format on this thread instead.
+        } catch (const std::bad_alloc&) {
+            return MapWriteStatus::NoMemory;
         }
         if (formatter) {
-            const bool written = channel.Drain(output);
+            const bool written = channel->Drain(output);
             formatter->join();
             return written ? formatted : MapWriteStatus::OutputFailed;
         }
     }
     const std::size_t blockSize = std::min(kBlockSize, static_cast<std::size_t>(size) + 2);
     DirectChannel channel(output);
-    Block block = NewBlock(blockSize);
+    Block block;
+    try {
+        block = NewBlock(blockSize);
+    } catch (const std::bad_alloc&) {
+        return MapWriteStatus::NoMemory;
+    }
     BlockWriter writer(channel, block.get(), blockSize);
     return FormatMap(writer, image, mode, window);
 }

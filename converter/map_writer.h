@@ -49,6 +49,7 @@ enum class MapWriteStatus {
     Ok,
     OutputFailed,  // the sink failed
     InputFailed,   // the picture's file could not be read (it may have shrunk)
+    NoMemory,      // memory for the output blocks or the row window ran out
 };
 
 // How much of a picture kept in its file is read at a time: as many whole

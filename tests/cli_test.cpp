@@ -304,6 +304,48 @@ TEST_F(Cli, VeryWideRowIsReadInPieces) {
     }
 }
 
+TEST_F(Cli, MemoryRunningOutWhileWritingTheMapIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#else
+    SKIP_ON_WINDOWS("a Unix memory limit");
+    if (UnderTest().wrapped()) GTEST_SKIP() << "the limit would bind the emulator too";
+    // Writing the map of a row 3 MiB wide takes an output block and a window
+    // of the row after the size report. Under the largest address-space
+    // limit (ulimit -v, in steps of 64 KiB) that is too small for the
+    // conversion, memory runs out there, which must be reported as such,
+    // with the previous map left as it was.
+    WriteWideSparsePicture(dir / "wide.bmp", 3 * (1 << 20) + 1);
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    auto runWithin = [&](long limitKiB, const std::string& output) {
+        std::vector<std::string> command = UnderTest().Command({"wide.bmp", output});
+        command.insert(command.begin(),
+                       {"/bin/sh", "-c", "ulimit -v " + std::to_string(limitKiB) + " && exec \"$@\"", "sh"});
+        return RunProgram(command, options);
+    };
+    long fails = 0, succeeds = 1L << 20;
+    ASSERT_EQ(runWithin(succeeds, "/dev/null").exitStatus, 0);
+    while (succeeds - fails > 64) {
+        const long middle = (fails + succeeds) / 2;
+        (runWithin(middle, "/dev/null").exitStatus == 0 ? succeeds : fails) = middle;
+    }
+    const std::string sizeReport = "Size: 3145729x1 (should be 3145729 bytes, is 3145729 bytes)\n";
+    const std::string noMemory = "Can't convert wide.bmp: not enough memory\n";
+    const RunResult toDevice = runWithin(fails, "/dev/null");
+    EXPECT_EQ(toDevice.exitStatus, 1) << "limit " << fails << " KiB";
+    EXPECT_EQ(toDevice.out, sizeReport + noMemory) << "limit " << fails << " KiB";
+    EXPECT_EQ(toDevice.err, "");
+    // A file output needs at least as much.
+    WriteFile(dir / "map.txt", std::string("previous map\r\n"));
+    const RunResult toFile = runWithin(fails, "map.txt");
+    EXPECT_EQ(toFile.exitStatus, 1);
+    EXPECT_EQ(toFile.out, sizeReport + noMemory);
+    EXPECT_EQ(ReadFile(dir / "map.txt"), "previous map\r\n");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp", "wide.bmp"}));
+#endif
+}
+
 TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
     SKIP_ON_WINDOWS("Unix devices and pipes");
     BmpOptions rgb;
