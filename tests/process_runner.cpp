@@ -47,10 +47,14 @@ struct ChildCommand {
 [[noreturn]] void ExecChild(const ChildCommand& command, const RunOptions& options) {
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) _exit(127);
     if (!options.stdoutFile.empty()) {
-        const int fd = ::open(options.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int flags = options.stdoutMode == StdoutMode::Truncate ? O_WRONLY | O_CREAT | O_TRUNC
+                          : options.stdoutMode == StdoutMode::Append ? O_WRONLY | O_CREAT | O_APPEND
+                                                                     : O_RDWR | O_CREAT;
+        const int fd = ::open(options.stdoutFile.c_str(), flags, 0644);
         if (fd < 0 || ::dup2(fd, 1) < 0) _exit(127);
         ::close(fd);
     }
+    if (options.closeStdout) ::close(1);
     // As a shell starts a program: SIGPIPE and SIGXFSZ at their defaults and
     // not blocked, whatever the test process does with them.
     ::signal(SIGPIPE, SIG_DFL);

@@ -11,11 +11,18 @@
 
 namespace bmp2grid::test {
 
+// How a file given as standard output is opened, as a shell's `>`, `>>` and
+// `1<>` open it: truncated, appended to, or read and written from its start
+// without truncation. Each creates a missing file.
+enum class StdoutMode { Truncate, Append, ReadWrite };
+
 struct RunOptions {
     std::string workingDirectory;  // empty: the test's own
     std::string stdinData;         // fed to the child's standard input
-    std::string stdoutFile;        // when set, standard output goes to this file (created or
-                                   // truncated, relative to the working directory), not captured
+    std::string stdoutFile;        // when set, standard output goes to this file (relative to the
+                                   // working directory, opened as `stdoutMode` says), not captured
+    StdoutMode stdoutMode = StdoutMode::Truncate;
+    bool closeStdout = false;      // the child starts with standard output closed (`>&-`)
     std::vector<std::string> environment;  // extra NAME=value entries for the child
     long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes
     int userId = -1;               // run as this user (and group) when set
