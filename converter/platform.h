@@ -69,8 +69,13 @@ ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents);
 // in one step; until then the previous target is untouched, and a failed or
 // abandoned output is removed. A symbolic link as the target path is followed,
 // so the file it points to is replaced and the link stays. A target that is
-// not a regular file (a device, a FIFO, the console) is written directly, and
-// a target that is the process's own standard output is written through it.
+// not a regular file (a device, a FIFO, the console) is written directly.
+//
+// A target that is where the process's own standard output goes (the same
+// file, pipe or device) is written through standard output when that is not
+// a regular file or is an empty one (what a shell's `>` leaves). A regular
+// file with contents (`>>`, `1<>`) is replaced as above on POSIX; Windows
+// can't replace a file its standard output holds, so there Open() refuses it.
 //
 // On Linux the temporary file is unnamed (O_TMPFILE) until Commit(). With
 // the environment variable BMP2GRID_NAMED_TEMPORARY set to 1 it is a named
@@ -87,14 +92,17 @@ public:
 
     // CantOpen, before anything is written, when the target can't be made:
     // a missing folder, a directory, no permission, a name longer than the
-    // file system holds, or symbolic links that can't be resolved (a loop).
+    // file system holds, or symbolic links that can't be resolved (a loop);
+    // on Windows also a file with contents that standard output holds.
     OpenStatus Open(const std::string& path);
     bool Write(const char* data, std::size_t size) override;
     bool OverlapsWork() const override;
-    // Whether the bytes go to the process's own standard output (the target
-    // is the file, pipe or device standard output is connected to), so that
-    // nothing else may be printed there.
-    bool WritesToStandardOutput() const;
+    // Whether the target is where the process's own standard output goes
+    // (the same file, pipe or device), so that nothing else may be printed
+    // there: standard output carries the bytes, or its file is about to be
+    // replaced. Known once Open() has looked at the target, even if Open()
+    // then failed.
+    bool SharesStandardOutput() const;
     // Flushes, closes and puts the output in place. Returns false if any of
     // that failed; the previous target is then left as it was.
     bool Commit();

@@ -149,6 +149,7 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
 struct OutputFile::State {
     int fd = -1;
     bool ownsFd = true;        // false when writing through standard output
+    bool standardOutput = false;  // the target is where standard output goes
     std::size_t maxNameBytes = NAME_MAX;  // in the target's folder
     bool replaces = false;     // true when the output goes through a temporary file
     bool anonymous = false;    // temporary file made with O_TMPFILE (no name yet)
@@ -179,14 +180,19 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     // link loop, a name too long, a folder that can't be searched.
     if (!exists && errno != ENOENT) return OpenStatus::CantOpen;
     if (exists && S_ISDIR(st.st_mode)) return OpenStatus::CantOpen;
-
-    // When the output is our own standard output (say /dev/stdout while it is
-    // redirected to a file), write through that descriptor so that the map
-    // goes where standard output goes, whole.
-    struct stat out;
     if (exists && S_ISCHR(st.st_mode)) s.slowWrites = false;
-    if (exists && ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev &&
-        out.st_ino == st.st_ino) {
+
+    // The output may be our own standard output: /dev/stdout, or the file
+    // standard output is redirected to, by any path. Unless that is a file
+    // with contents, write through standard output, so that the map goes
+    // where it goes, whole: a pipe, a terminal, a device, or the empty file
+    // a shell's `>` leaves. A file with contents (`>>`, `1<>`) is replaced
+    // as any file is: written through, the map would be added to it or
+    // written over its start only.
+    struct stat out;
+    s.standardOutput = exists && ::fstat(STDOUT_FILENO, &out) == 0 &&
+                       out.st_dev == st.st_dev && out.st_ino == st.st_ino;
+    if (s.standardOutput && (!S_ISREG(out.st_mode) || out.st_size == 0)) {
         std::fflush(stdout);
         s.fd = STDOUT_FILENO;
         s.ownsFd = false;
@@ -201,6 +207,12 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     // A regular file, or none yet: replace the file that links lead to.
     std::optional<std::string> target = ResolveLinks(path);
     if (!target) return OpenStatus::CantOpen;
+    // It must be the file looked at above: a link such as /dev/stdout to a
+    // file that has been deleted leads to a name that is no longer its own.
+    struct stat resolved;
+    if (exists && (::stat(target->c_str(), &resolved) != 0 || resolved.st_dev != st.st_dev ||
+                   resolved.st_ino != st.st_ino))
+        return OpenStatus::CantOpen;
     s.target = std::move(*target);
     s.replaces = true;
     const std::string folder = DirectoryOf(s.target);
@@ -248,7 +260,7 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
-bool OutputFile::WritesToStandardOutput() const { return !state_->ownsFd; }
+bool OutputFile::SharesStandardOutput() const { return state_->standardOutput; }
 
 bool OutputFile::Commit() {
     State& s = *state_;

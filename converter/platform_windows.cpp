@@ -149,6 +149,7 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
 struct OutputFile::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool ownsHandle = true;  // false when writing through standard output
+    bool standardOutput = false;  // the target is the file standard output writes to
     bool replaces = false;   // true when the output goes through a temporary file
     bool failed = false;
     bool committed = false;
@@ -173,13 +174,21 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
         case PathKind::Directory:
         case PathKind::Unusable:
             return OpenStatus::CantOpen;
-        case PathKind::StandardOutput:
+        case PathKind::StandardOutput: {
             // Written through the handle standard output uses, after what the
             // C library holds for it, so the picture or map goes there whole.
+            // That needs an empty file (what `>` leaves): a file with
+            // contents (`>>`) would keep them, and it can't be replaced while
+            // standard output holds it open, so it is refused untouched.
+            s.standardOutput = true;
+            const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+            LARGE_INTEGER size;
+            if (!::GetFileSizeEx(out, &size) || size.QuadPart != 0) return OpenStatus::CantOpen;
             std::fflush(stdout);
-            s.handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+            s.handle = out;
             s.ownsHandle = false;
             return OpenStatus::Ok;
+        }
         case PathKind::Device:  // NUL, CON, a named pipe: written directly
             s.handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -214,7 +223,7 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
-bool OutputFile::WritesToStandardOutput() const { return !state_->ownsHandle; }
+bool OutputFile::SharesStandardOutput() const { return state_->standardOutput; }
 
 bool OutputFile::Commit() {
     State& s = *state_;

@@ -57,10 +57,12 @@ protected:
     }
 
     // Runs bmp2grid with its standard output going to `file` in the test
-    // folder, as a shell redirection sends it.
-    RunResult RunWithStandardOutputTo(std::vector<std::string> args, const std::string& file) {
+    // folder, opened as a shell's `>`, `>>` or `1<>` opens it.
+    RunResult RunWithStandardOutputTo(std::vector<std::string> args, const std::string& file,
+                                      StdoutMode mode = StdoutMode::Truncate) {
         RunOptions options;
         options.workingDirectory = dir.path();
+        options.stdoutMode = mode;
         return test::RunWithStandardOutputTo(UnderTest(), std::move(args), file, options);
     }
 
@@ -320,34 +322,54 @@ TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
 TEST_F(Cli, MapToItsOwnStandardOutputArrivesWhole) {
     // Standard output redirected to a file, and that file (by any path) as
     // the output: the file holds the map alone, the messages go to standard
-    // error. /dev/full as standard output fails the write.
+    // error. An empty file (what `>` leaves) is written through standard
+    // output; a file with contents (`>>`, `1<>`) is replaced as any file is,
+    // except on Windows, which can't replace a file its own standard output
+    // holds: there it is refused and left as it was. /dev/full as standard
+    // output fails the write.
     struct Case {
         std::vector<std::string> args;
         std::string stdoutFile;  // where the program's standard output goes
+        StdoutMode mode;         // how it is opened: `>`, `>>` or `1<>`
+        std::string previous;    // in out.txt before the run
         bool unixOnly;
+        bool refusedOnWindows;
         int status;
         std::string map;  // expected in the stdout file
         std::string err;
     };
     const std::string two = Map(SampleMode::TwoToOne);
     const std::string one = Map(SampleMode::OneToOne);
+    const std::string before = "previous contents\r\n";
+    std::string longer;  // longer than the new map: no tail of it may be left
+    while (longer.size() < 4 * two.size()) longer += "previous map, longer than the new one\r\n";
+    const StdoutMode truncate = StdoutMode::Truncate, append = StdoutMode::Append, readWrite = StdoutMode::ReadWrite;
     const Case cases[] = {
-        {{"pic.bmp", "out.txt"}, "out.txt", false, 0, two, sizeReport_},
-        {{"-1", "pic.bmp", "out.txt"}, "out.txt", false, 0, one, sizeReport_},
-        {{"pic.bmp", "/dev/stdout"}, "out.txt", true, 0, two, sizeReport_},
-        {{"-1", "pic.bmp", "/dev/fd/1"}, "out.txt", true, 0, one, sizeReport_},
-        {{"pic.bmp", "/dev/stdout"}, "/dev/full", true, 1, "", "Can't write /dev/stdout\n"},
+        {{"pic.bmp", "out.txt"}, "out.txt", truncate, before, false, false, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "out.txt"}, "out.txt", truncate, before, false, false, 0, one, sizeReport_},
+        {{"pic.bmp", "/dev/stdout"}, "out.txt", truncate, before, true, false, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "/dev/fd/1"}, "out.txt", truncate, before, true, false, 0, one, sizeReport_},
+        {{"pic.bmp", "out.txt"}, "out.txt", append, before, false, true, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "out.txt"}, "out.txt", append, "", false, false, 0, one, sizeReport_},
+        {{"-1", "pic.bmp", "/dev/stdout"}, "out.txt", append, longer, true, false, 0, one, sizeReport_},
+        {{"pic.bmp", "out.txt"}, "out.txt", readWrite, longer, true, false, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "/dev/fd/1"}, "out.txt", readWrite, longer, true, false, 0, one, sizeReport_},
+        {{"pic.bmp", "/dev/stdout"}, "/dev/full", truncate, before, true, false, 1, "", "Can't write /dev/stdout\n"},
     };
+    const char* const modeNames[] = {">", ">>", "1<>"};
     for (const Case& c : cases) {
-        const std::string label = c.args[c.args.size() - 1] + " with standard output to " + c.stdoutFile;
+        const std::string label = c.args[c.args.size() - 1] + " with standard output " +
+                                  modeNames[static_cast<int>(c.mode)] + " " + c.stdoutFile +
+                                  (c.previous.empty() ? " (empty)" : "");
         if (c.unixOnly && UnderTest().windows()) continue;
-        WriteFile(dir / "out.txt", std::string("previous contents\r\n"));
-        const RunResult result = RunWithStandardOutputTo(c.args, c.stdoutFile);
-        EXPECT_EQ(result.exitStatus, c.status) << label;
+        const bool refused = c.refusedOnWindows && UnderTest().windows();
+        WriteFile(dir / "out.txt", c.previous);
+        const RunResult result = RunWithStandardOutputTo(c.args, c.stdoutFile, c.mode);
+        EXPECT_EQ(result.exitStatus, refused ? 1 : c.status) << label;
         if (c.stdoutFile == "out.txt") {
-            EXPECT_EQ(ReadFile(dir / "out.txt"), c.map) << label;
+            EXPECT_EQ(ReadFile(dir / "out.txt"), refused ? c.previous : c.map) << label;
         }
-        ExpectStandardError(result, c.err, label);
+        ExpectStandardError(result, refused ? "Can't open " + c.args.back() + "\n" : c.err, label);
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.txt", "pic.bmp"})) << label;
     }
 }

@@ -166,21 +166,49 @@ TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {
 
 TEST_F(Grid2Bmp, PictureToItsOwnStandardOutputArrivesWhole) {
     // Standard output redirected to the output file: the file holds the
-    // picture alone; the size report and the note go to standard error.
+    // picture alone; the size report and the note go to standard error. An
+    // empty file (what `>` leaves) is written through standard output; a
+    // file with contents (`>>`, `1<>`) is replaced, except on Windows, which
+    // refuses it and leaves it as it was.
     WriteFile(dir / "map.txt", std::string("2,1\r\n1,0,0,7,0\t2,0,0,0,0\t\r\n"));
     ASSERT_EQ(Run({"map.txt", "expected.bmp"}).exitStatus, 0);
+    const std::string picture = ReadFile(dir / "expected.bmp");
     const std::string messages =
         "Size: 4x1\nNote: 1 cell carried values other than 0 after the first; the picture keeps only the first\n";
-    RunOptions options;
-    options.workingDirectory = dir.path();
-    const RunResult result = RunWithStandardOutputTo(kGrid2Bmp, {"map.txt", "out.bmp"}, "out.bmp", options);
-    EXPECT_EQ(result.exitStatus, 0);
-    if (kGrid2Bmp.windows()) {  // Wine may add lines of its own
-        EXPECT_NE(result.err.find(messages), std::string::npos) << result.err;
-    } else {
-        EXPECT_EQ(result.err, messages);
+    const std::string longer(4 * picture.size(), 'p');  // no tail of it may be left
+    struct Case {
+        std::string output;
+        StdoutMode mode;
+        std::string previous;  // in out.bmp before the run
+        bool unixOnly;
+    };
+    const Case cases[] = {
+        {"out.bmp", StdoutMode::Truncate, "previous picture", false},
+        {"out.bmp", StdoutMode::Append, "", false},
+        {"out.bmp", StdoutMode::Append, "previous picture", false},
+        {"/dev/stdout", StdoutMode::Append, longer, true},
+        {"out.bmp", StdoutMode::ReadWrite, longer, true},
+    };
+    for (const Case& c : cases) {
+        if (c.unixOnly && kGrid2Bmp.windows()) continue;
+        const std::string label = c.output + (c.mode == StdoutMode::Append ? " >>" : c.mode == StdoutMode::ReadWrite ? " 1<>" : " >") +
+                                  " " + std::to_string(c.previous.size()) + " bytes";
+        const bool refused = kGrid2Bmp.windows() && c.mode == StdoutMode::Append && !c.previous.empty();
+        WriteFile(dir / "out.bmp", c.previous);
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        options.stdoutMode = c.mode;
+        const RunResult result = RunWithStandardOutputTo(kGrid2Bmp, {"map.txt", c.output}, "out.bmp", options);
+        EXPECT_EQ(result.exitStatus, refused ? 1 : 0) << label;
+        const std::string err = refused ? "Can't open " + c.output + "\n" : messages;
+        if (kGrid2Bmp.windows()) {  // Wine may add lines of its own
+            EXPECT_NE(result.err.find(err), std::string::npos) << label << ": " << result.err;
+        } else {
+            EXPECT_EQ(result.err, err) << label;
+        }
+        EXPECT_TRUE(ReadFile(dir / "out.bmp") == (refused ? c.previous : picture)) << label;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"expected.bmp", "map.txt", "out.bmp"})) << label;
     }
-    EXPECT_EQ(ReadFile(dir / "out.bmp"), ReadFile(dir / "expected.bmp"));
 }
 
 TEST_F(Grid2Bmp, PictureToStandardOutputThroughDevStdout) {
