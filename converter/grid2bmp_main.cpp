@@ -17,6 +17,7 @@
 
 int main(int argc, char** argv) {
     using namespace bmp2grid;
+    platform::KeepStandardStreamsOpen();
     platform::ReportWriteFailuresAsErrors();
     Messages messages;
     const ParsedArguments<GridArgs> parsed = ParseGridArguments(argc, argv);

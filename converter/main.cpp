@@ -14,6 +14,7 @@
 
 int main(int argc, char** argv) {
     using namespace bmp2grid;
+    platform::KeepStandardStreamsOpen();
     platform::ReportWriteFailuresAsErrors();
     Messages messages;
     const ParsedCommandLine parsed = ParseArguments(argc, argv);

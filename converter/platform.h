@@ -119,6 +119,12 @@ void PrintToConsole(std::string_view text);
 // Writes text to the standard error stream and flushes it.
 void PrintToErrorConsole(std::string_view text);
 
+// Opens the null device on each of standard input, output and error that is
+// closed, so that no file the program opens takes its place: an input taken
+// for standard output, or messages printed into an output. The programs call
+// it first thing. Nothing to do on Windows.
+void KeepStandardStreamsOpen();
+
 // Makes writes that can't be done fail with an error instead of killing the
 // process: writing to a pipe or FIFO whose reader has gone (SIGPIPE on POSIX)
 // and past a file-size limit (SIGXFSZ). The programs call it first thing.

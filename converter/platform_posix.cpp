@@ -74,6 +74,14 @@ void AdviseHugePages(std::uint8_t* data, std::size_t size) {
 #endif
 }
 
+// Whether descriptor 1 is open for writing. Only then is it standard
+// output: a descriptor opened for reading there (standard output was closed
+// and a file took its number, or `1<file`) is not.
+bool StandardOutputIsWritable() {
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    return flags >= 0 && ((flags & O_ACCMODE) == O_WRONLY || (flags & O_ACCMODE) == O_RDWR);
+}
+
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
@@ -190,7 +198,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     // as any file is: written through, the map would be added to it or
     // written over its start only.
     struct stat out;
-    s.standardOutput = exists && ::fstat(STDOUT_FILENO, &out) == 0 &&
+    s.standardOutput = exists && StandardOutputIsWritable() && ::fstat(STDOUT_FILENO, &out) == 0 &&
                        out.st_dev == st.st_dev && out.st_ino == st.st_ino;
     if (s.standardOutput && (!S_ISREG(out.st_mode) || out.st_size == 0)) {
         std::fflush(stdout);
@@ -303,6 +311,18 @@ void PrintToConsole(std::string_view text) {
 void PrintToErrorConsole(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
+}
+
+void KeepStandardStreamsOpen() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor: `fd` itself, as those below it are open.
+        const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
 }
 
 void ReportWriteFailuresAsErrors() {

@@ -259,6 +259,10 @@ void PrintToErrorConsole(std::string_view text) {
     std::fflush(stderr);
 }
 
+// Standard output is known by its handle here, not by a number that a file
+// the program opens could take: nothing to do.
+void KeepStandardStreamsOpen() {}
+
 // Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.
 void ReportWriteFailuresAsErrors() {}
 

@@ -374,6 +374,34 @@ TEST_F(Cli, MapToItsOwnStandardOutputArrivesWhole) {
     }
 }
 
+TEST_F(Cli, StandardOutputClosed) {
+    SKIP_ON_WINDOWS("Unix descriptors");
+    // Started with standard output closed (`>&-`), the files the program
+    // opens must not take its place: the input is not taken for standard
+    // output, and the size report does not go into the map.
+    BmpOptions rle;
+    rle.storage = Storage::Rle8;
+    WriteFile(dir / "rle.bmp", MakeBmp(picture_, rle));
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+        std::string map;
+    };
+    const Case cases[] = {
+        {{"-1", "pic.bmp", "pic.bmp"}, "pic.bmp", Map(SampleMode::OneToOne)},
+        {{"rle.bmp", "map.txt"}, "map.txt", Map(SampleMode::TwoToOne)},
+    };
+    RunOptions closed;
+    closed.closeStdout = true;
+    for (const Case& c : cases) {
+        const RunResult result = Run(c.args, closed);
+        EXPECT_EQ(result.exitStatus, 0) << c.output;
+        EXPECT_EQ(result.err, "") << c.output;
+        EXPECT_EQ(ReadFile(dir / c.output), c.map) << c.output;
+    }
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp", "rle.bmp"}));
+}
+
 TEST_F(Cli, OutputLinksThatCannotBeResolved) {
     SKIP_ON_WINDOWS("symbolic links");
     fs::create_symlink("self", dir / "self");
