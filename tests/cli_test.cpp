@@ -374,32 +374,43 @@ TEST_F(Cli, MapToItsOwnStandardOutputArrivesWhole) {
     }
 }
 
-TEST_F(Cli, StandardOutputClosed) {
+TEST_F(Cli, StandardOutputClosedOrNotWritable) {
     SKIP_ON_WINDOWS("Unix descriptors");
     // Started with standard output closed (`>&-`), the files the program
     // opens must not take its place: the input is not taken for standard
-    // output, and the size report does not go into the map.
+    // output, and the size report does not go into the map. Standard output
+    // open for reading only (`1<map.txt`) is not standard output either: the
+    // map is not written through it.
     BmpOptions rle;
     rle.storage = Storage::Rle8;
     WriteFile(dir / "rle.bmp", MakeBmp(picture_, rle));
+    WriteFile(dir / "same.bmp", MakeBmp(picture_));
     struct Case {
         std::vector<std::string> args;
         std::string output;
+        bool closed;  // standard output closed; else open for reading on the output
         std::string map;
     };
     const Case cases[] = {
-        {{"-1", "pic.bmp", "pic.bmp"}, "pic.bmp", Map(SampleMode::OneToOne)},
-        {{"rle.bmp", "map.txt"}, "map.txt", Map(SampleMode::TwoToOne)},
+        {{"-1", "same.bmp", "same.bmp"}, "same.bmp", true, Map(SampleMode::OneToOne)},
+        {{"rle.bmp", "map.txt"}, "map.txt", true, Map(SampleMode::TwoToOne)},
+        {{"pic.bmp", "map.txt"}, "map.txt", false, Map(SampleMode::TwoToOne)},
     };
-    RunOptions closed;
-    closed.closeStdout = true;
     for (const Case& c : cases) {
-        const RunResult result = Run(c.args, closed);
-        EXPECT_EQ(result.exitStatus, 0) << c.output;
-        EXPECT_EQ(result.err, "") << c.output;
-        EXPECT_EQ(ReadFile(dir / c.output), c.map) << c.output;
+        const std::string label = c.output + (c.closed ? " >&-" : " 1<" + c.output);
+        RunOptions options;
+        options.closeStdout = c.closed;
+        if (!c.closed) {
+            WriteFile(dir / c.output, std::string());
+            options.stdoutFile = c.output;
+            options.stdoutMode = StdoutMode::ReadOnly;
+        }
+        const RunResult result = Run(c.args, options);
+        EXPECT_EQ(result.exitStatus, 0) << label;
+        EXPECT_EQ(result.err, "") << label;
+        EXPECT_EQ(ReadFile(dir / c.output), c.map) << label;
     }
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp", "rle.bmp"}));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp", "rle.bmp", "same.bmp"}));
 }
 
 TEST_F(Cli, OutputLinksThatCannotBeResolved) {

@@ -47,9 +47,11 @@ struct ChildCommand {
 [[noreturn]] void ExecChild(const ChildCommand& command, const RunOptions& options) {
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) _exit(127);
     if (!options.stdoutFile.empty()) {
-        const int flags = options.stdoutMode == StdoutMode::Truncate ? O_WRONLY | O_CREAT | O_TRUNC
-                          : options.stdoutMode == StdoutMode::Append ? O_WRONLY | O_CREAT | O_APPEND
-                                                                     : O_RDWR | O_CREAT;
+        const StdoutMode mode = options.stdoutMode;
+        const int flags = mode == StdoutMode::Truncate    ? O_WRONLY | O_CREAT | O_TRUNC
+                          : mode == StdoutMode::Append    ? O_WRONLY | O_CREAT | O_APPEND
+                          : mode == StdoutMode::ReadWrite ? O_RDWR | O_CREAT
+                                                          : O_RDONLY;
         const int fd = ::open(options.stdoutFile.c_str(), flags, 0644);
         if (fd < 0 || ::dup2(fd, 1) < 0) _exit(127);
         ::close(fd);

@@ -11,10 +11,11 @@
 
 namespace bmp2grid::test {
 
-// How a file given as standard output is opened, as a shell's `>`, `>>` and
-// `1<>` open it: truncated, appended to, or read and written from its start
-// without truncation. Each creates a missing file.
-enum class StdoutMode { Truncate, Append, ReadWrite };
+// How a file given as standard output is opened, as a shell's `>`, `>>`,
+// `1<>` and `1<` open it: truncated, appended to, read and written from its
+// start without truncation (each creating a missing file), or, for reading
+// only, an existing file.
+enum class StdoutMode { Truncate, Append, ReadWrite, ReadOnly };
 
 struct RunOptions {
     std::string workingDirectory;  // empty: the test's own

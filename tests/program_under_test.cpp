@@ -55,7 +55,8 @@ std::string Program::WindowsPath(std::string path) {
 
 std::vector<std::string> Program::WindowsShellCommand(std::vector<std::string> args, const std::string& file,
                                                       StdoutMode mode) const {
-    if (mode == StdoutMode::ReadWrite) throw std::invalid_argument("cmd can't open standard output read-write");
+    if (mode != StdoutMode::Truncate && mode != StdoutMode::Append)
+        throw std::invalid_argument("cmd redirects standard output only with > and >>");
     args.insert(args.begin(), {"cmd", "/c", WindowsPath(exe_)});
     args.insert(args.begin(), wrapper_.begin(), wrapper_.end());
     args.insert(args.end(), {mode == StdoutMode::Append ? ">>" : ">", file});

@@ -52,7 +52,7 @@ public:
     // The command line that runs the program with `args` through Windows'
     // own shell, its standard output redirected to `file` (Windows build):
     // `>` for StdoutMode::Truncate, `>>` for StdoutMode::Append (the shell has
-    // no redirection for StdoutMode::ReadWrite).
+    // no redirection for the other modes).
     std::vector<std::string> WindowsShellCommand(std::vector<std::string> args, const std::string& file,
                                                  StdoutMode mode = StdoutMode::Truncate) const;
 
