@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
         return parsed.exitStatus;
     }
     const GridArgs& args = parsed.args;
+    // An output name that can never work is refused before anything is read.
+    if (!platform::OutputPathIsPossible(args.outputPath)) return messages.Fail("Can't open " + args.outputPath + "\n");
 
     Palette palette = DistinctPalette();
     if (!args.palettePath.empty()) {

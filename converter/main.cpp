@@ -23,6 +23,8 @@ int main(int argc, char** argv) {
         return parsed.exitStatus;
     }
     const ConverterArgs& args = parsed.args;
+    // An output name that can never work is refused before any conversion work.
+    if (!platform::OutputPathIsPossible(args.outputPath)) return messages.Fail("Can't open " + args.outputPath + "\n");
 
     LoadResult loaded = LoadBitmap(args.inputPath);
     if (loaded.status != LoadStatus::Ok) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));

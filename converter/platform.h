@@ -113,6 +113,14 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Whether `path` can name an output at all. False when its name is longer
+// than its folder's file system takes (NAME_MAX; 255 on Windows) or its
+// symbolic links can't be resolved (a loop): nothing done later can mend
+// those, so the programs check them first, before reading any input.
+// Everything else about the output (a missing folder, no permission) is
+// found by OutputFile::Open(), which checks these two again.
+bool OutputPathIsPossible(const std::string& path);
+
 // Writes text to the standard output stream and flushes it.
 void PrintToConsole(std::string_view text);
 

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "platform.h"
@@ -26,25 +25,37 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// The path a chain of symbolic links leads to, or why it leads nowhere.
+struct ResolvedPath {
+    std::string path;  // the path that will be written (it need not exist)
+    int error = 0;     // when not 0, the errno value saying why the links can't be resolved
+};
+
 // Follows a chain of symbolic links to the path that will actually be
-// written. The final target need not exist. Nothing when the links can't be
-// resolved: a loop, too long a chain, or a link that can't be read.
-std::optional<std::string> ResolveLinks(std::string path) {
+// written. The final target need not exist. Links that can't be resolved
+// (a loop, too long a chain, a link that can't be read) or a path that can't
+// be looked up give an error.
+ResolvedPath ResolveLinks(std::string path) {
     for (int hops = 0; hops <= 40; ++hops) {
         struct stat st;
         if (::lstat(path.c_str(), &st) != 0) {
-            if (errno == ENOENT) return path;
-            return std::nullopt;
+            if (errno == ENOENT) return {path, 0};
+            return {{}, errno};
         }
-        if (!S_ISLNK(st.st_mode)) return path;
+        if (!S_ISLNK(st.st_mode)) return {path, 0};
         char target[PATH_MAX];
         const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return std::nullopt;
+        if (n < 0) return {{}, errno};
+        if (n == 0 || static_cast<std::size_t>(n) >= sizeof target) return {{}, ENAMETOOLONG};
         std::string next(target, static_cast<std::size_t>(n));
         path = next[0] == '/' ? next : DirectoryOf(path) + "/" + next;
     }
-    return std::nullopt;
+    return {{}, ELOOP};
 }
+
+// Whether looking a path up failed in a way no later attempt can mend: a
+// name longer than the file system takes, or links that can't be resolved.
+bool NeverResolves(int error) { return error == ENAMETOOLONG || error == ELOOP; }
 
 // The longest file name the file system holding `folder` takes.
 std::size_t MaxNameBytes(const std::string& folder) {
@@ -213,15 +224,15 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     }
 
     // A regular file, or none yet: replace the file that links lead to.
-    std::optional<std::string> target = ResolveLinks(path);
-    if (!target) return OpenStatus::CantOpen;
+    ResolvedPath target = ResolveLinks(path);
+    if (target.error != 0) return OpenStatus::CantOpen;
     // It must be the file looked at above: a link such as /dev/stdout to a
     // file that has been deleted leads to a name that is no longer its own.
     struct stat resolved;
-    if (exists && (::stat(target->c_str(), &resolved) != 0 || resolved.st_dev != st.st_dev ||
+    if (exists && (::stat(target.path.c_str(), &resolved) != 0 || resolved.st_dev != st.st_dev ||
                    resolved.st_ino != st.st_ino))
         return OpenStatus::CantOpen;
-    s.target = std::move(*target);
+    s.target = std::move(target.path);
     s.replaces = true;
     const std::string folder = DirectoryOf(s.target);
     // Checked now: an unnamed temporary file gets its name only in Commit().
@@ -323,6 +334,19 @@ void KeepStandardStreamsOpen() {
             ::close(opened);
         }
     }
+}
+
+bool OutputPathIsPossible(const std::string& path) {
+    if (path.empty()) return true;  // refused by OutputFile::Open in its turn
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return true;  // a device, a FIFO, a folder: for Open
+    } else if (NeverResolves(errno)) {
+        return false;
+    }
+    const ResolvedPath target = ResolveLinks(path);
+    if (target.error != 0) return !NeverResolves(target.error);
+    return FileNameOf(target.path, "/").size() <= MaxNameBytes(DirectoryOf(target.path));
 }
 
 void ReportWriteFailuresAsErrors() {

@@ -249,6 +249,19 @@ bool OutputFile::Commit() {
     return false;
 }
 
+bool OutputPathIsPossible(const std::string& path) {
+    if (path.empty()) return true;  // refused by OutputFile::Open in its turn
+    if (NameTooLong(path)) return false;
+    // Looked at without opening, which a named pipe would take for a client.
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error != ERROR_FILENAME_EXCED_RANGE && error != ERROR_CANT_RESOLVE_FILENAME;
+    }
+    // A symbolic link must lead somewhere: a loop can't be opened.
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || KindOf(path) != PathKind::Unusable;
+}
+
 void PrintToConsole(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);

@@ -413,6 +413,51 @@ TEST_F(Cli, StandardOutputClosedOrNotWritable) {
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp", "rle.bmp", "same.bmp"}));
 }
 
+TEST_F(Cli, OutputNamesThatCanNeverWorkAreRefusedFirst) {
+    // A name longer than the file system takes and links that can't be
+    // resolved are refused before the input is opened: with a missing input,
+    // or an endless stream whose headers pass (which would otherwise be read
+    // until memory runs out), the message is still `Can't open <outfile>`.
+    const std::string tooLong = std::string(252, 'm') + ".txt";
+    const RunResult missing = Convert({"missing.bmp", tooLong});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.out, "Can't open " + tooLong + "\n");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"pic.bmp"}));
+
+    SKIP_ON_WINDOWS("Unix devices, pipes and symbolic links");
+    fs::create_symlink("loop.txt", dir / "loop.txt");
+    // A memory limit makes a regression fail soon instead of filling the
+    // machine (AddressSanitizer needs its own kind of limit).
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit =
+        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=1024\"; ";
+#else
+    const std::string limit = "ulimit -v 1048576; ";
+#endif
+    struct Case {
+        std::string command;  // "$@" runs the program
+        std::string output;
+    };
+    const Case cases[] = {
+        {"exec \"$@\" missing.bmp loop.txt", "loop.txt"},
+        {"exec \"$@\" missing.bmp loop.txt/map.txt", "loop.txt/map.txt"},
+        {"cat pic.bmp /dev/zero 2>/dev/null | \"$@\" /dev/stdin " + tooLong, tooLong},
+        {"cat pic.bmp /dev/zero 2>/dev/null | \"$@\" -1 /dev/stdin loop.txt", "loop.txt"},
+    };
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    for (const Case& c : cases) {
+        std::vector<std::string> shell = UnderTest().Command({});
+        shell.insert(shell.begin(), {"/bin/sh", "-c", limit + c.command, "sh"});
+        const RunResult result = RunProgram(shell, options);
+        EXPECT_EQ(result.exitStatus, 1) << c.command;
+        EXPECT_EQ(result.out, "Can't open " + c.output + "\n") << c.command;
+        EXPECT_EQ(result.err, "") << c.command;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.txt", "pic.bmp"})) << c.command;
+    }
+    EXPECT_EQ(fs::read_symlink(dir / "loop.txt"), "loop.txt");
+}
+
 TEST_F(Cli, OutputLinksThatCannotBeResolved) {
     SKIP_ON_WINDOWS("symbolic links");
     fs::create_symlink("self", dir / "self");

@@ -248,5 +248,51 @@ TEST_F(Grid2Bmp, OutputNamesAndLinks) {
     EXPECT_EQ(fs::read_symlink(dir / "loop.bmp"), "loop.bmp");
 }
 
+TEST_F(Grid2Bmp, OutputNamesThatCanNeverWorkAreRefusedFirst) {
+    // A name longer than the file system takes and links that can't be
+    // resolved are refused before anything is read: with a missing map text
+    // or palette picture, or an endless input (which would otherwise be read
+    // until memory runs out), the message is still `Can't open <outfile>`.
+    const std::string tooLong = std::string(252, 'p') + ".bmp";
+    const RunResult missing = Run({"missing.txt", tooLong});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.out, "Can't open " + tooLong + "\n");
+    EXPECT_TRUE(dir.Entries().empty());
+
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: Unix devices and symbolic links";
+    namespace fs = std::filesystem;
+    fs::create_symlink("loop.bmp", dir / "loop.bmp");
+    WriteFile(dir / "map.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
+    // A memory limit makes a regression fail soon instead of filling the
+    // machine (AddressSanitizer needs its own kind of limit).
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit =
+        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=1024\"; ";
+#else
+    const std::string limit = "ulimit -v 1048576; ";
+#endif
+    struct Case {
+        std::string command;  // "$@" runs the program
+        std::string output;
+    };
+    const Case cases[] = {
+        {"exec \"$@\" /dev/zero " + tooLong, tooLong},
+        {"exec \"$@\" -1 /dev/zero loop.bmp", "loop.bmp"},
+        {"exec \"$@\" --palette missing.bmp map.txt loop.bmp", "loop.bmp"},
+    };
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    for (const Case& c : cases) {
+        std::vector<std::string> shell = kGrid2Bmp.Command({});
+        shell.insert(shell.begin(), {"/bin/sh", "-c", limit + c.command, "sh"});
+        const RunResult result = RunProgram(shell, options);
+        EXPECT_EQ(result.exitStatus, 1) << c.command;
+        EXPECT_EQ(result.out, "Can't open " + c.output + "\n") << c.command;
+        EXPECT_EQ(result.err, "") << c.command;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt"})) << c.command;
+    }
+    EXPECT_EQ(fs::read_symlink(dir / "loop.bmp"), "loop.bmp");
+}
+
 }  // namespace
 }  // namespace bmp2grid::test
