@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -92,6 +93,58 @@ bool StandardOutputIsWritable() {
     const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
     return flags >= 0 && ((flags & O_ACCMODE) == O_WRONLY || (flags & O_ACCMODE) == O_RDWR);
 }
+
+// The named temporary file that exists now, which SIGINT, SIGTERM and SIGHUP
+// remove before they end the process. The name is in place before the file
+// is made and stays until it is renamed or removed, and the handler reads it
+// with async-signal-safe calls only, on whichever thread the signal lands.
+constexpr int kRemovalSignals[] = {SIGINT, SIGTERM, SIGHUP};
+char pendingTemporary[PATH_MAX];
+std::atomic<bool> hasPendingTemporary{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+void RemovePendingTemporary(int sig) {
+    if (hasPendingTemporary.load()) ::unlink(pendingTemporary);
+    // End the process as the signal would have: it is delivered again, with
+    // its default action, as soon as this handler returns.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    ::sigaction(sig, &byDefault, nullptr);
+    ::raise(sig);
+}
+
+// Installs the handler for the signals the process does not ignore (a
+// program started by nohup keeps ignoring SIGHUP).
+void InstallRemovalHandlers() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    struct sigaction handler {};
+    handler.sa_handler = RemovePendingTemporary;
+    sigemptyset(&handler.sa_mask);
+    for (const int sig : kRemovalSignals) sigaddset(&handler.sa_mask, sig);
+    handler.sa_flags = SA_RESTART;
+    for (const int sig : kRemovalSignals) {
+        struct sigaction current;
+        if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            ::sigaction(sig, &handler, nullptr);
+    }
+}
+
+// Names the temporary file about to be made at `name`, for the signal handler.
+// False if the name is too long to hold (no file could be made there).
+bool SetPendingTemporary(const std::string& name) {
+    if (name.size() >= sizeof pendingTemporary) return false;
+    InstallRemovalHandlers();
+    hasPendingTemporary.store(false);
+    std::memcpy(pendingTemporary, name.c_str(), name.size() + 1);
+    hasPendingTemporary.store(true);
+    return true;
+}
+
+// Called once the named temporary file is gone: renamed, removed, or never made.
+void ClearPendingTemporary() { hasPendingTemporary.store(false); }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -184,7 +237,10 @@ OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
 OutputFile::~OutputFile() {
     State& s = *state_;
     if (s.fd >= 0 && s.ownsFd) ::close(s.fd);
-    if (!s.committed && !s.temporary.empty()) ::unlink(s.temporary.c_str());
+    if (!s.committed && !s.temporary.empty()) {
+        ::unlink(s.temporary.c_str());
+        ClearPendingTemporary();
+    }
 }
 
 OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
@@ -251,10 +307,16 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
 #endif
     for (int attempt = 0; s.fd < 0 && attempt < 100; ++attempt) {
         s.temporary = TemporaryNameFor(s.target, "/", s.maxNameBytes);
+        if (!SetPendingTemporary(s.temporary)) {
+            s.temporary.clear();
+            return OpenStatus::CantOpen;
+        }
         s.fd = ::open(s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (s.fd < 0) {
+            const int error = errno;
+            ClearPendingTemporary();
             s.temporary.clear();
-            if (errno != EEXIST) return OpenStatus::CantOpen;
+            if (error != EEXIST) return OpenStatus::CantOpen;
         }
     }
     if (s.fd < 0) return OpenStatus::CantOpen;
@@ -297,11 +359,14 @@ bool OutputFile::Commit() {
         const std::string procPath = "/proc/self/fd/" + std::to_string(s.fd);
         for (int attempt = 0; s.temporary.empty() && attempt < 100; ++attempt) {
             std::string name = TemporaryNameFor(s.target, "/", s.maxNameBytes);
+            if (!SetPendingTemporary(name)) return false;
             if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 s.temporary = name;
-            } else if (errno != EEXIST) {
-                return false;
+            } else {
+                const int error = errno;
+                ClearPendingTemporary();
+                if (error != EEXIST) return false;
             }
         }
         if (s.temporary.empty()) return false;
@@ -310,6 +375,7 @@ bool OutputFile::Commit() {
     s.fd = -1;
     if (::close(fd) != 0) return false;
     if (::rename(s.temporary.c_str(), s.target.c_str()) != 0) return false;
+    ClearPendingTemporary();
     s.committed = true;
     return true;
 }

@@ -6,10 +6,13 @@
 // need Unix devices, permissions or symbolic links are skipped there.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "process_runner.h"
 #include "program_under_test.h"
@@ -548,6 +551,37 @@ TEST_F(Cli, WindowsPathsAndDevices) {
     EXPECT_EQ(nul.exitStatus, 0);
     EXPECT_EQ(nul.out, sizeReport_);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp"}));
+}
+
+TEST_F(Cli, WindowsBuildInterruptedLeavesNothingBehind) {
+    if (!UnderTest().windows()) GTEST_SKIP() << "only for the Windows build (the fault tests cover this one)";
+    // Ctrl-C (Wine turns SIGINT into it) while the map is being written: the
+    // console control handler deletes the temporary file, and the previous
+    // map stays whole. Wine may run the program as a process of its own
+    // (a 32-bit one), so the signal goes to the whole process group.
+    WriteFile(dir / "big.bmp", MakeBmp(RandomPicture(4000, 4000, 1)));  // about 200 MB of map text
+    const std::string previous = "previous map\r\n";
+    WriteFile(dir / "map.txt", previous);
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    options.ownProcessGroup = true;
+    const pid_t pid = Start(UnderTest().Command({"-1", "big.bmp", "map.txt"}), options);
+    bool writing = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!writing && std::chrono::steady_clock::now() < deadline) {
+        for (const std::string& name : dir.Entries()) {
+            std::error_code error;
+            writing = writing || (name.starts_with(".map.txt.bmp2grid-tmp-") && fs::file_size(dir / name, error) > 0);
+        }
+        if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(-pid, SIGINT);
+    Wait(pid);
+    while (::kill(-pid, 0) == 0 && std::chrono::steady_clock::now() < deadline)  // the rest of the group
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(writing) << "never seen writing its map";
+    EXPECT_EQ(ReadFile(dir / "map.txt"), previous);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"big.bmp", "map.txt", "pic.bmp"}));
 }
 
 TEST(CrossPlatform, WindowsBuildWritesTheSameMapTextAsTheLinuxBuild) {

@@ -45,6 +45,7 @@ struct ChildCommand {
 };
 
 [[noreturn]] void ExecChild(const ChildCommand& command, const RunOptions& options) {
+    if (options.ownProcessGroup) ::setpgid(0, 0);
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) _exit(127);
     if (!options.stdoutFile.empty()) {
         const StdoutMode mode = options.stdoutMode;
@@ -57,14 +58,16 @@ struct ChildCommand {
         ::close(fd);
     }
     if (options.closeStdout) ::close(1);
-    // As a shell starts a program: SIGPIPE and SIGXFSZ at their defaults and
-    // not blocked, whatever the test process does with them.
-    ::signal(SIGPIPE, SIG_DFL);
-    ::signal(SIGXFSZ, SIG_DFL);
+    // As an interactive shell starts a program: SIGPIPE, SIGXFSZ and the
+    // signals that end it from outside (SIGINT, SIGTERM, SIGHUP) at their
+    // defaults and not blocked, whatever the test process does with them (a
+    // test started in the background may have SIGINT ignored).
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGPIPE);
-    sigaddset(&signals, SIGXFSZ);
+    for (const int sig : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) {
+        ::signal(sig, SIG_DFL);
+        sigaddset(&signals, sig);
+    }
     ::sigprocmask(SIG_UNBLOCK, &signals, nullptr);
     if (options.fileSizeLimit >= 0) {
         struct rlimit limit;
@@ -149,6 +152,7 @@ pid_t Start(const std::vector<std::string>& argv, const RunOptions& options) {
         ::dup2(devnull, 1);
         ExecChild(command, options);
     }
+    if (options.ownProcessGroup) ::setpgid(pid, pid);  // also here, so that it is in place on return
     return pid;
 }
 

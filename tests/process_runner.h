@@ -1,8 +1,9 @@
 // Runs the built program as a child process for end-to-end tests.
 //
-// The child starts as it would from a shell: SIGPIPE and SIGXFSZ have their
-// default dispositions (they kill a program that does not ignore them), even
-// though the test process itself ignores SIGPIPE.
+// The child starts as it would from an interactive shell: SIGPIPE, SIGXFSZ,
+// SIGINT, SIGTERM and SIGHUP have their default dispositions (they kill a
+// program that does not handle them), even though the test process itself
+// ignores SIGPIPE.
 #pragma once
 
 #include <string>
@@ -24,6 +25,8 @@ struct RunOptions {
                                    // working directory, opened as `stdoutMode` says), not captured
     StdoutMode stdoutMode = StdoutMode::Truncate;
     bool closeStdout = false;      // the child starts with standard output closed (`>&-`)
+    bool ownProcessGroup = false;  // the child leads a process group of its own, so that
+                                   // kill(-pid, ...) reaches every process it starts
     std::vector<std::string> environment;  // extra NAME=value entries for the child
     long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes
     int userId = -1;               // run as this user (and group) when set
