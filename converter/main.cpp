@@ -2,8 +2,8 @@
 //
 // This is the only place that prints or chooses the exit status: 0 when the
 // map was written, 1 for every failure, each failure named by one line on
-// standard output (on standard error once the map itself is going to
-// standard output).
+// standard output (on standard error from the moment the output is opened,
+// if the output is where standard output goes).
 #include <string>
 
 #include "bitmap_loader.h"
@@ -14,6 +14,7 @@
 
 int main(int argc, char** argv) {
     using namespace bmp2grid;
+    platform::KeepStandardStreamsOpen();
     platform::ReportWriteFailuresAsErrors();
     Messages messages;
     const ParsedCommandLine parsed = ParseArguments(argc, argv);
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
         return parsed.exitStatus;
     }
     const ConverterArgs& args = parsed.args;
+    // An output name that can never work is refused before any conversion work.
+    if (!platform::OutputPathIsPossible(args.outputPath)) return messages.Fail("Can't open " + args.outputPath + "\n");
 
     LoadResult loaded = LoadBitmap(args.inputPath, LoadOptions{});
     if (!loaded.ok()) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));
@@ -30,10 +33,9 @@ int main(int argc, char** argv) {
     // The output is created only now that the input has been checked in
     // full, so a rejected picture never touches an existing map.
     platform::OutputFile output;
-    if (output.Open(args.outputPath) != platform::OutputFile::OpenStatus::Ok) {
-        return messages.Fail("Can't open " + args.outputPath + "\n");
-    }
+    const platform::OutputFile::OpenStatus opened = output.Open(args.outputPath);
     messages.Follow(output);
+    if (opened != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
     const std::string cantWrite = "Can't write " + args.outputPath + "\n";
     if (!WriteMapHeader(output, image, args.mode)) return messages.Fail(cantWrite);
     messages.Print(SizeReport(image));
@@ -45,6 +47,9 @@ int main(int argc, char** argv) {
         case MapWriteStatus::InputFailed:
             // The picture's file shrank or failed while it was being read.
             return messages.Fail("Can't convert " + args.inputPath + ": pixel data could not be read\n");
+        case MapWriteStatus::NoMemory:
+            // Memory for the output blocks or the row window ran out.
+            return messages.Fail("Can't convert " + args.inputPath + ": not enough memory\n");
     }
     // Close the input before the output takes its place: the output may
     // replace the input itself, which Windows refuses while it is open.

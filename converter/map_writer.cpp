@@ -174,10 +174,17 @@ private:
 // Hands out picture rows top to bottom. A picture held in memory is
 // addressed in place; one kept in its file is read a window of rows at a
 // time into a buffer that is reused, so memory use stays small whatever the
-// picture's size.
+// picture's size. Rows wider than the window are read a window of columns at
+// a time instead (see Wide and Columns). Running out of memory for the
+// window throws std::bad_alloc.
 class RowCursor {
 public:
-    explicit RowCursor(const BitmapImage& image) : image_(image) {}
+    RowCursor(const BitmapImage& image, std::int64_t windowBytes) : image_(image), windowBytes_(windowBytes) {}
+
+    // Whether rows are too wide for the window, so that they must be read
+    // in pieces with Columns instead of whole with Row.
+    bool Wide() const { return image_.file != nullptr && image_.stride > windowBytes_; }
+    std::int64_t WindowBytes() const { return windowBytes_; }
 
     // The pixels of picture row `y`, asked for in increasing order; nullptr
     // when the file could not be read.
@@ -188,25 +195,29 @@ public:
         return window_.data() + (stored - first_) * image_.stride;
     }
 
-private:
-    static constexpr std::int64_t kWindowBytes = std::int64_t{1} << 20;
+    // Pixels `first` to `first + count - 1` of picture row `y` of a picture
+    // kept in its file (0 < count <= the window, first + count <= width);
+    // nullptr when the file could not be read.
+    const std::uint8_t* Columns(std::int64_t y, std::int64_t first, std::int64_t count) {
+        count_ = 0;  // the window no longer holds whole rows
+        if (window_.size() < static_cast<std::size_t>(count)) window_.resize(static_cast<std::size_t>(count));
+        const std::int64_t offset = image_.bfOffBits + image_.StoredRow(y) * image_.stride + first;
+        return image_.file->ReadAt(offset, window_.data(), static_cast<std::size_t>(count)) ? window_.data()
+                                                                                             : nullptr;
+    }
 
+private:
     // Reads picture rows y, y + 1, ... as far as the window holds. They are
     // stored next to each other: in order top-down, in reverse bottom-up.
     bool Load(std::int64_t y) {
         const std::int64_t stride = image_.stride;
-        count_ = std::min(std::max<std::int64_t>(1, kWindowBytes / stride), image_.rows - y);
+        count_ = std::min(std::max<std::int64_t>(1, windowBytes_ / stride), image_.rows - y);
         first_ = image_.topDown ? y : image_.rows - y - count_;
         const std::int64_t offset = image_.bfOffBits + first_ * stride;
         // The last stored row may end at the end of the file, without padding.
         const std::int64_t length = std::min(count_ * stride, image_.file->Size() - offset);
-        try {
-            if (window_.size() < static_cast<std::size_t>(count_ * stride))
-                window_.resize(static_cast<std::size_t>(count_ * stride));
-        } catch (const std::bad_alloc&) {
-            count_ = 0;
-            return false;
-        }
+        if (window_.size() < static_cast<std::size_t>(count_ * stride))
+            window_.resize(static_cast<std::size_t>(count_ * stride));
         if (length < (count_ - 1) * stride + image_.width ||
             !image_.file->ReadAt(offset, window_.data(), static_cast<std::size_t>(length))) {
             count_ = 0;
@@ -216,6 +227,7 @@ private:
     }
 
     const BitmapImage& image_;
+    const std::int64_t windowBytes_;
     std::vector<std::uint8_t> window_;
     std::int64_t first_ = 0;  // first stored row in the window
     std::int64_t count_ = 0;  // rows in the window
@@ -245,11 +257,58 @@ std::int64_t AppendCells(BlockWriter& writer, const std::uint8_t* row, std::int6
     return column < 0 ? column + width : column;
 }
 
+// Formats the rows of a picture kept in its file whose rows are wider than
+// the row window. The cells of a row read columns s, s + step, ... up to the
+// right edge and then, wrapping once at most, on from the left edge; each
+// stretch of them is read as consecutive windows of columns, so no more than
+// a window of the row is held at a time.
 template <std::int64_t kStep>
-MapWriteStatus FormatRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode) {
+MapWriteStatus FormatWideRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode, RowCursor& rows) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
-    RowCursor rows(image);
+    for (std::int64_t y = 0; y < image.rows; ++y) {
+        std::int64_t column = RowShift(y, mode) % width;
+        for (std::int64_t left = cells; left > 0;) {
+            // From the next cell's column to the right edge, the window's
+            // end or the last cell's column, whichever comes first.
+            const std::int64_t span =
+                std::min({width - column, rows.WindowBytes(), (left - 1) * kStep + 1});
+            const std::uint8_t* pixels = rows.Columns(y, column, span);
+            if (pixels == nullptr) return MapWriteStatus::InputFailed;
+            std::int64_t inWindow = (span + kStep - 1) / kStep;
+            left -= inWindow;
+            column += inWindow * kStep;
+            if (column >= width) column -= width;
+            // The window is `span` columns wide and its cells don't reach
+            // its end, so AppendCells never wraps inside it.
+            for (std::int64_t at = 0; inWindow > 0;) {
+                const auto fit = static_cast<std::int64_t>(writer.Room() / CellRecords::kMaxLength);
+                if (fit == 0) {
+                    if (!writer.Flush()) return MapWriteStatus::OutputFailed;
+                    continue;
+                }
+                const std::int64_t batch = std::min(inWindow, fit);
+                AppendCells<kStep>(writer, pixels, span, at, batch);
+                at += batch * kStep;
+                inWindow -= batch;
+            }
+        }
+        if (writer.Room() < 2 && !writer.Flush()) return MapWriteStatus::OutputFailed;
+        char* out = writer.Cursor();
+        out[0] = '\r';
+        out[1] = '\n';
+        writer.Advance(out + 2);
+    }
+    return writer.Flush() ? MapWriteStatus::Ok : MapWriteStatus::OutputFailed;
+}
+
+template <std::int64_t kStep>
+MapWriteStatus FormatRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode,
+                          std::int64_t windowBytes) {
+    const std::int64_t width = image.width;
+    const std::int64_t cells = MapColumnCount(width, mode);
+    RowCursor rows(image, windowBytes);
+    if (rows.Wide()) return FormatWideRows<kStep>(writer, image, mode, rows);
     for (std::int64_t y = 0; y < image.rows; ++y) {
         if (cells > 0) {
             const std::uint8_t* row = rows.Row(y);
@@ -275,9 +334,16 @@ MapWriteStatus FormatRows(BlockWriter& writer, const BitmapImage& image, SampleM
     return writer.Flush() ? MapWriteStatus::Ok : MapWriteStatus::OutputFailed;
 }
 
-MapWriteStatus FormatMap(BlockWriter& writer, const BitmapImage& image, SampleMode mode) {
-    return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, image, mode)
-                                        : FormatRows<1>(writer, image, mode);
+// Formats the whole map. Memory that runs out on the way (for the row
+// window, or in passing a block on) ends it with NoMemory.
+MapWriteStatus FormatMap(BlockWriter& writer, const BitmapImage& image, SampleMode mode,
+                         std::int64_t windowBytes) {
+    try {
+        return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, image, mode, windowBytes)
+                                            : FormatRows<1>(writer, image, mode, windowBytes);
+    } catch (const std::bad_alloc&) {
+        return MapWriteStatus::NoMemory;
+    }
 }
 
 // An upper bound of the row lines' size, saturating at `limit`.
@@ -297,36 +363,46 @@ bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mod
     return output.Write(line, static_cast<std::size_t>(n));
 }
 
-MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode) {
+MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
+                            std::int64_t rowWindowBytes) {
+    const std::int64_t window = std::max<std::int64_t>(1, rowWindowBytes);
     // A second thread pays off only for maps of more than a few blocks going
     // where writing takes time; small maps need no more than a block of
     // their own size.
     constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kBlockSize);
     const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
     if (size == kThreadFrom && output.OverlapsWork()) {
-        PipelineChannel channel;
-        MapWriteStatus formatted = MapWriteStatus::Ok;
+        std::unique_ptr<PipelineChannel> channel;
         std::optional<std::thread> formatter;
+        MapWriteStatus formatted = MapWriteStatus::Ok;
         try {
-            formatter.emplace([&channel, &image, mode, &formatted] {
-                BlockWriter writer(channel, channel.Take());
-                formatted = FormatMap(writer, image, mode);
-                channel.Finish();
+            channel = std::make_unique<PipelineChannel>();
+            formatter.emplace([&channel, &image, mode, window, &formatted] {
+                BlockWriter writer(*channel, channel->Take());
+                formatted = FormatMap(writer, image, mode, window);
+                channel->Finish();
             });
         } catch (const std::system_error&) {
             // No thread to be had: format on this thread instead.
+        } catch (const std::bad_alloc&) {
+            return MapWriteStatus::NoMemory;
         }
         if (formatter) {
-            const bool written = channel.Drain(output);
+            const bool written = channel->Drain(output);
             formatter->join();
             return written ? formatted : MapWriteStatus::OutputFailed;
         }
     }
     const std::size_t blockSize = std::min(kBlockSize, static_cast<std::size_t>(size) + 2);
     DirectChannel channel(output);
-    Block block = NewBlock(blockSize);
+    Block block;
+    try {
+        block = NewBlock(blockSize);
+    } catch (const std::bad_alloc&) {
+        return MapWriteStatus::NoMemory;
+    }
     BlockWriter writer(channel, block.get(), blockSize);
-    return FormatMap(writer, image, mode);
+    return FormatMap(writer, image, mode, window);
 }
 
 }  // namespace bmp2grid

@@ -49,9 +49,16 @@ enum class MapWriteStatus {
     Ok,
     OutputFailed,  // the sink failed
     InputFailed,   // the picture's file could not be read (it may have shrunk)
+    NoMemory,      // memory for the output blocks or the row window ran out
 };
 
-// Writes every row line, in large blocks.
-MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode);
+// How much of a picture kept in its file is read at a time: as many whole
+// rows as fit, and a row wider than this in pieces of this size.
+constexpr std::int64_t kRowWindowBytes = std::int64_t{1} << 20;
+
+// Writes every row line, in large blocks. `rowWindowBytes` (at least 1) lets
+// tests take pictures with small rows through the wide-row path.
+MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
+                            std::int64_t rowWindowBytes = kRowWindowBytes);
 
 }  // namespace bmp2grid

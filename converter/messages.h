@@ -1,6 +1,7 @@
 // Where the programs' message lines go: standard output, unless the output
-// file is standard output itself, whose bytes nothing may break; from then
-// on, standard error.
+// is where standard output goes (its bytes must not be broken, or its file
+// is about to be replaced); from the moment the output is opened, standard
+// error then.
 #pragma once
 
 #include <string_view>
@@ -11,8 +12,9 @@ namespace bmp2grid {
 
 class Messages {
 public:
-    // Called once the output is open: its bytes may be going to standard output.
-    void Follow(const platform::OutputFile& output) { toError_ = output.WritesToStandardOutput(); }
+    // Called once the output has been opened, whether that succeeded or
+    // not: standard output may be carrying it, or be about to be replaced by it.
+    void Follow(const platform::OutputFile& output) { toError_ = output.SharesStandardOutput(); }
 
     void Print(std::string_view line) const {
         if (toError_) {

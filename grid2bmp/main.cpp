@@ -3,8 +3,8 @@
 // mode gives back the same map text.
 //
 // Exit status 0 when the picture was written, 1 for every failure, each
-// failure named by one line on standard output (on standard error once the
-// picture itself is going to standard output).
+// failure named by one line on standard output (on standard error from the
+// moment the output is opened, if the output is where standard output goes).
 #include <cstdio>
 #include <string>
 
@@ -17,6 +17,7 @@
 
 int main(int argc, char** argv) {
     using namespace bmp2grid;
+    platform::KeepStandardStreamsOpen();
     platform::ReportWriteFailuresAsErrors();
     Messages messages;
     const ParsedArguments<GridArgs> parsed = ParseGridArguments(argc, argv);
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
         return parsed.exitStatus;
     }
     const GridArgs& args = parsed.args;
+    // An output name that can never work is refused before anything is read.
+    if (!platform::OutputPathIsPossible(args.outputPath)) return messages.Fail("Can't open " + args.outputPath + "\n");
 
     Palette palette = DistinctPalette();
     if (!args.palettePath.empty()) {
@@ -51,10 +54,9 @@ int main(int argc, char** argv) {
 
     // The output is touched only once the map text has been read in full.
     platform::OutputFile output;
-    if (output.Open(args.outputPath) != platform::OutputFile::OpenStatus::Ok) {
-        return messages.Fail("Can't open " + args.outputPath + "\n");
-    }
+    const platform::OutputFile::OpenStatus opened = output.Open(args.outputPath);
     messages.Follow(output);
+    if (opened != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
     if (!WriteBitmap(output, map.picture, palette) || !output.Commit()) {
         return messages.Fail("Can't write " + args.outputPath + "\n");
     }

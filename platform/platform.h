@@ -70,13 +70,21 @@ ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents);
 // in one step; until then the previous target is untouched, and a failed or
 // abandoned output is removed. A symbolic link as the target path is followed,
 // so the file it points to is replaced and the link stays. A target that is
-// not a regular file (a device, a FIFO, the console) is written directly, and
-// a target that is the process's own standard output is written through it.
+// not a regular file (a device, a FIFO, the console) is written directly.
+//
+// A target that is where the process's own standard output goes (the same
+// file, pipe or device) is written through standard output when that is not
+// a regular file or is an empty one (what a shell's `>` leaves). A regular
+// file with contents (`>>`, `1<>`) is replaced as above on POSIX; Windows
+// can't replace a file its standard output holds, so there Open() refuses it.
 //
 // On Linux the temporary file is unnamed (O_TMPFILE) until Commit(). With
 // the environment variable BMP2GRID_NAMED_TEMPORARY set to 1 it is a named
 // file from the start, as where O_TMPFILE is not available and on Windows:
-// a testing aid, so that path runs on Linux too.
+// a testing aid, so that path runs on Linux too. While a named temporary
+// file exists, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and
+// closing the console) remove it before the process ends as they would end
+// it; SIGKILL can't be caught and leaves it.
 class OutputFile final : public OutputSink {
 public:
     enum class OpenStatus { Ok, CantOpen };
@@ -88,14 +96,17 @@ public:
 
     // CantOpen, before anything is written, when the target can't be made:
     // a missing folder, a directory, no permission, a name longer than the
-    // file system holds, or symbolic links that can't be resolved (a loop).
+    // file system holds, or symbolic links that can't be resolved (a loop);
+    // on Windows also a file with contents that standard output holds.
     OpenStatus Open(const std::string& path);
     bool Write(const char* data, std::size_t size) override;
     bool OverlapsWork() const override;
-    // Whether the bytes go to the process's own standard output (the target
-    // is the file, pipe or device standard output is connected to), so that
-    // nothing else may be printed there.
-    bool WritesToStandardOutput() const;
+    // Whether the target is where the process's own standard output goes
+    // (the same file, pipe or device), so that nothing else may be printed
+    // there: standard output carries the bytes, or its file is about to be
+    // replaced. Known once Open() has looked at the target, even if Open()
+    // then failed.
+    bool SharesStandardOutput() const;
     // Flushes, closes and puts the output in place. Returns false if any of
     // that failed; the previous target is then left as it was.
     bool Commit();
@@ -106,11 +117,25 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// Whether `path` can name an output at all. False when its name is longer
+// than its folder's file system takes (NAME_MAX; 255 on Windows) or its
+// symbolic links can't be resolved (a loop): nothing done later can mend
+// those, so the programs check them first, before reading any input.
+// Everything else about the output (a missing folder, no permission) is
+// found by OutputFile::Open(), which checks these two again.
+bool OutputPathIsPossible(const std::string& path);
+
 // Writes text to the standard output stream and flushes it.
 void PrintToConsole(std::string_view text);
 
 // Writes text to the standard error stream and flushes it.
 void PrintToErrorConsole(std::string_view text);
+
+// Opens the null device on each of standard input, output and error that is
+// closed, so that no file the program opens takes its place: an input taken
+// for standard output, or messages printed into an output. The programs call
+// it first thing. Nothing to do on Windows.
+void KeepStandardStreamsOpen();
 
 // Makes writes that can't be done fail with an error instead of killing the
 // process: writing to a pipe or FIFO whose reader has gone (SIGPIPE on POSIX)

@@ -4,13 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <optional>
 #include <string>
 
 #include "platform.h"
@@ -26,25 +26,37 @@ std::string DirectoryOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// The path a chain of symbolic links leads to, or why it leads nowhere.
+struct ResolvedPath {
+    std::string path;  // the path that will be written (it need not exist)
+    int error = 0;     // when not 0, the errno value saying why the links can't be resolved
+};
+
 // Follows a chain of symbolic links to the path that will actually be
-// written. The final target need not exist. Nothing when the links can't be
-// resolved: a loop, too long a chain, or a link that can't be read.
-std::optional<std::string> ResolveLinks(std::string path) {
+// written. The final target need not exist. Links that can't be resolved
+// (a loop, too long a chain, a link that can't be read) or a path that can't
+// be looked up give an error.
+ResolvedPath ResolveLinks(std::string path) {
     for (int hops = 0; hops <= 40; ++hops) {
         struct stat st;
         if (::lstat(path.c_str(), &st) != 0) {
-            if (errno == ENOENT) return path;
-            return std::nullopt;
+            if (errno == ENOENT) return {path, 0};
+            return {{}, errno};
         }
-        if (!S_ISLNK(st.st_mode)) return path;
+        if (!S_ISLNK(st.st_mode)) return {path, 0};
         char target[PATH_MAX];
         const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
-        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof target) return std::nullopt;
+        if (n < 0) return {{}, errno};
+        if (n == 0 || static_cast<std::size_t>(n) >= sizeof target) return {{}, ENAMETOOLONG};
         std::string next(target, static_cast<std::size_t>(n));
         path = next[0] == '/' ? next : DirectoryOf(path) + "/" + next;
     }
-    return std::nullopt;
+    return {{}, ELOOP};
 }
+
+// Whether looking a path up failed in a way no later attempt can mend: a
+// name longer than the file system takes, or links that can't be resolved.
+bool NeverResolves(int error) { return error == ENAMETOOLONG || error == ELOOP; }
 
 // The longest file name the file system holding `folder` takes.
 std::size_t MaxNameBytes(const std::string& folder) {
@@ -73,6 +85,66 @@ void AdviseHugePages(std::uint8_t* data, std::size_t size) {
     (void)size;
 #endif
 }
+
+// Whether descriptor 1 is open for writing. Only then is it standard
+// output: a descriptor opened for reading there (standard output was closed
+// and a file took its number, or `1<file`) is not.
+bool StandardOutputIsWritable() {
+    const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+    return flags >= 0 && ((flags & O_ACCMODE) == O_WRONLY || (flags & O_ACCMODE) == O_RDWR);
+}
+
+// The named temporary file that exists now, which SIGINT, SIGTERM and SIGHUP
+// remove before they end the process. The name is in place before the file
+// is made and stays until it is renamed or removed, and the handler reads it
+// with async-signal-safe calls only, on whichever thread the signal lands.
+constexpr int kRemovalSignals[] = {SIGINT, SIGTERM, SIGHUP};
+char pendingTemporary[PATH_MAX];
+std::atomic<bool> hasPendingTemporary{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+void RemovePendingTemporary(int sig) {
+    if (hasPendingTemporary.load()) ::unlink(pendingTemporary);
+    // End the process as the signal would have: it is delivered again, with
+    // its default action, as soon as this handler returns.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    ::sigaction(sig, &byDefault, nullptr);
+    ::raise(sig);
+}
+
+// Installs the handler for the signals the process does not ignore (a
+// program started by nohup keeps ignoring SIGHUP).
+void InstallRemovalHandlers() {
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    struct sigaction handler {};
+    handler.sa_handler = RemovePendingTemporary;
+    sigemptyset(&handler.sa_mask);
+    for (const int sig : kRemovalSignals) sigaddset(&handler.sa_mask, sig);
+    handler.sa_flags = SA_RESTART;
+    for (const int sig : kRemovalSignals) {
+        struct sigaction current;
+        if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            ::sigaction(sig, &handler, nullptr);
+    }
+}
+
+// Names the temporary file about to be made at `name`, for the signal handler.
+// False if the name is too long to hold (no file could be made there).
+bool SetPendingTemporary(const std::string& name) {
+    if (name.size() >= sizeof pendingTemporary) return false;
+    InstallRemovalHandlers();
+    hasPendingTemporary.store(false);
+    std::memcpy(pendingTemporary, name.c_str(), name.size() + 1);
+    hasPendingTemporary.store(true);
+    return true;
+}
+
+// Called once the named temporary file is gone: renamed, removed, or never made.
+void ClearPendingTemporary() { hasPendingTemporary.store(false); }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -149,6 +221,7 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
 struct OutputFile::State {
     int fd = -1;
     bool ownsFd = true;        // false when writing through standard output
+    bool standardOutput = false;  // the target is where standard output goes
     std::size_t maxNameBytes = NAME_MAX;  // in the target's folder
     bool replaces = false;     // true when the output goes through a temporary file
     bool anonymous = false;    // temporary file made with O_TMPFILE (no name yet)
@@ -164,7 +237,10 @@ OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
 OutputFile::~OutputFile() {
     State& s = *state_;
     if (s.fd >= 0 && s.ownsFd) ::close(s.fd);
-    if (!s.committed && !s.temporary.empty()) ::unlink(s.temporary.c_str());
+    if (!s.committed && !s.temporary.empty()) {
+        ::unlink(s.temporary.c_str());
+        ClearPendingTemporary();
+    }
 }
 
 OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
@@ -179,14 +255,19 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     // link loop, a name too long, a folder that can't be searched.
     if (!exists && errno != ENOENT) return OpenStatus::CantOpen;
     if (exists && S_ISDIR(st.st_mode)) return OpenStatus::CantOpen;
-
-    // When the output is our own standard output (say /dev/stdout while it is
-    // redirected to a file), write through that descriptor so that the map
-    // goes where standard output goes, whole.
-    struct stat out;
     if (exists && S_ISCHR(st.st_mode)) s.slowWrites = false;
-    if (exists && ::fstat(STDOUT_FILENO, &out) == 0 && out.st_dev == st.st_dev &&
-        out.st_ino == st.st_ino) {
+
+    // The output may be our own standard output: /dev/stdout, or the file
+    // standard output is redirected to, by any path. Unless that is a file
+    // with contents, write through standard output, so that the map goes
+    // where it goes, whole: a pipe, a terminal, a device, or the empty file
+    // a shell's `>` leaves. A file with contents (`>>`, `1<>`) is replaced
+    // as any file is: written through, the map would be added to it or
+    // written over its start only.
+    struct stat out;
+    s.standardOutput = exists && StandardOutputIsWritable() && ::fstat(STDOUT_FILENO, &out) == 0 &&
+                       out.st_dev == st.st_dev && out.st_ino == st.st_ino;
+    if (s.standardOutput && (!S_ISREG(out.st_mode) || out.st_size == 0)) {
         std::fflush(stdout);
         s.fd = STDOUT_FILENO;
         s.ownsFd = false;
@@ -199,9 +280,15 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     }
 
     // A regular file, or none yet: replace the file that links lead to.
-    std::optional<std::string> target = ResolveLinks(path);
-    if (!target) return OpenStatus::CantOpen;
-    s.target = std::move(*target);
+    ResolvedPath target = ResolveLinks(path);
+    if (target.error != 0) return OpenStatus::CantOpen;
+    // It must be the file looked at above: a link such as /dev/stdout to a
+    // file that has been deleted leads to a name that is no longer its own.
+    struct stat resolved;
+    if (exists && (::stat(target.path.c_str(), &resolved) != 0 || resolved.st_dev != st.st_dev ||
+                   resolved.st_ino != st.st_ino))
+        return OpenStatus::CantOpen;
+    s.target = std::move(target.path);
     s.replaces = true;
     const std::string folder = DirectoryOf(s.target);
     // Checked now: an unnamed temporary file gets its name only in Commit().
@@ -220,10 +307,16 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
 #endif
     for (int attempt = 0; s.fd < 0 && attempt < 100; ++attempt) {
         s.temporary = TemporaryNameFor(s.target, "/", s.maxNameBytes);
+        if (!SetPendingTemporary(s.temporary)) {
+            s.temporary.clear();
+            return OpenStatus::CantOpen;
+        }
         s.fd = ::open(s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (s.fd < 0) {
+            const int error = errno;
+            ClearPendingTemporary();
             s.temporary.clear();
-            if (errno != EEXIST) return OpenStatus::CantOpen;
+            if (error != EEXIST) return OpenStatus::CantOpen;
         }
     }
     if (s.fd < 0) return OpenStatus::CantOpen;
@@ -248,7 +341,7 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
-bool OutputFile::WritesToStandardOutput() const { return !state_->ownsFd; }
+bool OutputFile::SharesStandardOutput() const { return state_->standardOutput; }
 
 bool OutputFile::Commit() {
     State& s = *state_;
@@ -266,11 +359,14 @@ bool OutputFile::Commit() {
         const std::string procPath = "/proc/self/fd/" + std::to_string(s.fd);
         for (int attempt = 0; s.temporary.empty() && attempt < 100; ++attempt) {
             std::string name = TemporaryNameFor(s.target, "/", s.maxNameBytes);
+            if (!SetPendingTemporary(name)) return false;
             if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 s.temporary = name;
-            } else if (errno != EEXIST) {
-                return false;
+            } else {
+                const int error = errno;
+                ClearPendingTemporary();
+                if (error != EEXIST) return false;
             }
         }
         if (s.temporary.empty()) return false;
@@ -279,8 +375,34 @@ bool OutputFile::Commit() {
     s.fd = -1;
     if (::close(fd) != 0) return false;
     if (::rename(s.temporary.c_str(), s.target.c_str()) != 0) return false;
+    ClearPendingTemporary();
     s.committed = true;
     return true;
+}
+
+void KeepStandardStreamsOpen() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor: `fd` itself, as those below it are open.
+        const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd) {
+            ::dup2(opened, fd);
+            ::close(opened);
+        }
+    }
+}
+
+bool OutputPathIsPossible(const std::string& path) {
+    if (path.empty()) return true;  // refused by OutputFile::Open in its turn
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) return true;  // a device, a FIFO, a folder: for Open
+    } else if (NeverResolves(errno)) {
+        return false;
+    }
+    const ResolvedPath target = ResolveLinks(path);
+    if (target.error != 0) return !NeverResolves(target.error);
+    return FileNameOf(target.path, "/").size() <= MaxNameBytes(DirectoryOf(target.path));
 }
 
 void ReportWriteFailuresAsErrors() {

@@ -70,6 +70,42 @@ bool NameTooLong(const std::string& path) {
     return units <= 0 || static_cast<std::size_t>(units) > kMaxNameUnits;
 }
 
+// The temporary file that exists now, which the console control handler
+// deletes when Ctrl-C, Ctrl-Break or closing the console ends the process.
+// The handler runs on a thread of its own, so a lock guards the name.
+SRWLOCK pendingLock = SRWLOCK_INIT;
+
+class PendingLock {
+public:
+    PendingLock() { ::AcquireSRWLockExclusive(&pendingLock); }
+    ~PendingLock() { ::ReleaseSRWLockExclusive(&pendingLock); }
+    PendingLock(const PendingLock&) = delete;
+    PendingLock& operator=(const PendingLock&) = delete;
+};
+
+// Its name; empty when there is none. Never destroyed: the handler may run
+// while the process exits.
+std::string& PendingTemporary() {
+    static std::string* name = new std::string;
+    return *name;
+}
+
+BOOL WINAPI RemovePendingTemporary(DWORD) {
+    PendingLock lock;
+    // The file is open with FILE_SHARE_DELETE: it goes once its handle is
+    // closed, which ending the process does.
+    if (!PendingTemporary().empty()) ::DeleteFileA(PendingTemporary().c_str());
+    return FALSE;  // the default handling then ends the process
+}
+
+// Names the temporary file about to be made (empty: none exists any more).
+void SetPendingTemporary(const std::string& name) {
+    static const bool installed = ::SetConsoleCtrlHandler(RemovePendingTemporary, TRUE) != 0;
+    (void)installed;
+    PendingLock lock;
+    PendingTemporary() = name;
+}
+
 bool WriteAll(HANDLE h, const char* data, std::size_t size) {
     while (size > 0) {
         const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
@@ -149,6 +185,7 @@ ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
 struct OutputFile::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool ownsHandle = true;  // false when writing through standard output
+    bool standardOutput = false;  // the target is the file standard output writes to
     bool replaces = false;   // true when the output goes through a temporary file
     bool failed = false;
     bool committed = false;
@@ -162,7 +199,10 @@ OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
 OutputFile::~OutputFile() {
     State& s = *state_;
     if (s.handle != INVALID_HANDLE_VALUE && s.ownsHandle) ::CloseHandle(s.handle);
-    if (!s.committed && !s.temporary.empty()) ::DeleteFileA(s.temporary.c_str());
+    if (!s.committed && !s.temporary.empty()) {
+        ::DeleteFileA(s.temporary.c_str());
+        SetPendingTemporary({});
+    }
 }
 
 OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
@@ -173,13 +213,21 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
         case PathKind::Directory:
         case PathKind::Unusable:
             return OpenStatus::CantOpen;
-        case PathKind::StandardOutput:
+        case PathKind::StandardOutput: {
             // Written through the handle standard output uses, after what the
             // C library holds for it, so the picture or map goes there whole.
+            // That needs an empty file (what `>` leaves): a file with
+            // contents (`>>`) would keep them, and it can't be replaced while
+            // standard output holds it open, so it is refused untouched.
+            s.standardOutput = true;
+            const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+            LARGE_INTEGER size;
+            if (!::GetFileSizeEx(out, &size) || size.QuadPart != 0) return OpenStatus::CantOpen;
             std::fflush(stdout);
-            s.handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+            s.handle = out;
             s.ownsHandle = false;
             return OpenStatus::Ok;
+        }
         case PathKind::Device:  // NUL, CON, a named pipe: written directly
             s.handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -194,13 +242,18 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     s.replaces = true;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = TemporaryNameFor(path, kSeparators, kMaxNameUnits);
-        s.handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        // Named for the console control handler first; shared for deleting
+        // only, so that the handler can delete it while it is open.
+        SetPendingTemporary(name);
+        s.handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (s.handle != INVALID_HANDLE_VALUE) {
             s.temporary = name;
             return OpenStatus::Ok;
         }
-        if (::GetLastError() != ERROR_FILE_EXISTS) return OpenStatus::CantOpen;
+        const DWORD error = ::GetLastError();
+        SetPendingTemporary({});
+        if (error != ERROR_FILE_EXISTS) return OpenStatus::CantOpen;
     }
     return OpenStatus::CantOpen;
 }
@@ -214,7 +267,7 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
-bool OutputFile::WritesToStandardOutput() const { return !state_->ownsHandle; }
+bool OutputFile::SharesStandardOutput() const { return state_->standardOutput; }
 
 bool OutputFile::Commit() {
     State& s = *state_;
@@ -228,17 +281,43 @@ bool OutputFile::Commit() {
     // open (a viewer, a virus scanner) makes this fail for a moment, so
     // retry briefly before giving up.
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (::MoveFileExA(s.temporary.c_str(), s.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DWORD error = 0;
+        {
+            // The handler waits, so that it never deletes the file mid-move.
+            PendingLock lock;
+            if (::MoveFileExA(s.temporary.c_str(), s.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                PendingTemporary().clear();
+            } else {
+                error = ::GetLastError();
+            }
+        }
+        if (error == 0) {
             s.committed = true;
             return true;
         }
-        const DWORD error = ::GetLastError();
         if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
 }
+
+bool OutputPathIsPossible(const std::string& path) {
+    if (path.empty()) return true;  // refused by OutputFile::Open in its turn
+    if (NameTooLong(path)) return false;
+    // Looked at without opening, which a named pipe would take for a client.
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error != ERROR_FILENAME_EXCED_RANGE && error != ERROR_CANT_RESOLVE_FILENAME;
+    }
+    // A symbolic link must lead somewhere: a loop can't be opened.
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || KindOf(path) != PathKind::Unusable;
+}
+
+// Standard output is known by its handle here, not by a number that a file
+// the program opens could take: nothing to do.
+void KeepStandardStreamsOpen() {}
 
 // Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.
 void ReportWriteFailuresAsErrors() {}

@@ -6,10 +6,13 @@
 // need Unix devices, permissions or symbolic links are skipped there.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "bmp_format.h"
 #include "process_runner.h"
@@ -58,10 +61,12 @@ protected:
     }
 
     // Runs bmp2grid with its standard output going to `file` in the test
-    // folder, as a shell redirection sends it.
-    RunResult RunWithStandardOutputTo(std::vector<std::string> args, const std::string& file) {
+    // folder, opened as a shell's `>`, `>>` or `1<>` opens it.
+    RunResult RunWithStandardOutputTo(std::vector<std::string> args, const std::string& file,
+                                      StdoutMode mode = StdoutMode::Truncate) {
         RunOptions options;
         options.workingDirectory = dir.path();
+        options.stdoutMode = mode;
         return test::RunWithStandardOutputTo(UnderTest(), std::move(args), file, options);
     }
 
@@ -281,6 +286,72 @@ TEST_F(Cli, GapBeforeThePixelsIsNeitherReadNorHeld) {
     }
 }
 
+// Writes a sparse file at `path` holding an uncompressed picture `width`
+// columns wide and one row high whose pixels are all 0 but the last, 7.
+void WriteWideSparsePicture(const std::string& path, std::int32_t width) {
+    const Bytes headers = MakeBmpWithPixelBlock(width, 1, 0, {});  // 40-byte header, 256 colours
+    WriteAt(path, 0, headers);
+    WriteAt(path, headers.size() + static_cast<std::uint64_t>(width) - 1, {7});
+}
+
+TEST_F(Cli, VeryWideRowIsReadInPieces) {
+    SKIP_ON_WINDOWS("Unix devices");
+    // One row 64 MiB wide, read a window of columns at a time: memory stays
+    // far below the row's size. Its map (hundreds of MB) goes to /dev/null.
+    constexpr std::int32_t kWidth = 1 << 26;
+    WriteWideSparsePicture(dir / "wide.bmp", kWidth);
+    for (const bool oneToOne : {false, true}) {
+        std::vector<std::string> args = {"wide.bmp", "/dev/null"};
+        if (oneToOne) args.insert(args.begin(), "-1");
+        const RunResult result = Convert(args);
+        EXPECT_EQ(result.exitStatus, 0) << oneToOne;
+        EXPECT_EQ(result.out, "Size: 67108864x1 (should be 67108864 bytes, is 67108864 bytes)\n") << oneToOne;
+        EXPECT_LT(result.peakMemoryKiB, 32 * 1024) << oneToOne;
+    }
+}
+
+TEST_F(Cli, MemoryRunningOutWhileWritingTheMapIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#else
+    SKIP_ON_WINDOWS("a Unix memory limit");
+    if (UnderTest().wrapped()) GTEST_SKIP() << "the limit would bind the emulator too";
+    // Writing the map of a row 3 MiB wide takes an output block and a window
+    // of the row after the size report. Under the largest address-space
+    // limit (ulimit -v, in steps of 64 KiB) that is too small for the
+    // conversion, memory runs out there, which must be reported as such,
+    // with the previous map left as it was.
+    WriteWideSparsePicture(dir / "wide.bmp", 3 * (1 << 20) + 1);
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    auto runWithin = [&](long limitKiB, const std::string& output) {
+        std::vector<std::string> command = UnderTest().Command({"wide.bmp", output});
+        command.insert(command.begin(),
+                       {"/bin/sh", "-c", "ulimit -v " + std::to_string(limitKiB) + " && exec \"$@\"", "sh"});
+        return RunProgram(command, options);
+    };
+    long fails = 0, succeeds = 1L << 20;
+    ASSERT_EQ(runWithin(succeeds, "/dev/null").exitStatus, 0);
+    while (succeeds - fails > 64) {
+        const long middle = (fails + succeeds) / 2;
+        (runWithin(middle, "/dev/null").exitStatus == 0 ? succeeds : fails) = middle;
+    }
+    const std::string sizeReport = "Size: 3145729x1 (should be 3145729 bytes, is 3145729 bytes)\n";
+    const std::string noMemory = "Can't convert wide.bmp: not enough memory\n";
+    const RunResult toDevice = runWithin(fails, "/dev/null");
+    EXPECT_EQ(toDevice.exitStatus, 1) << "limit " << fails << " KiB";
+    EXPECT_EQ(toDevice.out, sizeReport + noMemory) << "limit " << fails << " KiB";
+    EXPECT_EQ(toDevice.err, "");
+    // A file output needs at least as much.
+    WriteFile(dir / "map.txt", std::string("previous map\r\n"));
+    const RunResult toFile = runWithin(fails, "map.txt");
+    EXPECT_EQ(toFile.exitStatus, 1);
+    EXPECT_EQ(toFile.out, sizeReport + noMemory);
+    EXPECT_EQ(ReadFile(dir / "map.txt"), "previous map\r\n");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp", "wide.bmp"}));
+#endif
+}
+
 TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
     SKIP_ON_WINDOWS("Unix devices and pipes");
     BmpOptions rgb;
@@ -321,36 +392,140 @@ TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
 TEST_F(Cli, MapToItsOwnStandardOutputArrivesWhole) {
     // Standard output redirected to a file, and that file (by any path) as
     // the output: the file holds the map alone, the messages go to standard
-    // error. /dev/full as standard output fails the write.
+    // error. An empty file (what `>` leaves) is written through standard
+    // output; a file with contents (`>>`, `1<>`) is replaced as any file is,
+    // except on Windows, which can't replace a file its own standard output
+    // holds: there it is refused and left as it was. /dev/full as standard
+    // output fails the write.
     struct Case {
         std::vector<std::string> args;
         std::string stdoutFile;  // where the program's standard output goes
+        StdoutMode mode;         // how it is opened: `>`, `>>` or `1<>`
+        std::string previous;    // in out.txt before the run
         bool unixOnly;
+        bool refusedOnWindows;
         int status;
         std::string map;  // expected in the stdout file
         std::string err;
     };
     const std::string two = Map(SampleMode::TwoToOne);
     const std::string one = Map(SampleMode::OneToOne);
+    const std::string before = "previous contents\r\n";
+    std::string longer;  // longer than the new map: no tail of it may be left
+    while (longer.size() < 4 * two.size()) longer += "previous map, longer than the new one\r\n";
+    const StdoutMode truncate = StdoutMode::Truncate, append = StdoutMode::Append, readWrite = StdoutMode::ReadWrite;
     const Case cases[] = {
-        {{"pic.bmp", "out.txt"}, "out.txt", false, 0, two, sizeReport_},
-        {{"-1", "pic.bmp", "out.txt"}, "out.txt", false, 0, one, sizeReport_},
-        {{"pic.bmp", "/dev/stdout"}, "out.txt", true, 0, two, sizeReport_},
-        {{"-1", "pic.bmp", "/dev/fd/1"}, "out.txt", true, 0, one, sizeReport_},
-        {{"pic.bmp", "/dev/stdout"}, "/dev/full", true, 1, "", "Can't write /dev/stdout\n"},
+        {{"pic.bmp", "out.txt"}, "out.txt", truncate, before, false, false, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "out.txt"}, "out.txt", truncate, before, false, false, 0, one, sizeReport_},
+        {{"pic.bmp", "/dev/stdout"}, "out.txt", truncate, before, true, false, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "/dev/fd/1"}, "out.txt", truncate, before, true, false, 0, one, sizeReport_},
+        {{"pic.bmp", "out.txt"}, "out.txt", append, before, false, true, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "out.txt"}, "out.txt", append, "", false, false, 0, one, sizeReport_},
+        {{"-1", "pic.bmp", "/dev/stdout"}, "out.txt", append, longer, true, false, 0, one, sizeReport_},
+        {{"pic.bmp", "out.txt"}, "out.txt", readWrite, longer, true, false, 0, two, sizeReport_},
+        {{"-1", "pic.bmp", "/dev/fd/1"}, "out.txt", readWrite, longer, true, false, 0, one, sizeReport_},
+        {{"pic.bmp", "/dev/stdout"}, "/dev/full", truncate, before, true, false, 1, "", "Can't write /dev/stdout\n"},
     };
+    const char* const modeNames[] = {">", ">>", "1<>"};
     for (const Case& c : cases) {
-        const std::string label = c.args[c.args.size() - 1] + " with standard output to " + c.stdoutFile;
+        const std::string label = c.args[c.args.size() - 1] + " with standard output " +
+                                  modeNames[static_cast<int>(c.mode)] + " " + c.stdoutFile +
+                                  (c.previous.empty() ? " (empty)" : "");
         if (c.unixOnly && UnderTest().windows()) continue;
-        WriteFile(dir / "out.txt", std::string("previous contents\r\n"));
-        const RunResult result = RunWithStandardOutputTo(c.args, c.stdoutFile);
-        EXPECT_EQ(result.exitStatus, c.status) << label;
+        const bool refused = c.refusedOnWindows && UnderTest().windows();
+        WriteFile(dir / "out.txt", c.previous);
+        const RunResult result = RunWithStandardOutputTo(c.args, c.stdoutFile, c.mode);
+        EXPECT_EQ(result.exitStatus, refused ? 1 : c.status) << label;
         if (c.stdoutFile == "out.txt") {
-            EXPECT_EQ(ReadFile(dir / "out.txt"), c.map) << label;
+            EXPECT_EQ(ReadFile(dir / "out.txt"), refused ? c.previous : c.map) << label;
         }
-        ExpectStandardError(result, c.err, label);
+        ExpectStandardError(result, refused ? "Can't open " + c.args.back() + "\n" : c.err, label);
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.txt", "pic.bmp"})) << label;
     }
+}
+
+TEST_F(Cli, StandardOutputClosedOrNotWritable) {
+    SKIP_ON_WINDOWS("Unix descriptors");
+    // Started with standard output closed (`>&-`), the files the program
+    // opens must not take its place: the input is not taken for standard
+    // output, and the size report does not go into the map. Standard output
+    // open for reading only (`1<map.txt`) is not standard output either: the
+    // map is not written through it.
+    BmpOptions rle;
+    rle.storage = Storage::Rle8;
+    WriteFile(dir / "rle.bmp", MakeBmp(picture_, rle));
+    WriteFile(dir / "same.bmp", MakeBmp(picture_));
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+        bool closed;  // standard output closed; else open for reading on the output
+        std::string map;
+    };
+    const Case cases[] = {
+        {{"-1", "same.bmp", "same.bmp"}, "same.bmp", true, Map(SampleMode::OneToOne)},
+        {{"rle.bmp", "map.txt"}, "map.txt", true, Map(SampleMode::TwoToOne)},
+        {{"pic.bmp", "map.txt"}, "map.txt", false, Map(SampleMode::TwoToOne)},
+    };
+    for (const Case& c : cases) {
+        const std::string label = c.output + (c.closed ? " >&-" : " 1<" + c.output);
+        RunOptions options;
+        options.closeStdout = c.closed;
+        if (!c.closed) {
+            WriteFile(dir / c.output, std::string());
+            options.stdoutFile = c.output;
+            options.stdoutMode = StdoutMode::ReadOnly;
+        }
+        const RunResult result = Run(c.args, options);
+        EXPECT_EQ(result.exitStatus, 0) << label;
+        EXPECT_EQ(result.err, "") << label;
+        EXPECT_EQ(ReadFile(dir / c.output), c.map) << label;
+    }
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp", "rle.bmp", "same.bmp"}));
+}
+
+TEST_F(Cli, OutputNamesThatCanNeverWorkAreRefusedFirst) {
+    // A name longer than the file system takes and links that can't be
+    // resolved are refused before the input is opened: with a missing input,
+    // or an endless stream whose headers pass (which would otherwise be read
+    // until memory runs out), the message is still `Can't open <outfile>`.
+    const std::string tooLong = std::string(252, 'm') + ".txt";
+    const RunResult missing = Convert({"missing.bmp", tooLong});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.out, "Can't open " + tooLong + "\n");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"pic.bmp"}));
+
+    SKIP_ON_WINDOWS("Unix devices, pipes and symbolic links");
+    fs::create_symlink("loop.txt", dir / "loop.txt");
+    // A memory limit makes a regression fail soon instead of filling the
+    // machine (AddressSanitizer needs its own kind of limit).
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit =
+        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=1024\"; ";
+#else
+    const std::string limit = "ulimit -v 1048576; ";
+#endif
+    struct Case {
+        std::string command;  // "$@" runs the program
+        std::string output;
+    };
+    const Case cases[] = {
+        {"exec \"$@\" missing.bmp loop.txt", "loop.txt"},
+        {"exec \"$@\" missing.bmp loop.txt/map.txt", "loop.txt/map.txt"},
+        {"cat pic.bmp /dev/zero 2>/dev/null | \"$@\" /dev/stdin " + tooLong, tooLong},
+        {"cat pic.bmp /dev/zero 2>/dev/null | \"$@\" -1 /dev/stdin loop.txt", "loop.txt"},
+    };
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    for (const Case& c : cases) {
+        std::vector<std::string> shell = UnderTest().Command({});
+        shell.insert(shell.begin(), {"/bin/sh", "-c", limit + c.command, "sh"});
+        const RunResult result = RunProgram(shell, options);
+        EXPECT_EQ(result.exitStatus, 1) << c.command;
+        EXPECT_EQ(result.out, "Can't open " + c.output + "\n") << c.command;
+        EXPECT_EQ(result.err, "") << c.command;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.txt", "pic.bmp"})) << c.command;
+    }
+    EXPECT_EQ(fs::read_symlink(dir / "loop.txt"), "loop.txt");
 }
 
 TEST_F(Cli, OutputLinksThatCannotBeResolved) {
@@ -443,6 +618,37 @@ TEST_F(Cli, WindowsPathsAndDevices) {
     EXPECT_EQ(nul.exitStatus, 0);
     EXPECT_EQ(nul.out, sizeReport_);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp"}));
+}
+
+TEST_F(Cli, WindowsBuildInterruptedLeavesNothingBehind) {
+    if (!UnderTest().windows()) GTEST_SKIP() << "only for the Windows build (the fault tests cover this one)";
+    // Ctrl-C (Wine turns SIGINT into it) while the map is being written: the
+    // console control handler deletes the temporary file, and the previous
+    // map stays whole. Wine may run the program as a process of its own
+    // (a 32-bit one), so the signal goes to the whole process group.
+    WriteFile(dir / "big.bmp", MakeBmp(RandomPicture(4000, 4000, 1)));  // about 200 MB of map text
+    const std::string previous = "previous map\r\n";
+    WriteFile(dir / "map.txt", previous);
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    options.ownProcessGroup = true;
+    const pid_t pid = Start(UnderTest().Command({"-1", "big.bmp", "map.txt"}), options);
+    bool writing = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!writing && std::chrono::steady_clock::now() < deadline) {
+        for (const std::string& name : dir.Entries()) {
+            std::error_code error;
+            writing = writing || (name.starts_with(".map.txt.bmp2grid-tmp-") && fs::file_size(dir / name, error) > 0);
+        }
+        if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(-pid, SIGINT);
+    Wait(pid);
+    while (::kill(-pid, 0) == 0 && std::chrono::steady_clock::now() < deadline)  // the rest of the group
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(writing) << "never seen writing its map";
+    EXPECT_EQ(ReadFile(dir / "map.txt"), previous);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"big.bmp", "map.txt", "pic.bmp"}));
 }
 
 TEST(CrossPlatform, WindowsBuildWritesTheSameMapTextAsTheLinuxBuild) {

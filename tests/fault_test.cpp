@@ -1,7 +1,8 @@
-// Faults from outside, end to end on the built programs: killed mid-write,
-// a file-size limit, a full disk, a reader that quits, racing conversions,
-// and a folder it may not write to. The map that was there before must
-// always survive whole, and nothing may be left behind.
+// Faults from outside, end to end on the built programs: killed or
+// interrupted by a signal mid-write, a file-size limit, a full disk, a reader
+// that quits, racing conversions, and a folder it may not write to. The map
+// that was there before must always survive whole, and nothing may be left
+// behind.
 //
 // The tests that replace a file run twice: with the unnamed temporary file
 // (O_TMPFILE) the Linux build uses, and with the named one it falls back to
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -101,6 +103,52 @@ TEST_P(Faults, KilledWhileWritingLeavesThePreviousMapWhole) {
     // Shows that the named temporary file was the one written.
     if (Named()) {
         EXPECT_GE(leftNamedTemporary, 1);
+    }
+}
+
+// Whether process `pid` is writing a temporary file in `folder`: it has a
+// file there open, other than `input`, with bytes in it. This finds the
+// unnamed temporary file as well as the named one.
+bool WritingInto(pid_t pid, const std::string& folder, const std::string& input) {
+    std::error_code error;
+    const std::string inside = fs::canonical(folder, error).string() + "/";
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string path = fs::read_symlink(entry.path(), error).string();
+        struct stat st;
+        if (error || !path.starts_with(inside) || path == inside + input || ::stat(entry.path().c_str(), &st) != 0)
+            continue;
+        if (S_ISREG(st.st_mode) && st.st_size > 0) return true;
+    }
+    return false;
+}
+
+TEST_P(Faults, InterruptedBySignalLeavesNothingBehind) {
+    // SIGINT (Ctrl-C), SIGTERM (kill) and SIGHUP (a closed terminal) while
+    // the map is being written: the process ends by that signal, the
+    // previous map is whole and no temporary file is left, named or not.
+    WriteFile(dir / "big.bmp", MakeBmp(RandomPicture(4000, 4000, 1)));  // about 200 MB of map text
+    const RunOptions options = Options();
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::string label = strsignal(sig);
+        WriteFile(dir / "map.txt", kPrevious);
+        const pid_t pid = Start(Bmp2Grid({"-1", "big.bmp", "map.txt"}), options);
+        bool caught = false;
+        bool sawNamed = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!caught && std::chrono::steady_clock::now() < deadline) {
+            caught = WritingInto(pid, dir.path(), "big.bmp");
+            if (!caught) std::this_thread::sleep_for(std::chrono::microseconds(500));
+        }
+        for (const std::string& name : dir.Entries()) sawNamed = sawNamed || name.starts_with(".map.txt.bmp2grid-tmp-");
+        ::kill(pid, sig);
+        const RunResult result = Wait(pid);
+        EXPECT_TRUE(caught) << label << ": never seen writing its map";
+        EXPECT_EQ(result.signal, sig) << label;
+        EXPECT_EQ(ReadFile(dir / "map.txt"), kPrevious) << label;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"big.bmp", "map.txt"})) << label;
+        EXPECT_EQ(sawNamed, Named()) << label << ": the temporary file under test was not the one written";
+        for (const std::string& name : dir.Entries())  // so that each signal is judged alone
+            if (name != "big.bmp") fs::remove(dir / name);
     }
 }
 

@@ -144,6 +144,7 @@ TEST_F(Grid2Bmp, MemoryFollowsTheTextNotTheHeader) {
     // The header announces a row 2 GiB wide and the row is empty: within
     // 256 MiB of address space the row is still read and found wrong.
     if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: a Unix memory limit";
+    if (kGrid2Bmp.wrapped()) GTEST_SKIP() << "an emulator needs more address space than the limit leaves";
     WriteFile(dir / "map.txt", std::string("1073741823,1\r\n\r\n"));
     std::vector<std::string> command = kGrid2Bmp.Command({"map.txt", "out.bmp"});
     command.insert(command.begin(), {"/bin/sh", "-c", "ulimit -v 262144 && exec \"$@\"", "sh"});
@@ -168,21 +169,49 @@ TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {
 
 TEST_F(Grid2Bmp, PictureToItsOwnStandardOutputArrivesWhole) {
     // Standard output redirected to the output file: the file holds the
-    // picture alone; the size report and the note go to standard error.
+    // picture alone; the size report and the note go to standard error. An
+    // empty file (what `>` leaves) is written through standard output; a
+    // file with contents (`>>`, `1<>`) is replaced, except on Windows, which
+    // refuses it and leaves it as it was.
     WriteFile(dir / "map.txt", std::string("2,1\r\n1,0,0,7,0\t2,0,0,0,0\t\r\n"));
     ASSERT_EQ(Run({"map.txt", "expected.bmp"}).exitStatus, 0);
+    const std::string picture = ReadFile(dir / "expected.bmp");
     const std::string messages =
         "Size: 4x1\nNote: 1 cell carried values other than 0 after the first; the picture keeps only the first\n";
-    RunOptions options;
-    options.workingDirectory = dir.path();
-    const RunResult result = RunWithStandardOutputTo(kGrid2Bmp, {"map.txt", "out.bmp"}, "out.bmp", options);
-    EXPECT_EQ(result.exitStatus, 0);
-    if (kGrid2Bmp.windows()) {  // Wine may add lines of its own
-        EXPECT_NE(result.err.find(messages), std::string::npos) << result.err;
-    } else {
-        EXPECT_EQ(result.err, messages);
+    const std::string longer(4 * picture.size(), 'p');  // no tail of it may be left
+    struct Case {
+        std::string output;
+        StdoutMode mode;
+        std::string previous;  // in out.bmp before the run
+        bool unixOnly;
+    };
+    const Case cases[] = {
+        {"out.bmp", StdoutMode::Truncate, "previous picture", false},
+        {"out.bmp", StdoutMode::Append, "", false},
+        {"out.bmp", StdoutMode::Append, "previous picture", false},
+        {"/dev/stdout", StdoutMode::Append, longer, true},
+        {"out.bmp", StdoutMode::ReadWrite, longer, true},
+    };
+    for (const Case& c : cases) {
+        if (c.unixOnly && kGrid2Bmp.windows()) continue;
+        const std::string label = c.output + (c.mode == StdoutMode::Append ? " >>" : c.mode == StdoutMode::ReadWrite ? " 1<>" : " >") +
+                                  " " + std::to_string(c.previous.size()) + " bytes";
+        const bool refused = kGrid2Bmp.windows() && c.mode == StdoutMode::Append && !c.previous.empty();
+        WriteFile(dir / "out.bmp", c.previous);
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        options.stdoutMode = c.mode;
+        const RunResult result = RunWithStandardOutputTo(kGrid2Bmp, {"map.txt", c.output}, "out.bmp", options);
+        EXPECT_EQ(result.exitStatus, refused ? 1 : 0) << label;
+        const std::string err = refused ? "Can't open " + c.output + "\n" : messages;
+        if (kGrid2Bmp.windows()) {  // Wine may add lines of its own
+            EXPECT_NE(result.err.find(err), std::string::npos) << label << ": " << result.err;
+        } else {
+            EXPECT_EQ(result.err, err) << label;
+        }
+        EXPECT_TRUE(ReadFile(dir / "out.bmp") == (refused ? c.previous : picture)) << label;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"expected.bmp", "map.txt", "out.bmp"})) << label;
     }
-    EXPECT_EQ(ReadFile(dir / "out.bmp"), ReadFile(dir / "expected.bmp"));
 }
 
 TEST_F(Grid2Bmp, PictureToStandardOutputThroughDevStdout) {
@@ -218,6 +247,52 @@ TEST_F(Grid2Bmp, OutputNamesAndLinks) {
             EXPECT_EQ(result.out, "Can't open " + refused + "\n");
             EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt"})) << refused;
         }
+    }
+    EXPECT_EQ(fs::read_symlink(dir / "loop.bmp"), "loop.bmp");
+}
+
+TEST_F(Grid2Bmp, OutputNamesThatCanNeverWorkAreRefusedFirst) {
+    // A name longer than the file system takes and links that can't be
+    // resolved are refused before anything is read: with a missing map text
+    // or palette picture, or an endless input (which would otherwise be read
+    // until memory runs out), the message is still `Can't open <outfile>`.
+    const std::string tooLong = std::string(252, 'p') + ".bmp";
+    const RunResult missing = Run({"missing.txt", tooLong});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.out, "Can't open " + tooLong + "\n");
+    EXPECT_TRUE(dir.Entries().empty());
+
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: Unix devices and symbolic links";
+    namespace fs = std::filesystem;
+    fs::create_symlink("loop.bmp", dir / "loop.bmp");
+    WriteFile(dir / "map.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
+    // A memory limit makes a regression fail soon instead of filling the
+    // machine (AddressSanitizer needs its own kind of limit).
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit =
+        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=1024\"; ";
+#else
+    const std::string limit = "ulimit -v 1048576; ";
+#endif
+    struct Case {
+        std::string command;  // "$@" runs the program
+        std::string output;
+    };
+    const Case cases[] = {
+        {"exec \"$@\" /dev/zero " + tooLong, tooLong},
+        {"exec \"$@\" -1 /dev/zero loop.bmp", "loop.bmp"},
+        {"exec \"$@\" --palette missing.bmp map.txt loop.bmp", "loop.bmp"},
+    };
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    for (const Case& c : cases) {
+        std::vector<std::string> shell = kGrid2Bmp.Command({});
+        shell.insert(shell.begin(), {"/bin/sh", "-c", limit + c.command, "sh"});
+        const RunResult result = RunProgram(shell, options);
+        EXPECT_EQ(result.exitStatus, 1) << c.command;
+        EXPECT_EQ(result.out, "Can't open " + c.output + "\n") << c.command;
+        EXPECT_EQ(result.err, "") << c.command;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt"})) << c.command;
     }
     EXPECT_EQ(fs::read_symlink(dir / "loop.bmp"), "loop.bmp");
 }

@@ -172,22 +172,91 @@ TEST(MapWriter, PicturesReadFromTheirFileMatchPerCellReference) {
     }
 }
 
+// Map text of `image` with the rows of a picture kept in its file read
+// `windowBytes` at a time.
+std::string MapTextWithWindow(const BitmapImage& image, SampleMode mode, std::int64_t windowBytes,
+                              bool overlapped) {
+    class Sink final : public OutputSink {
+    public:
+        explicit Sink(bool overlapped) : overlapped_(overlapped) {}
+        bool Write(const char* data, std::size_t size) override {
+            text.append(data, size);
+            return true;
+        }
+        bool OverlapsWork() const override { return overlapped_; }
+        std::string text;
+
+    private:
+        bool overlapped_;
+    } sink(overlapped);
+    EXPECT_TRUE(WriteMapHeader(sink, image, mode));
+    EXPECT_EQ(WriteMapRows(sink, image, mode, windowBytes), MapWriteStatus::Ok);
+    return sink.text;
+}
+
+TEST(MapWriter, RowsWiderThanTheWindowAreReadInPieces) {
+    // A row wider than the window is read a window of columns at a time:
+    // from the row's start column to the right edge, then from the left
+    // edge on. Windows of a few bytes take small pictures through that path
+    // with every kind of start column (shifts past the width, odd widths,
+    // windows ending on and between the cells), top-down and bottom-up, and
+    // with the last row's padding cut off; windows that hold whole rows take
+    // the usual path.
+    TempDir dir;
+    std::uint32_t seed = 900;
+    for (std::int32_t width : {1, 2, 3, 4, 5, 6, 7, 8, 9, 12, 13, 31, 64, 101})
+        for (std::int32_t rows : {1, 2, 3, 7, 40})
+            for (Storage storage : {Storage::BottomUp, Storage::TopDown})
+                for (bool trimLastPadding : {false, true}) {
+                    const IndexedPicture picture = RandomPicture(width, rows, ++seed);
+                    BmpOptions options;
+                    options.storage = storage;
+                    Bytes file = MakeBmp(picture, options);
+                    if (trimLastPadding) file.resize(file.size() - static_cast<std::size_t>(bmp::RowStride(width) - width));
+                    WriteFile(dir / "pic.bmp", file);
+                    LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
+                    ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
+                    ASSERT_NE(loaded.image.file, nullptr);
+                    for (std::int64_t window : {1, 2, 3, 4, 5, 7, 16, 1000})
+                        for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+                            ASSERT_EQ(MapTextWithWindow(loaded.image, mode, window, false), ReferenceMap(picture, mode))
+                                << width << "x" << rows << " storage " << static_cast<int>(storage) << " trimmed "
+                                << trimLastPadding << " window " << window << " mode " << static_cast<int>(mode);
+                }
+}
+
+TEST(MapWriter, WideRowsOfALargeMapMatchPerCellReference) {
+    // Rows of 1501 columns read 1000 columns at a time, in a map big enough
+    // to be formatted on its own thread where the sink asks for it.
+    TempDir dir;
+    const IndexedPicture picture = RandomPicture(1501, 2400, 77);
+    WriteFile(dir / "pic.bmp", MakeBmp(picture));
+    LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
+    ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+        for (bool overlapped : {false, true})
+            EXPECT_TRUE(MapTextWithWindow(loaded.image, mode, 1000, overlapped) == ReferenceMap(picture, mode))
+                << "mode " << static_cast<int>(mode) << " overlapped " << overlapped;
+}
+
 TEST(MapWriter, PictureFileShrinkingMidWayIsAnInputFailure) {
     TempDir dir;
     WriteFile(dir / "pic.bmp", MakeBmp(RandomPicture(3000, 1000, 8)));
     LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
     ASSERT_TRUE(loaded.ok());
     std::filesystem::resize_file(dir / "pic.bmp", 1000000);  // another program cuts it short
-    for (bool overlapped : {false, true}) {
-        StringSink sink;
-        class Overlapped final : public OutputSink {
-        public:
-            bool Write(const char*, std::size_t) override { return true; }
-            bool OverlapsWork() const override { return true; }
-        } overlappedSink;
-        OutputSink& output = overlapped ? static_cast<OutputSink&>(overlappedSink) : sink;
-        EXPECT_EQ(WriteMapRows(output, loaded.image, SampleMode::TwoToOne), MapWriteStatus::InputFailed);
-    }
+    for (bool overlapped : {false, true})
+        for (std::int64_t window : {kRowWindowBytes, std::int64_t{1000}}) {  // whole rows, pieces of rows
+            StringSink sink;
+            class Overlapped final : public OutputSink {
+            public:
+                bool Write(const char*, std::size_t) override { return true; }
+                bool OverlapsWork() const override { return true; }
+            } overlappedSink;
+            OutputSink& output = overlapped ? static_cast<OutputSink&>(overlappedSink) : sink;
+            EXPECT_EQ(WriteMapRows(output, loaded.image, SampleMode::TwoToOne, window), MapWriteStatus::InputFailed)
+                << "overlapped " << overlapped << " window " << window;
+        }
 }
 
 // A sink that fails after a number of bytes, like a disk that fills up.

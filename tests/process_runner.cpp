@@ -45,20 +45,29 @@ struct ChildCommand {
 };
 
 [[noreturn]] void ExecChild(const ChildCommand& command, const RunOptions& options) {
+    if (options.ownProcessGroup) ::setpgid(0, 0);
     if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) _exit(127);
     if (!options.stdoutFile.empty()) {
-        const int fd = ::open(options.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const StdoutMode mode = options.stdoutMode;
+        const int flags = mode == StdoutMode::Truncate    ? O_WRONLY | O_CREAT | O_TRUNC
+                          : mode == StdoutMode::Append    ? O_WRONLY | O_CREAT | O_APPEND
+                          : mode == StdoutMode::ReadWrite ? O_RDWR | O_CREAT
+                                                          : O_RDONLY;
+        const int fd = ::open(options.stdoutFile.c_str(), flags, 0644);
         if (fd < 0 || ::dup2(fd, 1) < 0) _exit(127);
         ::close(fd);
     }
-    // As a shell starts a program: SIGPIPE and SIGXFSZ at their defaults and
-    // not blocked, whatever the test process does with them.
-    ::signal(SIGPIPE, SIG_DFL);
-    ::signal(SIGXFSZ, SIG_DFL);
+    if (options.closeStdout) ::close(1);
+    // As an interactive shell starts a program: SIGPIPE, SIGXFSZ and the
+    // signals that end it from outside (SIGINT, SIGTERM, SIGHUP) at their
+    // defaults and not blocked, whatever the test process does with them (a
+    // test started in the background may have SIGINT ignored).
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGPIPE);
-    sigaddset(&signals, SIGXFSZ);
+    for (const int sig : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGHUP}) {
+        ::signal(sig, SIG_DFL);
+        sigaddset(&signals, sig);
+    }
     ::sigprocmask(SIG_UNBLOCK, &signals, nullptr);
     if (options.fileSizeLimit >= 0) {
         struct rlimit limit;
@@ -143,6 +152,7 @@ pid_t Start(const std::vector<std::string>& argv, const RunOptions& options) {
         ::dup2(devnull, 1);
         ExecChild(command, options);
     }
+    if (options.ownProcessGroup) ::setpgid(pid, pid);  // also here, so that it is in place on return
     return pid;
 }
 

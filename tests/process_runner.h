@@ -1,8 +1,9 @@
 // Runs the built program as a child process for end-to-end tests.
 //
-// The child starts as it would from a shell: SIGPIPE and SIGXFSZ have their
-// default dispositions (they kill a program that does not ignore them), even
-// though the test process itself ignores SIGPIPE.
+// The child starts as it would from an interactive shell: SIGPIPE, SIGXFSZ,
+// SIGINT, SIGTERM and SIGHUP have their default dispositions (they kill a
+// program that does not handle them), even though the test process itself
+// ignores SIGPIPE.
 #pragma once
 
 #include <string>
@@ -11,11 +12,21 @@
 
 namespace bmp2grid::test {
 
+// How a file given as standard output is opened, as a shell's `>`, `>>`,
+// `1<>` and `1<` open it: truncated, appended to, read and written from its
+// start without truncation (each creating a missing file), or, for reading
+// only, an existing file.
+enum class StdoutMode { Truncate, Append, ReadWrite, ReadOnly };
+
 struct RunOptions {
     std::string workingDirectory;  // empty: the test's own
     std::string stdinData;         // fed to the child's standard input
-    std::string stdoutFile;        // when set, standard output goes to this file (created or
-                                   // truncated, relative to the working directory), not captured
+    std::string stdoutFile;        // when set, standard output goes to this file (relative to the
+                                   // working directory, opened as `stdoutMode` says), not captured
+    StdoutMode stdoutMode = StdoutMode::Truncate;
+    bool closeStdout = false;      // the child starts with standard output closed (`>&-`)
+    bool ownProcessGroup = false;  // the child leads a process group of its own, so that
+                                   // kill(-pid, ...) reaches every process it starts
     std::vector<std::string> environment;  // extra NAME=value entries for the child
     long fileSizeLimit = -1;       // RLIMIT_FSIZE in bytes
     int userId = -1;               // run as this user (and group) when set

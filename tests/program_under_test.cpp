@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <sstream>
+#include <stdexcept>
 #include <utility>
 
 namespace bmp2grid::test {
@@ -52,10 +53,13 @@ std::string Program::WindowsPath(std::string path) {
     return "Z:" + path;
 }
 
-std::vector<std::string> Program::WindowsShellCommand(std::vector<std::string> args, const std::string& file) const {
+std::vector<std::string> Program::WindowsShellCommand(std::vector<std::string> args, const std::string& file,
+                                                      StdoutMode mode) const {
+    if (mode != StdoutMode::Truncate && mode != StdoutMode::Append)
+        throw std::invalid_argument("cmd redirects standard output only with > and >>");
     args.insert(args.begin(), {"cmd", "/c", WindowsPath(exe_)});
     args.insert(args.begin(), wrapper_.begin(), wrapper_.end());
-    args.insert(args.end(), {">", file});
+    args.insert(args.end(), {mode == StdoutMode::Append ? ">>" : ">", file});
     return args;
 }
 
@@ -63,7 +67,7 @@ RunResult RunWithStandardOutputTo(const Program& program, std::vector<std::strin
                                   RunOptions options) {
     RunResult result;
     if (program.windows()) {
-        result = RunProgram(program.WindowsShellCommand(std::move(args), file), options);
+        result = RunProgram(program.WindowsShellCommand(std::move(args), file, options.stdoutMode), options);
     } else {
         options.stdoutFile = file;
         result = RunProgram(program.Command(std::move(args)), options);

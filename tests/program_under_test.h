@@ -34,6 +34,8 @@ public:
 
     const std::string& exe() const { return exe_; }
     bool windows() const { return windows_; }
+    // Whether it runs through a wrapper (an emulator, or Wine).
+    bool wrapped() const { return !wrapper_.empty(); }
 
     // The command line that runs the program with `args`.
     std::vector<std::string> Command(std::vector<std::string> args) const;
@@ -48,8 +50,11 @@ public:
     static std::string WindowsPath(std::string path);
 
     // The command line that runs the program with `args` through Windows'
-    // own shell, its standard output redirected to `file` (Windows build).
-    std::vector<std::string> WindowsShellCommand(std::vector<std::string> args, const std::string& file) const;
+    // own shell, its standard output redirected to `file` (Windows build):
+    // `>` for StdoutMode::Truncate, `>>` for StdoutMode::Append (the shell has
+    // no redirection for the other modes).
+    std::vector<std::string> WindowsShellCommand(std::vector<std::string> args, const std::string& file,
+                                                 StdoutMode mode = StdoutMode::Truncate) const;
 
 private:
     std::string exe_;
@@ -58,7 +63,8 @@ private:
 };
 
 // Runs `program` with `args` in `options.workingDirectory`, its standard
-// output going to `file` there, as a shell redirection sends it. The Windows
+// output going to `file` there (opened as `options.stdoutMode` says), as a
+// shell redirection sends it. The Windows
 // build gets it from Windows' own shell (cmd through the wrapper): Wine can't
 // tell which file a standard output redirected on the Unix side is. Messages
 // come back as text.
