@@ -325,10 +325,7 @@ TEST_F(Cli, MemoryRunningOutWhileWritingTheMapIsReported) {
     RunOptions options;
     options.workingDirectory = dir.path();
     auto runWithin = [&](long limitKiB, const std::string& output) {
-        std::vector<std::string> command = UnderTest().Command({"wide.bmp", output});
-        command.insert(command.begin(),
-                       {"/bin/sh", "-c", "ulimit -v " + std::to_string(limitKiB) + " && exec \"$@\"", "sh"});
-        return RunProgram(command, options);
+        return RunProgram(MemoryLimitedScript(UnderTest(), "exec \"$@\" wide.bmp " + output, limitKiB), options);
     };
     long fails = 0, succeeds = 1L << 20;
     ASSERT_EQ(runWithin(succeeds, "/dev/null").exitStatus, 0);
@@ -358,14 +355,6 @@ TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
     rgb.bitCount = 24;
     WriteFile(dir / "rgb.bmp", MakeBmp(picture_, rgb));
     // Inputs that never end: they must be refused from their first bytes.
-    // A memory limit makes reading on to the end fail soon instead of
-    // filling the machine (AddressSanitizer needs its own kind of limit).
-#if defined(__SANITIZE_ADDRESS__)
-    const std::string limit =
-        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=1024\"; ";
-#else
-    const std::string limit = "ulimit -v 1048576; ";
-#endif
     struct Case {
         std::string command;  // "$@" runs the program
         std::string out;
@@ -379,8 +368,8 @@ TEST_F(Cli, EndlessInputIsRefusedFromItsHeaders) {
     RunOptions options;
     options.workingDirectory = dir.path();
     for (const Case& c : cases) {
-        std::vector<std::string> shell = UnderTest().Command({});
-        shell.insert(shell.begin(), {"/bin/sh", "-c", limit + c.command, "sh"});
+        // Under a memory limit, so that reading on to the end fails soon.
+        const std::vector<std::string> shell = MemoryLimitedScript(UnderTest(), c.command, 1 << 20);
         RunResult result = RunProgram(shell, options);
         EXPECT_EQ(result.exitStatus, 1) << c.command;
         EXPECT_EQ(result.out, c.out) << c.command;
@@ -496,14 +485,6 @@ TEST_F(Cli, OutputNamesThatCanNeverWorkAreRefusedFirst) {
 
     SKIP_ON_WINDOWS("Unix devices, pipes and symbolic links");
     fs::create_symlink("loop.txt", dir / "loop.txt");
-    // A memory limit makes a regression fail soon instead of filling the
-    // machine (AddressSanitizer needs its own kind of limit).
-#if defined(__SANITIZE_ADDRESS__)
-    const std::string limit =
-        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=1024\"; ";
-#else
-    const std::string limit = "ulimit -v 1048576; ";
-#endif
     struct Case {
         std::string command;  // "$@" runs the program
         std::string output;
@@ -517,8 +498,8 @@ TEST_F(Cli, OutputNamesThatCanNeverWorkAreRefusedFirst) {
     RunOptions options;
     options.workingDirectory = dir.path();
     for (const Case& c : cases) {
-        std::vector<std::string> shell = UnderTest().Command({});
-        shell.insert(shell.begin(), {"/bin/sh", "-c", limit + c.command, "sh"});
+        // Under a memory limit, so that reading on to the end fails soon.
+        const std::vector<std::string> shell = MemoryLimitedScript(UnderTest(), c.command, 1 << 20);
         const RunResult result = RunProgram(shell, options);
         EXPECT_EQ(result.exitStatus, 1) << c.command;
         EXPECT_EQ(result.out, "Can't open " + c.output + "\n") << c.command;

@@ -146,11 +146,9 @@ TEST_F(Grid2Bmp, MemoryFollowsTheTextNotTheHeader) {
     if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: a Unix memory limit";
     if (kGrid2Bmp.wrapped()) GTEST_SKIP() << "an emulator needs more address space than the limit leaves";
     WriteFile(dir / "map.txt", std::string("1073741823,1\r\n\r\n"));
-    std::vector<std::string> command = kGrid2Bmp.Command({"map.txt", "out.bmp"});
-    command.insert(command.begin(), {"/bin/sh", "-c", "ulimit -v 262144 && exec \"$@\"", "sh"});
     RunOptions options;
     options.workingDirectory = dir.path();
-    const RunResult result = RunProgram(command, options);
+    const RunResult result = RunProgram(MemoryLimitedScript(kGrid2Bmp, "exec \"$@\" map.txt out.bmp", 262144), options);
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "Can't convert map.txt: line 2: wrong cell count\n");
 #endif
@@ -266,14 +264,6 @@ TEST_F(Grid2Bmp, OutputNamesThatCanNeverWorkAreRefusedFirst) {
     namespace fs = std::filesystem;
     fs::create_symlink("loop.bmp", dir / "loop.bmp");
     WriteFile(dir / "map.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
-    // A memory limit makes a regression fail soon instead of filling the
-    // machine (AddressSanitizer needs its own kind of limit).
-#if defined(__SANITIZE_ADDRESS__)
-    const std::string limit =
-        "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=1024\"; ";
-#else
-    const std::string limit = "ulimit -v 1048576; ";
-#endif
     struct Case {
         std::string command;  // "$@" runs the program
         std::string output;
@@ -286,8 +276,8 @@ TEST_F(Grid2Bmp, OutputNamesThatCanNeverWorkAreRefusedFirst) {
     RunOptions options;
     options.workingDirectory = dir.path();
     for (const Case& c : cases) {
-        std::vector<std::string> shell = kGrid2Bmp.Command({});
-        shell.insert(shell.begin(), {"/bin/sh", "-c", limit + c.command, "sh"});
+        // Under a memory limit, so that reading on to the end fails soon.
+        const std::vector<std::string> shell = MemoryLimitedScript(kGrid2Bmp, c.command, 1 << 20);
         const RunResult result = RunProgram(shell, options);
         EXPECT_EQ(result.exitStatus, 1) << c.command;
         EXPECT_EQ(result.out, "Can't open " + c.output + "\n") << c.command;

@@ -77,6 +77,18 @@ RunResult RunWithStandardOutputTo(const Program& program, std::vector<std::strin
     return result;
 }
 
+std::vector<std::string> MemoryLimitedScript(const Program& program, const std::string& script, long limitKiB) {
+#if defined(__SANITIZE_ADDRESS__)
+    const std::string limit = "export ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}hard_rss_limit_mb=" +
+                              std::to_string(limitKiB / 1024) + "\"";
+#else
+    const std::string limit = "ulimit -v " + std::to_string(limitKiB);
+#endif
+    std::vector<std::string> command = program.Command({});
+    command.insert(command.begin(), {"/bin/sh", "-c", limit + " && " + script, "sh"});
+    return command;
+}
+
 const Program& Bmp2GridUnderTest() {
     static const Program program = Program::Select(BMP2GRID_EXE, "BMP2GRID_TEST_EXE");
     return program;

@@ -71,6 +71,14 @@ private:
 RunResult RunWithStandardOutputTo(const Program& program, std::vector<std::string> args, const std::string& file,
                                   RunOptions options);
 
+// The command line that runs `script` with /bin/sh, "$@" standing for
+// `program` (through its wrapper, if any), under a memory limit of
+// `limitKiB`, so that a regression that reads on or allocates without bound
+// fails soon instead of filling the machine. The limit is on address space
+// (`ulimit -v`), or under AddressSanitizer, which reserves far more address
+// space than it uses, on resident memory.
+std::vector<std::string> MemoryLimitedScript(const Program& program, const std::string& script, long limitKiB);
+
 // bmp2grid and grid2bmp as the tests run them.
 const Program& Bmp2GridUnderTest();
 const Program& Grid2BmpUnderTest();
