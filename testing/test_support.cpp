@@ -191,7 +191,7 @@ LoadResult DecodeBytes(const Bytes& file) {
     return DecodeBitmap(std::move(buffer), LoadOptions{});
 }
 
-std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped) {
+std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped, std::int64_t windowBytes) {
     class Sink final : public OutputSink {
     public:
         explicit Sink(bool overlapped) : overlapped_(overlapped) {}
@@ -205,7 +205,7 @@ std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped) 
     private:
         bool overlapped_;
     } sink(overlapped);
-    if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode) != MapWriteStatus::Ok)
+    if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode, windowBytes) != MapWriteStatus::Ok)
         throw std::runtime_error("writing map text failed");
     return sink.text;
 }

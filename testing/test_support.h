@@ -55,8 +55,10 @@ LoadResult DecodeBytes(const Bytes& file);
 
 // Map text of a decoded picture, written through the library. With
 // `overlapped`, the sink asks for formatting to overlap with writing, as a
-// file does, so big maps take the two-thread path.
-std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped = false);
+// file does, so big maps take the two-thread path. A picture kept in its
+// file is read `windowBytes` at a time.
+std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped = false,
+                    std::int64_t windowBytes = kRowWindowBytes);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);

@@ -172,28 +172,6 @@ TEST(MapWriter, PicturesReadFromTheirFileMatchPerCellReference) {
     }
 }
 
-// Map text of `image` with the rows of a picture kept in its file read
-// `windowBytes` at a time.
-std::string MapTextWithWindow(const BitmapImage& image, SampleMode mode, std::int64_t windowBytes,
-                              bool overlapped) {
-    class Sink final : public OutputSink {
-    public:
-        explicit Sink(bool overlapped) : overlapped_(overlapped) {}
-        bool Write(const char* data, std::size_t size) override {
-            text.append(data, size);
-            return true;
-        }
-        bool OverlapsWork() const override { return overlapped_; }
-        std::string text;
-
-    private:
-        bool overlapped_;
-    } sink(overlapped);
-    EXPECT_TRUE(WriteMapHeader(sink, image, mode));
-    EXPECT_EQ(WriteMapRows(sink, image, mode, windowBytes), MapWriteStatus::Ok);
-    return sink.text;
-}
-
 TEST(MapWriter, RowsWiderThanTheWindowAreReadInPieces) {
     // A row wider than the window is read a window of columns at a time:
     // from the row's start column to the right edge, then from the left
@@ -219,7 +197,7 @@ TEST(MapWriter, RowsWiderThanTheWindowAreReadInPieces) {
                     ASSERT_NE(loaded.image.file, nullptr);
                     for (std::int64_t window : {1, 2, 3, 4, 5, 7, 16, 1000})
                         for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
-                            ASSERT_EQ(MapTextWithWindow(loaded.image, mode, window, false), ReferenceMap(picture, mode))
+                            ASSERT_EQ(MapText(loaded.image, mode, false, window), ReferenceMap(picture, mode))
                                 << width << "x" << rows << " storage " << static_cast<int>(storage) << " trimmed "
                                 << trimLastPadding << " window " << window << " mode " << static_cast<int>(mode);
                 }
@@ -235,7 +213,7 @@ TEST(MapWriter, WideRowsOfALargeMapMatchPerCellReference) {
     ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
         for (bool overlapped : {false, true})
-            EXPECT_TRUE(MapTextWithWindow(loaded.image, mode, 1000, overlapped) == ReferenceMap(picture, mode))
+            EXPECT_TRUE(MapText(loaded.image, mode, overlapped, 1000) == ReferenceMap(picture, mode))
                 << "mode " << static_cast<int>(mode) << " overlapped " << overlapped;
 }
 
