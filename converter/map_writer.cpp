@@ -262,6 +262,16 @@ std::int64_t AppendCells(BlockWriter& writer, const std::uint8_t* row, std::int6
 // right edge and then, wrapping once at most, on from the left edge; each
 // stretch of them is read as consecutive windows of columns, so no more than
 // a window of the row is held at a time.
+// Ends a row line with CR LF. Returns false if the output failed.
+bool EndLine(BlockWriter& writer) {
+    if (writer.Room() < 2 && !writer.Flush()) return false;
+    char* out = writer.Cursor();
+    out[0] = '\r';
+    out[1] = '\n';
+    writer.Advance(out + 2);
+    return true;
+}
+
 template <std::int64_t kStep>
 MapWriteStatus FormatWideRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode, RowCursor& rows) {
     const std::int64_t width = image.width;
@@ -293,11 +303,7 @@ MapWriteStatus FormatWideRows(BlockWriter& writer, const BitmapImage& image, Sam
                 inWindow -= batch;
             }
         }
-        if (writer.Room() < 2 && !writer.Flush()) return MapWriteStatus::OutputFailed;
-        char* out = writer.Cursor();
-        out[0] = '\r';
-        out[1] = '\n';
-        writer.Advance(out + 2);
+        if (!EndLine(writer)) return MapWriteStatus::OutputFailed;
     }
     return writer.Flush() ? MapWriteStatus::Ok : MapWriteStatus::OutputFailed;
 }
@@ -325,11 +331,7 @@ MapWriteStatus FormatRows(BlockWriter& writer, const BitmapImage& image, SampleM
                 left -= batch;
             }
         }
-        if (writer.Room() < 2 && !writer.Flush()) return MapWriteStatus::OutputFailed;
-        char* out = writer.Cursor();
-        out[0] = '\r';
-        out[1] = '\n';
-        writer.Advance(out + 2);
+        if (!EndLine(writer)) return MapWriteStatus::OutputFailed;
     }
     return writer.Flush() ? MapWriteStatus::Ok : MapWriteStatus::OutputFailed;
 }
