@@ -21,16 +21,20 @@ int main(int argc, char** argv) {
         messages.Print(UsageLine(argc > 0 ? argv[0] : nullptr));
         return parsed.exitStatus;
     }
+    if (parsed.action == ParsedCommandLine::Action::ShowVersion) {
+        messages.Print(VersionLine("bmp2grid"));
+        return 0;
+    }
     const ConverterArgs& args = parsed.args;
 
-    LoadResult loaded = LoadBitmap(args.inputPath);
+    LoadResult loaded = LoadBitmap(InputPathToOpen(args.inputPath));
     if (loaded.status != LoadStatus::Ok) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));
     const BitmapImage& image = loaded.image;
 
     // The output is created only now that the input has been checked in
     // full, so a rejected picture never touches an existing map.
     platform::OutputFile output;
-    if (output.Open(args.outputPath) != platform::OutputFile::OpenStatus::Ok) {
+    if (output.Open(OutputPathToOpen(args.outputPath)) != platform::OutputFile::OpenStatus::Ok) {
         return messages.Fail("Can't open " + args.outputPath + "\n");
     }
     messages.Follow(output);

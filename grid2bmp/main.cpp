@@ -24,11 +24,15 @@ int main(int argc, char** argv) {
         messages.Print(GridUsageLine(argc > 0 ? argv[0] : nullptr));
         return parsed.exitStatus;
     }
+    if (parsed.action == ParsedArguments<GridArgs>::Action::ShowVersion) {
+        messages.Print(VersionLine("grid2bmp"));
+        return 0;
+    }
     const GridArgs& args = parsed.args;
 
     Palette palette = DistinctPalette();
     if (!args.palettePath.empty()) {
-        const LoadResult source = LoadBitmap(args.palettePath);
+        const LoadResult source = LoadBitmap(InputPathToOpen(args.palettePath));
         if (source.status != LoadStatus::Ok) return messages.Fail(LoadFailureMessage(source, args.palettePath));
         palette = Palette{};
         for (int i = 0; i < source.image.paletteSize; ++i)
@@ -36,7 +40,7 @@ int main(int argc, char** argv) {
     }
 
     ByteBuffer text;
-    switch (platform::ReadWholeFile(args.mapPath, text)) {
+    switch (platform::ReadWholeFile(InputPathToOpen(args.mapPath), text)) {
         case platform::ReadStatus::Ok:
             break;
         case platform::ReadStatus::CantOpen:
@@ -52,7 +56,7 @@ int main(int argc, char** argv) {
 
     // The output is touched only once the map text has been read in full.
     platform::OutputFile output;
-    if (output.Open(args.outputPath) != platform::OutputFile::OpenStatus::Ok) {
+    if (output.Open(OutputPathToOpen(args.outputPath)) != platform::OutputFile::OpenStatus::Ok) {
         return messages.Fail("Can't open " + args.outputPath + "\n");
     }
     messages.Follow(output);

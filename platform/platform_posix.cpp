@@ -283,6 +283,16 @@ bool OutputFile::Commit() {
     return true;
 }
 
+const std::string& StandardInputPath() {
+    static const std::string path = "/dev/stdin";
+    return path;
+}
+
+const std::string& StandardOutputPath() {
+    static const std::string path = "/dev/stdout";
+    return path;
+}
+
 void ReportWriteFailuresAsErrors() {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);

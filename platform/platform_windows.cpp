@@ -38,6 +38,7 @@ bool IsStandardOutput(HANDLE h) {
 }
 
 PathKind KindOf(const std::string& path) {
+    if (path == StandardOutputPath()) return PathKind::StandardOutput;
     HANDLE h = ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -98,8 +99,20 @@ InputFile::~InputFile() {
 ReadStatus InputFile::Open(const std::string& path) {
     State& s = *state_;
     // Shared mode: other readers and writers of the file are not locked out.
-    s.handle = ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (path == StandardInputPath()) {
+        // A copy of the standard input handle, so that closing it leaves
+        // standard input open.
+        const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+        if (in == nullptr || in == INVALID_HANDLE_VALUE ||
+            !::DuplicateHandle(::GetCurrentProcess(), in, ::GetCurrentProcess(), &s.handle, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS)) {
+            s.handle = INVALID_HANDLE_VALUE;
+            return ReadStatus::CantOpen;
+        }
+    } else {
+        s.handle = ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    }
     if (s.handle == INVALID_HANDLE_VALUE) return ReadStatus::CantOpen;
     LARGE_INTEGER size;
     s.regular = ::GetFileType(s.handle) == FILE_TYPE_DISK && ::GetFileSizeEx(s.handle, &size) &&
@@ -238,6 +251,16 @@ bool OutputFile::Commit() {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return false;
+}
+
+const std::string& StandardInputPath() {
+    static const std::string path = "<stdin>";
+    return path;
+}
+
+const std::string& StandardOutputPath() {
+    static const std::string path = "<stdout>";
+    return path;
 }
 
 // Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.
