@@ -3,10 +3,28 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform.h"
+
 namespace bmp2grid {
 
 bool AsksForHelp(int argc, const char* const* argv) {
     return argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0);
+}
+
+bool AsksForVersion(int argc, const char* const* argv) {
+    return argc == 2 && std::strcmp(argv[1], "--version") == 0;
+}
+
+std::string VersionLine(const char* program) {
+    return std::string(program) + " " BMP2GRID_VERSION "\n";
+}
+
+std::string InputPathToOpen(const std::string& argument) {
+    return argument == "-" ? platform::StandardInputPath() : argument;
+}
+
+std::string OutputPathToOpen(const std::string& argument) {
+    return argument == "-" ? platform::StandardOutputPath() : argument;
 }
 
 std::string ProgramName(const char* programName, const char* fallback) {
@@ -15,6 +33,7 @@ std::string ProgramName(const char* programName, const char* fallback) {
 
 ParsedCommandLine ParseArguments(int argc, const char* const* argv) {
     if (AsksForHelp(argc, argv)) return UsageRequest<ConverterArgs>(0);
+    if (AsksForVersion(argc, argv)) return VersionRequest<ConverterArgs>();
     if (argc < 3) return UsageRequest<ConverterArgs>(1);
     ParsedCommandLine parsed;
     int pathIndex = 1;

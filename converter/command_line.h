@@ -19,6 +19,7 @@ struct ParsedArguments {
     enum class Action {
         Convert,    // `args` holds what to do
         ShowUsage,  // print the usage line and end with `exitStatus`
+        ShowVersion,  // print the version line and end with exit status 0
     };
     Action action = Action::Convert;
     int exitStatus = 0;
@@ -37,14 +38,35 @@ ParsedArguments<Args> UsageRequest(int exitStatus) {
     parsed.exitStatus = exitStatus;
     return parsed;
 }
+// "--version" as the only argument.
+bool AsksForVersion(int argc, const char* const* argv);
+// A request to print the version line.
+template <class Args>
+ParsedArguments<Args> VersionRequest() {
+    ParsedArguments<Args> parsed;
+    parsed.action = ParsedArguments<Args>::Action::ShowVersion;
+    return parsed;
+}
+// "<program> <version>\n", the version being the project's (CMake's
+// project(... VERSION ...)), e.g. "bmp2grid 1.1.0\n".
+std::string VersionLine(const char* program);
+
+// The path to open for a path argument as typed: "-" is the process's
+// standard input (for an input) or standard output (for an output); any
+// other argument is the path itself, so a file named "-" is reached as "./-".
+// Messages name the argument as typed.
+std::string InputPathToOpen(const std::string& argument);
+std::string OutputPathToOpen(const std::string& argument);
+
 // argv[0], or `fallback` when the program was started without it.
 std::string ProgramName(const char* programName, const char* fallback);
 
 // "-1" switches to the one-to-one mode, and only as the first argument and
 // only as exactly those two characters; anything else there is the input
 // path. Arguments after the output path are ignored. "-h" or "--help" as the
-// only argument asks for the usage line (exit status 0); too few arguments
-// give the usage line with exit status 1.
+// only argument asks for the usage line (exit status 0), "--version" as the
+// only argument for the version line; too few arguments give the usage line
+// with exit status 1.
 ParsedCommandLine ParseArguments(int argc, const char* const* argv);
 
 // "Usage: <program> [-1] <infile> <outfile>\n"

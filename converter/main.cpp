@@ -22,18 +22,22 @@ int main(int argc, char** argv) {
         messages.Print(UsageLine(argc > 0 ? argv[0] : nullptr));
         return parsed.exitStatus;
     }
+    if (parsed.action == ParsedCommandLine::Action::ShowVersion) {
+        messages.Print(VersionLine("bmp2grid"));
+        return 0;
+    }
     const ConverterArgs& args = parsed.args;
     // An output name that can never work is refused before any conversion work.
-    if (!platform::OutputPathIsPossible(args.outputPath)) return messages.Fail("Can't open " + args.outputPath + "\n");
+    if (!platform::OutputPathIsPossible(OutputPathToOpen(args.outputPath))) return messages.Fail("Can't open " + args.outputPath + "\n");
 
-    LoadResult loaded = LoadBitmap(args.inputPath, LoadOptions{});
+    LoadResult loaded = LoadBitmap(InputPathToOpen(args.inputPath), LoadOptions{});
     if (!loaded.ok()) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));
     const BitmapImage& image = loaded.image;
 
     // The output is created only now that the input has been checked in
     // full, so a rejected picture never touches an existing map.
     platform::OutputFile output;
-    const platform::OutputFile::OpenStatus opened = output.Open(args.outputPath);
+    const platform::OutputFile::OpenStatus opened = output.Open(OutputPathToOpen(args.outputPath));
     messages.Follow(output);
     if (opened != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
     const std::string cantWrite = "Can't write " + args.outputPath + "\n";

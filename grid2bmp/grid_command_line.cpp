@@ -6,6 +6,7 @@ namespace bmp2grid {
 
 ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv) {
     if (AsksForHelp(argc, argv)) return UsageRequest<GridArgs>(0);
+    if (AsksForVersion(argc, argv)) return VersionRequest<GridArgs>();
     ParsedArguments<GridArgs> parsed;
     int i = 1;
     for (; i < argc; ++i) {

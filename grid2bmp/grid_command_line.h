@@ -19,8 +19,9 @@ struct GridArgs {
 
 // The options "-1" and "--palette PICTURE" come first, in either order, then
 // exactly two paths. "-h" or "--help" as the only argument asks for the usage
-// line (exit status 0); anything else that doesn't fit gives the usage line
-// with exit status 1.
+// line (exit status 0), "--version" as the only argument the version line;
+// anything else that doesn't fit gives the usage line with exit status 1.
+// Every path may be "-" (see InputPathToOpen and OutputPathToOpen).
 ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv);
 
 // "Usage: <program> [-1] [--palette PICTURE] <maptext> <outfile>\n"

@@ -25,13 +25,17 @@ int main(int argc, char** argv) {
         messages.Print(GridUsageLine(argc > 0 ? argv[0] : nullptr));
         return parsed.exitStatus;
     }
+    if (parsed.action == ParsedArguments<GridArgs>::Action::ShowVersion) {
+        messages.Print(VersionLine("grid2bmp"));
+        return 0;
+    }
     const GridArgs& args = parsed.args;
     // An output name that can never work is refused before anything is read.
-    if (!platform::OutputPathIsPossible(args.outputPath)) return messages.Fail("Can't open " + args.outputPath + "\n");
+    if (!platform::OutputPathIsPossible(OutputPathToOpen(args.outputPath))) return messages.Fail("Can't open " + args.outputPath + "\n");
 
     Palette palette = DistinctPalette();
     if (!args.palettePath.empty()) {
-        const LoadResult source = LoadBitmap(args.palettePath, LoadOptions{});
+        const LoadResult source = LoadBitmap(InputPathToOpen(args.palettePath), LoadOptions{});
         if (!source.ok()) return messages.Fail(LoadFailureMessage(source, args.palettePath));
         palette = Palette{};
         for (int i = 0; i < source.image.paletteSize; ++i)
@@ -39,7 +43,7 @@ int main(int argc, char** argv) {
     }
 
     ByteBuffer text;
-    switch (platform::ReadWholeFile(args.mapPath, text)) {
+    switch (platform::ReadWholeFile(InputPathToOpen(args.mapPath), text)) {
         case platform::ReadStatus::Ok:
             break;
         case platform::ReadStatus::CantOpen:
@@ -54,7 +58,7 @@ int main(int argc, char** argv) {
 
     // The output is touched only once the map text has been read in full.
     platform::OutputFile output;
-    const platform::OutputFile::OpenStatus opened = output.Open(args.outputPath);
+    const platform::OutputFile::OpenStatus opened = output.Open(OutputPathToOpen(args.outputPath));
     messages.Follow(output);
     if (opened != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
     if (!WriteBitmap(output, map.picture, palette) || !output.Commit()) {

@@ -125,6 +125,15 @@ private:
 // found by OutputFile::Open(), which checks these two again.
 bool OutputPathIsPossible(const std::string& path);
 
+// The paths InputFile, ReadWholeFile and OutputFile take for the process's
+// own standard input and standard output: /dev/stdin and /dev/stdout on
+// POSIX. Windows has no such names, so there they are "<stdin>" and
+// "<stdout>", names no Windows file can have ('<' and '>' are not allowed
+// in file names), which the Windows implementation opens as the standard
+// handles.
+const std::string& StandardInputPath();
+const std::string& StandardOutputPath();
+
 // Writes text to the standard output stream and flushes it.
 void PrintToConsole(std::string_view text);
 

@@ -405,6 +405,16 @@ bool OutputPathIsPossible(const std::string& path) {
     return FileNameOf(target.path, "/").size() <= MaxNameBytes(DirectoryOf(target.path));
 }
 
+const std::string& StandardInputPath() {
+    static const std::string path = "/dev/stdin";
+    return path;
+}
+
+const std::string& StandardOutputPath() {
+    static const std::string path = "/dev/stdout";
+    return path;
+}
+
 void ReportWriteFailuresAsErrors() {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);

@@ -38,6 +38,7 @@ bool IsStandardOutput(HANDLE h) {
 }
 
 PathKind KindOf(const std::string& path) {
+    if (path == StandardOutputPath()) return PathKind::StandardOutput;
     HANDLE h = ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -134,8 +135,20 @@ InputFile::~InputFile() {
 ReadStatus InputFile::Open(const std::string& path) {
     State& s = *state_;
     // Shared mode: other readers and writers of the file are not locked out.
-    s.handle = ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (path == StandardInputPath()) {
+        // A copy of the standard input handle, so that closing it leaves
+        // standard input open.
+        const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+        if (in == nullptr || in == INVALID_HANDLE_VALUE ||
+            !::DuplicateHandle(::GetCurrentProcess(), in, ::GetCurrentProcess(), &s.handle, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS)) {
+            s.handle = INVALID_HANDLE_VALUE;
+            return ReadStatus::CantOpen;
+        }
+    } else {
+        s.handle = ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    }
     if (s.handle == INVALID_HANDLE_VALUE) return ReadStatus::CantOpen;
     LARGE_INTEGER size;
     s.regular = ::GetFileType(s.handle) == FILE_TYPE_DISK && ::GetFileSizeEx(s.handle, &size) &&
@@ -216,13 +229,16 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
         case PathKind::StandardOutput: {
             // Written through the handle standard output uses, after what the
             // C library holds for it, so the picture or map goes there whole.
-            // That needs an empty file (what `>` leaves): a file with
-            // contents (`>>`) would keep them, and it can't be replaced while
-            // standard output holds it open, so it is refused untouched.
+            // A file there (not a pipe or the console, which "-" may name)
+            // must be empty (what `>` leaves): a file with contents (`>>`)
+            // would keep them, and it can't be replaced while standard
+            // output holds it open, so it is refused untouched.
             s.standardOutput = true;
             const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+            if (out == nullptr || out == INVALID_HANDLE_VALUE) return OpenStatus::CantOpen;
             LARGE_INTEGER size;
-            if (!::GetFileSizeEx(out, &size) || size.QuadPart != 0) return OpenStatus::CantOpen;
+            if (::GetFileType(out) == FILE_TYPE_DISK && (!::GetFileSizeEx(out, &size) || size.QuadPart != 0))
+                return OpenStatus::CantOpen;
             std::fflush(stdout);
             s.handle = out;
             s.ownsHandle = false;
@@ -318,6 +334,16 @@ bool OutputPathIsPossible(const std::string& path) {
 // Standard output is known by its handle here, not by a number that a file
 // the program opens could take: nothing to do.
 void KeepStandardStreamsOpen() {}
+
+const std::string& StandardInputPath() {
+    static const std::string path = "<stdin>";
+    return path;
+}
+
+const std::string& StandardOutputPath() {
+    static const std::string path = "<stdout>";
+    return path;
+}
 
 // Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.
 void ReportWriteFailuresAsErrors() {}

@@ -114,6 +114,8 @@ TEST_F(Cli, UsageHelpAndArgumentForms) {
         {{"-1", "pic.bmp"}, 1, Usage(), untouched},
         {{"-h"}, 0, Usage(), untouched},
         {{"--help"}, 0, Usage(), untouched},
+        {{"--version"}, 0, "bmp2grid " BMP2GRID_VERSION "\n", untouched},
+        {{"--version", "pic.bmp"}, 1, "Can't open --version\n", untouched},
         {{"-1x", "pic.bmp", "map.txt"}, 1, "Can't open -1x\n", untouched},
         {{"pic.bmp", "-1", "map.txt"}, 0, sizeReport_, {"-1", "pic.bmp"}},
         {{"pic.bmp", "map.txt", "extra", "more"}, 0, sizeReport_, {"map.txt", "pic.bmp"}},
@@ -234,6 +236,60 @@ TEST_F(Cli, DevicesAndStreams) {
     EXPECT_EQ(in.exitStatus, 0);
     EXPECT_EQ(in.out, sizeReport_);
     EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::OneToOne));
+}
+
+TEST_F(Cli, DashIsStandardInputOrOutput) {
+    // "-" as the input reads standard input; as the output it writes the map
+    // to standard output, the size report then going to standard error.
+    // Messages name "-" as typed. A file named "-" (here a picture the
+    // program refuses) is reached as "./-".
+    BmpOptions rgb;
+    rgb.bitCount = 24;
+    WriteFile(dir / "-", MakeBmp(picture_, rgb));
+    const std::string dashFile = ReadFile(dir / "-");
+    const std::string pic = ReadFile(dir / "pic.bmp");
+    const std::string two = Map(SampleMode::TwoToOne);
+    const std::string one = Map(SampleMode::OneToOne);
+    struct Case {
+        std::vector<std::string> args;
+        std::string stdinData;
+        int status;
+        std::string out;  // the map, byte for byte, when it goes to standard output
+        std::string err;
+        std::string mapFile;  // map.txt afterwards; empty: not made
+    };
+    const Case cases[] = {
+        {{"-", "map.txt"}, pic, 0, sizeReport_, "", two},
+        {{"-1", "-", "map.txt"}, pic, 0, sizeReport_, "", one},
+        {{"pic.bmp", "-"}, "", 0, two, sizeReport_, ""},
+        {{"-1", "-", "-"}, pic, 0, one, sizeReport_, ""},
+        {{"-", "map.txt"}, "", 1, "Can't convert -: file is shorter than a bitmap file header\n", "", ""},
+        {{"-", "-"}, "BM", 1, "Can't convert -: file is shorter than a bitmap file header\n", "", ""},
+        {{"./-", "map.txt"}, pic, 1, "Only 8bpp bitmaps are supported!\n", "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string label;
+        for (const std::string& a : c.args) label += "[" + a + "] ";
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        options.stdinData = c.stdinData;
+        const RunResult result = RunProgram(UnderTest().Command(c.args), options);
+        EXPECT_EQ(result.exitStatus, c.status) << label;
+        const bool mapOnStandardOutput = c.args.back() == "-" && c.status == 0;
+        EXPECT_TRUE((mapOnStandardOutput ? result.out : AsText(result.out)) == c.out) << label << AsText(result.out);
+        RunResult messages = result;
+        messages.err = AsText(result.err);
+        ExpectStandardError(messages, c.err, label);
+        EXPECT_EQ(fs::exists(dir / "map.txt") ? ReadFile(dir / "map.txt") : "", c.mapFile) << label;
+        EXPECT_TRUE(ReadFile(dir / "-") == dashFile) << label;
+        fs::remove(dir / "map.txt");
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"-", "pic.bmp"})) << label;
+    }
+    // The file named "-" as the output.
+    const RunResult toFile = Convert({"pic.bmp", "./-"});
+    EXPECT_EQ(toFile.exitStatus, 0);
+    EXPECT_EQ(toFile.out, sizeReport_);
+    EXPECT_EQ(ReadFile(dir / "-"), two);
 }
 
 // Writes `bytes` at `offset` of the file at `path`, creating it; the file

@@ -33,6 +33,10 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         {{"bmp2grid", "-1", "a", "b", "c"}, SampleMode::OneToOne, "a", "b"},
         {{"bmp2grid", "", ""}, SampleMode::TwoToOne, "", ""},
         {{"bmp2grid", "-h", "out.txt"}, SampleMode::TwoToOne, "-h", "out.txt"},
+        {{"bmp2grid", "--version", "out.txt"}, SampleMode::TwoToOne, "--version", "out.txt"},
+        // "-" (standard input or output) is a path like any other here.
+        {{"bmp2grid", "-", "-"}, SampleMode::TwoToOne, "-", "-"},
+        {{"bmp2grid", "-1", "-", "-"}, SampleMode::OneToOne, "-", "-"},
     };
     for (const Case& c : cases) {
         const ParsedCommandLine parsed = Parse(c.argv);
@@ -63,6 +67,14 @@ TEST(CommandLine, UsageAndHelp) {
         EXPECT_EQ(parsed.exitStatus, c.exitStatus) << c.argv.size();
     }
     EXPECT_EQ(UsageLine("./tools/bmp2grid"), "Usage: ./tools/bmp2grid [-1] <infile> <outfile>\n");
+}
+
+TEST(CommandLine, VersionOnlyAsTheOnlyArgument) {
+    EXPECT_EQ(Parse({"bmp2grid", "--version"}).action, ParsedCommandLine::Action::ShowVersion);
+    EXPECT_EQ(Parse({"bmp2grid", "--version"}).exitStatus, 0);
+    EXPECT_EQ(Parse({"bmp2grid", "-1", "--version"}).action, ParsedCommandLine::Action::ShowUsage);
+    EXPECT_EQ(Parse({"bmp2grid", "--VERSION"}).action, ParsedCommandLine::Action::ShowUsage);
+    EXPECT_EQ(Parse({"bmp2grid", "-V"}).action, ParsedCommandLine::Action::ShowUsage);
 }
 
 TEST(CommandLine, SizeReportFiguresAreExactPast32Bits) {

@@ -61,6 +61,11 @@ TEST_F(Grid2Bmp, UsageAndHelp) {
         EXPECT_EQ(result.exitStatus, c.status) << c.args.size();
         EXPECT_EQ(result.out, usage);
     }
+    const RunResult version = Run({"--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.out, "grid2bmp " BMP2GRID_VERSION "\n");
+    // Not alone, it is a path like any other.
+    EXPECT_EQ(Run({"--version", "map.txt"}).out, "Can't open --version\n");
     EXPECT_TRUE(dir.Entries().empty());
 }
 
@@ -220,6 +225,68 @@ TEST_F(Grid2Bmp, PictureToStandardOutputThroughDevStdout) {
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.out, ReadFile(dir / "expected.bmp"));
     EXPECT_EQ(result.err, "Size: 2x1\n");
+}
+
+TEST_F(Grid2Bmp, DashIsStandardInputOrOutput) {
+    // "-" as the map text or the palette picture reads standard input; as
+    // the output it writes the picture to standard output, the messages then
+    // going to standard error. Messages name "-" as typed; a file named "-"
+    // (here text that is not a map) is reached as "./-".
+    const std::string map = "1,1\r\n5,0,0,0,0\t\r\n";
+    WriteFile(dir / "map.txt", map);
+    WriteFile(dir / "-", std::string("not a map"));
+    const IndexedPicture picture = CountingPicture(2, 1);
+    WriteFile(dir / "pal.bmp", MakeBmp(picture));
+    const std::string palette = ReadFile(dir / "pal.bmp");
+    ASSERT_EQ(Run({"map.txt", "plain.bmp"}).exitStatus, 0);
+    ASSERT_EQ(Run({"--palette", "pal.bmp", "map.txt", "coloured.bmp"}).exitStatus, 0);
+    const std::string plain = ReadFile(dir / "plain.bmp");
+    const std::string coloured = ReadFile(dir / "coloured.bmp");
+    struct Case {
+        std::vector<std::string> args;
+        std::string stdinData;
+        int status;
+        std::string out;  // the picture, byte for byte, when it goes to standard output
+        std::string err;
+        std::string outFile;  // out.bmp afterwards; empty: not made
+    };
+    const Case cases[] = {
+        {{"-", "out.bmp"}, map, 0, "Size: 2x1\n", "", plain},
+        {{"map.txt", "-"}, "", 0, plain, "Size: 2x1\n", ""},
+        {{"--palette", "-", "map.txt", "-"}, palette, 0, coloured, "Size: 2x1\n", ""},
+        {{"-", "out.bmp"}, "", 1, "Can't convert -: line 1: missing header\n", "", ""},
+        {{"--palette", "-", "map.txt", "out.bmp"}, "", 1,
+         "Can't convert -: file is shorter than a bitmap file header\n", "", ""},
+        {{"./-", "out.bmp"}, map, 1, "Can't convert ./-: line 1: missing header\n", "", ""},
+    };
+    for (const Case& c : cases) {
+        std::string label;
+        for (const std::string& a : c.args) label += "[" + a + "] ";
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        options.stdinData = c.stdinData;
+        const RunResult result = RunProgram(kGrid2Bmp.Command(c.args), options);
+        EXPECT_EQ(result.exitStatus, c.status) << label;
+        const bool pictureOnStandardOutput = c.args.back() == "-" && c.status == 0;
+        EXPECT_TRUE((pictureOnStandardOutput ? result.out : kGrid2Bmp.AsText(result.out)) == c.out)
+            << label << kGrid2Bmp.AsText(result.out);
+        const std::string err = kGrid2Bmp.AsText(result.err);
+        if (kGrid2Bmp.windows()) {  // Wine may add lines of its own
+            EXPECT_NE(err.find(c.err), std::string::npos) << label << err;
+        } else {
+            EXPECT_EQ(err, c.err) << label;
+        }
+        EXPECT_TRUE((std::filesystem::exists(dir / "out.bmp") ? ReadFile(dir / "out.bmp") : "") == c.outFile)
+            << label;
+        std::filesystem::remove(dir / "out.bmp");
+    }
+    // The file named "-" as the output.
+    const RunResult toFile = Run({"map.txt", "./-"});
+    EXPECT_EQ(toFile.exitStatus, 0);
+    EXPECT_EQ(toFile.out, "Size: 2x1\n");
+    EXPECT_TRUE(ReadFile(dir / "-") == plain);
+    EXPECT_EQ(dir.Entries(),
+              (std::vector<std::string>{"-", "coloured.bmp", "map.txt", "pal.bmp", "plain.bmp"}));
 }
 
 TEST_F(Grid2Bmp, OutputNamesAndLinks) {

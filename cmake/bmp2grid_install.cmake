@@ -1,0 +1,72 @@
+# What `cmake --install` puts where, and the packages CPack makes of it.
+#
+# Linux and other Unix systems (and the Debian package, whose prefix is /usr):
+#   bin/                      bmp2grid, grid2bmp
+#   share/man/man1/           bmp2grid.1, grid2bmp.1
+#   share/doc/bmp2grid/       README.md, LICENSE, sample.bmp, sample.txt
+# Windows (the zip): everything in one folder, the text files as README.txt
+# and LICENSE.txt with CR LF line ends.
+include(GNUInstallDirs)
+
+# The manual pages, with the project's version filled in.
+foreach(page bmp2grid grid2bmp)
+  configure_file(${PROJECT_SOURCE_DIR}/man/${page}.1.in ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)
+endforeach()
+
+if(WIN32)
+  # Text files with CR LF line ends, whatever the line ends of the checkout.
+  foreach(pair "README.md;README.txt" "LICENSE;LICENSE.txt")
+    list(GET pair 0 from)
+    list(GET pair 1 to)
+    file(READ ${PROJECT_SOURCE_DIR}/${from} text)
+    string(REPLACE "\r\n" "\n" text "${text}")
+    string(REPLACE "\n" "\r\n" text "${text}")
+    file(WRITE ${PROJECT_BINARY_DIR}/crlf/${to} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${from})
+  endforeach()
+  install(TARGETS bmp2grid grid2bmp RUNTIME DESTINATION .)
+  install(FILES ${PROJECT_BINARY_DIR}/crlf/README.txt ${PROJECT_BINARY_DIR}/crlf/LICENSE.txt DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/examples/sample.bmp ${PROJECT_SOURCE_DIR}/examples/sample.txt DESTINATION .)
+else()
+  install(TARGETS bmp2grid grid2bmp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_BINARY_DIR}/man/bmp2grid.1 ${PROJECT_BINARY_DIR}/man/grid2bmp.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+                ${PROJECT_SOURCE_DIR}/examples/sample.bmp ${PROJECT_SOURCE_DIR}/examples/sample.txt
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+# Packages: `cpack -G DEB` on Linux, `cpack -G ZIP` for a Windows build (see
+# the deb, windows-x64-zip and windows-x86-zip workflows). They are written
+# to <build folder>/packages.
+set(BMP2GRID_PACKAGE_CONTACT "The bmp2grid authors" CACHE STRING
+  "The packages' maintainer, \"Name <address>\"")
+set(CPACK_PACKAGE_NAME bmp2grid)
+set(CPACK_PACKAGE_VENDOR "The bmp2grid authors")
+set(CPACK_PACKAGE_CONTACT "${BMP2GRID_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert 8-bit BMP pictures into map text and back")
+set(CPACK_PACKAGE_DESCRIPTION
+  "bmp2grid converts an 8-bit palettized BMP picture into map text: a plain-text
+grid in which every cell carries the palette index of one picture pixel,
+sampled along a skewed, horizontally wrapping grid. grid2bmp turns map text
+back into a BMP picture that any viewer or paint program opens.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB)
+endif()
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The dependencies are those of the programs' shared libraries
+# (dpkg-shlibdeps).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Builds the Debian package (the deb workflow), installs it with dpkg -i,
+# runs bmp2grid and man -w from the installed system, removes it with
+# dpkg -r and checks that no file it installed is left behind.
+#
+# Needs root (dpkg), dpkg-dev (dpkg-shlibdeps, for the package's
+# dependencies) and man-db. Refuses to run where bmp2grid is installed
+# already, so that it never removes a package it did not install.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if dpkg -s bmp2grid >/dev/null 2>&1; then
+  echo "FAILED: a bmp2grid package is installed already; remove it first (dpkg -r bmp2grid)"
+  exit 1
+fi
+
+cmake --workflow --preset deb
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
+deb=build/release/packages/bmp2grid_${version}_$(dpkg --print-architecture).deb
+echo "== $deb ($(stat -c %s "$deb") bytes)"
+dpkg-deb --field "$deb" Package Version Architecture Section Maintainer Depends
+
+work=$(mktemp -d)
+installed=no
+cleanup() {
+  if [ "$installed" = yes ]; then dpkg -r bmp2grid >/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "== dpkg -i"
+dpkg -i "$deb"
+installed=yes
+dpkg -L bmp2grid > "$work/files"
+
+echo "== the installed programs and manual pages"
+[ "$(command -v bmp2grid)" = /usr/bin/bmp2grid ] || { echo "FAILED: bmp2grid is not /usr/bin/bmp2grid"; exit 1; }
+[ "$(bmp2grid --version)" = "bmp2grid $version" ] || { echo "FAILED: bmp2grid --version"; exit 1; }
+[ "$(grid2bmp --version)" = "grid2bmp $version" ] || { echo "FAILED: grid2bmp --version"; exit 1; }
+doc=/usr/share/doc/bmp2grid
+(cd "$work" &&
+  bmp2grid $doc/sample.bmp sample.txt && cmp sample.txt $doc/sample.txt &&
+  grid2bmp --palette $doc/sample.bmp $doc/sample.txt back.bmp &&
+  bmp2grid - - < back.bmp 2>/dev/null | cmp - $doc/sample.txt)
+if [ ! -f /usr/share/man/man1/bmp2grid.1 ]; then
+  echo "FAILED: dpkg did not unpack the manual pages (a path-exclude in /etc/dpkg/dpkg.cfg.d?)"
+  exit 1
+fi
+man -w bmp2grid
+man -w grid2bmp
+
+echo "== dpkg -r"
+dpkg -r bmp2grid
+installed=no
+status=$(dpkg-query --show --showformat='${db:Status-Status}' bmp2grid 2>/dev/null || true)
+if [ -n "$status" ] && [ "$status" != not-installed ]; then
+  echo "FAILED: after dpkg -r the package is still known as $status"
+  exit 1
+fi
+# Folders shared with other packages (/usr/bin, ...) stay; nothing else may.
+left=()
+while read -r path; do
+  if [ -e "$path" ] || [ -L "$path" ]; then
+    if [ -d "$path" ] && [ ! -L "$path" ] && dpkg -S "$path" >/dev/null 2>&1; then continue; fi
+    left+=("$path")
+  fi
+done < "$work/files"
+if [ ${#left[@]} -gt 0 ]; then
+  echo "FAILED: dpkg -r left ${left[*]}"
+  exit 1
+fi
+echo "== installed, run and removed cleanly ($(wc -l < "$work/files") paths)"
