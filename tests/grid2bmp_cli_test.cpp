@@ -142,6 +142,69 @@ TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
     EXPECT_EQ(dir.Entries(), expected);
 }
 
+// The canonical map text of a random picture 2200 x 600: more than one block
+// (1 MiB) of picture rows.
+std::string LargeMapText() { return ReferenceMap(RandomPicture(2200, 600, 17), SampleMode::TwoToOne); }
+
+TEST_F(Grid2Bmp, LargePictureIsTheSameOnEveryOutput) {
+    // Rows are written at their offsets in a file that is replaced, and in
+    // sequence from memory to standard output: the bytes are the same, and
+    // bmp2grid turns them back into the same map text.
+    const std::string map = LargeMapText();
+    WriteFile(dir / "map.txt", map);
+    ASSERT_EQ(Run({"map.txt", "out.bmp"}).out, "Size: 2200x600\n");
+    const std::string picture = ReadFile(dir / "out.bmp");
+    EXPECT_EQ(Run({"out.bmp", "again.txt"}, kBmp2Grid).exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "again.txt") == map);
+
+    RunOptions named;
+    named.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+    EXPECT_EQ(RunWith({"map.txt", "named.bmp"}, named).exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "named.bmp") == picture);
+    RunOptions here;
+    here.workingDirectory = dir.path();
+    const RunResult toStandardOutput = RunProgram(kGrid2Bmp.Command({"map.txt", "-"}), here);
+    EXPECT_EQ(toStandardOutput.exitStatus, 0);
+    EXPECT_TRUE(toStandardOutput.out == picture);
+}
+
+TEST_F(Grid2Bmp, MapRefusedInItsLastRowLeavesTheOutputWhole) {
+    // Rows already written (more than a block of them, for the large map)
+    // go nowhere: the previous file stays whole, no temporary file is left,
+    // and standard output gets the message alone.
+    std::string large = LargeMapText();
+    large.erase(large.rfind('\t', large.size() - 4) + 1);  // the last row's last cell
+    large += "\r\n";
+    WriteFile(dir / "large.txt", large);
+    WriteFile(dir / "small.txt", std::string("2,3\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n3,0,0,0,0\t4,0,0,0,0\t\r\n"
+                                             "5,0,0,0,0\t256,0,0,0,0\t\r\n"));
+    WriteFile(dir / "out.bmp", std::string("previous picture"));
+    struct Case {
+        std::string map;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"large.txt", "Can't convert large.txt: line 601: wrong cell count\n"},
+        {"small.txt", "Can't convert small.txt: line 4: value out of 0..255\n"},
+    };
+    for (const Case& c : cases) {
+        for (const bool named : {false, true}) {
+            RunOptions options;
+            if (named) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+            const RunResult result = RunWith({c.map, "out.bmp"}, options);
+            EXPECT_EQ(result.exitStatus, 1) << c.map;
+            EXPECT_EQ(result.out, c.message);
+            EXPECT_EQ(ReadFile(dir / "out.bmp"), "previous picture");
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"large.txt", "out.bmp", "small.txt"})) << named;
+        }
+        RunOptions here;
+        here.workingDirectory = dir.path();
+        const RunResult toStandardOutput = RunProgram(kGrid2Bmp.Command({c.map, "-"}), here);
+        EXPECT_EQ(toStandardOutput.exitStatus, 1);
+        EXPECT_EQ(kGrid2Bmp.AsText(toStandardOutput.out), c.message);
+    }
+}
+
 TEST_F(Grid2Bmp, MemoryFollowsTheTextNotTheHeader) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
