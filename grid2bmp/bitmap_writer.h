@@ -51,7 +51,7 @@ public:
 
 private:
     OutputSink& output_;
-    const Palette& palette_;
+    Palette palette_;
     std::int64_t blockBytes_;
     bool ok_ = true;
     std::int64_t width_ = 0;
