@@ -222,6 +222,32 @@ TEST_F(Grid2Bmp, MemoryFollowsTheTextNotTheHeader) {
 #endif
 }
 
+TEST_F(Grid2Bmp, EndlessMapTextIsRefusedAtItsFirstWrongLine) {
+    // Map text is read in blocks and refused at its first wrong line without
+    // reading on: /dev/zero has no header line, and an endless stream of
+    // rows one row too many, all within a small memory limit.
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: Unix devices and a Unix memory limit";
+    if (kGrid2Bmp.wrapped()) GTEST_SKIP() << "an emulator needs more address space than the limit leaves";
+    WriteFile(dir / "out.bmp", std::string("previous picture"));
+    struct Case {
+        std::string command;  // "$@" runs the program
+        std::string out;
+    };
+    const Case cases[] = {
+        {"exec \"$@\" /dev/zero out.bmp", "Can't convert /dev/zero: line 1: missing header\n"},
+        {"{ printf '1,2\\r\\n'; yes '5,0,0,0,0\t'; } | \"$@\" - out.bmp", "Can't convert -: line 4: more rows than announced\n"},
+    };
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    for (const Case& c : cases) {
+        const RunResult result = RunProgram(MemoryLimitedScript(kGrid2Bmp, c.command, 262144), options);
+        EXPECT_EQ(result.exitStatus, 1) << c.command;
+        EXPECT_EQ(result.out, c.out) << c.command;
+        EXPECT_EQ(ReadFile(dir / "out.bmp"), "previous picture");
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.bmp"})) << c.command;
+    }
+}
+
 TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {
     WriteFile(dir / "map.txt", std::string("2,1\r\n1,0,0,7,0\t2,0,0,0,0\t\r\n"));
     const RunResult result = Run({"map.txt", "out.bmp"});
