@@ -129,6 +129,8 @@ TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
         {{"--palette", "rgb.bmp", "good.txt", "out.bmp"}, "Only 8bpp bitmaps are supported!\n"},
         {{"--palette", "nope.bmp", "good.txt", "out.bmp"}, "Can't open nope.bmp\n"},
         {{"good.txt", "no/folder/out.bmp"}, "Can't open no/folder/out.bmp\n"},
+        // Bad map text is named before an output that can't be made.
+        {{"bad.txt", "no/folder/out.bmp"}, "Can't convert bad.txt: line 3: wrong cell count\n"},
     };
     for (const Case& c : cases) {
         const RunResult result = Run(c.args);
