@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 #include <vector>
 
@@ -45,10 +46,12 @@ bool BitmapCanHold(std::int64_t width, std::int64_t rows) {
            bmp::RowStride(width) * rows <= kMaxFileSize - static_cast<std::int64_t>(kOffBits);
 }
 
-bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palette& palette) {
+namespace {
+
+// The bytes before the rows: file header, info header and colour table.
+std::vector<std::uint8_t> BitmapHeader(std::int64_t width, std::int64_t rows, const Palette& palette) {
     using namespace bmp;
-    const std::int64_t stride = RowStride(picture.width);
-    const std::int64_t imageSize = stride * picture.rows;
+    const std::int64_t imageSize = RowStride(width) * rows;
 
     std::vector<std::uint8_t> header(kOffBits, 0);
     std::uint8_t* h = header.data();
@@ -57,8 +60,8 @@ bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palett
     Put32(h + kFileSizeOffset, static_cast<std::uint32_t>(kOffBits + imageSize));
     Put32(h + kPixelOffsetOffset, static_cast<std::uint32_t>(kOffBits));
     Put32(h + kInfo + info::kSize, kInfoHeaderSize);
-    Put32(h + kInfo + info::kWidth, static_cast<std::uint32_t>(picture.width));
-    Put32(h + kInfo + info::kHeight, static_cast<std::uint32_t>(picture.rows));  // bottom-up
+    Put32(h + kInfo + info::kWidth, static_cast<std::uint32_t>(width));
+    Put32(h + kInfo + info::kHeight, static_cast<std::uint32_t>(rows));  // bottom-up
     Put16(h + kInfo + info::kPlanes, 1);
     Put16(h + kInfo + info::kBitCount, 8);
     Put32(h + kInfo + info::kCompression, kCompressionNone);
@@ -68,11 +71,22 @@ bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palett
     Put32(h + kInfo + info::kColoursUsed, static_cast<std::uint32_t>(kMaxPaletteEntries));
     for (std::size_t i = 0; i < kMaxPaletteEntries; ++i)
         for (std::size_t c = 0; c < kPaletteEntrySize; ++c) h[kPalette + kPaletteEntrySize * i + c] = palette[i][c];
+    return header;
+}
+
+// Rows are gathered into blocks of about this many bytes.
+constexpr std::int64_t kBlockBytes = std::int64_t{1} << 20;
+
+}  // namespace
+
+bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palette& palette) {
+    const std::int64_t stride = bmp::RowStride(picture.width);
+    const std::vector<std::uint8_t> header = BitmapHeader(picture.width, picture.rows, palette);
     if (!output.Write(reinterpret_cast<const char*>(header.data()), header.size())) return false;
 
     // Rows bottom first, padded, gathered into blocks of about 1 MiB.
     const auto rowBytes = static_cast<std::size_t>(stride);
-    const std::size_t rowsPerBlock = std::max<std::size_t>(1, (std::size_t{1} << 20) / std::max<std::size_t>(rowBytes, 1));
+    const std::size_t rowsPerBlock = std::max<std::size_t>(1, static_cast<std::size_t>(kBlockBytes) / std::max<std::size_t>(rowBytes, 1));
     std::vector<char> block;
     for (std::int64_t y = picture.rows - 1; y >= 0; --y) {
         const std::uint8_t* row = picture.Row(y);
@@ -84,6 +98,44 @@ bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palett
         }
     }
     return true;
+}
+
+BitmapRowWriter::BitmapRowWriter(OutputSink& output, const Palette& palette, std::int64_t blockBytes)
+    : output_(output), palette_(palette), blockBytes_(blockBytes) {}
+
+void BitmapRowWriter::Begin(std::int64_t width, std::int64_t rows) {
+    width_ = width;
+    rows_ = rows;
+    stride_ = bmp::RowStride(width);
+    rowsPerBlock_ = std::clamp<std::int64_t>(blockBytes_ / stride_, 1, rows);
+    const std::vector<std::uint8_t> header = BitmapHeader(width, rows, palette_);
+    ok_ = output_.SetSize(static_cast<std::int64_t>(kOffBits) + stride_ * rows) &&
+          output_.WriteAt(0, reinterpret_cast<const char*>(header.data()), header.size());
+}
+
+std::uint8_t* BitmapRowWriter::Row(std::int64_t y) {
+    // Asked for with the first row, once its text has been read: memory
+    // follows the text, however wide the header says the picture is.
+    if (block_.empty()) {
+        try {
+            block_.resize(static_cast<std::size_t>(rowsPerBlock_ * stride_), 0);
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+    }
+    const std::int64_t blockRows = std::min(rowsPerBlock_, rows_ - blockStart_);
+    return reinterpret_cast<std::uint8_t*>(block_.data()) + (blockStart_ + blockRows - 1 - y) * stride_;
+}
+
+void BitmapRowWriter::RowDone(std::int64_t y) {
+    const std::int64_t blockRows = std::min(rowsPerBlock_, rows_ - blockStart_);
+    if (y != blockStart_ + blockRows - 1) return;
+    // The block's bottom row is picture row rows - 1 - y from the bottom.
+    if (ok_) {
+        ok_ = output_.WriteAt(static_cast<std::int64_t>(kOffBits) + (rows_ - 1 - y) * stride_, block_.data(),
+                              static_cast<std::size_t>(blockRows * stride_));
+    }
+    blockStart_ += blockRows;
 }
 
 }  // namespace bmp2grid

@@ -3,8 +3,10 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "indexed_picture.h"
+#include "map_reader.h"
 #include "output_sink.h"
 
 namespace bmp2grid {
@@ -28,5 +30,36 @@ bool BitmapCanHold(std::int64_t width, std::int64_t rows);
 // info header and a 256-entry colour table. Returns false if the sink failed,
 // its only failure.
 bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palette& palette);
+
+// Writes a map's picture rows, as they are read, straight to their places in
+// a BMP file like WriteBitmap's: the output (a sink that CanWriteAt()) gets
+// the headers and its full size first, then each block of rows (about 1 MiB)
+// goes to its own offset, since rows are read top first and a BMP
+// stores them bottom first. Holds one block of rows, never the picture. A
+// failed write is remembered (ok()) and the rest is not written; the rows
+// are still taken, so that the map text can be read to its end.
+class BitmapRowWriter final : public MapRowSink {
+public:
+    // `blockBytes`: how many bytes of rows to gather before each write
+    // (at least one row).
+    BitmapRowWriter(OutputSink& output, const Palette& palette, std::int64_t blockBytes = std::int64_t{1} << 20);
+    void Begin(std::int64_t width, std::int64_t rows) override;
+    std::uint8_t* Row(std::int64_t y) override;
+    void RowDone(std::int64_t y) override;
+    // False once writing failed.
+    bool ok() const { return ok_; }
+
+private:
+    OutputSink& output_;
+    Palette palette_;
+    std::int64_t blockBytes_;
+    bool ok_ = true;
+    std::int64_t width_ = 0;
+    std::int64_t rows_ = 0;
+    std::int64_t stride_ = 0;
+    std::int64_t rowsPerBlock_ = 0;
+    std::int64_t blockStart_ = 0;  // the top row of the block being filled
+    std::vector<char> block_;      // its rows, bottom first, padded
+};
 
 }  // namespace bmp2grid

@@ -58,7 +58,7 @@ std::string_view MapTextErrorReason(MapTextError error) {
     return {};
 }
 
-std::string MapTextFailureMessage(const MapReadResult& result, const std::string& path) {
+std::string MapTextFailureMessage(const MapTextSummary& result, const std::string& path) {
     return "Can't convert " + path + ": line " + std::to_string(result.line) + ": " +
            std::string(MapTextErrorReason(result.error)) + "\n";
 }

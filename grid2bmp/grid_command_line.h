@@ -32,6 +32,6 @@ std::string GridUsageLine(const char* programName);
 std::string_view MapTextErrorReason(MapTextError error);
 
 // "Can't convert <path>: line N: <reason>\n" for map text that was refused.
-std::string MapTextFailureMessage(const MapReadResult& result, const std::string& path);
+std::string MapTextFailureMessage(const MapTextSummary& result, const std::string& path);
 
 }  // namespace bmp2grid

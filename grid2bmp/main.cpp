@@ -5,8 +5,11 @@
 // Exit status 0 when the picture was written, 1 for every failure, each
 // failure named by one line on standard output (on standard error from the
 // moment the output is opened, if the output is where standard output goes).
+#include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <string>
+#include <vector>
 
 #include "bitmap_loader.h"
 #include "bitmap_writer.h"
@@ -14,6 +17,69 @@
 #include "map_reader.h"
 #include "messages.h"
 #include "platform.h"
+
+namespace {
+
+using namespace bmp2grid;
+
+// Where the map's rows go as they are read. The output is opened once the
+// header line has been read: a file that is replaced (through a temporary
+// file, so that the previous one stays whole until the map has been read
+// to its end) gets each row at its place at once; a target written
+// directly (a device, a FIFO, standard output) is opened only once the map
+// text has been read in full, and until then the picture is held in memory.
+// When the output can't be opened, the rows are read and dropped: bad map
+// text is still reported first.
+class OutputRows final : public MapRowSink {
+public:
+    OutputRows(platform::OutputFile& output, std::string path, const Palette& palette, SampleMode mode,
+               std::int64_t textBytes)
+        : output_(output), path_(std::move(path)), writer_(output, palette), collector_(mode, textBytes) {}
+
+    void Begin(std::int64_t width, std::int64_t rows) override {
+        opened_ = output_.Open(path_, platform::OutputFile::Targets::ReplacedOnly);
+        width_ = width;
+        if (opened_ == platform::OutputFile::OpenStatus::Ok) {
+            writer_.Begin(width, rows);
+        } else if (opened_ == platform::OutputFile::OpenStatus::Direct) {
+            collector_.Begin(width, rows);
+        }
+    }
+    std::uint8_t* Row(std::int64_t y) override {
+        switch (opened_) {
+            case platform::OutputFile::OpenStatus::Ok:
+                return writer_.Row(y);
+            case platform::OutputFile::OpenStatus::Direct:
+                return collector_.Row(y);
+            case platform::OutputFile::OpenStatus::CantOpen:
+                break;
+        }
+        try {
+            dropped_.resize(static_cast<std::size_t>(width_));
+        } catch (const std::exception&) {
+            return nullptr;
+        }
+        return dropped_.data();
+    }
+    void RowDone(std::int64_t y) override {
+        if (opened_ == platform::OutputFile::OpenStatus::Ok) writer_.RowDone(y);
+    }
+
+    platform::OutputFile::OpenStatus opened() const { return opened_; }
+    bool written() const { return writer_.ok(); }
+    const IndexedPicture& picture() const { return collector_.picture; }
+
+private:
+    platform::OutputFile& output_;
+    std::string path_;
+    platform::OutputFile::OpenStatus opened_ = platform::OutputFile::OpenStatus::CantOpen;
+    std::int64_t width_ = 0;
+    BitmapRowWriter writer_;
+    PictureCollector collector_;
+    std::vector<std::uint8_t> dropped_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace bmp2grid;
@@ -42,31 +108,45 @@ int main(int argc, char** argv) {
             palette[static_cast<std::size_t>(i)] = source.image.palette[static_cast<std::size_t>(i)];
     }
 
-    ByteBuffer text;
-    switch (platform::ReadWholeFile(InputPathToOpen(args.mapPath), text)) {
-        case platform::ReadStatus::Ok:
-            break;
-        case platform::ReadStatus::CantOpen:
-        case platform::ReadStatus::ReadFailed:
-            return messages.Fail("Can't open " + args.mapPath + "\n");
-        case platform::ReadStatus::NoMemory:
-            return messages.Fail("Can't convert " + args.mapPath + ": not enough memory\n");
+    platform::InputFile input;
+    if (input.Open(InputPathToOpen(args.mapPath)) != platform::ReadStatus::Ok)
+        return messages.Fail("Can't open " + args.mapPath + "\n");
+    // The map text is read in blocks (a smaller one for a small file) and
+    // never held whole.
+    constexpr std::int64_t kBlockBytes = std::int64_t{1} << 20;
+    ByteBuffer block;
+    if (!block.Reserve(static_cast<std::size_t>(input.IsRegularFile() ? std::min(input.Size() + 1, kBlockBytes) : kBlockBytes)))
+        return messages.Fail("Can't convert " + args.mapPath + ": not enough memory\n");
+
+    platform::OutputFile output;
+    OutputRows rows(output, OutputPathToOpen(args.outputPath), palette, args.mode,
+                    input.IsRegularFile() ? input.Size() : -1);
+    MapTextReader reader(args.mode, rows);
+    for (;;) {
+        const long long n = input.Read(block.data(), block.capacity());
+        if (n < 0) return messages.Fail("Can't open " + args.mapPath + "\n");
+        if (n == 0 || !reader.Feed(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(n))) break;
     }
-    const MapReadResult map =
-        ReadMapText(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), args.mode);
+    const MapTextSummary map = reader.Finish();
+    // The output is put in place only once the map text has been read in full.
     if (!map.ok()) return messages.Fail(MapTextFailureMessage(map, args.mapPath));
 
-    // The output is touched only once the map text has been read in full.
-    platform::OutputFile output;
-    const platform::OutputFile::OpenStatus opened = output.Open(OutputPathToOpen(args.outputPath));
-    messages.Follow(output);
-    if (opened != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
-    if (!WriteBitmap(output, map.picture, palette) || !output.Commit()) {
-        return messages.Fail("Can't write " + args.outputPath + "\n");
+    if (rows.opened() == platform::OutputFile::OpenStatus::Direct) {
+        // Written in sequence, from the picture held in memory.
+        platform::OutputFile direct;
+        const platform::OutputFile::OpenStatus opened = direct.Open(OutputPathToOpen(args.outputPath));
+        messages.Follow(direct);
+        if (opened != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
+        if (!WriteBitmap(direct, rows.picture(), palette) || !direct.Commit())
+            return messages.Fail("Can't write " + args.outputPath + "\n");
+    } else {
+        messages.Follow(output);
+        if (rows.opened() != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
+        if (!rows.written() || !output.Commit()) return messages.Fail("Can't write " + args.outputPath + "\n");
     }
     char size[96];
-    std::snprintf(size, sizeof size, "Size: %lldx%lld\n", static_cast<long long>(map.picture.width),
-                  static_cast<long long>(map.picture.rows));
+    std::snprintf(size, sizeof size, "Size: %lldx%lld\n", static_cast<long long>(map.width),
+                  static_cast<long long>(map.rows));
     messages.Print(size);
     if (const std::int64_t cells = map.cellsWithExtraValues; cells > 0) {
         messages.Print("Note: " + std::to_string(cells) + (cells == 1 ? " cell" : " cells") +

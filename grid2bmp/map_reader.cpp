@@ -1,6 +1,7 @@
 #include "map_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -10,84 +11,8 @@
 namespace bmp2grid {
 namespace {
 
-// Splits text into lines ending in LF (a CR before it is dropped). A last
-// line without a line end counts only if it holds something.
-class LineReader {
-public:
-    explicit LineReader(std::string_view text) : text_(text) {}
-
-    bool Next(std::string_view& line) {
-        if (pos_ >= text_.size()) return false;
-        const std::size_t end = text_.find('\n', pos_);
-        const std::size_t stop = end == std::string_view::npos ? text_.size() : end;
-        line = text_.substr(pos_, stop - pos_);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        pos_ = end == std::string_view::npos ? text_.size() : end + 1;
-        ++number_;
-        return true;
-    }
-    std::int64_t number() const { return number_; }
-
-private:
-    std::string_view text_;
-    std::size_t pos_ = 0;
-    std::int64_t number_ = 0;
-};
-
-enum class NumberStatus { Ok, NotANumber, TooLarge };
-
-// A decimal integer with an optional leading minus, nothing else.
-NumberStatus ParseInteger(std::string_view text, std::int64_t& value) {
-    bool negative = false;
-    if (!text.empty() && text.front() == '-') {
-        negative = true;
-        text.remove_prefix(1);
-    }
-    if (text.empty()) return NumberStatus::NotANumber;
-    std::int64_t magnitude = 0;
-    bool tooLarge = false;
-    for (char c : text) {
-        if (c < '0' || c > '9') return NumberStatus::NotANumber;  // even after too many digits
-        if (magnitude > (std::numeric_limits<std::int64_t>::max() - (c - '0')) / 10) tooLarge = true;
-        if (!tooLarge) magnitude = magnitude * 10 + (c - '0');
-    }
-    if (tooLarge) return NumberStatus::TooLarge;
-    value = negative ? -magnitude : magnitude;
-    return NumberStatus::Ok;
-}
-
-MapReadResult Problem(std::int64_t line, MapTextError error) {
-    MapReadResult result;
-    result.error = error;
-    result.line = line;
-    return result;
-}
-
-enum class HeaderStatus { Ok, Missing, TooLarge };
-
-// Reads "cols,rows": two non-negative decimal numbers. A number past 64 bits
-// is too large for any picture.
-HeaderStatus ParseHeader(std::string_view line, std::int64_t& columns, std::int64_t& rows) {
-    const std::size_t comma = line.find(',');
-    if (comma == std::string_view::npos) return HeaderStatus::Missing;
-    const std::string_view parts[2] = {line.substr(0, comma), line.substr(comma + 1)};
-    std::int64_t* values[2] = {&columns, &rows};
-    bool tooLarge = false;
-    for (int i = 0; i < 2; ++i) {
-        switch (ParseInteger(parts[i], *values[i])) {
-            case NumberStatus::NotANumber:
-                return HeaderStatus::Missing;
-            case NumberStatus::TooLarge:
-                if (parts[i].front() == '-') return HeaderStatus::Missing;
-                tooLarge = true;
-                break;
-            case NumberStatus::Ok:
-                if (*values[i] < 0) return HeaderStatus::Missing;
-                break;
-        }
-    }
-    return tooLarge ? HeaderStatus::TooLarge : HeaderStatus::Ok;
-}
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
 // Runs `allocate` (a vector's reserve or resize); false if memory ran out.
 template <typename Allocate>
@@ -102,95 +27,334 @@ bool TryToAllocate(Allocate allocate) {
     }
 }
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
 }  // namespace
 
-MapReadResult ReadMapText(std::string_view text, SampleMode mode) {
-    // Windows Notepad starts a file saved as UTF-8 with a byte-order mark.
-    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
-    LineReader lines(text);
-    std::string_view line;
-    std::int64_t columns = 0;
-    std::int64_t rows = 0;
-    if (!lines.Next(line)) return Problem(1, MapTextError::MissingHeader);
-    switch (ParseHeader(line, columns, rows)) {
-        case HeaderStatus::Ok:
-            break;
-        case HeaderStatus::Missing:
-            return Problem(1, MapTextError::MissingHeader);
-        case HeaderStatus::TooLarge:
-            return Problem(1, MapTextError::TooLarge);
-    }
-    // Checked before the width is computed, so nothing here can overflow.
-    const std::int64_t step = ColumnStep(mode);
-    if (columns > std::numeric_limits<std::int32_t>::max() / step || !BitmapCanHold(columns * step, rows))
-        return Problem(1, MapTextError::TooLarge);
-    if (columns == 0 || rows == 0) return Problem(1, MapTextError::NoCells);
-
-    MapReadResult result;
-    result.columns = columns;
-    IndexedPicture& picture = result.picture;
-    picture.rows = rows;
-    picture.width = columns * step;
-    // A row's values are read before the row is stored, so memory follows
-    // the text actually present however large the header's numbers (a cell
-    // takes at least 9 bytes and a TAB separates it from the next, so a row
-    // of n cells takes at least 10n - 1 bytes), and the first wrong line is
-    // the one reported. Room for as many rows as the text can hold is asked
-    // for at once; if that fails the rows still grow one by one.
-    const std::int64_t rowsTextCanHold =
-        std::min(rows, static_cast<std::int64_t>(text.size()) / (10 * columns - 1));
-    TryToAllocate([&] { picture.pixels.reserve(static_cast<std::size_t>(rowsTextCanHold * picture.width)); });
-    std::vector<std::uint8_t> cells;  // the first value of each cell of the row being read
-
-    for (std::int64_t y = 0; y < rows; ++y) {
-        if (!lines.Next(line)) return Problem(lines.number() + 1, MapTextError::FewerRows);
-        // Room for every cell this line can hold, so `cells` never grows below.
-        const std::int64_t room = std::min(columns, static_cast<std::int64_t>(line.size()) / 10 + 1);
-        cells.clear();
-        if (!TryToAllocate([&] { cells.reserve(static_cast<std::size_t>(room)); }))
-            return Problem(lines.number(), MapTextError::NoMemory);
-        while (!line.empty()) {
-            const std::size_t tab = line.find('\t');
-            std::string_view record = line.substr(0, tab);
-            line = tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
-            if (static_cast<std::int64_t>(cells.size()) == columns) return Problem(lines.number(), MapTextError::WrongCellCount);
-            std::int64_t values[5];
-            int count = 0;
-            for (;;) {
-                const std::size_t comma = record.find(',');
-                if (count == 5) return Problem(lines.number(), MapTextError::NeedsFiveValues);
-                const NumberStatus status = ParseInteger(record.substr(0, comma), values[count]);
-                if (status == NumberStatus::NotANumber) return Problem(lines.number(), MapTextError::NotANumber);
-                if (status == NumberStatus::TooLarge && count == 0)
-                    return Problem(lines.number(), MapTextError::ValueOutOfRange);
-                if (status == NumberStatus::TooLarge) values[count] = 1;  // surely not 0
-                ++count;
-                if (comma == std::string_view::npos) break;
-                record.remove_prefix(comma + 1);
+// A decimal integer with an optional leading minus, nothing else; a number
+// past 64 bits is too large, unless a character that is not a digit follows.
+void MapTextReader::Number::Add(char c) {
+    const auto digit = static_cast<unsigned>(c - '0');
+    if (digit <= 9) {
+        digits = true;
+        if (!tooLarge) {
+            if (magnitude > static_cast<std::uint64_t>((kInt64Max - digit) / 10)) {
+                tooLarge = true;
+            } else {
+                magnitude = magnitude * 10 + digit;
             }
-            if (count != 5) return Problem(lines.number(), MapTextError::NeedsFiveValues);
-            if (values[0] < 0 || values[0] > 255) return Problem(lines.number(), MapTextError::ValueOutOfRange);
-            if (values[1] != 0 || values[2] != 0 || values[3] != 0 || values[4] != 0)
-                ++result.cellsWithExtraValues;
-            cells.push_back(static_cast<std::uint8_t>(values[0]));
         }
-        if (static_cast<std::int64_t>(cells.size()) != columns) return Problem(lines.number(), MapTextError::WrongCellCount);
+    } else if (c == '-' && !started) {
+        negative = true;
+    } else {
+        bad = true;
+    }
+    started = true;
+}
 
-        const std::size_t rowStart = picture.pixels.size();
-        if (!TryToAllocate([&] { picture.pixels.resize(rowStart + static_cast<std::size_t>(picture.width)); }))
-            return Problem(lines.number(), MapTextError::NoMemory);
-        std::uint8_t* row = picture.pixels.data() + rowStart;
-        for (std::int64_t c = 0; c < columns; ++c) {
-            const std::uint8_t value = cells[static_cast<std::size_t>(c)];
-            const std::int64_t x = SampledColumn(c, y, picture.width, mode);
-            row[x] = value;
-            if (mode == SampleMode::TwoToOne) row[(x + 1) % picture.width] = value;
+MapTextReader::MapTextReader(SampleMode mode, MapRowSink& sink) : mode_(mode), sink_(sink) {}
+
+bool MapTextReader::Fail(MapTextError error) {
+    summary_.error = error;
+    summary_.line = state_ == State::Header ? 1 : y_ + 2;
+    state_ = State::Refused;
+    return false;
+}
+
+bool MapTextReader::Feed(const char* data, std::size_t size) {
+    const char* p = data;
+    const char* const end = data + size;
+    // Windows Notepad starts a file saved as UTF-8 with a byte-order mark.
+    while (!bomDecided_ && p < end) {
+        if (*p == kByteOrderMark[bomHeld_]) {
+            ++p;
+            if (++bomHeld_ == 3) bomDecided_ = true;
+        } else {
+            bomDecided_ = true;
+            for (int i = 0; i < bomHeld_; ++i) Byte(kByteOrderMark[i]);
         }
     }
-    if (lines.Next(line)) return Problem(lines.number(), MapTextError::MoreRows);
+    while (p < end && state_ != State::Refused) {
+        if (state_ == State::Rows && !inRecord_ && !pendingCR_) {
+            p = FastRecords(p, end);
+            if (p == end) break;
+        }
+        Byte(*p++);
+    }
+    return state_ != State::Refused;
+}
 
+MapTextSummary MapTextReader::Finish() {
+    if (!bomDecided_) {
+        bomDecided_ = true;
+        for (int i = 0; i < bomHeld_ && state_ != State::Refused; ++i) Byte(kByteOrderMark[i]);
+    }
+    if (state_ == State::Refused) return summary_;
+    pendingCR_ = false;  // a CR that ends the last line is dropped, as before an LF
+    // A last line without a line end counts only if it holds something.
+    if (lineHasBytes_) EndLine();
+    if (state_ == State::Header) Fail(MapTextError::MissingHeader);
+    if (state_ == State::Rows) Fail(MapTextError::FewerRows);
+    return summary_;
+}
+
+void MapTextReader::Byte(char c) {
+    if (state_ == State::Refused) return;
+    if (state_ == State::AfterRows) {
+        Fail(MapTextError::MoreRows);  // anything after the last row is one more
+        return;
+    }
+    lineHasBytes_ = true;
+    if (pendingCR_) {
+        pendingCR_ = false;
+        if (c == '\n') {
+            EndLine();
+            return;
+        }
+        LineByte('\r');
+        if (state_ == State::Refused) return;
+    }
+    if (c == '\r') {
+        pendingCR_ = true;
+    } else if (c == '\n') {
+        EndLine();
+    } else {
+        LineByte(c);
+    }
+}
+
+void MapTextReader::LineByte(char c) {
+    if (state_ == State::Header) {
+        HeaderByte(c);
+    } else {
+        RowByte(c);
+    }
+}
+
+void MapTextReader::EndLine() {
+    lineHasBytes_ = false;
+    if (state_ == State::Header) {
+        EndHeader();
+    } else {
+        EndRow();
+    }
+}
+
+// "cols,rows": two non-negative decimal numbers. A number past 64 bits is
+// too large for any picture. Everything after the first comma is the rows.
+void MapTextReader::HeaderByte(char c) {
+    if (headerPart_ == 0 && c == ',') {
+        headerPart_ = 1;
+        return;
+    }
+    Number& number = headerNumbers_[headerPart_];
+    number.Add(c);
+    if (number.bad) Fail(MapTextError::MissingHeader);  // whatever follows
+}
+
+void MapTextReader::EndHeader() {
+    if (headerPart_ == 0) {
+        Fail(MapTextError::MissingHeader);
+        return;
+    }
+    bool tooLarge = false;
+    for (const Number& number : headerNumbers_) {
+        if (number.bad || !number.digits || (number.negative && (number.tooLarge || number.magnitude != 0))) {
+            Fail(MapTextError::MissingHeader);
+            return;
+        }
+        tooLarge = tooLarge || number.tooLarge;
+    }
+    if (tooLarge) {
+        Fail(MapTextError::TooLarge);
+        return;
+    }
+    const auto columns = static_cast<std::int64_t>(headerNumbers_[0].magnitude);
+    const auto rows = static_cast<std::int64_t>(headerNumbers_[1].magnitude);
+    // Checked before the width is computed, so nothing here can overflow.
+    const std::int64_t step = ColumnStep(mode_);
+    if (columns > std::numeric_limits<std::int32_t>::max() / step || !BitmapCanHold(columns * step, rows)) {
+        Fail(MapTextError::TooLarge);
+        return;
+    }
+    if (columns == 0 || rows == 0) {
+        Fail(MapTextError::NoCells);
+        return;
+    }
+    summary_.columns = columns;
+    summary_.rows = rows;
+    summary_.width = columns * step;
+    state_ = State::Rows;
+    // Room for the cells of a row grows with the text actually present (a
+    // cell takes at least 10 bytes), however many the header announces.
+    TryToAllocate([&] { cells_.resize(static_cast<std::size_t>(std::min<std::int64_t>(columns, 4096))); });
+    sink_.Begin(summary_.width, rows);
+}
+
+void MapTextReader::RowByte(char c) {
+    if (!inRecord_) {
+        if (static_cast<std::int64_t>(cellCount_) == summary_.columns) {
+            Fail(MapTextError::WrongCellCount);
+            return;
+        }
+        inRecord_ = true;
+        valueCount_ = 0;
+        value_ = Number{};
+        extraValues_ = false;
+    }
+    if (c == '\t') {
+        if (EndRecord()) inRecord_ = false;
+    } else if (c == ',') {
+        if (!EndValue()) return;
+        if (valueCount_ == 5) {
+            Fail(MapTextError::NeedsFiveValues);
+            return;
+        }
+        value_ = Number{};
+    } else {
+        value_.Add(c);
+        if (value_.bad) Fail(MapTextError::NotANumber);
+    }
+}
+
+bool MapTextReader::EndValue() {
+    if (value_.bad || !value_.digits) return Fail(MapTextError::NotANumber);
+    if (value_.tooLarge) {
+        if (valueCount_ == 0) return Fail(MapTextError::ValueOutOfRange);
+        extraValues_ = true;  // surely not 0
+    } else {
+        const auto magnitude = static_cast<std::int64_t>(value_.magnitude);
+        const std::int64_t value = value_.negative ? -magnitude : magnitude;
+        if (valueCount_ == 0) {
+            firstValue_ = value;
+        } else if (value != 0) {
+            extraValues_ = true;
+        }
+    }
+    ++valueCount_;
+    return true;
+}
+
+bool MapTextReader::EndRecord() {
+    if (!EndValue()) return false;
+    if (valueCount_ != 5) return Fail(MapTextError::NeedsFiveValues);
+    if (firstValue_ < 0 || firstValue_ > 255) return Fail(MapTextError::ValueOutOfRange);
+    if (extraValues_) ++summary_.cellsWithExtraValues;
+    return PushCell(static_cast<std::uint8_t>(firstValue_));
+}
+
+bool MapTextReader::PushCell(std::uint8_t value) {
+    if (cellCount_ == cells_.size()) {
+        const std::size_t grown = static_cast<std::size_t>(
+            std::min<std::int64_t>(summary_.columns, static_cast<std::int64_t>(std::max<std::size_t>(cells_.size() * 2, 4096))));
+        if (!TryToAllocate([&] { cells_.resize(grown); })) return Fail(MapTextError::NoMemory);
+    }
+    cells_[cellCount_++] = value;
+    return true;
+}
+
+void MapTextReader::EndRow() {
+    if (inRecord_) {
+        if (!EndRecord()) return;
+        inRecord_ = false;
+    }
+    if (static_cast<std::int64_t>(cellCount_) != summary_.columns) {
+        Fail(MapTextError::WrongCellCount);
+        return;
+    }
+    std::uint8_t* row = sink_.Row(y_);
+    if (row == nullptr) {
+        Fail(MapTextError::NoMemory);
+        return;
+    }
+    // Cell c goes to picture column (c * step + shift) mod width, and in the
+    // two-to-one mode also to the column right of it.
+    const std::int64_t width = summary_.width;
+    const std::uint8_t* cell = cells_.data();
+    const std::uint8_t* const last = cell + cellCount_;
+    std::int64_t x = RowShift(y_, mode_) % width;
+    if (mode_ == SampleMode::TwoToOne) {
+        for (; cell != last; ++cell) {
+            row[x] = *cell;
+            if (++x == width) x = 0;
+            row[x] = *cell;
+            if (++x == width) x = 0;
+        }
+    } else {
+        for (; cell != last; ++cell) {
+            row[x] = *cell;
+            if (++x == width) x = 0;
+        }
+    }
+    sink_.RowDone(y_);
+    cellCount_ = 0;
+    if (++y_ == summary_.rows) state_ = State::AfterRows;
+}
+
+// Reads records of the usual form, a value of 1 to 3 digits and
+// ",0,0,0,0" and a TAB, and line ends, while at least 16 bytes are left;
+// stops at anything else, for Byte() to read. Returns where it stopped.
+const char* MapTextReader::FastRecords(const char* p, const char* end) {
+    static constexpr char kRest[] = ",0,0,0,0\t";
+    const auto columns = static_cast<std::size_t>(summary_.columns);
+    while (end - p >= 16) {
+        if (p[0] == '\r' || p[0] == '\n') {
+            const int length = p[0] == '\n' ? 1 : p[1] == '\n' ? 2 : 0;
+            if (length == 0 || cellCount_ != columns) break;
+            p += length;
+            EndLine();
+            if (state_ != State::Rows) break;
+            continue;
+        }
+        if (cellCount_ == columns || cellCount_ == cells_.size()) break;
+        unsigned value = static_cast<unsigned>(p[0] - '0');
+        if (value > 9) break;
+        const char* q = p + 1;
+        unsigned digit = static_cast<unsigned>(*q - '0');
+        if (digit <= 9) {
+            value = value * 10 + digit;
+            digit = static_cast<unsigned>(*++q - '0');
+            if (digit <= 9) {
+                value = value * 10 + digit;
+                ++q;
+            }
+        }
+        if (value > 255 || std::memcmp(q, kRest, 9) != 0) break;
+        cells_[cellCount_++] = static_cast<std::uint8_t>(value);
+        lineHasBytes_ = true;
+        p = q + 9;
+    }
+    return p;
+}
+
+PictureCollector::PictureCollector(SampleMode mode, std::int64_t textBytes) : mode_(mode), textBytes_(textBytes) {}
+
+void PictureCollector::Begin(std::int64_t width, std::int64_t rows) {
+    picture.width = width;
+    picture.rows = rows;
+    if (textBytes_ < 0) return;
+    // Room for as many rows as the text can hold is asked for at once (a
+    // row of n cells takes at least 10n - 1 bytes); if that fails the rows
+    // still grow one by one.
+    const std::int64_t columns = width / ColumnStep(mode_);
+    const std::int64_t rowsTextCanHold = std::min(rows, textBytes_ / (10 * columns - 1));
+    TryToAllocate([&] { picture.pixels.reserve(static_cast<std::size_t>(rowsTextCanHold * width)); });
+}
+
+std::uint8_t* PictureCollector::Row(std::int64_t y) {
+    const auto start = static_cast<std::size_t>(y * picture.width);
+    if (!TryToAllocate([&] { picture.pixels.resize(start + static_cast<std::size_t>(picture.width)); }))
+        return nullptr;
+    return picture.pixels.data() + start;
+}
+
+void PictureCollector::RowDone(std::int64_t) {}
+
+MapReadResult ReadMapText(std::string_view text, SampleMode mode) {
+    PictureCollector collector(mode, static_cast<std::int64_t>(text.size()));
+    MapTextReader reader(mode, collector);
+    reader.Feed(text.data(), text.size());
+    MapReadResult result;
+    static_cast<MapTextSummary&>(result) = reader.Finish();
+    if (result.ok()) result.picture = std::move(collector.picture);
     return result;
 }
 

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace bmp2grid {
@@ -17,6 +19,24 @@ public:
     // this one is written pays off (a file, a pipe) or not (memory, a device
     // such as /dev/null that discards the bytes).
     virtual bool OverlapsWork() const { return false; }
+
+    // Whether the sink can be given its size first and then be written at
+    // any offset (a file being replaced, memory), not only in sequence.
+    virtual bool CanWriteAt() const { return false; }
+    // Makes the output `size` bytes long; what is not written stays zero.
+    // Returns false on failure; the sink is then unusable.
+    virtual bool SetSize(std::int64_t size) {
+        (void)size;
+        return false;
+    }
+    // Writes all `size` bytes at `offset`, within the size set. Returns false
+    // on failure; the sink is then unusable.
+    virtual bool WriteAt(std::int64_t offset, const char* data, std::size_t size) {
+        (void)offset;
+        (void)data;
+        (void)size;
+        return false;
+    }
 };
 
 // Collects everything written into a string (tests, fuzzing, tools).
@@ -24,6 +44,18 @@ class StringSink final : public OutputSink {
 public:
     bool Write(const char* data, std::size_t size) override {
         text.append(data, size);
+        return true;
+    }
+    bool CanWriteAt() const override { return true; }
+    bool SetSize(std::int64_t size) override {
+        text.resize(static_cast<std::size_t>(size));
+        return true;
+    }
+    bool WriteAt(std::int64_t offset, const char* data, std::size_t size) override {
+        if (offset < 0 || static_cast<std::size_t>(offset) > text.size() ||
+            size > text.size() - static_cast<std::size_t>(offset))
+            return false;
+        if (size > 0) std::memcpy(text.data() + offset, data, size);
         return true;
     }
     std::string text;

@@ -87,7 +87,12 @@ ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents);
 // it; SIGKILL can't be caught and leaves it.
 class OutputFile final : public OutputSink {
 public:
-    enum class OpenStatus { Ok, CantOpen };
+    // Direct: the target would be written directly (see Targets), and
+    // nothing has been opened.
+    enum class OpenStatus { Ok, CantOpen, Direct };
+    // Which targets Open() opens: any, or only those replaced through a
+    // temporary file, which can be written at offsets (CanWriteAt()).
+    enum class Targets { Any, ReplacedOnly };
 
     OutputFile();
     ~OutputFile() override;  // discards the output unless Commit() succeeded
@@ -98,9 +103,16 @@ public:
     // a missing folder, a directory, no permission, a name longer than the
     // file system holds, or symbolic links that can't be resolved (a loop);
     // on Windows also a file with contents that standard output holds.
-    OpenStatus Open(const std::string& path);
+    // With Targets::ReplacedOnly, a target that would be written directly (a
+    // device, a FIFO, standard output) gives Direct and is not opened.
+    OpenStatus Open(const std::string& path, Targets targets = Targets::Any);
     bool Write(const char* data, std::size_t size) override;
     bool OverlapsWork() const override;
+    // True when the output goes to a temporary file, which SetSize() and
+    // WriteAt() then reach.
+    bool CanWriteAt() const override;
+    bool SetSize(std::int64_t size) override;
+    bool WriteAt(std::int64_t offset, const char* data, std::size_t size) override;
     // Whether the target is where the process's own standard output goes
     // (the same file, pipe or device), so that nothing else may be printed
     // there: standard output carries the bytes, or its file is about to be

@@ -243,7 +243,7 @@ OutputFile::~OutputFile() {
     }
 }
 
-OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
+OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets) {
     State& s = *state_;
     if (path.empty()) return OpenStatus::CantOpen;
 
@@ -268,6 +268,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     s.standardOutput = exists && StandardOutputIsWritable() && ::fstat(STDOUT_FILENO, &out) == 0 &&
                        out.st_dev == st.st_dev && out.st_ino == st.st_ino;
     if (s.standardOutput && (!S_ISREG(out.st_mode) || out.st_size == 0)) {
+        if (targets == Targets::ReplacedOnly) return OpenStatus::Direct;
         std::fflush(stdout);
         s.fd = STDOUT_FILENO;
         s.ownsFd = false;
@@ -275,6 +276,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
     }
 
     if (exists && !S_ISREG(st.st_mode)) {
+        if (targets == Targets::ReplacedOnly) return OpenStatus::Direct;
         s.fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
         return s.fd >= 0 ? OpenStatus::Ok : OpenStatus::CantOpen;
     }
@@ -340,6 +342,37 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 }
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
+
+bool OutputFile::CanWriteAt() const { return state_->replaces; }
+
+bool OutputFile::SetSize(std::int64_t size) {
+    State& s = *state_;
+    if (s.failed || s.fd < 0 || !s.replaces) return false;
+    while (::ftruncate(s.fd, static_cast<off_t>(size)) != 0) {
+        if (errno != EINTR) {
+            s.failed = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool OutputFile::WriteAt(std::int64_t offset, const char* data, std::size_t size) {
+    State& s = *state_;
+    if (s.failed || s.fd < 0 || !s.replaces) return false;
+    while (size > 0) {
+        const ssize_t n = ::pwrite(s.fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            s.failed = true;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += n;
+    }
+    return true;
+}
 
 bool OutputFile::SharesStandardOutput() const { return state_->standardOutput; }
 

@@ -218,7 +218,7 @@ OutputFile::~OutputFile() {
     }
 }
 
-OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
+OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets) {
     State& s = *state_;
     if (path.empty()) return OpenStatus::CantOpen;
     s.target = path;
@@ -234,6 +234,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
             // would keep them, and it can't be replaced while standard
             // output holds it open, so it is refused untouched.
             s.standardOutput = true;
+            if (targets == Targets::ReplacedOnly) return OpenStatus::Direct;
             const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
             if (out == nullptr || out == INVALID_HANDLE_VALUE) return OpenStatus::CantOpen;
             LARGE_INTEGER size;
@@ -245,6 +246,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path) {
             return OpenStatus::Ok;
         }
         case PathKind::Device:  // NUL, CON, a named pipe: written directly
+            if (targets == Targets::ReplacedOnly) return OpenStatus::Direct;
             s.handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
             s.slowWrites = s.handle != INVALID_HANDLE_VALUE && ::GetFileType(s.handle) == FILE_TYPE_PIPE;
@@ -282,6 +284,37 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 }
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
+
+bool OutputFile::CanWriteAt() const { return state_->replaces; }
+
+bool OutputFile::SetSize(std::int64_t size) {
+    State& s = *state_;
+    if (s.failed || s.handle == INVALID_HANDLE_VALUE || !s.replaces) return false;
+    LARGE_INTEGER at;
+    at.QuadPart = size;
+    if (!::SetFilePointerEx(s.handle, at, nullptr, FILE_BEGIN) || !::SetEndOfFile(s.handle)) s.failed = true;
+    return !s.failed;
+}
+
+bool OutputFile::WriteAt(std::int64_t offset, const char* data, std::size_t size) {
+    State& s = *state_;
+    if (s.failed || s.handle == INVALID_HANDLE_VALUE || !s.replaces) return false;
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!::WriteFile(s.handle, data, chunk, &written, &at) || written == 0) {
+            s.failed = true;
+            return false;
+        }
+        data += written;
+        size -= written;
+        offset += written;
+    }
+    return true;
+}
 
 bool OutputFile::SharesStandardOutput() const { return state_->standardOutput; }
 

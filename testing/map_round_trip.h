@@ -2,6 +2,8 @@
 // as a BMP in memory, decoded with the converter's own loader and converted
 // back to map text, which must be the canonical map text of the same cells
 // (header "cols,rows", each cell "v,0,0,0,0" and a TAB, CR LF line ends).
+// Read again in pieces of a size taken from the input's length, it must give
+// the same outcome, line and picture.
 // Text it refuses must name a line that exists (or the one after the last)
 // and a reason the program can print. Used by the map-text fuzz target and by the regression
 // tests that replay its inputs.

@@ -129,6 +129,8 @@ TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
         {{"--palette", "rgb.bmp", "good.txt", "out.bmp"}, "Only 8bpp bitmaps are supported!\n"},
         {{"--palette", "nope.bmp", "good.txt", "out.bmp"}, "Can't open nope.bmp\n"},
         {{"good.txt", "no/folder/out.bmp"}, "Can't open no/folder/out.bmp\n"},
+        // Bad map text is named before an output that can't be made.
+        {{"bad.txt", "no/folder/out.bmp"}, "Can't convert bad.txt: line 3: wrong cell count\n"},
     };
     for (const Case& c : cases) {
         const RunResult result = Run(c.args);
@@ -140,6 +142,69 @@ TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
     for (const auto& [name, text] : maps) expected.push_back(name);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(dir.Entries(), expected);
+}
+
+// The canonical map text of a random picture 2200 x 600: more than one block
+// (1 MiB) of picture rows.
+std::string LargeMapText() { return ReferenceMap(RandomPicture(2200, 600, 17), SampleMode::TwoToOne); }
+
+TEST_F(Grid2Bmp, LargePictureIsTheSameOnEveryOutput) {
+    // Rows are written at their offsets in a file that is replaced, and in
+    // sequence from memory to standard output: the bytes are the same, and
+    // bmp2grid turns them back into the same map text.
+    const std::string map = LargeMapText();
+    WriteFile(dir / "map.txt", map);
+    ASSERT_EQ(Run({"map.txt", "out.bmp"}).out, "Size: 2200x600\n");
+    const std::string picture = ReadFile(dir / "out.bmp");
+    EXPECT_EQ(Run({"out.bmp", "again.txt"}, kBmp2Grid).exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "again.txt") == map);
+
+    RunOptions named;
+    named.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+    EXPECT_EQ(RunWith({"map.txt", "named.bmp"}, named).exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "named.bmp") == picture);
+    RunOptions here;
+    here.workingDirectory = dir.path();
+    const RunResult toStandardOutput = RunProgram(kGrid2Bmp.Command({"map.txt", "-"}), here);
+    EXPECT_EQ(toStandardOutput.exitStatus, 0);
+    EXPECT_TRUE(toStandardOutput.out == picture);
+}
+
+TEST_F(Grid2Bmp, MapRefusedInItsLastRowLeavesTheOutputWhole) {
+    // Rows already written (more than a block of them, for the large map)
+    // go nowhere: the previous file stays whole, no temporary file is left,
+    // and standard output gets the message alone.
+    std::string large = LargeMapText();
+    large.erase(large.rfind('\t', large.size() - 4) + 1);  // the last row's last cell
+    large += "\r\n";
+    WriteFile(dir / "large.txt", large);
+    WriteFile(dir / "small.txt", std::string("2,3\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n3,0,0,0,0\t4,0,0,0,0\t\r\n"
+                                             "5,0,0,0,0\t256,0,0,0,0\t\r\n"));
+    WriteFile(dir / "out.bmp", std::string("previous picture"));
+    struct Case {
+        std::string map;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"large.txt", "Can't convert large.txt: line 601: wrong cell count\n"},
+        {"small.txt", "Can't convert small.txt: line 4: value out of 0..255\n"},
+    };
+    for (const Case& c : cases) {
+        for (const bool named : {false, true}) {
+            RunOptions options;
+            if (named) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+            const RunResult result = RunWith({c.map, "out.bmp"}, options);
+            EXPECT_EQ(result.exitStatus, 1) << c.map;
+            EXPECT_EQ(result.out, c.message);
+            EXPECT_EQ(ReadFile(dir / "out.bmp"), "previous picture");
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"large.txt", "out.bmp", "small.txt"})) << named;
+        }
+        RunOptions here;
+        here.workingDirectory = dir.path();
+        const RunResult toStandardOutput = RunProgram(kGrid2Bmp.Command({c.map, "-"}), here);
+        EXPECT_EQ(toStandardOutput.exitStatus, 1);
+        EXPECT_EQ(kGrid2Bmp.AsText(toStandardOutput.out), c.message);
+    }
 }
 
 TEST_F(Grid2Bmp, MemoryFollowsTheTextNotTheHeader) {
@@ -157,6 +222,32 @@ TEST_F(Grid2Bmp, MemoryFollowsTheTextNotTheHeader) {
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(result.out, "Can't convert map.txt: line 2: wrong cell count\n");
 #endif
+}
+
+TEST_F(Grid2Bmp, EndlessMapTextIsRefusedAtItsFirstWrongLine) {
+    // Map text is read in blocks and refused at its first wrong line without
+    // reading on: /dev/zero has no header line, and an endless stream of
+    // rows one row too many, all within a small memory limit.
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: Unix devices and a Unix memory limit";
+    if (kGrid2Bmp.wrapped()) GTEST_SKIP() << "an emulator needs more address space than the limit leaves";
+    WriteFile(dir / "out.bmp", std::string("previous picture"));
+    struct Case {
+        std::string command;  // "$@" runs the program
+        std::string out;
+    };
+    const Case cases[] = {
+        {"exec \"$@\" /dev/zero out.bmp", "Can't convert /dev/zero: line 1: missing header\n"},
+        {"{ printf '1,2\\r\\n'; yes '5,0,0,0,0\t'; } | \"$@\" - out.bmp", "Can't convert -: line 4: more rows than announced\n"},
+    };
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    for (const Case& c : cases) {
+        const RunResult result = RunProgram(MemoryLimitedScript(kGrid2Bmp, c.command, 262144), options);
+        EXPECT_EQ(result.exitStatus, 1) << c.command;
+        EXPECT_EQ(result.out, c.out) << c.command;
+        EXPECT_EQ(ReadFile(dir / "out.bmp"), "previous picture");
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.bmp"})) << c.command;
+    }
 }
 
 TEST_F(Grid2Bmp, ValuesThePictureCannotKeepAreReported) {

@@ -2,7 +2,11 @@
 // BMP byte for byte, and every refusal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "bitmap_writer.h"
 #include "command_line.h"
@@ -128,6 +132,92 @@ TEST(MapReader, SkipsAByteOrderMark) {
     const MapReadResult map = ReadMapText("\xEF\xBB\xBF" + text, SampleMode::TwoToOne);
     ASSERT_TRUE(map.ok()) << map.line << ": " << MapTextErrorReason(map.error);
     EXPECT_EQ(map.picture.pixels, reference.picture.pixels);
+}
+
+// Feeds `text` to the reader in pieces of `piece` bytes.
+MapReadResult ReadInPieces(std::string_view text, SampleMode mode, std::size_t piece) {
+    PictureCollector collector(mode, -1);
+    MapTextReader reader(mode, collector);
+    for (std::size_t at = 0; at < text.size(); at += piece)
+        if (!reader.Feed(text.data() + at, std::min(piece, text.size() - at))) break;
+    MapReadResult result;
+    static_cast<MapTextSummary&>(result) = reader.Finish();
+    if (result.ok()) result.picture = std::move(collector.picture);
+    return result;
+}
+
+TEST(MapReader, ReadsTextInPiecesOfAnySize) {
+    // Pieces split records, numbers, CR LF and the byte-order mark anywhere,
+    // and pieces under 16 bytes never take the reader's fast path: every
+    // text gives the same outcome, line and picture as when read whole.
+    std::vector<std::pair<std::string, SampleMode>> texts;
+    for (const fuzzing::MapTextCase& c : fuzzing::MapTextCases()) texts.emplace_back(c.text, c.mode);
+    // Each byte of a good map replaced by each of the bytes that matter.
+    const std::string map = "\xEF\xBB\xBF" + RandomMapText(3, 3, 7);
+    for (std::size_t at = 0; at < map.size(); ++at)
+        for (const char c : std::string("x\t,\r\n9-")) {
+            std::string changed = map;
+            changed[at] = c;
+            texts.emplace_back(changed, SampleMode::TwoToOne);
+        }
+    texts.emplace_back(RandomMapText(40, 30, 8), SampleMode::OneToOne);
+    texts.emplace_back("3,1\r\n255,0,0,0,0\t256,0,0,0,0\t1,0,0,0,0\t\r\n", SampleMode::OneToOne);
+    texts.emplace_back("3,1\r\n1,0,0,0,0\t1234,0,0,0,0\t1,0,0,0,0\t\r\n", SampleMode::OneToOne);
+    texts.emplace_back("3,1\r\n1,0,0,0,0\t2,0,0,0,0\t3,0,0,0,0\t4\r\n", SampleMode::OneToOne);
+    for (const auto& [text, mode] : texts) {
+        const MapReadResult whole = ReadMapText(text, mode);
+        for (const std::size_t piece : {1, 2, 3, 5, 10, 16, 17, 64}) {
+            const MapReadResult map = ReadInPieces(text, mode, piece);
+            ASSERT_EQ(map.error, whole.error) << piece << " " << testing::PrintToString(text);
+            ASSERT_EQ(map.line, whole.line) << piece << " " << testing::PrintToString(text);
+            ASSERT_EQ(map.picture.pixels, whole.picture.pixels) << piece << " " << testing::PrintToString(text);
+            ASSERT_EQ(map.cellsWithExtraValues, whole.cellsWithExtraValues) << piece;
+        }
+    }
+}
+
+// Takes the headers, then fails every write at an offset.
+class FailingSink final : public OutputSink {
+public:
+    bool Write(const char*, std::size_t) override { return false; }
+    bool CanWriteAt() const override { return true; }
+    bool SetSize(std::int64_t) override { return true; }
+    bool WriteAt(std::int64_t offset, const char*, std::size_t) override { return offset == 0; }
+};
+
+TEST(BitmapRowWriter, WritesWhatWriteBitmapWrites) {
+    // Rows arrive top first and land bottom first, each at its own offset:
+    // odd widths and every amount of padding, one row or several per block,
+    // and a last block only partly filled.
+    std::mt19937 gen(5);
+    for (std::int64_t width : {1, 2, 3, 4, 5, 6, 7, 9})
+        for (std::int64_t rows : {1, 2, 3, 7})
+            for (std::int64_t blockBytes : {1, 8, 12, 20, 1 << 20}) {
+                IndexedPicture picture{width, rows, {}};
+                for (std::int64_t i = 0; i < width * rows; ++i) picture.pixels.push_back(static_cast<std::uint8_t>(gen()));
+                StringSink sink;
+                BitmapRowWriter writer(sink, DistinctPalette(), blockBytes);
+                writer.Begin(width, rows);
+                for (std::int64_t y = 0; y < rows; ++y) {
+                    std::uint8_t* row = writer.Row(y);
+                    ASSERT_NE(row, nullptr);
+                    std::copy(picture.Row(y), picture.Row(y) + width, row);
+                    writer.RowDone(y);
+                }
+                EXPECT_TRUE(writer.ok());
+                EXPECT_TRUE(sink.text == BitmapBytes(picture, DistinctPalette()))
+                    << width << "x" << rows << ", blocks of " << blockBytes;
+            }
+
+    // A failed write is remembered; the rows are still taken.
+    FailingSink failing;
+    BitmapRowWriter writer(failing, DistinctPalette(), 4);
+    writer.Begin(3, 2);
+    for (std::int64_t y = 0; y < 2; ++y) {
+        ASSERT_NE(writer.Row(y), nullptr);
+        writer.RowDone(y);
+    }
+    EXPECT_FALSE(writer.ok());
 }
 
 TEST(MapReader, DistinctPaletteSeparatesNeighbours) {
