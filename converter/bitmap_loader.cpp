@@ -21,61 +21,6 @@ LoadResult Refuse(LoadError error) {
     return result;
 }
 
-// Decodes an RLE8 stream into `pixels` (width x rows, bottom row first).
-// Returns false when the stream is corrupt.
-bool DecodeRle8(const std::uint8_t* p, const std::uint8_t* end, std::int64_t width,
-                std::int64_t rows, std::uint8_t* pixels) {
-    std::int64_t x = 0;
-    std::int64_t y = 0;
-    // Writes `count` pixels at the cursor; those at or past the width are
-    // dropped, since encoders commonly run into the row padding.
-    auto put = [&](std::int64_t count, auto&& fill) {
-        if (y >= rows) return false;
-        if (x < width) {
-            const std::int64_t kept = std::min(count, width - x);
-            fill(pixels + y * width + x, static_cast<std::size_t>(kept));
-        }
-        x += count;
-        return true;
-    };
-    for (;;) {
-        if (end - p < 2) return false;
-        const std::uint8_t count = p[0];
-        const std::uint8_t value = p[1];
-        p += 2;
-        if (count != kRleEscape) {
-            if (!put(count, [value](std::uint8_t* to, std::size_t n) { std::memset(to, value, n); }))
-                return false;
-            continue;
-        }
-        switch (value) {
-            case kRleEndOfLine:
-                x = 0;
-                ++y;
-                break;
-            case kRleEndOfBitmap:
-                return true;
-            case kRleDelta:  // right dx, up dy
-                if (end - p < 2) return false;
-                x += p[0];
-                y += p[1];
-                p += 2;
-                break;
-            default: {  // literal run, padded to an even length
-                const std::int64_t padded = value + (value & 1);
-                if (end - p < padded) return false;
-                const std::uint8_t* literal = p;
-                if (!put(value, [literal](std::uint8_t* to, std::size_t n) {
-                        std::memcpy(to, literal, n);
-                    }))
-                    return false;
-                p += padded;
-                break;
-            }
-        }
-    }
-}
-
 // How a request for bytes of the input turned out.
 enum class Got { Ok, Ended, Failed };
 
@@ -155,6 +100,115 @@ private:
     platform::InputFile& file_;
     std::uint64_t position_ = 0;
 };
+
+// An RLE8 stream read a window at a time from bytes `begin` to `end` of an
+// input: only the window is held, never the whole stream, and nothing past
+// the last window the decoder asks for is read.
+template <class Input>
+class RleWindow {
+public:
+    RleWindow(Input& input, std::uint64_t begin, std::uint64_t end, ByteBuffer& window)
+        : input_(input), next_(begin), end_(end), window_(window) {}
+
+    // Makes at least `count` bytes (1 or 2) available at Data(). False when
+    // the stream ends first or a read fails (then Failed() is true).
+    bool Ensure(std::size_t count) {
+        if (last_ - first_ >= count) return true;
+        return Refill(count);
+    }
+    const std::uint8_t* Data() const { return window_.data() + first_; }
+    std::size_t Available() const { return last_ - first_; }
+    void Skip(std::size_t count) { first_ += count; }
+    bool Failed() const { return failed_; }
+
+private:
+    bool Refill(std::size_t count) {
+        // Move what is left to the front and fill the rest of the window.
+        const std::size_t left = last_ - first_;
+        if (left > 0) std::memmove(window_.data(), window_.data() + first_, left);
+        first_ = 0;
+        last_ = left;
+        const auto size = static_cast<std::size_t>(
+            std::min<std::uint64_t>(window_.capacity() - left, end_ - next_));
+        if (size == 0) return false;
+        if (input_.Read(next_, window_.data() + left, size) != Got::Ok) {
+            failed_ = true;
+            return false;
+        }
+        next_ += size;
+        last_ += size;
+        return last_ >= count;
+    }
+
+    Input& input_;
+    std::uint64_t next_;  // input offset of the byte after the window
+    std::uint64_t end_;
+    ByteBuffer& window_;
+    std::size_t first_ = 0;  // the bytes not yet taken: [first_, last_)
+    std::size_t last_ = 0;
+    bool failed_ = false;
+};
+
+enum class Rle8Status { Ok, Corrupt, ReadFailed };
+
+// Decodes an RLE8 stream into `pixels` (width x rows, bottom row first),
+// stopping at its end-of-bitmap marker: nothing after it is asked for.
+template <class Stream>
+Rle8Status DecodeRle8(Stream& in, std::int64_t width, std::int64_t rows, std::uint8_t* pixels) {
+    const auto ended = [&in] { return in.Failed() ? Rle8Status::ReadFailed : Rle8Status::Corrupt; };
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    for (;;) {
+        if (!in.Ensure(2)) return ended();
+        const std::uint8_t count = in.Data()[0];
+        const std::uint8_t value = in.Data()[1];
+        in.Skip(2);
+        if (count != kRleEscape) {
+            // Pixels at or past the width are dropped, since encoders
+            // commonly run into the row padding.
+            if (y >= rows) return Rle8Status::Corrupt;
+            if (x < width) {
+                const std::int64_t kept = std::min<std::int64_t>(count, width - x);
+                std::memset(pixels + y * width + x, value, static_cast<std::size_t>(kept));
+            }
+            x += count;
+            continue;
+        }
+        switch (value) {
+            case kRleEndOfLine:
+                x = 0;
+                ++y;
+                break;
+            case kRleEndOfBitmap:
+                return Rle8Status::Ok;
+            case kRleDelta:  // right dx, up dy
+                if (!in.Ensure(2)) return ended();
+                x += in.Data()[0];
+                y += in.Data()[1];
+                in.Skip(2);
+                break;
+            default: {  // literal run, padded to an even length
+                if (y >= rows) return Rle8Status::Corrupt;
+                const std::int64_t padded = value + (value & 1);
+                // Taken in pieces, as much as the window holds at a time.
+                for (std::int64_t done = 0; done < padded;) {
+                    if (!in.Ensure(1)) return ended();
+                    const std::int64_t piece =
+                        std::min<std::int64_t>(padded - done, static_cast<std::int64_t>(in.Available()));
+                    // The piece's pixels, without the pad byte and those past the width.
+                    const std::int64_t kept = std::min({piece, value - done, width - (x + done)});
+                    if (kept > 0) {
+                        std::memcpy(pixels + y * width + x + done, in.Data(), static_cast<std::size_t>(kept));
+                    }
+                    in.Skip(static_cast<std::size_t>(piece));
+                    done += piece;
+                }
+                x += value;
+                break;
+            }
+        }
+    }
+}
 
 // Reads and checks the headers, up to and including the check that the
 // input reaches the pixel data. Only the bytes the checks and the colour
@@ -269,6 +323,37 @@ bool RowsAreComplete(BitmapImage& image, std::uint64_t fileSize) {
            image.pixelBlockLength >= (image.rows - 1) * image.stride + image.width;
 }
 
+// Decodes a checked RLE8 picture whose stream is bytes `begin` to `end` of
+// `input`, read through a window of at most LoadOptions::rle8WindowBytes.
+template <class Input>
+LoadResult DecodeRle8Picture(LoadResult result, Input& input, std::uint64_t begin, std::uint64_t end,
+                             const LoadOptions& options) {
+    BitmapImage& image = result.image;
+    const std::int64_t pixelCount = image.width * image.rows;  // below 2^62
+    if (pixelCount > options.maxDecodedPixels) return Refuse(LoadError::TooLarge);
+    ByteBuffer decoded;
+    if (static_cast<std::uint64_t>(pixelCount) > SIZE_MAX ||
+        !decoded.AllocateZeroed(static_cast<std::size_t>(pixelCount))) {
+        return Refuse(LoadError::NoMemory);
+    }
+    const std::uint64_t windowBytes =
+        std::max<std::uint64_t>(std::min<std::uint64_t>(options.rle8WindowBytes, end - begin), 2);
+    ByteBuffer window;
+    if (!window.Reserve(static_cast<std::size_t>(windowBytes))) return Refuse(LoadError::NoMemory);
+    RleWindow<Input> stream(input, begin, end, window);
+    switch (DecodeRle8(stream, image.width, image.rows, decoded.data())) {
+        case Rle8Status::Ok:
+            break;
+        case Rle8Status::Corrupt:
+            return Refuse(LoadError::CorruptRle);
+        case Rle8Status::ReadFailed:
+            return Refuse(LoadError::ReadFailed);
+    }
+    image.storage = std::move(decoded);
+    image.pixels = image.storage.data();
+    return result;
+}
+
 // Gives a checked picture its pixels from `block`, whose bytes from `start`
 // to its end are the pixel block: an uncompressed picture keeps the block
 // and addresses its rows in place; an RLE8 picture is decoded and the block
@@ -280,47 +365,25 @@ LoadResult TakePixels(LoadResult result, ByteBuffer block, std::size_t start, co
         image.pixels = image.storage.data() + start;
         return result;
     }
-    const std::int64_t pixelCount = image.width * image.rows;  // below 2^62
-    if (pixelCount > options.maxDecodedPixels) return Refuse(LoadError::TooLarge);
-    ByteBuffer decoded;
-    if (static_cast<std::uint64_t>(pixelCount) > SIZE_MAX ||
-        !decoded.AllocateZeroed(static_cast<std::size_t>(pixelCount))) {
-        return Refuse(LoadError::NoMemory);
-    }
-    const std::uint8_t* stream = block.data() + start;
-    if (!DecodeRle8(stream, block.data() + block.size(), image.width, image.rows, decoded.data())) {
-        return Refuse(LoadError::CorruptRle);
-    }
-    image.storage = std::move(decoded);
-    image.pixels = image.storage.data();
-    return result;
+    MemoryInput input(block.data(), block.size());
+    return DecodeRle8Picture(std::move(result), input, start, block.size(), options);
 }
 
 // An input opened as a regular file. An uncompressed picture stays in its
-// file and its rows are read as the map is written; an RLE8 picture's pixel
-// block is read and decoded.
+// file and its rows are read as the map is written; an RLE8 picture is
+// decoded from its file a window at a time, up to its end-of-bitmap marker.
 LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file, const LoadOptions& options) {
     FileInput input(*file);
     LoadResult result = ReadHeaders(input);
     if (!result.ok()) return result;
     BitmapImage& image = result.image;
-    if (!RowsAreComplete(image, static_cast<std::uint64_t>(file->Size()))) {
-        return Refuse(LoadError::PixelDataTruncated);
-    }
+    const auto size = static_cast<std::uint64_t>(file->Size());
+    if (!RowsAreComplete(image, size)) return Refuse(LoadError::PixelDataTruncated);
     if (image.biCompression == kCompressionNone) {
         image.file = std::move(file);
         return result;
     }
-    const auto length = static_cast<std::uint64_t>(image.pixelBlockLength);
-    ByteBuffer block;
-    if (length >= SIZE_MAX || !block.Reserve(static_cast<std::size_t>(length) + 1)) {
-        return Refuse(LoadError::NoMemory);
-    }
-    if (!file->ReadAt(image.bfOffBits, block.data(), static_cast<std::size_t>(length))) {
-        return Refuse(LoadError::ReadFailed);
-    }
-    block.SetSize(static_cast<std::size_t>(length));
-    return TakePixels(std::move(result), std::move(block), 0, options);
+    return DecodeRle8Picture(std::move(result), input, image.bfOffBits, size, options);
 }
 
 // An input read in sequence (a pipe, a device). It is refused as soon as

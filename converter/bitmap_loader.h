@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -19,7 +20,8 @@ namespace bmp2grid {
 //   in `storage` (the whole file from memory, the pixel block from a stream)
 //   and `pixels` addresses its rows in place;
 // - an RLE8 picture is decoded into `storage` (one byte per pixel, rows
-//   bottom-up, no padding) and the compressed bytes are released.
+//   bottom-up, no padding); a regular file's compressed stream is read a
+//   window at a time and never held whole, a stream's is released.
 struct BitmapImage {
     // Values as stored in the headers.
     std::uint32_t bfOffBits = 0;
@@ -80,11 +82,17 @@ struct LoadResult {
     bool ok() const { return error == LoadError::None; }
 };
 
+// How much of an RLE8 stream is held at a time.
+constexpr std::size_t kRle8WindowBytes = std::size_t{1} << 20;
+
 // Limits the caller sets on what a load may cost.
 struct LoadOptions {
     // An RLE8 picture with more pixels than this is refused (TooLarge)
     // before any memory is requested for it.
     std::int64_t maxDecodedPixels = std::numeric_limits<std::int64_t>::max();
+    // An RLE8 stream is read this many bytes at a time (at least 2), up to
+    // its end-of-bitmap marker; the tests make it small to cross windows.
+    std::size_t rle8WindowBytes = kRle8WindowBytes;
 };
 
 // Interprets a whole BMP file held in memory. Takes ownership of the bytes.
@@ -92,10 +100,11 @@ LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options);
 
 // Loads the picture at `path`, with the same results as DecodeBitmap on
 // the file's bytes. A regular file is read at offsets: the headers and the
-// colour table, then an RLE8 picture's pixel block; an uncompressed picture's
-// rows are left in the file. Anything else (a pipe, a device) is read in
-// sequence, dropping the bytes the checks don't need; it is refused as soon
-// as its headers fail a check, and read to its end only when they pass.
+// colour table, then an RLE8 picture's stream a window at a time up to its
+// end-of-bitmap marker; an uncompressed picture's rows are left in the file.
+// Anything else (a pipe, a device) is read in sequence, dropping the bytes
+// the checks don't need; it is refused as soon as its headers fail a check,
+// and read to its end only when they pass.
 LoadResult LoadBitmap(const std::string& path, const LoadOptions& options);
 
 }  // namespace bmp2grid

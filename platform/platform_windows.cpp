@@ -151,8 +151,10 @@ ReadStatus InputFile::Open(const std::string& path) {
     }
     if (s.handle == INVALID_HANDLE_VALUE) return ReadStatus::CantOpen;
     LARGE_INTEGER size;
+    // A file larger than memory can address (4 GiB and more in a 32-bit
+    // build) is still read at offsets.
     s.regular = ::GetFileType(s.handle) == FILE_TYPE_DISK && ::GetFileSizeEx(s.handle, &size) &&
-                size.QuadPart >= 0 && static_cast<unsigned long long>(size.QuadPart) < SIZE_MAX;
+                size.QuadPart >= 0;
     s.size = s.regular ? size.QuadPart : 0;
     return ReadStatus::Ok;
 }
@@ -189,8 +191,10 @@ long long InputFile::Read(std::uint8_t* data, std::size_t size) {
 ReadStatus InputFile::ReadToEnd(ByteBuffer& contents) {
     const State& s = *state_;
     // For a regular file one byte more than its size lets the first read take
-    // everything and the second confirm the end without growing the buffer.
-    const std::size_t capacity = s.regular ? static_cast<std::size_t>(s.size) + 1 : 64 * 1024;
+    // everything and the second confirm the end without growing the buffer;
+    // one too large for memory grows until memory runs out.
+    const bool fits = s.regular && static_cast<unsigned long long>(s.size) < SIZE_MAX;
+    const std::size_t capacity = fits ? static_cast<std::size_t>(s.size) + 1 : 64 * 1024;
     return ReadUntilEnd(contents, capacity,
                         [this](std::uint8_t* to, std::size_t room) { return Read(to, room); });
 }

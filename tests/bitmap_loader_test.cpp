@@ -433,5 +433,90 @@ TEST(Rle8Decoder, RefusesPicturesOverTheCallersLimit) {
     EXPECT_EQ(DecodeBitmap(std::move(buffer), options).error, LoadError::TooLarge);
 }
 
+// Decodes bytes in memory as DecodeBitmap does, with the given options.
+LoadResult DecodeWith(const Bytes& file, const LoadOptions& options) {
+    ByteBuffer buffer;
+    if (!buffer.Reserve(file.size() + 1)) throw std::runtime_error("out of memory");
+    std::copy(file.begin(), file.end(), buffer.data());
+    buffer.SetSize(file.size());
+    return DecodeBitmap(std::move(buffer), options);
+}
+
+TEST(Rle8Decoder, ReadsTheStreamThroughWindowsOfAnySize) {
+    // Small windows split codes, deltas and literal runs (with and without
+    // their pad byte) at every position, and put the end of a stream cut
+    // short, or of one whose end-of-bitmap marker comes before bytes that
+    // don't belong to it, at every place in a window.
+    BmpOptions literals;
+    literals.storage = Storage::Rle8;
+    literals.trailing = Bytes(9, 0xAB);
+    const IndexedPicture picture = RandomPicture(13, 9, 11);
+    const Bytes sound = MakeBmp(picture, literals);
+    const std::size_t streamStart = sound.size() - literals.trailing.size() - EncodeRle8(picture, true).size();
+    std::vector<std::pair<std::string, Bytes>> fixtures = {
+        {"literal runs and trailing bytes", sound},
+        {"runs, deltas, early end of line",
+         MakeBmpWithPixelBlock(5, 4, 1, {2, 3, 0, 2, 1, 1, 0, 5, 1, 2, 3, 4, 5, 0, 0, 0, 0, 0, 3, 7, 0, 1, 0xEE})},
+        {"cut in a delta", MakeBmpWithPixelBlock(5, 4, 1, {2, 3, 0, 2, 1})},
+        {"cut in a literal's pad byte", MakeBmpWithPixelBlock(5, 1, 1, {0, 3, 1, 2, 3})},
+        {"a literal below the last row", MakeBmpWithPixelBlock(3, 1, 1, {0, 0, 0, 3, 1, 2, 3, 0, 0, 1})},
+    };
+    for (std::size_t cut = streamStart; cut + literals.trailing.size() < sound.size(); cut += 7)
+        fixtures.emplace_back("cut after " + std::to_string(cut - streamStart) + " bytes",
+                              Bytes(sound.begin(), sound.begin() + static_cast<std::ptrdiff_t>(cut)));
+    TempDir dir;
+    for (const auto& [name, bytes] : fixtures) {
+        const LoadResult expected = DecodeBytes(bytes);
+        WriteFile(dir / "pic.bmp", bytes);
+        for (std::size_t window : {2, 3, 4, 5, 7, 8, 13, 64}) {
+            LoadOptions options;
+            options.rle8WindowBytes = window;
+            const std::string label = name + ", window " + std::to_string(window);
+            ExpectSameLoad(expected, LoadBitmap(dir / "pic.bmp", options), label + " (file)");
+            ExpectSameLoad(expected, DecodeWith(bytes, options), label + " (memory)");
+        }
+    }
+}
+
+TEST(Rle8Decoder, StreamLongerThanTheWindowEndsInTheNextOne) {
+    // A stream of runs and literals a little over 1 MiB, whole and cut short
+    // around the first window's end, read from a file, from memory and from
+    // a pipe with the default window.
+    BmpOptions literals;
+    literals.storage = Storage::Rle8;
+    const IndexedPicture picture = RandomPicture(1023, 2700, 5);
+    const Bytes whole = MakeBmp(picture, literals);
+    const std::size_t streamStart = whole.size() - EncodeRle8(picture, true).size();
+    ASSERT_GT(whole.size() - streamStart, kRle8WindowBytes + 2);
+    const LoadResult loaded = LoadEveryWay(whole).file;
+    ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
+    EXPECT_EQ(PictureOf(loaded.image).pixels, picture.pixels);
+    const std::size_t streamLengths[] = {kRle8WindowBytes - 1, kRle8WindowBytes, kRle8WindowBytes + 1,
+                                         whole.size() - streamStart - 1};
+    for (std::size_t streamLength : streamLengths) {
+        const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(streamStart + streamLength));
+        const EveryWay each = LoadEveryWay(cut);
+        const std::string label = "stream of " + std::to_string(streamLength) + " bytes";
+        EXPECT_EQ(each.memory.error, LoadError::CorruptRle) << label;
+        ExpectSameLoad(each.memory, each.file, label + " (file)");
+        ExpectSameLoad(each.memory, each.stream, label + " (stream)");
+    }
+}
+
+TEST(Rle8Decoder, BytesAfterTheEndOfBitmapAreNeverRead) {
+    // A 2x2 picture followed by a terabyte of file (sparse: it takes no
+    // room, but reading it, or holding it, would never end).
+    const Bytes picture = MakeBmpWithPixelBlock(2, 2, 1, {2, 5, 0, 0, 1, 8, 1, 9, 0, 1});
+    constexpr std::int64_t kFileSize = std::int64_t{1} << 40;
+    TempDir dir;
+    WriteFile(dir / "pic.bmp", picture);
+    ASSERT_EQ(::truncate((dir / "pic.bmp").c_str(), kFileSize), 0) << "no sparse file of 1 TiB here";
+    const LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
+    ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
+    EXPECT_EQ(PictureOf(loaded.image).pixels, (Bytes{8, 9, 5, 5}));
+    // The size report's figure still runs to the end of the file.
+    EXPECT_EQ(loaded.image.pixelBlockLength, kFileSize - static_cast<std::int64_t>(picture.size()) + 10);
+}
+
 }  // namespace
 }  // namespace bmp2grid::test

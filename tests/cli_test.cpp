@@ -366,6 +366,47 @@ TEST_F(Cli, VeryWideRowIsReadInPieces) {
     }
 }
 
+TEST_F(Cli, Rle8IsReadOnlyUpToItsEndOfBitmapMarker) {
+    // A 2x2 RLE8 picture followed by a terabyte of file after its
+    // end-of-bitmap marker (sparse: reading it would take far too long, and
+    // it could not be held): the bytes after the marker are never read, and
+    // the size report still counts them.
+    const Bytes picture = MakeBmpWithPixelBlock(2, 2, 1, {2, 5, 0, 0, 1, 8, 1, 9, 0, 1});
+    constexpr std::uint64_t kAfter = std::uint64_t{1} << 40;
+    WriteAt(dir / "tail.bmp", 0, picture);
+    WriteAt(dir / "tail.bmp", picture.size() + kAfter - 1, {0});
+    const RunResult result = Convert({"tail.bmp", "map.txt"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "Size: 2x2 (should be 4 bytes, is " + std::to_string(10 + kAfter) + " bytes)\n");
+    EXPECT_EQ(ReadFile(dir / "map.txt"), ReferenceMap(IndexedPicture{2, 2, {8, 9, 5, 5}}, SampleMode::TwoToOne));
+    if (!UnderTest().windows()) {  // under Wine the figure would be Wine's
+        EXPECT_LT(result.peakMemoryKiB, 32 * 1024);
+    }
+}
+
+TEST_F(Cli, Rle8IsDecodedWithoutHoldingItsCompressedStream) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's own memory would blur the figure";
+#else
+    SKIP_ON_WINDOWS("under Wine the figure would be Wine's");
+    if (UnderTest().wrapped()) GTEST_SKIP() << "the figure would include the emulator's own memory";
+    // A noisy 4096x4096 picture stored as literal runs: its 16 MB stream is
+    // read through the window into the 16 MiB picture, never held whole.
+    IndexedPicture noise{4096, 4096, Bytes(std::size_t{4096} * 4096)};
+    std::uint32_t state = 1;
+    for (std::uint8_t& px : noise.pixels) {
+        state = state * 1664525u + 1013904223u;
+        px = static_cast<std::uint8_t>(state >> 24);
+    }
+    BmpOptions literals;
+    literals.storage = Storage::Rle8;
+    WriteFile(dir / "noise.bmp", MakeBmp(noise, literals));
+    const RunResult result = Convert({"noise.bmp", "/dev/null"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_LT(result.peakMemoryKiB, (16 + 8) * 1024);
+#endif
+}
+
 TEST_F(Cli, MemoryRunningOutWhileWritingTheMapIsReported) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
