@@ -16,10 +16,12 @@
 // every run finds it in the page cache.
 // 4. Prints bmp2grid's peak resident memory, as the kernel accounted it for
 //    the finished process, for the picture stored plainly and as RLE8.
-// 5. Converts the picture's two-to-one map text back to a BMP file with
+// 5. Times the small map (64 x 40) with bmp2grid, grid2bmp and the baseline:
+//    their start-up, in medians of many alternating runs (SmallMapLatency).
+// 6. Converts the picture's two-to-one map text back to a BMP file with
 //    grid2bmp, alternating with `wc -l` on the same text, and prints both
 //    speeds in MB/s of map text and grid2bmp's peak resident memory.
-// 6. RLE8 read from its file a window at a time: peak memory for noisy
+// 7. RLE8 read from its file a window at a time: peak memory for noisy
 //    8192 x 8192 and 16384 x 16384 pictures of literal runs, and time and
 //    memory for a tiny picture followed by 4 GiB that is never read.
 //
@@ -188,6 +190,71 @@ Timing Summarise(std::vector<double> v) {
         std::fprintf(stderr, "\n");
     }
     return {v[v.size() / 2], v.front()};
+}
+
+// --- Small map latency -----------------------------------------------------
+
+// A small map costs its programs little but their start: the 64 x 40
+// picture of map-like terrain (the sample map's size) is converted, one
+// process at a time and alternating, by bmp2grid (two-to-one), by grid2bmp
+// (that map text back to a picture) and by the baseline, each to a file of
+// its own that is replaced every run, and the medians of many runs are
+// compared: bmp2grid must be no slower than the baseline, grid2bmp no slower
+// than bmp2grid. The baseline is this program, which loads the shared C++
+// runtime as it starts, as a plain C program would not; so /bin/true, a
+// program of the C library alone that does nothing, runs in the same rounds
+// and shows what starting any process costs here.
+void SmallMapLatency(const std::string& work, const std::string& converter, const std::string& self) {
+    constexpr int kWidth = 64, kRows = 40, kRounds = 401, kWarmUp = 20;
+    const std::string picture = work + "/small.bmp", text = work + "/small.txt";
+    {
+        std::vector<std::uint8_t> pixels = MapLikePixels(kWidth);
+        pixels.resize(static_cast<std::size_t>(kWidth) * kRows);
+        WriteBmp(picture, bmp2grid::IndexedPicture{kWidth, kRows, pixels}, false);
+    }
+#ifdef GRID2BMP_EXE
+    const std::string grid2bmp = GRID2BMP_EXE;
+#else
+    // The build puts both programs side by side: build/.../converter/bmp2grid
+    // and build/.../grid2bmp/grid2bmp.
+    const std::string grid2bmp = (fs::path(converter).parent_path().parent_path() / "grid2bmp" / "grid2bmp").string();
+#endif
+    const std::string doNothing = "/bin/true";
+    const std::vector<std::string> sides[] = {
+        {converter, picture, text},
+        {grid2bmp, text, work + "/small-back.bmp"},
+        {self, "--baseline", "-2", picture, work + "/small-baseline.txt"},
+        {doNothing},
+    };
+    const bool runs[] = {true, fs::exists(grid2bmp), true, fs::exists(doNothing)};
+    std::vector<double> times[4];
+    RunChild(sides[0]);  // grid2bmp's input
+    for (int round = 0; round < kWarmUp + kRounds; ++round) {
+        for (int side = 0; side < 4; ++side) {
+            if (!runs[side]) continue;
+            const double seconds = RunChild(sides[side]).seconds;
+            if (round >= kWarmUp) times[side].push_back(seconds);
+        }
+    }
+    std::printf("\nSmall map, %d x %d picture (%d x %d map), to a file: median of %d alternating runs\n", kWidth,
+                kRows, kWidth / 2, kRows, kRounds);
+    const Timing converted = Summarise(times[0]), baseline = Summarise(times[2]);
+    std::printf("  %-28s %6.3f ms  (best %.3f ms)  goal: no slower than the baseline: %s\n", "bmp2grid",
+                converted.median * 1e3, converted.best * 1e3, converted.median <= baseline.median ? "met" : "NOT MET");
+    if (runs[1]) {
+        const Timing back = Summarise(times[1]);
+        std::printf("  %-28s %6.3f ms  (best %.3f ms)  goal: no slower than bmp2grid: %s\n", "grid2bmp",
+                    back.median * 1e3, back.best * 1e3, back.median <= converted.median ? "met" : "NOT MET");
+    } else {
+        std::printf("  grid2bmp: not built (%s)\n", grid2bmp.c_str());
+    }
+    std::printf("  %-28s %6.3f ms  (best %.3f ms)  loads the shared C++ runtime\n", "baseline (fprintf per cell)",
+                baseline.median * 1e3, baseline.best * 1e3);
+    if (runs[3]) {
+        const Timing floor = Summarise(times[3]);
+        std::printf("  %-28s %6.3f ms  (best %.3f ms)  starting a C program that does nothing\n", doNothing.c_str(),
+                    floor.median * 1e3, floor.best * 1e3);
+    }
 }
 
 // --- grid2bmp: map text back to a picture ----------------------------------
@@ -373,6 +440,7 @@ int main(int argc, char** argv) {
         std::printf("  %-6s %7.1f MiB   (input file %.1f MiB, picture %.1f MiB; limit %.1f MiB)\n", name,
                     s.peakKiB / 1024.0, inputMiB, pictureMiB, limitMiB);
     }
+    SmallMapLatency(work, converter, self);
     MeasureGrid2Bmp(work, plain, converter, runs);
     Rle8Rows(converter, work, runs);
     fs::remove_all(work);

@@ -17,29 +17,34 @@
 namespace bmp2grid {
 namespace {
 
-// Each of the 256 possible cell records, prepared once. A record is at most
-// 12 bytes ("255,0,0,0,0\t"); slots are 16 bytes so that copying one is a
-// single fixed-size move.
+// Each of the 256 possible cell records, made by the compiler, so that no
+// run pays for formatting them. A record is at most 12 bytes
+// ("255,0,0,0,0\t"); slots are 16 bytes so that copying one is a single
+// fixed-size move.
 struct CellRecords {
     static constexpr std::size_t kSlot = 16;
     static constexpr std::size_t kMaxLength = 12;
     std::array<std::array<char, kSlot>, 256> text{};
     std::array<std::uint8_t, 256> length{};
 
-    CellRecords() {
+    constexpr CellRecords() {
+        constexpr char kTail[] = ",0,0,0,0\t";
         for (int value = 0; value < 256; ++value) {
-            char record[kSlot] = {};
-            const int n = std::snprintf(record, sizeof record, "%d,0,0,0,0\t", value);
-            std::memcpy(text[static_cast<std::size_t>(value)].data(), record, kSlot);
+            auto& record = text[static_cast<std::size_t>(value)];
+            std::size_t n = 0;
+            if (value >= 100) record[n++] = static_cast<char>('0' + value / 100);
+            if (value >= 10) record[n++] = static_cast<char>('0' + value / 10 % 10);
+            record[n++] = static_cast<char>('0' + value % 10);
+            for (std::size_t i = 0; i + 1 < sizeof kTail; ++i) record[n++] = kTail[i];
             length[static_cast<std::size_t>(value)] = static_cast<std::uint8_t>(n);
         }
     }
 };
 
-const CellRecords& Records() {
-    static const CellRecords records;
-    return records;
-}
+constexpr CellRecords kRecords;
+static_assert(kRecords.length[255] == CellRecords::kMaxLength && kRecords.length[0] == 10);
+
+const CellRecords& Records() { return kRecords; }
 
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 

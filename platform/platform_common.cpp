@@ -15,8 +15,7 @@ std::string_view FileNameOf(std::string_view path, std::string_view separators) 
 std::string TemporaryNameFor(const std::string& target, std::string_view separators,
                              std::size_t maxNameBytes) {
     static std::mt19937_64 generator{
-        std::random_device{}() ^
-        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+        RandomSeed() ^ static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
     static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     constexpr std::string_view kTag = ".bmp2grid-tmp-";
     constexpr std::size_t kRandom = 8;

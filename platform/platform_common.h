@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -41,5 +42,11 @@ std::string_view FileNameOf(std::string_view path, std::string_view separators);
 // that it fits.
 std::string TemporaryNameFor(const std::string& target, std::string_view separators,
                              std::size_t maxNameBytes);
+
+// Random bits that seed the temporary names, from the operating system; one
+// implementation per platform. Cheap to get: a run that takes a temporary
+// name pays for it, and std::random_device first asks the processor what it
+// offers, which a virtual machine answers slowly.
+std::uint64_t RandomSeed();
 
 }  // namespace bmp2grid::platform

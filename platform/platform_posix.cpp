@@ -1,6 +1,9 @@
 // POSIX implementation of the platform interface (Linux and other Unixes).
 #include <fcntl.h>
 #include <sys/mman.h>
+#ifdef __APPLE__
+#include <sys/random.h>  // getentropy
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -446,6 +449,16 @@ const std::string& StandardInputPath() {
 const std::string& StandardOutputPath() {
     static const std::string path = "/dev/stdout";
     return path;
+}
+
+std::uint64_t RandomSeed() {
+    std::uint64_t seed = 0;
+    if (::getentropy(&seed, sizeof seed) != 0) {
+        // No entropy to be had: the process id and where the stack lies
+        // still differ from run to run; a name that is taken is tried again.
+        seed = static_cast<std::uint64_t>(::getpid()) ^ reinterpret_cast<std::uintptr_t>(&seed);
+    }
+    return seed;
 }
 
 void ReportWriteFailuresAsErrors() {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -384,5 +385,10 @@ const std::string& StandardOutputPath() {
 
 // Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.
 void ReportWriteFailuresAsErrors() {}
+
+std::uint64_t RandomSeed() {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+}
 
 }  // namespace bmp2grid::platform
