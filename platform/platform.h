@@ -60,9 +60,6 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Opens the file at `path` and reads it from start to end in one pass.
-ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents);
-
 // An output file that replaces its target only when it is complete.
 //
 // For a regular file (or a path that does not exist yet) the bytes go to a
@@ -137,7 +134,7 @@ private:
 // found by OutputFile::Open(), which checks these two again.
 bool OutputPathIsPossible(const std::string& path);
 
-// The paths InputFile, ReadWholeFile and OutputFile take for the process's
+// The paths InputFile and OutputFile take for the process's
 // own standard input and standard output: /dev/stdin and /dev/stdout on
 // POSIX. Windows has no such names, so there they are "<stdin>" and
 // "<stdout>", names no Windows file can have ('<' and '>' are not allowed

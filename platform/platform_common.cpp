@@ -36,13 +36,6 @@ std::string TemporaryNameFor(const std::string& target, std::string_view separat
     return result;
 }
 
-// The same on every platform: it needs only the InputFile interface.
-ReadStatus ReadWholeFile(const std::string& path, ByteBuffer& contents) {
-    InputFile file;
-    const ReadStatus opened = file.Open(path);
-    return opened == ReadStatus::Ok ? file.ReadToEnd(contents) : opened;
-}
-
 // Standard C streams on every platform.
 void PrintToConsole(std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
