@@ -108,9 +108,20 @@ void SetPendingTemporary(const std::string& name) {
     PendingTemporary() = name;
 }
 
+// ReadFile and WriteFile take at most a DWORD of bytes; 1 GiB at a time.
+DWORD Chunk(std::size_t size) { return size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size); }
+
+// Where a positioned ReadFile or WriteFile starts.
+OVERLAPPED At(std::int64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return at;
+}
+
 bool WriteAll(HANDLE h, const char* data, std::size_t size) {
     while (size > 0) {
-        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        const DWORD chunk = Chunk(size);
         DWORD written = 0;
         if (!::WriteFile(h, data, chunk, &written, nullptr) || written == 0) return false;
         data += written;
@@ -166,10 +177,8 @@ std::int64_t InputFile::Size() const { return state_->size; }
 
 bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size) const {
     while (size > 0) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        OVERLAPPED at = At(offset);
+        const DWORD chunk = Chunk(size);
         DWORD got = 0;
         if (!::ReadFile(state_->handle, data, chunk, &got, &at) || got == 0) return false;
         data += got;
@@ -181,7 +190,7 @@ bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size
 
 long long InputFile::Read(std::uint8_t* data, std::size_t size) {
     DWORD got = 0;
-    if (!::ReadFile(state_->handle, data, size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size), &got,
+    if (!::ReadFile(state_->handle, data, Chunk(size), &got,
                     nullptr)) {
         // A pipe whose writer has gone is simply at its end.
         return ::GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
@@ -305,10 +314,8 @@ bool OutputFile::WriteAt(std::int64_t offset, const char* data, std::size_t size
     State& s = *state_;
     if (s.failed || s.handle == INVALID_HANDLE_VALUE || !s.replaces) return false;
     while (size > 0) {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        OVERLAPPED at = At(offset);
+        const DWORD chunk = Chunk(size);
         DWORD written = 0;
         if (!::WriteFile(s.handle, data, chunk, &written, &at) || written == 0) {
             s.failed = true;
