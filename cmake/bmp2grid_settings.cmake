@@ -55,18 +55,27 @@ option(BMP2GRID_STATIC "Link the programs statically where the tool chain can (n
 # some systems), the C++ runtime alone. Sanitizers need their shared
 # runtimes, so a sanitized build stays dynamic.
 function(bmp2grid_program target)
+  bmp2grid_program_link_options(options)
+  target_link_options(${target} PRIVATE ${options})
+endfunction()
+
+# The link options bmp2grid_program gives a program, in OUT (empty where the
+# programs link dynamically).
+function(bmp2grid_program_link_options out)
+  set(options "")
   if(WIN32)
-    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+    set(options -static -static-libgcc -static-libstdc++)
   elseif(BMP2GRID_STATIC AND NOT BMP2GRID_SANITIZE AND NOT APPLE)
     include(CheckLinkerFlag)
     check_linker_flag(CXX -static-pie BMP2GRID_LINKS_STATIC_PIE)
     check_linker_flag(CXX -static BMP2GRID_LINKS_STATIC)
     if(BMP2GRID_LINKS_STATIC_PIE)
-      target_link_options(${target} PRIVATE -static-pie)
+      set(options -static-pie)
     elseif(BMP2GRID_LINKS_STATIC)
-      target_link_options(${target} PRIVATE -static)
+      set(options -static)
     else()
-      target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
+      set(options -static-libstdc++ -static-libgcc)
     endif()
   endif()
+  set(${out} ${options} PARENT_SCOPE)
 endfunction()

@@ -13,6 +13,16 @@ for preset in windows-x64 windows-x86; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
 done
+# Self-contained: each executable imports only DLLs that every Windows has
+# (libpng and zlib are linked in statically, as the C and C++ runtimes are).
+for exe in build/windows-x{64,86}/{converter/bmp2grid,grid2bmp/grid2bmp}.exe; do
+  imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | sort | tr '\n' ' ')
+  if [ "$imports" != "KERNEL32.dll msvcrt.dll " ]; then
+    echo "FAILED: $exe imports $imports; it may import only KERNEL32.dll and msvcrt.dll"
+    exit 1
+  fi
+done
+echo "== the Windows executables import only KERNEL32.dll and msvcrt.dll"
 cmake --preset release >/dev/null
 cmake --build --preset release --target bmp2grid grid2bmp bmp2grid_cli_tests
 
