@@ -1,0 +1,392 @@
+// The page: hands files to the worker (worker.js), which converts them with
+// the library compiled to WebAssembly, and shows what comes back. Which
+// picture column each map cell reads comes from the library too (a small
+// instance of the same module on this thread), never from a rule written
+// here.
+
+const $ = (id) => document.getElementById(id);
+const PROGRESS_AFTER_MS = 250;
+const MARKS_FROM_SCALE = 4;     // marks are drawn when a pixel is at least this many screen pixels
+const MAP_SCALE = 8;            // the map preview's largest cell, in screen pixels
+const PREVIEW_ROWS = 12;
+const PREVIEW_LINE_CHARS = 4000;
+
+const library = await createConverter();
+const builtinPalette = (() => {
+  const pointer = library._b2g_alloc(1024);
+  library._b2g_builtin_palette(pointer);
+  const colours = library.HEAPU8.slice(pointer, pointer + 1024);
+  library._b2g_free(pointer);
+  return colours;
+})();
+
+// The picture columns the cells of map row `y` read.
+function sampledColumns(width, y, oneToOne) {
+  const cells = library._b2g_map_columns(width, oneToOne ? 1 : 0);
+  if (cells === 0) return new Int32Array(0);
+  const pointer = library._b2g_alloc(cells * 4);
+  library._b2g_sampled_columns(width, y, oneToOne ? 1 : 0, pointer);
+  const columns = new Int32Array(library.HEAP32.buffer, pointer, cells).slice();
+  library._b2g_free(pointer);
+  return columns;
+}
+
+// ---- The worker, one request at a time per section ----------------------
+
+const worker = new Worker("worker.js");
+let nextId = 1;
+const pending = new Map();
+worker.onmessage = (event) => {
+  const answer = event.data;
+  const request = pending.get(answer.id);
+  if (!request) return;
+  if (answer.type === "progress") {
+    request.onProgress(answer.done);
+    return;
+  }
+  pending.delete(answer.id);
+  request.resolve(answer);
+};
+
+// Sends a request; shows the section's progress bar if it takes longer than
+// a quarter of a second. Only the latest request of a section is shown: a
+// section takes its request's id (begin) before it reads the file, so that
+// the order of the user's actions decides, not the order reads finish in.
+const latest = {};
+function begin(section) {
+  const id = nextId++;
+  latest[section] = id;
+  document.body.dataset[section] = "busy";
+  return id;
+}
+function convert(section, id, message, transfer, describeProgress) {
+  if (latest[section] !== id) return new Promise(() => {});  // replaced before it started
+  const busy = $(`${section}-busy`);
+  const text = $(`${section}-progress-text`);
+  text.textContent = "";
+  const timer = setTimeout(() => { if (latest[section] === id) busy.hidden = false; }, PROGRESS_AFTER_MS);
+  return new Promise((resolve) => {
+    pending.set(id, {
+      onProgress: (done) => { if (latest[section] === id) text.textContent = describeProgress(done); },
+      resolve: (answer) => {
+        clearTimeout(timer);
+        if (latest[section] !== id) return;  // a newer request replaced this one
+        busy.hidden = true;
+        resolve(answer);
+      },
+    });
+    worker.postMessage({ ...message, id }, transfer);
+  });
+}
+
+const megabytes = (bytes) => `${(bytes / 1e6).toFixed(1)} MB`;
+
+function baseName(name) {
+  const dot = name.lastIndexOf(".");
+  return dot > 0 ? name.slice(0, dot) : name;
+}
+
+function setDownload(link, bytes, type, fileName) {
+  if (link.href.startsWith("blob:")) URL.revokeObjectURL(link.href);
+  link.href = URL.createObjectURL(new Blob([bytes], { type }));
+  link.download = fileName;
+}
+
+// Paints palette indices into a canvas as RGBA, one canvas pixel per index.
+function paint(canvas, width, rows, indices, palette) {
+  canvas.width = Math.max(1, width);
+  canvas.height = Math.max(1, rows);
+  if (width === 0 || rows === 0) return;
+  const context = canvas.getContext("2d");
+  const image = context.createImageData(width, rows);
+  const rgba = new Uint32Array(image.data.buffer);
+  const colours = new Uint32Array(palette.buffer, palette.byteOffset, 256);
+  for (let i = 0; i < indices.length; ++i) rgba[i] = colours[indices[i]];
+  context.putImageData(image, 0, 0);
+}
+
+// The scale at which a picture `width` wide fits its viewport (at most 16).
+function fitScale(viewport, width) {
+  const room = Math.max(100, viewport.clientWidth - 4);
+  if (width <= 0) return 1;
+  const scale = room / width;
+  return scale >= 1 ? Math.min(16, Math.floor(scale)) : scale;
+}
+
+function showScaled(canvas, width, rows, scale) {
+  canvas.style.width = `${Math.max(1, width) * scale}px`;
+  canvas.style.height = `${Math.max(1, rows) * scale}px`;
+}
+
+function wireDrop(zone, input, onFile) {
+  zone.addEventListener("dragover", (event) => { event.preventDefault(); zone.classList.add("dragging"); });
+  zone.addEventListener("dragleave", () => zone.classList.remove("dragging"));
+  zone.addEventListener("drop", (event) => {
+    event.preventDefault();
+    zone.classList.remove("dragging");
+    const file = event.dataTransfer.files[0];
+    if (file) onFile(file);
+  });
+  input.addEventListener("change", () => { if (input.files[0]) onFile(input.files[0]); });
+}
+
+const modeOf = (name) => document.querySelector(`input[name="${name}"]:checked`).value === "one";
+
+// ---- Picture to map ------------------------------------------------------
+
+let pictureFile = null;
+let shown = null;  // { width, rows, pixels, palette, oneToOne, rowColumns: Map }
+
+async function convertPicture() {
+  if (!pictureFile) return;
+  const id = begin("picture");
+  const file = pictureFile;
+  const oneToOne = modeOf("picture-mode");
+  const bytes = await file.arrayBuffer();
+  const answer = await convert("picture", id, { type: "picture", bytes, name: file.name, oneToOne }, [bytes],
+                               (done) => `${megabytes(done)} of map text written`);
+  const refusal = $("picture-refusal");
+  if (!answer.ok) {
+    refusal.textContent = answer.message;
+    refusal.hidden = false;
+    $("picture-result").hidden = true;
+    shown = null;
+    document.body.dataset.picture = "refused";
+    return;
+  }
+  refusal.hidden = true;
+  const pixels = new Uint8Array(answer.pixels);
+  const palette = new Uint8Array(answer.palette);
+  shown = { width: answer.width, rows: answer.rows, pixels, palette, oneToOne, rowColumns: new Map() };
+  $("picture-report").textContent = answer.message;
+  setDownload($("map-download"), answer.output, "text/plain", `${baseName(file.name)}.txt`);
+  $("map-download").textContent = `Download ${baseName(file.name)}.txt (${answer.output.byteLength.toLocaleString("en")} bytes)`;
+  $("map-text").textContent = previewText(new Uint8Array(answer.output));
+  $("picture-result").hidden = false;
+  paint($("picture-canvas"), shown.width, shown.rows, pixels, palette);
+  drawPicture();
+  drawMap();
+  document.body.dataset.picture = "ready";
+  document.body.dataset.pictureMs = String(answer.convertMs);
+}
+
+// The first rows of the map text, long lines cut short.
+function previewText(bytes) {
+  let end = 0;
+  for (let line = 0; line < PREVIEW_ROWS + 1 && end < bytes.length; ++line) {
+    const next = bytes.indexOf(10, end);
+    end = next < 0 ? bytes.length : next + 1;
+  }
+  const lines = new TextDecoder().decode(bytes.subarray(0, end)).split("\r\n");
+  const cut = lines.map((line) => (line.length > PREVIEW_LINE_CHARS ? `${line.slice(0, PREVIEW_LINE_CHARS)}…` : line));
+  const more = end < bytes.length ? "\n…" : "";
+  return cut.join("\n").replace(/\n$/, "") + more;
+}
+
+function columnsOfRow(y) {
+  let columns = shown.rowColumns.get(y);
+  if (!columns) {
+    columns = shown.width > 0 ? sampledColumns(shown.width, y, shown.oneToOne) : new Int32Array(0);
+    shown.rowColumns.set(y, columns);
+  }
+  return columns;
+}
+
+function pictureScale() {
+  const zoom = $("picture-zoom").value;
+  return zoom === "fit" ? fitScale($("picture-viewport"), shown.width) : Number(zoom);
+}
+
+// The enlarged picture and, when pixels are large enough to tell apart, the
+// cells the map samples: each cell outlined over the columns it spans (two
+// in two-to-one mode, wrapping at the right edge), its sampled pixel dotted.
+function drawPicture() {
+  const scale = pictureScale();
+  showScaled($("picture-canvas"), shown.width, shown.rows, scale);
+  const wantMarks = $("picture-marks").checked;
+  const marks = wantMarks && scale >= MARKS_FROM_SCALE && shown.width > 0 && shown.rows > 0;
+  $("marks-hint").textContent = !wantMarks ? "" : marks
+    ? "Each outline is one map cell; the dot is the pixel it reads. Rows shift right and wrap around."
+    : `Zoom to ${MARKS_FROM_SCALE}× or more to see the sampled cells marked.`;
+  $("picture-overlay").hidden = !marks;
+  if (marks) drawMarks(scale);
+}
+
+// The marks over the part of the picture in view (the overlay is the size
+// of the view, not of the enlarged picture).
+function drawMarks(scale) {
+  const overlay = $("picture-overlay");
+  const viewport = $("picture-viewport");
+  const left = viewport.scrollLeft;
+  const top = viewport.scrollTop;
+  const width = Math.max(1, Math.min(viewport.clientWidth, shown.width * scale - left));
+  const height = Math.max(1, Math.min(viewport.clientHeight, shown.rows * scale - top));
+  overlay.width = width;
+  overlay.height = height;
+  overlay.style.left = `${left}px`;
+  overlay.style.top = `${top}px`;
+  overlay.style.width = `${width}px`;
+  overlay.style.height = `${height}px`;
+  const context = overlay.getContext("2d");
+  context.translate(-left, -top);
+  const step = library._b2g_column_step(shown.oneToOne ? 1 : 0);
+  context.lineWidth = Math.max(1, Math.floor(scale / 8));
+  const inset = context.lineWidth / 2;
+  const dot = Math.max(2, Math.floor(scale / 4));
+  const firstX = Math.floor(left / scale) - step;
+  const lastX = Math.ceil((left + width) / scale);
+  const firstY = Math.floor(top / scale);
+  const lastY = Math.min(shown.rows - 1, Math.ceil((top + height) / scale));
+  const outline = (x, y, span) => context.strokeRect(x * scale + inset, y * scale + inset, span * scale - 2 * inset, scale - 2 * inset);
+  for (let y = firstY; y <= lastY; ++y) {
+    const columns = columnsOfRow(y);
+    for (let c = 0; c < columns.length; ++c) {
+      const x = columns[c];
+      const wraps = x + step > shown.width;
+      if ((x < firstX || x > lastX) && !wraps) continue;
+      context.strokeStyle = c % 2 === 0 ? "rgba(0,0,0,0.75)" : "rgba(255,255,255,0.9)";
+      // The cell's columns, split where it wraps past the right edge.
+      const first = Math.min(step, shown.width - x);
+      outline(x, y, first);
+      if (first < step) outline(0, y, step - first);
+      const dx = x * scale + (scale - dot) / 2;
+      const dy = y * scale + (scale - dot) / 2;
+      context.fillStyle = "rgba(0,0,0,0.8)";
+      context.fillRect(dx, dy, dot, dot);
+      context.fillStyle = "#fff";
+      context.fillRect(dx + 1, dy + 1, dot - 2, dot - 2);
+    }
+  }
+}
+
+// The map's cells in grid2bmp's built-in colours.
+function drawMap() {
+  const canvas = $("map-canvas");
+  const columnsPerRow = library._b2g_map_columns(shown.width, shown.oneToOne ? 1 : 0);
+  const cells = new Uint8Array(columnsPerRow * shown.rows);
+  for (let y = 0; y < shown.rows; ++y) {
+    const columns = sampledColumns(shown.width, y, shown.oneToOne);
+    const row = shown.pixels.subarray(y * shown.width, (y + 1) * shown.width);
+    for (let c = 0; c < columns.length; ++c) cells[y * columnsPerRow + c] = row[columns[c]];
+  }
+  paint(canvas, columnsPerRow, shown.rows, cells, builtinPalette);
+  const scale = Math.min(MAP_SCALE, fitScale(canvas.parentElement, columnsPerRow));
+  showScaled(canvas, columnsPerRow, shown.rows, scale);
+}
+
+// The map cell that reads, or spans, pixel (x, y): its column, or -1.
+function cellAt(x, y) {
+  const columns = columnsOfRow(y);
+  const step = library._b2g_column_step(shown.oneToOne ? 1 : 0);
+  for (let c = 0; c < columns.length; ++c) {
+    const offset = (x - columns[c] + shown.width) % shown.width;
+    if (offset < step) return c;
+  }
+  return -1;
+}
+
+let cursor = null;  // the pixel the tooltip describes
+function showTooltip(x, y) {
+  const tip = $("picture-tooltip");
+  if (!shown || x < 0 || y < 0 || x >= shown.width || y >= shown.rows) {
+    tip.hidden = true;
+    return;
+  }
+  cursor = { x, y };
+  const c = cellAt(x, y);
+  const pixelText = `picture column ${x}, row ${y}`;
+  if (c < 0) {
+    tip.textContent = `No map cell reads this pixel (${pixelText})`;
+  } else {
+    const value = shown.pixels[y * shown.width + columnsOfRow(y)[c]];
+    tip.textContent = `Map column ${c}, row ${y}, value ${value}`;
+  }
+  tip.dataset.column = String(c);
+  tip.dataset.row = String(y);
+  const scale = pictureScale();
+  tip.style.left = `${(x + 1) * scale + 6}px`;
+  tip.style.top = `${(y + 1) * scale + 6}px`;
+  tip.hidden = false;
+}
+
+const stack = $("picture-stack");
+stack.addEventListener("mousemove", (event) => {
+  if (!shown) return;
+  const box = $("picture-canvas").getBoundingClientRect();
+  const scale = box.width / Math.max(1, shown.width);
+  showTooltip(Math.floor((event.clientX - box.left) / scale), Math.floor((event.clientY - box.top) / scale));
+});
+stack.addEventListener("mouseleave", () => { $("picture-tooltip").hidden = true; });
+stack.addEventListener("blur", () => { $("picture-tooltip").hidden = true; });
+stack.addEventListener("keydown", (event) => {
+  if (!shown || shown.width === 0 || shown.rows === 0) return;
+  const moves = { ArrowLeft: [-1, 0], ArrowRight: [1, 0], ArrowUp: [0, -1], ArrowDown: [0, 1] };
+  const move = moves[event.key];
+  if (!move) return;
+  event.preventDefault();
+  const from = cursor ?? { x: 0, y: 0 };
+  const x = cursor ? Math.min(shown.width - 1, Math.max(0, from.x + move[0])) : 0;
+  const y = cursor ? Math.min(shown.rows - 1, Math.max(0, from.y + move[1])) : 0;
+  showTooltip(x, y);
+});
+stack.addEventListener("focus", () => { if (shown && shown.width > 0 && shown.rows > 0) showTooltip(cursor?.x ?? 0, cursor?.y ?? 0); });
+
+wireDrop($("picture-drop"), $("picture-file"), (file) => { pictureFile = file; cursor = null; convertPicture(); });
+for (const radio of document.querySelectorAll('input[name="picture-mode"]')) radio.addEventListener("change", convertPicture);
+$("picture-zoom").addEventListener("change", () => { if (shown) drawPicture(); });
+$("picture-marks").addEventListener("change", () => { if (shown) drawPicture(); });
+$("picture-viewport").addEventListener("scroll", () => { if (shown && !$("picture-overlay").hidden) drawMarks(pictureScale()); });
+window.addEventListener("resize", () => { if (shown) { drawPicture(); drawMap(); } });
+
+// ---- Map to picture ------------------------------------------------------
+
+let mapFile = null;
+let paletteFile = null;
+
+async function convertMap() {
+  if (!mapFile) return;
+  const id = begin("map");
+  const file = mapFile;
+  const bytes = await file.arrayBuffer();
+  const message = { type: "map", bytes, name: file.name, oneToOne: modeOf("map-mode"), palette: null, paletteName: "" };
+  const transfer = [bytes];
+  if (paletteFile) {
+    message.palette = await paletteFile.arrayBuffer();
+    message.paletteName = paletteFile.name;
+    transfer.push(message.palette);
+  }
+  const answer = await convert("map", id, message, transfer, (done) => `${megabytes(done)} of map text read`);
+  const refusal = $("map-refusal");
+  if (!answer.ok) {
+    refusal.textContent = answer.message;
+    refusal.hidden = false;
+    $("map-result").hidden = true;
+    document.body.dataset.map = "refused";
+    return;
+  }
+  refusal.hidden = true;
+  $("map-report").textContent = answer.message + answer.note;
+  setDownload($("bmp-download"), answer.output, "image/bmp", `${baseName(file.name)}.bmp`);
+  $("bmp-download").textContent = `Download ${baseName(file.name)}.bmp (${answer.output.byteLength.toLocaleString("en")} bytes)`;
+  $("map-result").hidden = false;
+  const canvas = $("bmp-canvas");
+  paint(canvas, answer.width, answer.rows, new Uint8Array(answer.pixels), new Uint8Array(answer.palette));
+  showScaled(canvas, answer.width, answer.rows, fitScale(canvas.parentElement, answer.width));
+  document.body.dataset.map = "ready";
+}
+
+wireDrop($("map-drop"), $("map-file"), (file) => { mapFile = file; convertMap(); });
+for (const radio of document.querySelectorAll('input[name="map-mode"]')) radio.addEventListener("change", convertMap);
+$("palette-file").addEventListener("change", () => {
+  paletteFile = $("palette-file").files[0] ?? null;
+  $("palette-clear").disabled = !paletteFile;
+  convertMap();
+});
+$("palette-clear").addEventListener("click", () => {
+  paletteFile = null;
+  $("palette-file").value = "";
+  $("palette-clear").disabled = true;
+  convertMap();
+});
+
+document.body.dataset.ready = "true";

@@ -1,0 +1,87 @@
+// The conversions run here, off the page's thread, so that a large picture
+// never freezes the page. Each request carries the file's bytes; each answer
+// carries the result's bytes (transferred, not copied) and the message line
+// the programs would print.
+importScripts("bmp2grid.js");
+
+let converter = null;
+let currentId = 0;
+
+function load() {
+  if (!converter) {
+    converter = createConverter({
+      onProgress: (done) => postMessage({ id: currentId, type: "progress", done }),
+    });
+  }
+  return converter;
+}
+
+// Copies `bytes` into the module's memory; the caller frees the pointer.
+function put(m, bytes) {
+  const pointer = m._b2g_alloc(bytes.byteLength);
+  m.HEAPU8.set(new Uint8Array(bytes), pointer);
+  return pointer;
+}
+
+function putString(m, text) {
+  const size = m.lengthBytesUTF8(text) + 1;
+  const pointer = m._b2g_alloc(size);
+  m.stringToUTF8(text, pointer, size);
+  return pointer;
+}
+
+function copyOut(m, pointer, size) {
+  return m.HEAPU8.slice(pointer, pointer + size).buffer;
+}
+
+// The result of the last conversion, copied out of the module's memory.
+function collect(m, ok) {
+  const answer = { ok: ok === 1, message: m.UTF8ToString(m._b2g_message()), note: m.UTF8ToString(m._b2g_note()) };
+  if (answer.ok) {
+    answer.output = copyOut(m, m._b2g_output(), m._b2g_output_size());
+    answer.width = m._b2g_width();
+    answer.rows = m._b2g_rows();
+    answer.pixels = copyOut(m, m._b2g_pixels(), answer.width * answer.rows);
+    answer.palette = copyOut(m, m._b2g_palette(), 1024);
+  }
+  m._b2g_release();
+  return answer;
+}
+
+onmessage = async (event) => {
+  const request = event.data;
+  currentId = request.id;
+  let answer;
+  try {
+    const m = await load();
+    const name = putString(m, request.name);
+    const bytes = put(m, request.bytes);
+    const started = performance.now();
+    let ok;
+    if (request.type === "picture") {
+      ok = m._b2g_picture_to_map(bytes, request.bytes.byteLength, request.oneToOne ? 1 : 0, name);
+    } else {
+      const hasPalette = request.palette != null;
+      const palette = hasPalette ? put(m, request.palette) : 0;
+      const paletteName = putString(m, hasPalette ? request.paletteName : "");
+      ok = m._b2g_map_to_picture(bytes, request.bytes.byteLength, request.oneToOne ? 1 : 0, name, palette,
+                                 hasPalette ? request.palette.byteLength : 0, paletteName);
+      m._b2g_free(palette);
+      m._b2g_free(paletteName);
+    }
+    const convertMs = performance.now() - started;
+    m._b2g_free(bytes);
+    m._b2g_free(name);
+    answer = collect(m, ok);
+    answer.convertMs = convertMs;
+  } catch (error) {
+    // The module stopped (it ran out of memory it could not ask for): start
+    // a fresh one for the next request.
+    converter = null;
+    answer = { ok: false, failed: true, message: String(error && error.message ? error.message : error) };
+  }
+  answer.id = request.id;
+  answer.type = "done";
+  const transfer = answer.ok ? [answer.output, answer.pixels, answer.palette] : [];
+  postMessage(answer, transfer);
+};
