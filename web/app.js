@@ -12,13 +12,6 @@ const PREVIEW_ROWS = 12;
 const PREVIEW_LINE_CHARS = 4000;
 
 const library = await createConverter();
-const builtinPalette = (() => {
-  const pointer = library._b2g_alloc(1024);
-  library._b2g_builtin_palette(pointer);
-  const colours = library.HEAPU8.slice(pointer, pointer + 1024);
-  library._b2g_free(pointer);
-  return colours;
-})();
 
 // The picture columns the cells of map row `y` read.
 function sampledColumns(width, y, oneToOne) {
@@ -48,36 +41,51 @@ worker.onmessage = (event) => {
   request.resolve(answer);
 };
 
-// Sends a request; shows the section's progress bar if it takes longer than
-// a quarter of a second. Only the latest request of a section is shown: a
-// section takes its request's id (begin) before it reads the file, so that
-// the order of the user's actions decides, not the order reads finish in.
+// One conversion of a section, from the file given to the previews drawn.
+// Only the latest job of a section is shown: a section starts its job
+// before it reads the file, so the order of the user's actions decides,
+// not the order reads finish in. Its progress bar shows once the job has
+// taken a quarter of a second, until it is done.
 const latest = {};
-function begin(section) {
-  const id = nextId++;
-  latest[section] = id;
-  document.body.dataset[section] = "busy";
-  return id;
-}
-function convert(section, id, message, transfer, describeProgress) {
-  if (latest[section] !== id) return new Promise(() => {});  // replaced before it started
-  const busy = $(`${section}-busy`);
-  const text = $(`${section}-progress-text`);
-  text.textContent = "";
-  const timer = setTimeout(() => { if (latest[section] === id) busy.hidden = false; }, PROGRESS_AFTER_MS);
-  return new Promise((resolve) => {
-    pending.set(id, {
-      onProgress: (done) => { if (latest[section] === id) text.textContent = describeProgress(done); },
-      resolve: (answer) => {
-        clearTimeout(timer);
-        if (latest[section] !== id) return;  // a newer request replaced this one
-        busy.hidden = true;
-        resolve(answer);
-      },
+class Job {
+  constructor(section) {
+    this.section = section;
+    this.id = nextId++;
+    latest[section] = this.id;
+    document.body.dataset[section] = "busy";
+    this.busy = $(`${section}-busy`);
+    this.text = $(`${section}-progress-text`);
+    this.text.textContent = "";
+    clearTimeout(Job.timers[section]);
+    Job.timers[section] = setTimeout(() => { if (this.current) this.busy.hidden = false; }, PROGRESS_AFTER_MS);
+  }
+  get current() { return latest[this.section] === this.id; }
+  say(text) { if (this.current) this.text.textContent = text; }
+  // Sends the request to the worker; resolves with its answer, or never
+  // when a newer job has replaced this one.
+  convert(message, transfer, describeProgress) {
+    if (!this.current) return new Promise(() => {});
+    return new Promise((resolve) => {
+      pending.set(this.id, {
+        onProgress: (done) => this.say(describeProgress(done)),
+        resolve: (answer) => { if (this.current) resolve(answer); },
+      });
+      worker.postMessage({ ...message, id: this.id }, transfer);
     });
-    worker.postMessage({ ...message, id }, transfer);
-  });
+  }
+  // Lets the progress bar be drawn before the page's own work, if it shows.
+  async beforeDrawing() {
+    this.say("drawing the previews");
+    if (!this.busy.hidden) await new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
+  }
+  done(outcome) {
+    if (!this.current) return;
+    clearTimeout(Job.timers[this.section]);
+    this.busy.hidden = true;
+    document.body.dataset[this.section] = outcome;
+  }
 }
+Job.timers = {};
 
 const megabytes = (bytes) => `${(bytes / 1e6).toFixed(1)} MB`;
 
@@ -92,17 +100,14 @@ function setDownload(link, bytes, type, fileName) {
   link.download = fileName;
 }
 
-// Paints palette indices into a canvas as RGBA, one canvas pixel per index.
-function paint(canvas, width, rows, indices, palette) {
+// Puts a picture the worker painted (one bitmap pixel per picture pixel or
+// map cell) into a canvas.
+function paint(canvas, width, rows, bitmap) {
   canvas.width = Math.max(1, width);
   canvas.height = Math.max(1, rows);
-  if (width === 0 || rows === 0) return;
-  const context = canvas.getContext("2d");
-  const image = context.createImageData(width, rows);
-  const rgba = new Uint32Array(image.data.buffer);
-  const colours = new Uint32Array(palette.buffer, palette.byteOffset, 256);
-  for (let i = 0; i < indices.length; ++i) rgba[i] = colours[indices[i]];
-  context.putImageData(image, 0, 0);
+  if (!bitmap) return;
+  canvas.getContext("2d").drawImage(bitmap, 0, 0);
+  bitmap.close();
 }
 
 // The scale at which a picture `width` wide fits its viewport (at most 16).
@@ -139,35 +144,38 @@ let shown = null;  // { width, rows, pixels, palette, oneToOne, rowColumns: Map 
 
 async function convertPicture() {
   if (!pictureFile) return;
-  const id = begin("picture");
+  const job = new Job("picture");
   const file = pictureFile;
   const oneToOne = modeOf("picture-mode");
   const bytes = await file.arrayBuffer();
-  const answer = await convert("picture", id, { type: "picture", bytes, name: file.name, oneToOne }, [bytes],
-                               (done) => `${megabytes(done)} of map text written`);
+  const answer = await job.convert({ type: "picture", bytes, name: file.name, oneToOne }, [bytes],
+                                   (done) => `${megabytes(done)} of map text written`);
   const refusal = $("picture-refusal");
   if (!answer.ok) {
     refusal.textContent = answer.message;
     refusal.hidden = false;
     $("picture-result").hidden = true;
     shown = null;
-    document.body.dataset.picture = "refused";
+    job.done("refused");
     return;
   }
+  await job.beforeDrawing();
+  if (!job.current) return;
   refusal.hidden = true;
   const pixels = new Uint8Array(answer.pixels);
-  const palette = new Uint8Array(answer.palette);
-  shown = { width: answer.width, rows: answer.rows, pixels, palette, oneToOne, rowColumns: new Map() };
+  shown = { width: answer.width, rows: answer.rows, pixels, oneToOne, rowColumns: new Map(),
+            mapColumns: answer.mapColumns };
   $("picture-report").textContent = answer.message;
   setDownload($("map-download"), answer.output, "text/plain", `${baseName(file.name)}.txt`);
   $("map-download").textContent = `Download ${baseName(file.name)}.txt (${answer.output.byteLength.toLocaleString("en")} bytes)`;
   $("map-text").textContent = previewText(new Uint8Array(answer.output));
   $("picture-result").hidden = false;
-  paint($("picture-canvas"), shown.width, shown.rows, pixels, palette);
+  paint($("picture-canvas"), shown.width, shown.rows, answer.pictureBitmap);
+  paint($("map-canvas"), shown.mapColumns, shown.rows, answer.mapBitmap);
   drawPicture();
   drawMap();
-  document.body.dataset.picture = "ready";
   document.body.dataset.pictureMs = String(answer.convertMs);
+  job.done("ready");
 }
 
 // The first rows of the map text, long lines cut short.
@@ -259,17 +267,10 @@ function drawMarks(scale) {
   }
 }
 
-// The map's cells in grid2bmp's built-in colours.
+// The map's cells in grid2bmp's built-in colours, at a size that fits.
 function drawMap() {
   const canvas = $("map-canvas");
-  const columnsPerRow = library._b2g_map_columns(shown.width, shown.oneToOne ? 1 : 0);
-  const cells = new Uint8Array(columnsPerRow * shown.rows);
-  for (let y = 0; y < shown.rows; ++y) {
-    const columns = sampledColumns(shown.width, y, shown.oneToOne);
-    const row = shown.pixels.subarray(y * shown.width, (y + 1) * shown.width);
-    for (let c = 0; c < columns.length; ++c) cells[y * columnsPerRow + c] = row[columns[c]];
-  }
-  paint(canvas, columnsPerRow, shown.rows, cells, builtinPalette);
+  const columnsPerRow = shown.mapColumns;
   const scale = Math.min(MAP_SCALE, fitScale(canvas.parentElement, columnsPerRow));
   showScaled(canvas, columnsPerRow, shown.rows, scale);
 }
@@ -345,7 +346,7 @@ let paletteFile = null;
 
 async function convertMap() {
   if (!mapFile) return;
-  const id = begin("map");
+  const job = new Job("map");
   const file = mapFile;
   const bytes = await file.arrayBuffer();
   const message = { type: "map", bytes, name: file.name, oneToOne: modeOf("map-mode"), palette: null, paletteName: "" };
@@ -355,24 +356,26 @@ async function convertMap() {
     message.paletteName = paletteFile.name;
     transfer.push(message.palette);
   }
-  const answer = await convert("map", id, message, transfer, (done) => `${megabytes(done)} of map text read`);
+  const answer = await job.convert(message, transfer, (done) => `${megabytes(done)} of map text read`);
   const refusal = $("map-refusal");
   if (!answer.ok) {
     refusal.textContent = answer.message;
     refusal.hidden = false;
     $("map-result").hidden = true;
-    document.body.dataset.map = "refused";
+    job.done("refused");
     return;
   }
+  await job.beforeDrawing();
+  if (!job.current) return;
   refusal.hidden = true;
   $("map-report").textContent = answer.message + answer.note;
   setDownload($("bmp-download"), answer.output, "image/bmp", `${baseName(file.name)}.bmp`);
   $("bmp-download").textContent = `Download ${baseName(file.name)}.bmp (${answer.output.byteLength.toLocaleString("en")} bytes)`;
   $("map-result").hidden = false;
   const canvas = $("bmp-canvas");
-  paint(canvas, answer.width, answer.rows, new Uint8Array(answer.pixels), new Uint8Array(answer.palette));
+  paint(canvas, answer.width, answer.rows, answer.pictureBitmap);
   showScaled(canvas, answer.width, answer.rows, fitScale(canvas.parentElement, answer.width));
-  document.body.dataset.map = "ready";
+  job.done("ready");
 }
 
 wireDrop($("map-drop"), $("map-file"), (file) => { mapFile = file; convertMap(); });

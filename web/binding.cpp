@@ -97,6 +97,8 @@ struct Result {
     std::int64_t rows = 0;
     std::vector<std::uint8_t> pixels;   // the picture's palette indices, top row first
     std::vector<std::uint8_t> palette;  // its colours, as red, green, blue, alpha
+    std::int64_t mapColumns = 0;        // picture to map: cells per map row
+    std::vector<std::uint8_t> cells;    // and each cell's value, top row first
 };
 
 Result result;
@@ -145,6 +147,17 @@ bool KeepPicture(const BitmapImage& image) {
     return true;
 }
 
+// Keeps the map's cells (the value each reads) for the page's preview.
+void KeepCells(SampleMode mode) {
+    result.mapColumns = MapColumnCount(result.width, mode);
+    result.cells.assign(static_cast<std::size_t>(result.mapColumns * result.rows), 0);
+    for (std::int64_t y = 0; y < result.rows; ++y) {
+        const std::uint8_t* row = result.pixels.data() + y * result.width;
+        std::uint8_t* cells = result.cells.data() + y * result.mapColumns;
+        for (std::int64_t c = 0; c < result.mapColumns; ++c) cells[c] = row[SampledColumn(c, y, result.width, mode)];
+    }
+}
+
 void Reset() { result = Result{}; }
 
 // "Can't convert <name>: not enough memory\n", in the library's words.
@@ -169,8 +182,10 @@ EMSCRIPTEN_KEEPALIVE void* b2g_alloc(std::size_t size) { return std::malloc(size
 EMSCRIPTEN_KEEPALIVE void b2g_free(void* data) { std::free(data); }
 
 // bmp2grid [-1] <name> <name>.txt on the picture's bytes. Returns 1 when the
-// map text was written (b2g_output), 0 when the picture was refused
-// (b2g_message holds the program's line).
+// map text was written (b2g_output; b2g_width, b2g_rows, b2g_pixels and
+// b2g_palette describe the picture, b2g_map_cell_columns and b2g_cells the
+// map's cells), 0 when the picture was refused (b2g_message holds the
+// program's line).
 EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_t size, int oneToOne,
                                             const char* name) {
     Reset();
@@ -190,6 +205,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
             return Refuse(noMemory);
     }
     KeepPicture(image);
+    KeepCells(mode);
     result.message = SizeReport(image);
     result.ok = true;
     return 1;
@@ -240,6 +256,8 @@ EMSCRIPTEN_KEEPALIVE double b2g_width() { return static_cast<double>(result.widt
 EMSCRIPTEN_KEEPALIVE double b2g_rows() { return static_cast<double>(result.rows); }
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_pixels() { return result.pixels.data(); }
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_palette() { return result.palette.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_map_cell_columns() { return static_cast<double>(result.mapColumns); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_cells() { return result.cells.data(); }
 
 // Releases the last result's memory once the page has copied it.
 EMSCRIPTEN_KEEPALIVE void b2g_release() { Reset(); }

@@ -34,6 +34,28 @@ function copyOut(m, pointer, size) {
   return m.HEAPU8.slice(pointer, pointer + size).buffer;
 }
 
+let builtinPalette = null;
+function builtinColours(m) {
+  if (!builtinPalette) {
+    const pointer = m._b2g_alloc(1024);
+    m._b2g_builtin_palette(pointer);
+    builtinPalette = m.HEAPU8.slice(pointer, pointer + 1024);
+    m._b2g_free(pointer);
+  }
+  return builtinPalette;
+}
+
+// Palette indices painted in their colours (red, green, blue, alpha per
+// palette entry), as a bitmap the page draws at once; null when empty.
+function bitmapOf(indices, width, rows, palette) {
+  if (width === 0 || rows === 0) return Promise.resolve(null);
+  const image = new ImageData(width, rows);
+  const rgba = new Uint32Array(image.data.buffer);
+  const colours = new Uint32Array(palette.buffer, palette.byteOffset, 256);
+  for (let i = 0; i < indices.length; ++i) rgba[i] = colours[indices[i]];
+  return createImageBitmap(image);
+}
+
 // The result of the last conversion, copied out of the module's memory.
 function collect(m, ok) {
   const answer = { ok: ok === 1, message: m.UTF8ToString(m._b2g_message()), note: m.UTF8ToString(m._b2g_note()) };
@@ -43,6 +65,8 @@ function collect(m, ok) {
     answer.rows = m._b2g_rows();
     answer.pixels = copyOut(m, m._b2g_pixels(), answer.width * answer.rows);
     answer.palette = copyOut(m, m._b2g_palette(), 1024);
+    answer.mapColumns = m._b2g_map_cell_columns();
+    answer.cells = copyOut(m, m._b2g_cells(), answer.mapColumns * answer.rows);
   }
   m._b2g_release();
   return answer;
@@ -74,6 +98,15 @@ onmessage = async (event) => {
     m._b2g_free(name);
     answer = collect(m, ok);
     answer.convertMs = convertMs;
+    if (answer.ok) {
+      const pixels = new Uint8Array(answer.pixels);
+      answer.pictureBitmap = await bitmapOf(pixels, answer.width, answer.rows, new Uint8Array(answer.palette));
+      if (request.type === "picture") {
+        answer.mapBitmap = await bitmapOf(new Uint8Array(answer.cells), answer.mapColumns, answer.rows, builtinColours(m));
+      }
+      delete answer.cells;  // drawn; the page needs no more of them
+      delete answer.palette;
+    }
   } catch (error) {
     // The module stopped (it ran out of memory it could not ask for): start
     // a fresh one for the next request.
@@ -82,6 +115,6 @@ onmessage = async (event) => {
   }
   answer.id = request.id;
   answer.type = "done";
-  const transfer = answer.ok ? [answer.output, answer.pixels, answer.palette] : [];
+  const transfer = answer.ok ? [answer.output, answer.pixels, answer.pictureBitmap, answer.mapBitmap].filter((t) => t) : [];
   postMessage(answer, transfer);
 };
