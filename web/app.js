@@ -94,9 +94,9 @@ function baseName(name) {
   return dot > 0 ? name.slice(0, dot) : name;
 }
 
-function setDownload(link, bytes, type, fileName) {
+function setDownload(link, blob, fileName) {
   if (link.href.startsWith("blob:")) URL.revokeObjectURL(link.href);
-  link.href = URL.createObjectURL(new Blob([bytes], { type }));
+  link.href = URL.createObjectURL(blob);
   link.download = fileName;
 }
 
@@ -166,9 +166,9 @@ async function convertPicture() {
   shown = { width: answer.width, rows: answer.rows, pixels, oneToOne, rowColumns: new Map(),
             mapColumns: answer.mapColumns };
   $("picture-report").textContent = answer.message;
-  setDownload($("map-download"), answer.output, "text/plain", `${baseName(file.name)}.txt`);
-  $("map-download").textContent = `Download ${baseName(file.name)}.txt (${answer.output.byteLength.toLocaleString("en")} bytes)`;
-  $("map-text").textContent = previewText(new Uint8Array(answer.output));
+  setDownload($("map-download"), answer.output, `${baseName(file.name)}.txt`);
+  $("map-download").textContent = `Download ${baseName(file.name)}.txt (${answer.output.size.toLocaleString("en")} bytes)`;
+  $("map-text").textContent = previewText(new Uint8Array(answer.head), answer.output.size);
   $("picture-result").hidden = false;
   paint($("picture-canvas"), shown.width, shown.rows, answer.pictureBitmap);
   paint($("map-canvas"), shown.mapColumns, shown.rows, answer.mapBitmap);
@@ -178,8 +178,8 @@ async function convertPicture() {
   job.done("ready");
 }
 
-// The first rows of the map text, long lines cut short.
-function previewText(bytes) {
+// The first rows of the map text (from its first bytes), long lines cut short.
+function previewText(bytes, size) {
   let end = 0;
   for (let line = 0; line < PREVIEW_ROWS + 1 && end < bytes.length; ++line) {
     const next = bytes.indexOf(10, end);
@@ -187,7 +187,7 @@ function previewText(bytes) {
   }
   const lines = new TextDecoder().decode(bytes.subarray(0, end)).split("\r\n");
   const cut = lines.map((line) => (line.length > PREVIEW_LINE_CHARS ? `${line.slice(0, PREVIEW_LINE_CHARS)}…` : line));
-  const more = end < bytes.length ? "\n…" : "";
+  const more = end < size ? "\n…" : "";
   return cut.join("\n").replace(/\n$/, "") + more;
 }
 
@@ -369,8 +369,8 @@ async function convertMap() {
   if (!job.current) return;
   refusal.hidden = true;
   $("map-report").textContent = answer.message + answer.note;
-  setDownload($("bmp-download"), answer.output, "image/bmp", `${baseName(file.name)}.bmp`);
-  $("bmp-download").textContent = `Download ${baseName(file.name)}.bmp (${answer.output.byteLength.toLocaleString("en")} bytes)`;
+  setDownload($("bmp-download"), answer.output, `${baseName(file.name)}.bmp`);
+  $("bmp-download").textContent = `Download ${baseName(file.name)}.bmp (${answer.output.size.toLocaleString("en")} bytes)`;
   $("map-result").hidden = false;
   const canvas = $("bmp-canvas");
   paint(canvas, answer.width, answer.rows, answer.pictureBitmap);

@@ -4,6 +4,8 @@
 // the programs would print.
 importScripts("bmp2grid.js");
 
+const PREVIEW_BYTES = 1 << 20;
+
 let converter = null;
 let currentId = 0;
 
@@ -106,6 +108,10 @@ onmessage = async (event) => {
       }
       delete answer.cells;  // drawn; the page needs no more of them
       delete answer.palette;
+      // The download as a file object (made here: copying tens of MB would
+      // hold up the page), and its first bytes for the text preview.
+      answer.head = answer.output.slice(0, PREVIEW_BYTES);
+      answer.output = new Blob([answer.output], { type: request.type === "picture" ? "text/plain" : "image/bmp" });
     }
   } catch (error) {
     // The module stopped (it ran out of memory it could not ask for): start
@@ -115,6 +121,6 @@ onmessage = async (event) => {
   }
   answer.id = request.id;
   answer.type = "done";
-  const transfer = answer.ok ? [answer.output, answer.pixels, answer.pictureBitmap, answer.mapBitmap].filter((t) => t) : [];
+  const transfer = answer.ok ? [answer.head, answer.pixels, answer.pictureBitmap, answer.mapBitmap].filter((t) => t) : [];
   postMessage(answer, transfer);
 };

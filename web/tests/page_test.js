@@ -425,6 +425,9 @@ async function main() {
       // showing is watched.
       await page.evaluate(() => {
         window.frameGaps = [];
+        window.longTasks = [];
+        window.taskWatch = new PerformanceObserver((list) => { for (const e of list.getEntries()) window.longTasks.push(e.duration); });
+        window.taskWatch.observe({ type: "longtask" });
         window.progressSeen = false;
         const busy = document.getElementById("picture-busy");
         window.progressWatch = new MutationObserver(() => { if (!busy.hidden) window.progressSeen = true; });
@@ -443,10 +446,11 @@ async function main() {
       const median = (values) => [...values].sort((a, b) => a - b)[1];
       const pageSeconds = median(pageRuns);
       const workerSeconds = median(moduleRuns);
-      const { frames, progressSeen } = await page.evaluate(() => {
+      const { frames, progressSeen, longTasks } = await page.evaluate(() => {
         window.countFrames = false;
         window.progressWatch.disconnect();
-        return { frames: window.frameGaps, progressSeen: window.progressSeen };
+        window.taskWatch.disconnect();
+        return { frames: window.frameGaps, progressSeen: window.progressSeen, longTasks: window.longTasks };
       });
       const file = await download("#map-download");
       const natives = [1, 2, 3].map(() => nativeMap(big, oneToOne));
@@ -456,7 +460,9 @@ async function main() {
       console.log(`     medians of 3 runs: page (file given to preview drawn) ${pageSeconds.toFixed(3)} s; the conversion in the worker's module ${workerSeconds.toFixed(3)} s`);
       console.log(`     native bmp2grid (the whole program, to a file) ${nativeSeconds.toFixed(3)} s`);
       console.log(`     ratio page / native ${(pageSeconds / nativeSeconds).toFixed(1)}, module / native ${(workerSeconds / nativeSeconds).toFixed(1)}`);
-      console.log(`     longest gap between frames meanwhile ${Math.max(...frames).toFixed(0)} ms; progress bar shown: ${progressSeen ? "yes" : "no"}`);
+      console.log(`     longest gap between frames meanwhile ${Math.max(...frames).toFixed(0)} ms; ` +
+                  `tasks over 50 ms on the page's thread: ${longTasks.map((d) => d.toFixed(0)).join(", ") || "none"}; ` +
+                  `progress bar shown: ${progressSeen ? "yes" : "no"}`);
       console.log(`     .wasm size ${fs.statSync(path.join(options.site, "bmp2grid.wasm")).size} bytes`);
       if (pageSeconds > 0.5) assert.ok(progressSeen, "work over a quarter of a second shows progress");
       assert.ok(!(await visible("#picture-busy")), "no progress bar once done");
