@@ -370,7 +370,9 @@ async function main() {
       } else if (await page.$eval("#palette-clear", (b) => !b.disabled)) {
         await page.click("#palette-clear");
       }
-      await give("map", "map-file", mapText);
+      // The first is dropped on the page, the others picked.
+      if (mapText === sampleText && !palette) await drop("map", "map-drop", mapText);
+      else await give("map", "map-file", mapText);
       const native = nativePicture(mapText, oneToOne, palette);
       assert.equal(native.status, 0, native.stdout);
       assert.equal(await page.evaluate(() => document.body.dataset.map), "ready", await text("#map-refusal"));
