@@ -51,8 +51,10 @@ constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 // A block of map text being filled; slack at the end lets a cell record be
 // copied as one full slot even when it is the last to fit.
 using Block = std::unique_ptr<char[]>;
+// (Left uninitialised, as make_unique_for_overwrite would, which the C++
+// library of Emscripten 3.1, the web page's build, does not have.)
 Block NewBlock(std::size_t size = kBlockSize) {
-    return std::make_unique_for_overwrite<char[]>(size + CellRecords::kSlot);
+    return Block(new char[size + CellRecords::kSlot]);
 }
 
 // Takes filled blocks from the formatter and gets them to the sink.

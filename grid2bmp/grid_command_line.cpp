@@ -1,6 +1,8 @@
 #include "grid_command_line.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace bmp2grid {
 
@@ -61,6 +63,17 @@ std::string_view MapTextErrorReason(MapTextError error) {
 std::string MapTextFailureMessage(const MapTextSummary& result, const std::string& path) {
     return "Can't convert " + path + ": line " + std::to_string(result.line) + ": " +
            std::string(MapTextErrorReason(result.error)) + "\n";
+}
+
+std::string MapSizeReport(const MapTextSummary& result) {
+    return "Size: " + std::to_string(result.width) + "x" + std::to_string(result.rows) + "\n";
+}
+
+std::string ExtraValuesNote(const MapTextSummary& result) {
+    const std::int64_t cells = result.cellsWithExtraValues;
+    if (cells <= 0) return {};
+    return "Note: " + std::to_string(cells) + (cells == 1 ? " cell" : " cells") +
+           " carried values other than 0 after the first; the picture keeps only the first\n";
 }
 
 }  // namespace bmp2grid

@@ -34,4 +34,11 @@ std::string_view MapTextErrorReason(MapTextError error);
 // "Can't convert <path>: line N: <reason>\n" for map text that was refused.
 std::string MapTextFailureMessage(const MapTextSummary& result, const std::string& path);
 
+// "Size: WxH\n": the picture's size, for map text that was read.
+std::string MapSizeReport(const MapTextSummary& result);
+
+// "Note: N cells carried values other than 0 after the first; ...\n" when
+// cells of the map text that was read had such values; empty when none had.
+std::string ExtraValuesNote(const MapTextSummary& result);
+
 }  // namespace bmp2grid

@@ -6,7 +6,6 @@
 // failure named by one line on standard output (on standard error from the
 // moment the output is opened, if the output is where standard output goes).
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
@@ -103,9 +102,7 @@ int main(int argc, char** argv) {
     if (!args.palettePath.empty()) {
         const LoadResult source = LoadBitmap(InputPathToOpen(args.palettePath), LoadOptions{});
         if (!source.ok()) return messages.Fail(LoadFailureMessage(source, args.palettePath));
-        palette = Palette{};
-        for (int i = 0; i < source.image.paletteSize; ++i)
-            palette[static_cast<std::size_t>(i)] = source.image.palette[static_cast<std::size_t>(i)];
+        palette = PaletteOf(source.image);
     }
 
     platform::InputFile input;
@@ -144,13 +141,7 @@ int main(int argc, char** argv) {
         if (rows.opened() != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
         if (!rows.written() || !output.Commit()) return messages.Fail("Can't write " + args.outputPath + "\n");
     }
-    char size[96];
-    std::snprintf(size, sizeof size, "Size: %lldx%lld\n", static_cast<long long>(map.width),
-                  static_cast<long long>(map.rows));
-    messages.Print(size);
-    if (const std::int64_t cells = map.cellsWithExtraValues; cells > 0) {
-        messages.Print("Note: " + std::to_string(cells) + (cells == 1 ? " cell" : " cells") +
-                       " carried values other than 0 after the first; the picture keeps only the first\n");
-    }
+    messages.Print(MapSizeReport(map));
+    if (map.cellsWithExtraValues > 0) messages.Print(ExtraValuesNote(map));
     return 0;
 }

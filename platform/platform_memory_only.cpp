@@ -1,0 +1,51 @@
+// The platform layer of a build with no file system (BMP2GRID_FILES=OFF),
+// such as the web page's WebAssembly module: pictures and map text come in
+// as bytes in memory and leave through an OutputSink in memory, so there is
+// no file to open. Every open fails as a missing file would, and nothing is
+// printed: such a build has no console of its own.
+#include "platform.h"
+
+namespace bmp2grid::platform {
+
+struct InputFile::State {};
+
+InputFile::InputFile() : state_(std::make_unique<State>()) {}
+InputFile::~InputFile() = default;
+ReadStatus InputFile::Open(const std::string&) { return ReadStatus::CantOpen; }
+bool InputFile::IsRegularFile() const { return false; }
+std::int64_t InputFile::Size() const { return 0; }
+bool InputFile::ReadAt(std::int64_t, std::uint8_t*, std::size_t) const { return false; }
+long long InputFile::Read(std::uint8_t*, std::size_t) { return -1; }
+ReadStatus InputFile::ReadToEnd(ByteBuffer&) { return ReadStatus::ReadFailed; }
+
+struct OutputFile::State {};
+
+OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
+OutputFile::~OutputFile() = default;
+OutputFile::OpenStatus OutputFile::Open(const std::string&, Targets) { return OpenStatus::CantOpen; }
+bool OutputFile::Write(const char*, std::size_t) { return false; }
+bool OutputFile::OverlapsWork() const { return false; }
+bool OutputFile::CanWriteAt() const { return false; }
+bool OutputFile::SetSize(std::int64_t) { return false; }
+bool OutputFile::WriteAt(std::int64_t, const char*, std::size_t) { return false; }
+bool OutputFile::SharesStandardOutput() const { return false; }
+bool OutputFile::Commit() { return false; }
+
+bool OutputPathIsPossible(const std::string&) { return false; }
+
+const std::string& StandardInputPath() {
+    static const std::string path = "<stdin>";
+    return path;
+}
+
+const std::string& StandardOutputPath() {
+    static const std::string path = "<stdout>";
+    return path;
+}
+
+void PrintToConsole(std::string_view) {}
+void PrintToErrorConsole(std::string_view) {}
+void KeepStandardStreamsOpen() {}
+void ReportWriteFailuresAsErrors() {}
+
+}  // namespace bmp2grid::platform

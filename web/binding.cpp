@@ -1,0 +1,295 @@
+// The web page's way into the library: the WebAssembly module's exports.
+//
+// Bytes come in (a picture, map text, a palette picture) in memory the page
+// fills through b2g_alloc, and results leave as bytes the page reads from
+// the module's memory: the map text or the BMP file exactly as the programs
+// write them, the message line the programs would print, and the picture
+// for the page to draw. Nothing passes through a file system. Every rule
+// (decoding, sampling, formatting, reading map text, writing the BMP) is
+// the library's; this file only moves bytes and results.
+//
+// One result is held at a time; each conversion replaces the last. The page
+// runs the module in a Web Worker, so a long conversion never blocks it.
+#include <emscripten/emscripten.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bitmap_loader.h"
+#include "bitmap_writer.h"
+#include "byte_buffer.h"
+#include "command_line.h"
+#include "grid_command_line.h"
+#include "indexed_picture.h"
+#include "map_reader.h"
+#include "map_writer.h"
+#include "output_sink.h"
+
+// Tells the page how far a conversion has come (bytes of output written or of
+// input read); the worker passes it on to the page.
+EM_JS(void, b2g_report_progress, (double done), {
+    if (Module["onProgress"]) Module["onProgress"](done);
+});
+
+namespace {
+
+using namespace bmp2grid;
+
+// An output in memory whose growth failing is a write failure, not an abort,
+// and which reports its progress.
+class MemorySink final : public OutputSink {
+public:
+    bool Write(const char* data, std::size_t size) override {
+        if (!Grow(length_ + size)) return false;
+        std::memcpy(bytes_.data() + length_, data, size);
+        length_ += size;
+        bytes_.SetSize(length_);
+        Progress(length_);
+        return true;
+    }
+    bool CanWriteAt() const override { return true; }
+    bool SetSize(std::int64_t size) override {
+        const auto wanted = static_cast<std::size_t>(size);
+        if (!Grow(wanted)) return false;
+        if (wanted > length_) std::memset(bytes_.data() + length_, 0, wanted - length_);
+        length_ = wanted;
+        bytes_.SetSize(length_);
+        return true;
+    }
+    bool WriteAt(std::int64_t offset, const char* data, std::size_t size) override {
+        const auto at = static_cast<std::size_t>(offset);
+        if (offset < 0 || at > length_ || size > length_ - at) return false;
+        if (size > 0) std::memcpy(bytes_.data() + at, data, size);
+        return true;
+    }
+
+    ByteBuffer bytes_;
+
+private:
+    bool Grow(std::size_t wanted) {
+        if (wanted <= bytes_.capacity()) return true;
+        const std::size_t grown = std::max(wanted, bytes_.capacity() + bytes_.capacity() / 2 + 4096);
+        return bytes_.Reserve(grown) || bytes_.Reserve(wanted);
+    }
+    void Progress(std::size_t done) {
+        if (done >= reported_ + kProgressStep) {
+            reported_ = done;
+            b2g_report_progress(static_cast<double>(done));
+        }
+    }
+    static constexpr std::size_t kProgressStep = std::size_t{1} << 20;
+    std::size_t length_ = 0;
+    std::size_t reported_ = 0;
+};
+
+// What the last conversion gave.
+struct Result {
+    bool ok = false;
+    std::string message;   // the line the program would print: the failure, or the size report
+    std::string note;      // grid2bmp's note about cells with extra values, if any
+    MemorySink output;     // the map text or the BMP file
+    std::int64_t width = 0;
+    std::int64_t rows = 0;
+    std::vector<std::uint8_t> pixels;   // the picture's palette indices, top row first
+    std::vector<std::uint8_t> palette;  // its colours, as red, green, blue, alpha
+    std::int64_t mapColumns = 0;        // picture to map: cells per map row
+    std::vector<std::uint8_t> cells;    // and each cell's value, top row first
+};
+
+Result result;
+
+SampleMode ModeOf(int oneToOne) { return oneToOne ? SampleMode::OneToOne : SampleMode::TwoToOne; }
+
+// The bytes as the decoder takes them (a copy it owns).
+bool CopyBytes(const std::uint8_t* data, std::size_t size, ByteBuffer& file) {
+    if (!file.Reserve(size + 1)) return false;
+    if (size > 0) std::memcpy(file.data(), data, size);
+    file.SetSize(size);
+    return true;
+}
+
+// Decodes a picture's bytes with the library's decoder: BMP today. When the
+// library decodes more formats (chosen by their signature), this is the one
+// place to call it.
+LoadResult DecodePicture(const std::uint8_t* data, std::size_t size) {
+    ByteBuffer file;
+    if (!CopyBytes(data, size, file)) {
+        LoadResult refused;
+        refused.error = LoadError::NoMemory;
+        return refused;
+    }
+    return DecodeBitmap(std::move(file), LoadOptions{});
+}
+
+// Keeps a decoded picture's indices and colours for the page to draw.
+bool KeepPicture(const BitmapImage& image) {
+    result.width = image.width;
+    result.rows = image.rows;
+    const auto count = static_cast<std::size_t>(image.width * image.rows);
+    result.pixels.assign(count, 0);
+    for (std::int64_t y = 0; y < image.rows; ++y) {
+        if (image.width > 0)
+            std::memcpy(result.pixels.data() + y * image.width, image.Row(y), static_cast<std::size_t>(image.width));
+    }
+    result.palette.assign(256 * 4, 0);
+    for (std::size_t i = 0; i < 256; ++i) {
+        const auto& entry = image.palette[i];
+        result.palette[i * 4 + 0] = entry[2];
+        result.palette[i * 4 + 1] = entry[1];
+        result.palette[i * 4 + 2] = entry[0];
+        result.palette[i * 4 + 3] = 255;
+    }
+    return true;
+}
+
+// Keeps the map's cells (the value each reads) for the page's preview.
+void KeepCells(SampleMode mode) {
+    result.mapColumns = MapColumnCount(result.width, mode);
+    result.cells.assign(static_cast<std::size_t>(result.mapColumns * result.rows), 0);
+    for (std::int64_t y = 0; y < result.rows; ++y) {
+        const std::uint8_t* row = result.pixels.data() + y * result.width;
+        std::uint8_t* cells = result.cells.data() + y * result.mapColumns;
+        for (std::int64_t c = 0; c < result.mapColumns; ++c) cells[c] = row[SampledColumn(c, y, result.width, mode)];
+    }
+}
+
+void Reset() { result = Result{}; }
+
+// "Can't convert <name>: not enough memory\n", in the library's words.
+std::string NoMemoryMessage(const char* name) {
+    LoadResult refused;
+    refused.error = LoadError::NoMemory;
+    return LoadFailureMessage(refused, name);
+}
+
+bool Refuse(std::string message) {
+    result.ok = false;
+    result.message = std::move(message);
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Memory for bytes the page hands over (null when there is none).
+EMSCRIPTEN_KEEPALIVE void* b2g_alloc(std::size_t size) { return std::malloc(size > 0 ? size : 1); }
+EMSCRIPTEN_KEEPALIVE void b2g_free(void* data) { std::free(data); }
+
+// bmp2grid [-1] <name> <name>.txt on the picture's bytes. Returns 1 when the
+// map text was written (b2g_output; b2g_width, b2g_rows, b2g_pixels and
+// b2g_palette describe the picture, b2g_map_cell_columns and b2g_cells the
+// map's cells), 0 when the picture was refused (b2g_message holds the
+// program's line).
+EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_t size, int oneToOne,
+                                            const char* name) {
+    Reset();
+    const SampleMode mode = ModeOf(oneToOne);
+    const LoadResult loaded = DecodePicture(data, size);
+    if (!loaded.ok()) return Refuse(LoadFailureMessage(loaded, name));
+    const BitmapImage& image = loaded.image;
+    const std::string noMemory = NoMemoryMessage(name);
+    if (!WriteMapHeader(result.output, image, mode)) return Refuse(noMemory);
+    switch (WriteMapRows(result.output, image, mode)) {
+        case MapWriteStatus::Ok:
+            break;
+        case MapWriteStatus::InputFailed:
+            return Refuse(std::string("Can't convert ") + name + ": pixel data could not be read\n");
+        case MapWriteStatus::OutputFailed:
+        case MapWriteStatus::NoMemory:
+            return Refuse(noMemory);
+    }
+    KeepPicture(image);
+    KeepCells(mode);
+    result.message = SizeReport(image);
+    result.ok = true;
+    return 1;
+}
+
+// grid2bmp [-1] [--palette <paletteName>] <name> <picture> on the map
+// text's bytes (and the palette picture's; size 0 and no name for the
+// built-in palette). Returns 1 when the BMP file was written (b2g_output;
+// b2g_width, b2g_rows, b2g_pixels and b2g_palette describe it), 0 when
+// refused (b2g_message).
+EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, int oneToOne, const char* name,
+                                            const std::uint8_t* paletteData, std::size_t paletteSize,
+                                            const char* paletteName) {
+    Reset();
+    const SampleMode mode = ModeOf(oneToOne);
+    Palette palette = DistinctPalette();
+    if (paletteName != nullptr && paletteName[0] != '\0') {
+        const LoadResult source = DecodePicture(paletteData, paletteSize);
+        if (!source.ok()) return Refuse(LoadFailureMessage(source, paletteName));
+        palette = PaletteOf(source.image);
+    }
+    BitmapRowWriter writer(result.output, palette);
+    MapTextReader reader(mode, writer);
+    // Read in blocks, as grid2bmp reads a file, so that progress can be told.
+    constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+    for (std::size_t at = 0; at < size; at += kBlockBytes) {
+        if (!reader.Feed(text + at, std::min(kBlockBytes, size - at))) break;
+        if (size > kBlockBytes) b2g_report_progress(static_cast<double>(std::min(size, at + kBlockBytes)));
+    }
+    const MapTextSummary map = reader.Finish();
+    if (!map.ok()) return Refuse(MapTextFailureMessage(map, name));
+    if (!writer.ok()) return Refuse(NoMemoryMessage(name));
+    // The picture the page shows is the file written, decoded again.
+    const LoadResult written = DecodePicture(result.output.bytes_.data(), result.output.bytes_.size());
+    if (!written.ok()) return Refuse(NoMemoryMessage(name));
+    KeepPicture(written.image);
+    result.message = MapSizeReport(map);
+    result.note = ExtraValuesNote(map);
+    result.ok = true;
+    return 1;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* b2g_message() { return result.message.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* b2g_note() { return result.note.c_str(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_output() { return result.output.bytes_.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_output_size() { return static_cast<double>(result.output.bytes_.size()); }
+EMSCRIPTEN_KEEPALIVE double b2g_width() { return static_cast<double>(result.width); }
+EMSCRIPTEN_KEEPALIVE double b2g_rows() { return static_cast<double>(result.rows); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_pixels() { return result.pixels.data(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_palette() { return result.palette.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_map_cell_columns() { return static_cast<double>(result.mapColumns); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_cells() { return result.cells.data(); }
+
+// Releases the last result's memory once the page has copied it.
+EMSCRIPTEN_KEEPALIVE void b2g_release() { Reset(); }
+
+// The number of map cells in a row for a picture `width` wide.
+EMSCRIPTEN_KEEPALIVE double b2g_map_columns(double width, int oneToOne) {
+    return static_cast<double>(MapColumnCount(static_cast<std::int64_t>(width), ModeOf(oneToOne)));
+}
+
+// Fills `columns` with the picture column each cell of map row `y` reads,
+// for a picture `width` wide (at least 1): the marks over the picture, the
+// map preview and the tooltip all come from this.
+EMSCRIPTEN_KEEPALIVE void b2g_sampled_columns(double width, double y, int oneToOne, std::int32_t* columns) {
+    const auto w = static_cast<std::int64_t>(width);
+    const SampleMode mode = ModeOf(oneToOne);
+    const std::int64_t cells = MapColumnCount(w, mode);
+    for (std::int64_t c = 0; c < cells; ++c)
+        columns[c] = static_cast<std::int32_t>(SampledColumn(c, static_cast<std::int64_t>(y), w, mode));
+}
+
+// How many picture columns one map cell spans (2 in the two-to-one mode).
+EMSCRIPTEN_KEEPALIVE int b2g_column_step(int oneToOne) { return static_cast<int>(ColumnStep(ModeOf(oneToOne))); }
+
+// grid2bmp's built-in palette, as red, green, blue, alpha (1024 bytes).
+EMSCRIPTEN_KEEPALIVE void b2g_builtin_palette(std::uint8_t* rgba) {
+    const Palette palette = DistinctPalette();
+    for (std::size_t i = 0; i < 256; ++i) {
+        rgba[i * 4 + 0] = palette[i][2];
+        rgba[i * 4 + 1] = palette[i][1];
+        rgba[i * 4 + 2] = palette[i][0];
+        rgba[i * 4 + 3] = 255;
+    }
+}
+
+}  // extern "C"

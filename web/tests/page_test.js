@@ -1,0 +1,512 @@
+// The web page in a real browser: headless Chromium (the system's), driven
+// by puppeteer-core, loads the page from a static server on 127.0.0.1 and
+// is given pictures and map text as a user would give them. Every download
+// must be byte for byte what the command-line programs write for the same
+// file; refusals must show the programs' own message lines in the page.
+// Also times a 2048 x 2048 conversion in the page against the native
+// program (a figure to read, not a pass/fail limit) and saves a screenshot
+// of each state.
+//
+// node page_test.js --site DIR --bmp2grid EXE --grid2bmp EXE --chromium EXE
+//                   --source DIR --work DIR --screenshots DIR
+"use strict";
+
+const assert = require("node:assert/strict");
+const fs = require("node:fs");
+const http = require("node:http");
+const os = require("node:os");
+const path = require("node:path");
+const { spawnSync } = require("node:child_process");
+
+let puppeteer;
+try {
+  puppeteer = require("puppeteer-core");
+} catch {
+  console.error("puppeteer-core is missing: run `npm ci --prefix web` (it installs from web/package-lock.json)");
+  process.exit(1);
+}
+
+const options = {};
+for (let i = 2; i + 1 < process.argv.length; i += 2) options[process.argv[i].replace(/^--/, "")] = process.argv[i + 1];
+for (const name of ["site", "bmp2grid", "grid2bmp", "chromium", "source", "work", "screenshots"]) {
+  if (!options[name]) throw new Error(`--${name} is needed`);
+}
+
+fs.rmSync(options.work, { recursive: true, force: true });
+fs.mkdirSync(options.work, { recursive: true });
+fs.mkdirSync(options.screenshots, { recursive: true });
+const downloads = path.join(options.work, "downloads");
+fs.mkdirSync(downloads);
+
+// ---- What the programs write ---------------------------------------------
+
+// Runs a program in `folder`, so that its messages name the files as the
+// page names them (by their names alone).
+function run(program, args, folder) {
+  const started = process.hrtime.bigint();
+  const result = spawnSync(program, args, { encoding: "utf8", cwd: folder });
+  const seconds = Number(process.hrtime.bigint() - started) / 1e9;
+  return { status: result.status, stdout: result.stdout, stderr: result.stderr, seconds };
+}
+
+function nativeMap(picture, oneToOne) {
+  const out = path.join(options.work, `native-${path.basename(picture)}-${oneToOne ? "1" : "2"}.txt`);
+  const result = run(options.bmp2grid, [...(oneToOne ? ["-1"] : []), path.basename(picture), out], path.dirname(picture));
+  return { ...result, bytes: result.status === 0 ? fs.readFileSync(out) : null };
+}
+
+function nativePicture(mapText, oneToOne, palette) {
+  const out = path.join(options.work, `native-${path.basename(mapText)}-${oneToOne ? "1" : "2"}-${palette ? "p" : "b"}.bmp`);
+  const args = [...(oneToOne ? ["-1"] : []), ...(palette ? ["--palette", palette] : []), path.basename(mapText), out];
+  const result = run(options.grid2bmp, args, path.dirname(mapText));
+  return { ...result, bytes: result.status === 0 ? fs.readFileSync(out) : null };
+}
+
+// An uncompressed 8-bit BMP (40-byte header, grey palette), bottom-up.
+function writeBmp(file, width, rows, pixelAt, bitCount = 8) {
+  const stride = Math.ceil(width / 4) * 4;
+  const offset = 14 + 40 + 1024;
+  const bytes = Buffer.alloc(offset + stride * rows);
+  bytes.write("BM", 0, "latin1");
+  bytes.writeUInt32LE(bytes.length, 2);
+  bytes.writeUInt32LE(offset, 10);
+  bytes.writeUInt32LE(40, 14);
+  bytes.writeInt32LE(width, 18);
+  bytes.writeInt32LE(rows, 22);
+  bytes.writeUInt16LE(1, 26);
+  bytes.writeUInt16LE(bitCount, 28);
+  bytes.writeUInt32LE(stride * rows, 34);
+  bytes.writeUInt32LE(256, 46);
+  for (let i = 0; i < 256; ++i) bytes.writeUInt32LE(i * 0x010101, 54 + 4 * i);
+  for (let y = 0; y < rows; ++y) {
+    const stored = offset + (rows - 1 - y) * stride;
+    for (let x = 0; x < width; ++x) bytes[stored + x] = pixelAt(x, y);
+  }
+  fs.writeFileSync(file, bytes);
+  return file;
+}
+
+// ---- A static file server on 127.0.0.1 -------------------------------------
+
+const types = { ".html": "text/html", ".js": "text/javascript", ".css": "text/css", ".wasm": "application/wasm" };
+function serve(root) {
+  const server = http.createServer((request, response) => {
+    const name = decodeURIComponent(new URL(request.url, "http://127.0.0.1").pathname);
+    const file = path.join(root, name.endsWith("/") ? `${name}index.html` : name);
+    if (!file.startsWith(root) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
+      response.writeHead(404);
+      response.end();
+      return;
+    }
+    response.writeHead(200, { "Content-Type": types[path.extname(file)] ?? "application/octet-stream" });
+    fs.createReadStream(file).pipe(response);
+  });
+  return new Promise((resolve) => server.listen(0, "127.0.0.1", () => resolve(server)));
+}
+
+// ---- The browser -----------------------------------------------------------
+
+let browser;
+let server;
+let page;
+let cdp;
+const finished = new Map();  // download guid -> { state, name }
+
+async function start() {
+  server = await serve(path.resolve(options.site));
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), "bmp2grid-chromium-"));
+  browser = await puppeteer.launch({
+    executablePath: options.chromium,
+    headless: false,  // the flag below asks for it
+    userDataDir: profile,
+    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+  });
+  cdp = await browser.target().createCDPSession();
+  await cdp.send("Browser.setDownloadBehavior", { behavior: "allowAndName", downloadPath: downloads, eventsEnabled: true });
+  cdp.on("Browser.downloadWillBegin", (event) => finished.set(event.guid, { name: event.suggestedFilename }));
+  cdp.on("Browser.downloadProgress", (event) => {
+    const entry = finished.get(event.guid) ?? {};
+    entry.state = event.state;
+    finished.set(event.guid, entry);
+  });
+  page = await browser.newPage();
+  const problems = [];
+  page.on("pageerror", (error) => problems.push(`page error: ${error.message}`));
+  page.on("console", (message) => { if (message.type() === "error") problems.push(`console: ${message.text()}`); });
+  page.on("dialog", (dialog) => { problems.push(`dialog: ${dialog.message()}`); dialog.dismiss(); });
+  page.problems = problems;
+  await page.setViewport({ width: 1200, height: 900 });
+  await page.goto(`http://127.0.0.1:${server.address().port}/`, { waitUntil: "load" });
+  await page.waitForFunction(() => document.body.dataset.ready === "true", { timeout: 30000 });
+}
+
+async function stop() {
+  if (browser) await browser.close();
+  if (server) server.close();
+}
+
+// Clicks a download link and returns the file's name and bytes.
+async function download(selector) {
+  const before = new Set(finished.keys());
+  await page.click(selector);
+  const started = Date.now();
+  for (;;) {
+    for (const [guid, entry] of finished) {
+      if (before.has(guid)) continue;
+      if (entry.state === "completed") return { name: entry.name, bytes: fs.readFileSync(path.join(downloads, guid)) };
+      if (entry.state === "canceled") throw new Error(`download of ${entry.name} was cancelled`);
+    }
+    if (Date.now() - started > 30000) throw new Error(`no download from ${selector}`);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
+}
+
+// Chooses a mode; when that converts the section's file again, waits for it.
+async function chooseMode(group, oneToOne) {
+  const section = group.replace("-mode", "");
+  const radio = `input[name="${group}"][value="${oneToOne ? "one" : "two"}"]`;
+  if (await page.$eval(radio, (r) => r.checked)) return;
+  const hasFile = await page.evaluate((s) => ["ready", "refused"].includes(document.body.dataset[s]), section);
+  await page.evaluate((s) => { document.body.dataset[s] = ""; }, section);
+  await page.click(radio);
+  if (hasFile) await settled(section);
+}
+
+function settled(section, timeout = 120000) {
+  return page.waitForFunction((s) => ["ready", "refused"].includes(document.body.dataset[s]), { timeout }, section);
+}
+
+// Gives the page a file through its file picker; waits for the section's
+// outcome ("ready" or "refused"). Returns the time from giving it to the
+// outcome, in seconds.
+async function give(section, inputId, file) {
+  await page.evaluate((s) => { document.body.dataset[s] = ""; }, section);
+  const input = await page.$(`#${inputId}`);
+  // Picking the file the picker holds already is a change too.
+  await input.evaluate((element) => { element.value = ""; });
+  const started = process.hrtime.bigint();
+  await input.uploadFile(file);
+  await settled(section);
+  return Number(process.hrtime.bigint() - started) / 1e9;
+}
+
+// Drops a file on a drop zone as a drag from another program would.
+async function drop(section, zoneId, file) {
+  await page.evaluate((s) => { document.body.dataset[s] = ""; }, section);
+  const bytes = [...fs.readFileSync(file)];
+  await page.evaluate((zone, name, content) => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([new Uint8Array(content)], name));
+    document.getElementById(zone).dispatchEvent(new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }, zoneId, path.basename(file), bytes);
+  await settled(section);
+}
+
+const text = (selector) => page.$eval(selector, (element) => element.textContent);
+const visible = (selector) => page.$eval(selector, (element) => !element.hidden && element.offsetParent !== null);
+
+async function screenshot(name, element) {
+  const file = path.join(options.screenshots, `${name}.png`);
+  if (element) await (await page.$(element)).screenshot({ path: file });
+  else await page.screenshot({ path: file, fullPage: true });
+}
+
+// ---- The cases -------------------------------------------------------------
+
+const results = [];
+async function check(name, body) {
+  const started = Date.now();
+  try {
+    await body();
+    results.push([name, null]);
+    console.log(`ok   ${name} (${((Date.now() - started) / 1000).toFixed(1)} s)`);
+  } catch (error) {
+    results.push([name, error]);
+    console.log(`FAIL ${name}\n     ${String(error.stack ?? error).split("\n").join("\n     ")}`);
+  }
+}
+
+const data = path.join(options.source, "tests", "data");
+const pictures = [
+  path.join(options.source, "examples", "sample.bmp"),
+  path.join(data, "pillow.bmp"),
+  path.join(data, "imagemagick.bmp"),
+  path.join(data, "imagemagick-bmp3.bmp"),
+  path.join(data, "netpbm-os2.bmp"),
+];
+
+async function main() {
+  await start();
+
+  // Every picture in both modes: the download is the program's map text.
+  for (const picture of pictures) {
+    for (const oneToOne of [false, true]) {
+      await check(`picture to map: ${path.basename(picture)}${oneToOne ? " -1" : ""}`, async () => {
+        await chooseMode("picture-mode", oneToOne);
+        await give("picture", "picture-file", picture);
+        const native = nativeMap(picture, oneToOne);
+        assert.equal(native.status, 0, native.stdout);
+        assert.equal(await page.evaluate(() => document.body.dataset.picture), "ready", await text("#picture-refusal"));
+        assert.equal(await text("#picture-report"), native.stdout);
+        const file = await download("#map-download");
+        assert.equal(file.name, `${path.basename(picture, ".bmp")}.txt`);
+        assert.ok(file.bytes.equals(native.bytes), `${file.bytes.length} bytes downloaded, ${native.bytes.length} written by bmp2grid`);
+        // The preview starts with the map text's first lines.
+        const firstLines = native.bytes.toString("latin1").split("\r\n").slice(0, 3).join("\n");
+        assert.ok((await text("#map-text")).startsWith(firstLines));
+      });
+    }
+  }
+
+  await check("a dropped picture converts like a picked one", async () => {
+    await chooseMode("picture-mode", false);
+    await drop("picture", "picture-drop", pictures[1]);
+    const file = await download("#map-download");
+    assert.ok(file.bytes.equals(nativeMap(pictures[1], false).bytes));
+  });
+
+  // The sample at 8x, its cells marked; hovering shows a cell's column, row and value.
+  await check("hovering a pixel shows its map cell", async () => {
+    await chooseMode("picture-mode", false);
+    await give("picture", "picture-file", pictures[0]);
+    await page.select("#picture-zoom", "8");
+    assert.ok(await visible("#picture-overlay"), "the sampled cells are marked");
+    const native = nativeMap(pictures[0], false).bytes.toString("latin1").split("\r\n");
+    const box = await (await page.$("#picture-canvas")).boundingBox();
+    // Two-to-one: cell 5 of row 3 reads column 2 * 5 + 3 = 13 and spans 13 and 14.
+    const cell = native[1 + 3].split("\t")[5].split(",")[0];
+    for (const x of [13, 14]) {
+      await page.mouse.move(box.x + x * 8 + 4, box.y + 3 * 8 + 4);
+      await page.waitForSelector("#picture-tooltip:not([hidden])");
+      assert.equal(await text("#picture-tooltip"), `Map column 5, row 3, value ${cell}`);
+    }
+    assert.ok(!(await visible("#picture-busy")), "no progress bar once done");
+    await page.mouse.move(box.x + 13 * 8 + 4, box.y + 3 * 8 + 4);
+    await screenshot("picture-to-map-hover");
+    await screenshot("picture-view", "#to-map");
+    // The README's picture: the section down to the enlarged picture.
+    const clip = await page.evaluate(() => {
+      const section = document.getElementById("to-map").getBoundingClientRect();
+      const picture = document.getElementById("picture-viewport").getBoundingClientRect();
+      return { x: section.left + window.scrollX, y: section.top + window.scrollY, width: section.width,
+               height: picture.bottom - section.top + 12 };
+    });
+    await page.screenshot({ path: path.join(options.screenshots, "readme.png"), clip, captureBeyondViewport: true });
+  });
+
+  await check("the tooltip follows the arrow keys", async () => {
+    // From pixel (13, 3), where the mouse left it, to (14, 4): two-to-one
+    // cell 5 of row 4 reads column 2 * 5 + 4 = 14.
+    await page.focus("#picture-stack");
+    await page.keyboard.press("ArrowDown");
+    await page.keyboard.press("ArrowRight");
+    const native = nativeMap(pictures[0], false).bytes.toString("latin1").split("\r\n");
+    assert.equal(await text("#picture-tooltip"), `Map column 5, row 4, value ${native[1 + 4].split("\t")[5].split(",")[0]}`);
+  });
+
+  await check("one-to-one marks and tooltip", async () => {
+    await chooseMode("picture-mode", true);
+    const native = nativeMap(pictures[0], true).bytes.toString("latin1").split("\r\n");
+    const box = await (await page.$("#picture-canvas")).boundingBox();
+    // One-to-one: cell 62 of row 5 reads column (62 + 5 / 2) mod 64 = 0.
+    await page.mouse.move(box.x + 0 * 8 + 4, box.y + 5 * 8 + 4);
+    await page.waitForSelector("#picture-tooltip:not([hidden])");
+    assert.equal(await text("#picture-tooltip"), `Map column 62, row 5, value ${native[1 + 5].split("\t")[62].split(",")[0]}`);
+    await screenshot("picture-to-map-one-to-one", "#to-map");
+  });
+
+  await check("odd width, two-to-one: the pixel no cell reads", async () => {
+    await chooseMode("picture-mode", false);
+    await give("picture", "picture-file", pictures[1]);
+    await page.select("#picture-zoom", "8");
+    const box = await (await page.$("#picture-canvas")).boundingBox();
+    // 37 columns, 18 cells: row 0's cells span columns 0 to 35.
+    await page.mouse.move(box.x + 36 * 8 + 4, box.y + 4);
+    await page.waitForSelector("#picture-tooltip:not([hidden])");
+    assert.equal(await text("#picture-tooltip"), "No map cell reads this pixel (picture column 36, row 0)");
+    // Row 1's last cell reads column 2 * 17 + 1 = 35 and wraps: it spans 35 and 36.
+    await page.mouse.move(box.x + 36 * 8 + 4, box.y + 8 + 4);
+    assert.match(await text("#picture-tooltip"), /^Map column 17, row 1, value \d+$/);
+    await page.mouse.move(box.x + 0 * 8 + 4, box.y + 8 + 4);
+    assert.equal(await text("#picture-tooltip"), "No map cell reads this pixel (picture column 0, row 1)");
+    await page.select("#picture-zoom", "fit");
+  });
+
+  // Refusals: the programs' own lines, in the page.
+  const refused = [
+    writeBmp(path.join(options.work, "deep.bmp"), 4, 4, () => 0, 24),
+    path.join(options.work, "short.bmp"),
+  ];
+  fs.writeFileSync(refused[1], fs.readFileSync(pictures[0]).subarray(0, 2000));
+  for (const picture of refused) {
+    await check(`refused picture: ${path.basename(picture)}`, async () => {
+      await give("picture", "picture-file", picture);
+      const native = nativeMap(picture, false);
+      assert.equal(native.status, 1);
+      assert.equal(await page.evaluate(() => document.body.dataset.picture), "refused");
+      assert.ok(await visible("#picture-refusal"));
+      assert.equal(await text("#picture-refusal"), native.stdout);
+      assert.ok(!(await visible("#picture-result")));
+      await screenshot(`refusal-${path.basename(picture, ".bmp")}`, "#to-map");
+    });
+  }
+
+  // Map text to pictures: grid2bmp's bytes.
+  const sampleText = path.join(options.source, "examples", "sample.txt");
+  const oneToOneText = path.join(options.work, "pillow-1.txt");
+  fs.writeFileSync(oneToOneText, nativeMap(pictures[1], true).bytes);
+  const maps = [
+    [sampleText, false, null],
+    [sampleText, false, pictures[0]],
+    [oneToOneText, true, null],
+    [oneToOneText, true, pictures[1]],
+  ];
+  for (const [mapText, oneToOne, palette] of maps) {
+    await check(`map to picture: ${path.basename(mapText)}${oneToOne ? " -1" : ""}${palette ? ` --palette ${path.basename(palette)}` : ""}`, async () => {
+      await chooseMode("map-mode", oneToOne);
+      if (palette) {
+        await (await page.$("#palette-file")).uploadFile(palette);
+      } else if (await page.$eval("#palette-clear", (b) => !b.disabled)) {
+        await page.click("#palette-clear");
+      }
+      // The first is dropped on the page, the others picked.
+      if (mapText === sampleText && !palette) await drop("map", "map-drop", mapText);
+      else await give("map", "map-file", mapText);
+      const native = nativePicture(mapText, oneToOne, palette);
+      assert.equal(native.status, 0, native.stdout);
+      assert.equal(await page.evaluate(() => document.body.dataset.map), "ready", await text("#map-refusal"));
+      assert.equal(await text("#map-report"), native.stdout);
+      const file = await download("#bmp-download");
+      assert.equal(file.name, `${path.basename(mapText, ".txt")}.bmp`);
+      assert.ok(file.bytes.equals(native.bytes), `${file.bytes.length} bytes downloaded, ${native.bytes.length} written by grid2bmp`);
+      if (!palette && !oneToOne) await screenshot("map-to-picture", "#to-picture");
+    });
+  }
+
+  await check("refused map text", async () => {
+    const bad = path.join(options.work, "bad.txt");
+    fs.writeFileSync(bad, "2,2\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n3,0,0,0,0\t\r\n");
+    if (await page.$eval("#palette-clear", (b) => !b.disabled)) await page.click("#palette-clear");
+    await chooseMode("map-mode", false);
+    await give("map", "map-file", bad);
+    const native = nativePicture(bad, false, null);
+    assert.equal(native.status, 1);
+    assert.equal(await text("#map-refusal"), native.stdout);
+    await screenshot("map-refusal", "#to-picture");
+  });
+
+  await check("phone width", async () => {
+    await page.setViewport({ width: 375, height: 800 });
+    await chooseMode("picture-mode", false);
+    await page.select("#picture-zoom", "fit");
+    await give("picture", "picture-file", pictures[0]);
+    const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+    assert.ok(overflow <= 0, `the page is ${overflow} px wider than a phone's screen`);
+    await screenshot("phone");
+    await page.setViewport({ width: 1200, height: 900 });
+  });
+
+  // Every control has a label a screen reader can give.
+  await check("controls are labelled", async () => {
+    const unlabelled = await page.evaluate(() => [...document.querySelectorAll("input, select, button, a[href]")]
+      .filter((e) => !(e.labels && e.labels.length) && !e.getAttribute("aria-label") && !e.textContent.trim())
+      .map((e) => e.id || e.outerHTML));
+    assert.deepEqual(unlabelled, []);
+  });
+
+  // 2048 x 2048: the page stays responsive, shows progress when the work
+  // takes long, and how long it takes against the native program (a figure,
+  // not a limit).
+  const big = writeBmp(path.join(options.work, "big.bmp"), 2048, 2048, (x, y) => (x * 7 + y * 3 + ((x * y) >> 5)) & 255);
+  for (const oneToOne of [false, true]) {
+    await check(`2048 x 2048 picture${oneToOne ? " -1" : ""}`, async () => {
+      await chooseMode("picture-mode", oneToOne);
+      await page.select("#picture-zoom", "fit");
+      // Frames keep coming while the worker converts; the progress bar's
+      // showing is watched.
+      await page.evaluate(() => {
+        window.frameGaps = [];
+        window.longTasks = [];
+        window.taskWatch = new PerformanceObserver((list) => { for (const e of list.getEntries()) window.longTasks.push(e.duration); });
+        window.taskWatch.observe({ type: "longtask" });
+        window.progressSeen = false;
+        const busy = document.getElementById("picture-busy");
+        window.progressWatch = new MutationObserver(() => { if (!busy.hidden) window.progressSeen = true; });
+        window.progressWatch.observe(busy, { attributes: true });
+        let last = performance.now();
+        const tick = (now) => { window.frameGaps.push(now - last); last = now; if (window.countFrames) requestAnimationFrame(tick); };
+        window.countFrames = true;
+        requestAnimationFrame(tick);
+      });
+      const pageRuns = [];
+      const moduleRuns = [];
+      for (let run = 0; run < 3; ++run) {
+        pageRuns.push(await give("picture", "picture-file", big));
+        moduleRuns.push(Number(await page.evaluate(() => document.body.dataset.pictureMs)) / 1000);
+      }
+      const median = (values) => [...values].sort((a, b) => a - b)[1];
+      const pageSeconds = median(pageRuns);
+      const workerSeconds = median(moduleRuns);
+      const { frames, progressSeen, longTasks } = await page.evaluate(() => {
+        window.countFrames = false;
+        window.progressWatch.disconnect();
+        window.taskWatch.disconnect();
+        return { frames: window.frameGaps, progressSeen: window.progressSeen, longTasks: window.longTasks };
+      });
+      const file = await download("#map-download");
+      const natives = [1, 2, 3].map(() => nativeMap(big, oneToOne));
+      assert.ok(file.bytes.equals(natives[0].bytes));
+      const nativeSeconds = median(natives.map((n) => n.seconds));
+      console.log(`     2048 x 2048, ${oneToOne ? "one-to-one" : "two-to-one"}, ${file.bytes.length} bytes of map text:`);
+      console.log(`     medians of 3 runs: page (file given to preview drawn) ${pageSeconds.toFixed(3)} s; the conversion in the worker's module ${workerSeconds.toFixed(3)} s`);
+      console.log(`     native bmp2grid (the whole program, to a file) ${nativeSeconds.toFixed(3)} s`);
+      console.log(`     ratio page / native ${(pageSeconds / nativeSeconds).toFixed(1)}, module / native ${(workerSeconds / nativeSeconds).toFixed(1)}`);
+      console.log(`     longest gap between frames meanwhile ${Math.max(...frames).toFixed(0)} ms; ` +
+                  `tasks over 50 ms on the page's thread: ${longTasks.map((d) => d.toFixed(0)).join(", ") || "none"}; ` +
+                  `progress bar shown: ${progressSeen ? "yes" : "no"}`);
+      console.log(`     .wasm size ${fs.statSync(path.join(options.site, "bmp2grid.wasm")).size} bytes`);
+      if (pageSeconds > 0.5) assert.ok(progressSeen, "work over a quarter of a second shows progress");
+      assert.ok(!(await visible("#picture-busy")), "no progress bar once done");
+      await screenshot(`large-picture${oneToOne ? "-one-to-one" : ""}`, "#to-map");
+    });
+  }
+
+  // On a slow machine (the processor throttled twentyfold) the same work
+  // takes well over a quarter of a second: the progress bar shows.
+  await check("slow work shows progress", async () => {
+    const session = await page.createCDPSession();
+    await session.send("Emulation.setCPUThrottlingRate", { rate: 20 });
+    try {
+      await page.evaluate(() => {
+        window.progressSeen = false;
+        const busy = document.getElementById("picture-busy");
+        window.progressWatch = new MutationObserver(() => { if (!busy.hidden) window.progressSeen = true; });
+        window.progressWatch.observe(busy, { attributes: true });
+      });
+      const seconds = await give("picture", "picture-file", big);
+      const seen = await page.evaluate(() => { window.progressWatch.disconnect(); return window.progressSeen; });
+      console.log(`     throttled: ${seconds.toFixed(2)} s; progress bar shown: ${seen ? "yes" : "no"}`);
+      assert.ok(seen, "work over a quarter of a second shows progress");
+      assert.ok(!(await visible("#picture-busy")), "no progress bar once done");
+    } finally {
+      await session.send("Emulation.setCPUThrottlingRate", { rate: 1 });
+      await session.detach();
+    }
+  });
+
+  await check("no page errors, console errors or dialogs", async () => {
+    assert.deepEqual(page.problems, []);
+  });
+
+  await stop();
+  const failed = results.filter(([, error]) => error);
+  console.log(`${results.length - failed.length} of ${results.length} passed; screenshots in ${options.screenshots}`);
+  process.exit(failed.length ? 1 : 0);
+}
+
+main().catch(async (error) => {
+  console.error(error);
+  try { await stop(); } catch { /* already stopping */ }
+  process.exit(1);
+});

@@ -1,0 +1,126 @@
+// The conversions run here, off the page's thread, so that a large picture
+// never freezes the page. Each request carries the file's bytes; each answer
+// carries the result's bytes (transferred, not copied) and the message line
+// the programs would print.
+importScripts("bmp2grid.js");
+
+const PREVIEW_BYTES = 1 << 20;
+
+let converter = null;
+let currentId = 0;
+
+function load() {
+  if (!converter) {
+    converter = createConverter({
+      onProgress: (done) => postMessage({ id: currentId, type: "progress", done }),
+    });
+  }
+  return converter;
+}
+
+// Copies `bytes` into the module's memory; the caller frees the pointer.
+function put(m, bytes) {
+  const pointer = m._b2g_alloc(bytes.byteLength);
+  m.HEAPU8.set(new Uint8Array(bytes), pointer);
+  return pointer;
+}
+
+function putString(m, text) {
+  const size = m.lengthBytesUTF8(text) + 1;
+  const pointer = m._b2g_alloc(size);
+  m.stringToUTF8(text, pointer, size);
+  return pointer;
+}
+
+function copyOut(m, pointer, size) {
+  return m.HEAPU8.slice(pointer, pointer + size).buffer;
+}
+
+let builtinPalette = null;
+function builtinColours(m) {
+  if (!builtinPalette) {
+    const pointer = m._b2g_alloc(1024);
+    m._b2g_builtin_palette(pointer);
+    builtinPalette = m.HEAPU8.slice(pointer, pointer + 1024);
+    m._b2g_free(pointer);
+  }
+  return builtinPalette;
+}
+
+// Palette indices painted in their colours (red, green, blue, alpha per
+// palette entry), as a bitmap the page draws at once; null when empty.
+function bitmapOf(indices, width, rows, palette) {
+  if (width === 0 || rows === 0) return Promise.resolve(null);
+  const image = new ImageData(width, rows);
+  const rgba = new Uint32Array(image.data.buffer);
+  const colours = new Uint32Array(palette.buffer, palette.byteOffset, 256);
+  for (let i = 0; i < indices.length; ++i) rgba[i] = colours[indices[i]];
+  return createImageBitmap(image);
+}
+
+// The result of the last conversion, copied out of the module's memory.
+function collect(m, ok) {
+  const answer = { ok: ok === 1, message: m.UTF8ToString(m._b2g_message()), note: m.UTF8ToString(m._b2g_note()) };
+  if (answer.ok) {
+    answer.output = copyOut(m, m._b2g_output(), m._b2g_output_size());
+    answer.width = m._b2g_width();
+    answer.rows = m._b2g_rows();
+    answer.pixels = copyOut(m, m._b2g_pixels(), answer.width * answer.rows);
+    answer.palette = copyOut(m, m._b2g_palette(), 1024);
+    answer.mapColumns = m._b2g_map_cell_columns();
+    answer.cells = copyOut(m, m._b2g_cells(), answer.mapColumns * answer.rows);
+  }
+  m._b2g_release();
+  return answer;
+}
+
+onmessage = async (event) => {
+  const request = event.data;
+  currentId = request.id;
+  let answer;
+  try {
+    const m = await load();
+    const name = putString(m, request.name);
+    const bytes = put(m, request.bytes);
+    const started = performance.now();
+    let ok;
+    if (request.type === "picture") {
+      ok = m._b2g_picture_to_map(bytes, request.bytes.byteLength, request.oneToOne ? 1 : 0, name);
+    } else {
+      const hasPalette = request.palette != null;
+      const palette = hasPalette ? put(m, request.palette) : 0;
+      const paletteName = putString(m, hasPalette ? request.paletteName : "");
+      ok = m._b2g_map_to_picture(bytes, request.bytes.byteLength, request.oneToOne ? 1 : 0, name, palette,
+                                 hasPalette ? request.palette.byteLength : 0, paletteName);
+      m._b2g_free(palette);
+      m._b2g_free(paletteName);
+    }
+    const convertMs = performance.now() - started;
+    m._b2g_free(bytes);
+    m._b2g_free(name);
+    answer = collect(m, ok);
+    answer.convertMs = convertMs;
+    if (answer.ok) {
+      const pixels = new Uint8Array(answer.pixels);
+      answer.pictureBitmap = await bitmapOf(pixels, answer.width, answer.rows, new Uint8Array(answer.palette));
+      if (request.type === "picture") {
+        answer.mapBitmap = await bitmapOf(new Uint8Array(answer.cells), answer.mapColumns, answer.rows, builtinColours(m));
+      }
+      delete answer.cells;  // drawn; the page needs no more of them
+      delete answer.palette;
+      // The download as a file object (made here: copying tens of MB would
+      // hold up the page), and its first bytes for the text preview.
+      answer.head = answer.output.slice(0, PREVIEW_BYTES);
+      answer.output = new Blob([answer.output], { type: request.type === "picture" ? "text/plain" : "image/bmp" });
+    }
+  } catch (error) {
+    // The module stopped (it ran out of memory it could not ask for): start
+    // a fresh one for the next request.
+    converter = null;
+    answer = { ok: false, failed: true, message: String(error && error.message ? error.message : error) };
+  }
+  answer.id = request.id;
+  answer.type = "done";
+  const transfer = answer.ok ? [answer.head, answer.pixels, answer.pictureBitmap, answer.mapBitmap].filter((t) => t) : [];
+  postMessage(answer, transfer);
+};
