@@ -118,7 +118,7 @@ function(bmp2grid_build_debian_source name package prefix style)
     find_program(BMP2GRID_MAKE NAMES gmake make REQUIRED)
     get_filename_component(compiler ${CMAKE_C_COMPILER} NAME)
     string(REGEX REPLACE "-(gcc|cc|clang)(-.*)?$" "" host ${compiler})
-    set(configure ${CMAKE_COMMAND} -E env CHOST=${host} CC=${CMAKE_C_COMPILER} "CFLAGS=-O2 -fPIC"
+    set(configure ${CMAKE_COMMAND} -E env CHOST=${host} CC=${CMAKE_C_COMPILER} AR=${CMAKE_AR} RANLIB=${CMAKE_RANLIB} "CFLAGS=-O2 -fPIC"
       ${source_DIR}/configure --prefix=${prefix} ${ARGN})
     set(build ${BMP2GRID_MAKE} -j2)
     set(install ${BMP2GRID_MAKE} install)
