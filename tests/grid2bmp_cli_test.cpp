@@ -41,7 +41,8 @@ protected:
 };
 
 TEST_F(Grid2Bmp, UsageAndHelp) {
-    const std::string usage = "Usage: " + kGrid2Bmp.Name() + " [-1] [--palette PICTURE] <maptext> <outfile>\n";
+    const std::string usage =
+        "Usage: " + kGrid2Bmp.Name() + " [-1] [--palette PICTURE] [--format png|bmp] <maptext> <outfile>\n";
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -55,6 +56,10 @@ TEST_F(Grid2Bmp, UsageAndHelp) {
         {{"--palette", "p.bmp", "map.txt"}, 1},
         {{"map.txt", "out.bmp", "extra"}, 1},
         {{"-1", "map.txt", "out.bmp", "--palette"}, 1},
+        {{"--format", "map.txt", "out.png"}, 1},
+        {{"--format", "gif", "map.txt", "out.gif"}, 1},
+        {{"--format", "PNG", "map.txt", "out.png"}, 1},
+        {{"map.txt", "out.png", "--format", "png"}, 1},
     };
     for (const Case& c : cases) {
         const RunResult result = Run(c.args);
