@@ -232,10 +232,17 @@ LoadResult PngReader::Open(const LoadOptions& options) {
     Transforms transforms{info_, bitDepth, interlace != PNG_INTERLACE_NONE, 1};
     if (!Run(SetTransforms, &transforms)) return Failure();
 
-    LoadResult result;
-    BitmapImage& image = result.image;
     width_ = width;
     height_ = height;
+    // Every row is read into `width` bytes: the transforms must have made
+    // one byte per pixel of every kind accepted, or nothing is read.
+    if (png_get_rowbytes(png_, info_) != static_cast<std::size_t>(width_)) {
+        LoadResult refused = Refuse(LoadError::PngRefused);
+        refused.reason = "PNG rows do not decode to one byte per pixel";
+        return refused;
+    }
+    LoadResult result;
+    BitmapImage& image = result.image;
     image.width = width_;
     image.rows = height_;
     image.topDown = true;
