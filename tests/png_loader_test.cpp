@@ -367,7 +367,6 @@ TEST(PngWriter, MapTextWiderThanAPngIsRefused) {
         reader.Feed(c.header.data(), c.header.size());
         EXPECT_EQ(reader.Finish().error, c.error) << c.header;
     }
-    EXPECT_EQ(PngMaxWidth(), std::int64_t{1} << 20);
 }
 
 }  // namespace
