@@ -1,6 +1,6 @@
 // Whole-program benchmark of bmp2grid on a big map-like picture.
 //
-//   bmp2grid_bench [--runs N] [--size PIXELS] [--dir FOLDER] [--converter PATH]
+//   bmp2grid_bench [--runs N] [--size PIXELS] [--dir FOLDER] [--converter PATH] [--only png]
 //
 // 1. Draws an 8192 x 8192 8-bit picture of a few terrain indices in patches.
 // 2. Converts it to /dev/null in both modes with bmp2grid and with a baseline
@@ -24,6 +24,9 @@
 // 7. RLE8 read from its file a window at a time: peak memory for noisy
 //    8192 x 8192 and 16384 x 16384 pictures of literal runs, and time and
 //    memory for a tiny picture followed by 4 GiB that is never read.
+// 8. The same picture as an 8-bit indexed PNG (grid2bmp's writer) converted
+//    to /dev/null and to a file, alternating with the BMP, and the PNG's
+//    peak memory.
 //
 // The baseline runs as a child process too (this program started with
 // --baseline), so both sides pay for process start and reading alike.
@@ -48,6 +51,7 @@
 #include <vector>
 
 #include "bmp_format.h"
+#include "png_writer.h"
 #include "test_support.h"
 
 namespace {
@@ -342,6 +346,51 @@ void Rle8Rows(const std::string& converter, const std::string& work, int runs) {
     fs::remove(trailing);
 }
 
+// --- PNG: the same picture, its rows decoded one at a time ------------------
+
+// Converts the picture as a PNG and as a BMP (two-to-one), alternating, to
+// /dev/null and to a file (removed, and dirty pages flushed, untimed before
+// each run), and prints the medians side by side and the PNG's peak memory.
+void PngRows(const std::string& converter, const std::string& work, const std::string& bmp, int runs) {
+    const std::string png = work + "/map.png";
+    {
+        const std::string text = bmp2grid::test::ReadFile(bmp);
+        bmp2grid::LoadResult loaded = bmp2grid::test::DecodeBytes(bmp2grid::test::Bytes(text.begin(), text.end()));
+        bmp2grid::StringSink sink;
+        if (!loaded.ok() || !bmp2grid::WritePng(sink, bmp2grid::test::PictureOf(loaded.image),
+                                                bmp2grid::DistinctPalette()))
+            std::exit(1);
+        bmp2grid::test::WriteFile(png, sink.text);
+    }
+    ::malloc_trim(0);
+    std::printf("\nPNG input: the same picture as an 8-bit indexed PNG (%ju bytes), two-to-one\n",
+                fs::file_size(png));
+    std::printf("                 PNG         BMP      PNG / BMP   (best runs: PNG       BMP)\n");
+    const std::string out = work + "/png-map.txt";
+    for (const bool toFile : {false, true}) {
+        const std::string target = toFile ? out : "/dev/null";
+        std::vector<double> fromPng, fromBmp;
+        for (int r = 0; r < runs; ++r) {
+            for (const bool isPng : {true, false}) {
+                if (toFile) {
+                    fs::remove(out);
+                    ::sync();
+                }
+                const std::string& input = isPng ? png : bmp;
+                WarmUp(input);
+                (isPng ? fromPng : fromBmp).push_back(RunChild({converter, input, target}).seconds);
+            }
+        }
+        fs::remove(out);
+        const Timing p = Summarise(fromPng), b = Summarise(fromBmp);
+        std::printf("  %-12s %7.3f s  %7.3f s  %7.2fx              %7.3f s %7.3f s\n", toFile ? "to a file" : "to /dev/null",
+                    p.median, b.median, p.median / b.median, p.best, b.best);
+    }
+    const Sample s = RunChild({converter, png, "/dev/null"});
+    std::printf("  peak memory (PNG, to /dev/null) %.1f MiB   (goal: a few MB)\n", s.peakKiB / 1024.0);
+    fs::remove(png);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -351,12 +400,14 @@ int main(int argc, char** argv) {
     int runs = 5;
     std::string converter = BMP2GRID_EXE;
     int size = 8192;
+    std::string only;  // "png": the PNG rows alone
     std::string folder = fs::temp_directory_path().string();
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
         if (std::strcmp(argv[i], "--size") == 0) size = std::atoi(argv[i + 1]);
         if (std::strcmp(argv[i], "--dir") == 0) folder = argv[i + 1];
         if (std::strcmp(argv[i], "--converter") == 0) converter = argv[i + 1];
+        if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
     }
     runs = std::max(runs, 1);
     const std::string self = fs::canonical("/proc/self/exe").string();
@@ -376,6 +427,11 @@ int main(int argc, char** argv) {
     // blocks below its trim threshold, and they would count as the child's.
     ::malloc_trim(0);
     std::printf("Input: %ju bytes plain, %ju bytes RLE8\n\n", fs::file_size(plain), fs::file_size(rle));
+    if (only == "png") {
+        PngRows(converter, work, plain, runs);
+        fs::remove_all(work);
+        return 0;
+    }
 
     struct Mode {
         const char* name;
@@ -443,6 +499,7 @@ int main(int argc, char** argv) {
     SmallMapLatency(work, converter, self);
     MeasureGrid2Bmp(work, plain, converter, runs);
     Rle8Rows(converter, work, runs);
+    PngRows(converter, work, plain, runs);
     fs::remove_all(work);
     return 0;
 }

@@ -63,10 +63,11 @@ private:
 };
 
 // A stream (a pipe, a device), read in sequence: the bytes before an offset
-// asked for are read and dropped, never stored.
+// asked for are read and dropped, never stored. Its first bytes may have
+// been taken already (to look at its signature): they come first.
 class StreamInput {
 public:
-    explicit StreamInput(platform::InputFile& file) : file_(file) {}
+    StreamInput(platform::InputFile& file, std::span<const std::uint8_t> taken) : file_(file), taken_(taken) {}
 
     Got Read(std::uint64_t offset, std::uint8_t* data, std::size_t size) {
         const Got reached = Reach(offset);
@@ -86,6 +87,14 @@ public:
 
 private:
     Got Take(std::uint8_t* data, std::size_t size) {
+        if (!taken_.empty() && size > 0) {
+            const std::size_t n = std::min(size, taken_.size());
+            std::memcpy(data, taken_.data(), n);
+            taken_ = taken_.subspan(n);
+            data += n;
+            size -= n;
+            position_ += n;
+        }
         while (size > 0) {
             const long long n = file_.Read(data, size);
             if (n < 0) return Got::Failed;
@@ -98,6 +107,7 @@ private:
     }
 
     platform::InputFile& file_;
+    std::span<const std::uint8_t> taken_;
     std::uint64_t position_ = 0;
 };
 
@@ -389,8 +399,9 @@ LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file, const LoadOpt
 // An input read in sequence (a pipe, a device). It is refused as soon as
 // the headers fail a check; only a stream with sound headers is read on to
 // its end, and its size is the number of bytes read.
-LoadResult LoadFromStream(platform::InputFile& file, const LoadOptions& options) {
-    StreamInput input(file);
+LoadResult LoadFromStream(platform::InputFile& file, std::span<const std::uint8_t> taken,
+                          const LoadOptions& options) {
+    StreamInput input(file, taken);
     LoadResult result = ReadHeaders(input);
     if (!result.ok()) return result;
     ByteBuffer block;
@@ -423,12 +434,17 @@ LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options) {
 LoadResult LoadBitmap(const std::string& path, const LoadOptions& options) {
     auto file = std::make_shared<platform::InputFile>();
     if (file->Open(path) != platform::ReadStatus::Ok) return Refuse(LoadError::CantOpen);
+    return LoadBitmap(std::move(file), {}, options);
+}
+
+LoadResult LoadBitmap(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken,
+                      const LoadOptions& options) {
     // A file whose size is given as under 14 bytes (some system files report
     // 0) is read in sequence, so that its actual bytes count.
-    if (file->IsRegularFile() && file->Size() >= static_cast<std::int64_t>(kFileHeaderSize)) {
+    if (taken.empty() && file->IsRegularFile() && file->Size() >= static_cast<std::int64_t>(kFileHeaderSize)) {
         return LoadFromFile(std::move(file), options);
     }
-    return LoadFromStream(*file, options);
+    return LoadFromStream(*file, taken, options);
 }
 
 }  // namespace bmp2grid

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "byte_buffer.h"
@@ -13,7 +14,9 @@
 
 namespace bmp2grid {
 
-// The loaded input picture, in one of three forms:
+class RowSource;
+
+// The loaded input picture, in one of four forms:
 // - an uncompressed picture in a regular file stays in the file: `file` is
 //   open and its rows are read from offset `bfOffBits` as they are needed;
 // - an uncompressed picture from memory, a pipe or a device keeps its bytes
@@ -21,7 +24,9 @@ namespace bmp2grid {
 //   and `pixels` addresses its rows in place;
 // - an RLE8 picture is decoded into `storage` (one byte per pixel, rows
 //   bottom-up, no padding); a regular file's compressed stream is read a
-//   window at a time and never held whole, a stream's is released.
+//   window at a time and never held whole, a stream's is released;
+// - a PNG (png_loader.h) gives its rows through `rowSource`, decoded as
+//   they are asked for, or (interlaced) is decoded whole into `storage`.
 struct BitmapImage {
     // Values as stored in the headers.
     std::uint32_t bfOffBits = 0;
@@ -45,6 +50,8 @@ struct BitmapImage {
 
     ByteBuffer storage;
     std::shared_ptr<const platform::InputFile> file;
+    // Set for a picture whose rows are decoded as the map is written.
+    std::shared_ptr<RowSource> rowSource;
 
     // Which stored row holds picture row `y`, counted from the top.
     std::int64_t StoredRow(std::int64_t y) const { return topDown ? y : rows - 1 - y; }
@@ -70,13 +77,18 @@ enum class LoadError {
     Rle8TopDown,             // RLE8 with a negative height
     PixelDataTruncated,      // the rows don't all lie inside the pixel block
     CorruptRle,
-    TooLarge,                // more RLE8 pixels than LoadOptions::maxDecodedPixels
+    TooLarge,                // more RLE8 (or interlaced PNG) pixels than LoadOptions::maxDecodedPixels
     NoMemory,
+    PngWithoutIndices,       // a PNG of a colour type and bit depth that hold no palette indices
+    PngRefused,              // the PNG library refused the file; `reason` holds its words
 };
 
 struct LoadResult {
     LoadError error = LoadError::None;
     std::uint32_t compression = 0;  // the code found, for UnsupportedCompression
+    int pngColourType = 0;          // for PngWithoutIndices
+    int pngBitDepth = 0;
+    std::string reason;             // for PngRefused
     BitmapImage image;              // the picture, when `error` is None
 
     bool ok() const { return error == LoadError::None; }
@@ -93,6 +105,20 @@ struct LoadOptions {
     // An RLE8 stream is read this many bytes at a time (at least 2), up to
     // its end-of-bitmap marker; the tests make it small to cross windows.
     std::size_t rle8WindowBytes = kRle8WindowBytes;
+    // A non-interlaced PNG is decoded whole into memory too, instead of a
+    // row at a time as the map is written (the fuzz harness compares both).
+    bool decodePngWhole = false;
+};
+
+// Rows handed out one at a time, top row first, as they are decoded.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    // The `width` pixels of picture row `y`, asked for in increasing order,
+    // each once; valid until the next call. nullptr when the row can't be
+    // had: Failure() then says why (ReadFailed when the input failed).
+    virtual const std::uint8_t* Row(std::int64_t y) = 0;
+    virtual LoadResult Failure() const = 0;
 };
 
 // Interprets a whole BMP file held in memory. Takes ownership of the bytes.
@@ -106,5 +132,11 @@ LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options);
 // the checks don't need; it is refused as soon as its headers fail a check,
 // and read to its end only when they pass.
 LoadResult LoadBitmap(const std::string& path, const LoadOptions& options);
+
+// LoadBitmap for an input already opened. `taken` holds the bytes already
+// read from the start of an input that is read in sequence (at most a file
+// header's worth); it is empty for a file read at offsets.
+LoadResult LoadBitmap(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken,
+                      const LoadOptions& options);
 
 }  // namespace bmp2grid

@@ -82,6 +82,11 @@ std::string LoadErrorReason(const LoadResult& result) {
             return "picture is too large";
         case LoadError::NoMemory:
             return "not enough memory";
+        case LoadError::PngWithoutIndices:
+            return "PNG colour type " + std::to_string(result.pngColourType) + " bit depth " +
+                   std::to_string(result.pngBitDepth) + " carries no palette indices";
+        case LoadError::PngRefused:
+            return result.reason;
     }
     return {};
 }
@@ -97,6 +102,15 @@ std::string LoadFailureMessage(const LoadResult& result, const std::string& path
             break;
     }
     return "Can't convert " + path + ": " + LoadErrorReason(result) + "\n";
+}
+
+std::string RowsFailureMessage(const BitmapImage& image, const std::string& path) {
+    if (image.rowSource != nullptr) {
+        const LoadResult failure = image.rowSource->Failure();
+        if (failure.error != LoadError::ReadFailed && failure.error != LoadError::None)
+            return LoadFailureMessage(failure, path);
+    }
+    return "Can't convert " + path + ": pixel data could not be read\n";
 }
 
 std::string SizeReport(const BitmapImage& image) {

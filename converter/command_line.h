@@ -81,8 +81,14 @@ std::string LoadErrorReason(const LoadResult& result);
 // The one-line message for a picture that could not be loaded from `path`.
 std::string LoadFailureMessage(const LoadResult& result, const std::string& path);
 
+// The message for a picture whose rows could not all be had while its map
+// was being written: "Can't convert <path>: pixel data could not be read"
+// when its file failed, or the reason its row source (a PNG's) gives.
+std::string RowsFailureMessage(const BitmapImage& image, const std::string& path);
+
 // "Size: WxH (should be W*H bytes, is N bytes)\n": the width, the row count,
-// their product and the pixel block's length, all exact 64-bit figures.
+// their product and the pixel block's length (for a PNG, the bytes its rows
+// decode to at its bit depth), all exact 64-bit figures.
 std::string SizeReport(const BitmapImage& image);
 
 }  // namespace bmp2grid

@@ -1,4 +1,5 @@
-// bmp2grid: converts an 8-bit palettized BMP picture into map text.
+// bmp2grid: converts an 8-bit palettized BMP picture, or an indexed or 8-bit
+// grey PNG, into map text.
 //
 // This is the only place that prints or chooses the exit status: 0 when the
 // map was written, 1 for every failure, each failure named by one line on
@@ -10,6 +11,7 @@
 #include "command_line.h"
 #include "map_writer.h"
 #include "messages.h"
+#include "picture_loader.h"
 #include "platform.h"
 
 int main(int argc, char** argv) {
@@ -30,7 +32,7 @@ int main(int argc, char** argv) {
     // An output name that can never work is refused before any conversion work.
     if (!platform::OutputPathIsPossible(OutputPathToOpen(args.outputPath))) return messages.Fail("Can't open " + args.outputPath + "\n");
 
-    LoadResult loaded = LoadBitmap(InputPathToOpen(args.inputPath), LoadOptions{});
+    LoadResult loaded = LoadPicture(InputPathToOpen(args.inputPath), LoadOptions{});
     if (!loaded.ok()) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));
     const BitmapImage& image = loaded.image;
 
@@ -49,8 +51,9 @@ int main(int argc, char** argv) {
         case MapWriteStatus::OutputFailed:
             return messages.Fail(cantWrite);
         case MapWriteStatus::InputFailed:
-            // The picture's file shrank or failed while it was being read.
-            return messages.Fail("Can't convert " + args.inputPath + ": pixel data could not be read\n");
+            // The picture's file shrank or failed while it was being read,
+            // or a PNG's rows turned out faulty as they were decoded.
+            return messages.Fail(RowsFailureMessage(image, args.inputPath));
         case MapWriteStatus::NoMemory:
             // Memory for the output blocks or the row window ran out.
             return messages.Fail("Can't convert " + args.inputPath + ": not enough memory\n");
@@ -58,6 +61,7 @@ int main(int argc, char** argv) {
     // Close the input before the output takes its place: the output may
     // replace the input itself, which Windows refuses while it is open.
     loaded.image.file.reset();
+    loaded.image.rowSource.reset();
     if (!output.Commit()) return messages.Fail(cantWrite);
     return 0;
 }

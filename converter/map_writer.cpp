@@ -182,8 +182,9 @@ private:
 // addressed in place; one kept in its file is read a window of rows at a
 // time into a buffer that is reused, so memory use stays small whatever the
 // picture's size. Rows wider than the window are read a window of columns at
-// a time instead (see Wide and Columns). Running out of memory for the
-// window throws std::bad_alloc.
+// a time instead (see Wide and Columns). A picture with a row source (a
+// PNG's) gets each row from it, decoded as it is asked for. Running out of
+// memory for the window throws std::bad_alloc.
 class RowCursor {
 public:
     RowCursor(const BitmapImage& image, std::int64_t windowBytes) : image_(image), windowBytes_(windowBytes) {}
@@ -192,10 +193,14 @@ public:
     // in pieces with Columns instead of whole with Row.
     bool Wide() const { return image_.file != nullptr && image_.stride > windowBytes_; }
     std::int64_t WindowBytes() const { return windowBytes_; }
+    // Whether every row must be asked for, even where the map has no cells:
+    // a row source finds faults in the picture only as it decodes it.
+    bool Decodes() const { return image_.rowSource != nullptr; }
 
     // The pixels of picture row `y`, asked for in increasing order; nullptr
     // when the file could not be read.
     const std::uint8_t* Row(std::int64_t y) {
+        if (image_.rowSource != nullptr) return image_.rowSource->Row(y);
         if (image_.file == nullptr) return image_.Row(y);
         const std::int64_t stored = image_.StoredRow(y);
         if ((stored < first_ || stored >= first_ + count_) && !Load(y)) return nullptr;
@@ -323,7 +328,7 @@ MapWriteStatus FormatRowLines(BlockWriter& writer, const BitmapImage& image, Sam
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
     for (std::int64_t y = first; y < end; ++y) {
-        if (cells > 0) {
+        if (cells > 0 || rows.Decodes()) {
             const std::uint8_t* row = rows.Row(y);
             if (row == nullptr) return MapWriteStatus::InputFailed;
             std::int64_t column = RowShift(y, mode) % width;
@@ -491,7 +496,9 @@ MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, Sample
     const std::int64_t lineBytes =
         MapColumnCount(image.width, mode) * static_cast<std::int64_t>(CellRecords::kMaxLength) + 2;
     const bool wide = image.file != nullptr && image.stride > window;
-    if (size == kThreadFrom && output.OverlapsWork() && !wide &&
+    // A row source decodes its rows once each, in order, so its picture
+    // is formatted by one thread.
+    if (size == kThreadFrom && output.OverlapsWork() && !wide && image.rowSource == nullptr &&
         lineBytes <= static_cast<std::int64_t>(kBlockSize)) {
         const std::int64_t rowsPerChunk = static_cast<std::int64_t>(kBlockSize) / lineBytes;
         TurnTakingWriter work(output, image, mode, rowsPerChunk,

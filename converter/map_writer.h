@@ -48,7 +48,8 @@ bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mod
 enum class MapWriteStatus {
     Ok,
     OutputFailed,  // the sink failed
-    InputFailed,   // the picture's file could not be read (it may have shrunk)
+    InputFailed,   // the picture's file could not be read (it may have shrunk), or
+                   // its row source failed (image.rowSource->Failure() says why)
     NoMemory,      // memory for the output blocks or the row window ran out
 };
 

@@ -1,5 +1,5 @@
 // Writes the fuzzers' seed corpora: the pictures into the first folder given,
-// the map texts into the second.
+// the map texts into the second, the PNGs into the third.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,14 +17,18 @@ void WriteSeed(const std::filesystem::path& path, const char* data, std::size_t 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::printf("Usage: %s <picture folder> <map text folder>\n", argv[0]);
+    if (argc != 4) {
+        std::printf("Usage: %s <picture folder> <map text folder> <PNG folder>\n", argv[0]);
         return 1;
     }
     const std::filesystem::path pictures = argv[1];
     const std::filesystem::path maps = argv[2];
+    const std::filesystem::path pngs = argv[3];
     std::filesystem::create_directories(pictures);
     std::filesystem::create_directories(maps);
+    std::filesystem::create_directories(pngs);
+    for (const auto& [name, bytes] : bmp2grid::fuzzing::PngSeedCorpus())
+        WriteSeed(pngs / (name + ".png"), reinterpret_cast<const char*>(bytes.data()), bytes.size());
     for (const auto& [name, bytes] : bmp2grid::fuzzing::SeedCorpus())
         WriteSeed(pictures / (name + ".bmp"), reinterpret_cast<const char*>(bytes.data()), bytes.size());
     for (const bmp2grid::fuzzing::MapTextCase& c : bmp2grid::fuzzing::MapTextCases())

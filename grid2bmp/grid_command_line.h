@@ -1,4 +1,5 @@
-// Reading grid2bmp's command line: [-1] [--palette PICTURE] <maptext> <outfile>.
+// Reading grid2bmp's command line:
+// [-1] [--palette PICTURE] [--format png|bmp] <maptext> <outfile>.
 #pragma once
 
 #include <string>
@@ -10,21 +11,26 @@
 
 namespace bmp2grid {
 
+// The kind of picture grid2bmp writes.
+enum class PictureFormat { Bmp, Png };
+
 struct GridArgs {
     SampleMode mode = SampleMode::TwoToOne;
     std::string palettePath;  // empty: the built-in palette
+    PictureFormat format = PictureFormat::Bmp;
     std::string mapPath;
     std::string outputPath;
 };
 
-// The options "-1" and "--palette PICTURE" come first, in either order, then
-// exactly two paths. "-h" or "--help" as the only argument asks for the usage
+// The options "-1", "--palette PICTURE" and "--format png|bmp" come first, in
+// any order, then exactly two paths. Without --format the picture is a PNG
+// when the output's name ends in ".png" (in any case), else a BMP. "-h" or "--help" as the only argument asks for the usage
 // line (exit status 0), "--version" as the only argument the version line;
 // anything else that doesn't fit gives the usage line with exit status 1.
 // Every path may be "-" (see InputPathToOpen and OutputPathToOpen).
 ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv);
 
-// "Usage: <program> [-1] [--palette PICTURE] <maptext> <outfile>\n"
+// "Usage: <program> [-1] [--palette PICTURE] [--format png|bmp] <maptext> <outfile>\n"
 std::string GridUsageLine(const char* programName);
 
 // The short lower-case reason for refused map text ("wrong cell count", ...);

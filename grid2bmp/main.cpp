@@ -1,12 +1,13 @@
-// grid2bmp: turns map text back into an 8-bit BMP picture that any viewer or
-// paint program opens; converting that picture with bmp2grid in the same
-// mode gives back the same map text.
+// grid2bmp: turns map text back into an 8-bit BMP picture, or an 8-bit
+// indexed PNG, that any viewer or paint program opens; converting that
+// picture with bmp2grid in the same mode gives back the same map text.
 //
 // Exit status 0 when the picture was written, 1 for every failure, each
 // failure named by one line on standard output (on standard error from the
 // moment the output is opened, if the output is where standard output goes).
 #include <algorithm>
 #include <exception>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "map_reader.h"
 #include "messages.h"
 #include "platform.h"
+#include "png_writer.h"
 
 namespace {
 
@@ -24,16 +26,19 @@ using namespace bmp2grid;
 // Where the map's rows go as they are read. The output is opened once the
 // header line has been read: a file that is replaced (through a temporary
 // file, so that the previous one stays whole until the map has been read
-// to its end) gets each row at its place at once; a target written
+// to its end) gets each row at once (a BMP's at its place, a PNG's in
+// sequence, since PNG stores rows top first as the map does); a target written
 // directly (a device, a FIFO, standard output) is opened only once the map
 // text has been read in full, and until then the picture is held in memory.
 // When the output can't be opened, the rows are read and dropped: bad map
 // text is still reported first.
 class OutputRows final : public MapRowSink {
 public:
-    OutputRows(platform::OutputFile& output, std::string path, const Palette& palette, SampleMode mode,
-               std::int64_t textBytes)
-        : output_(output), path_(std::move(path)), writer_(output, palette), collector_(mode, textBytes) {}
+    OutputRows(platform::OutputFile& output, std::string path, const Palette& palette, PictureFormat format,
+               SampleMode mode, std::int64_t textBytes)
+        : output_(output), path_(std::move(path)), bmp_(output, palette), png_(output, palette),
+          format_(format), writer_(format == PictureFormat::Png ? static_cast<MapRowSink&>(png_) : bmp_),
+          collector_(mode, textBytes) {}
 
     void Begin(std::int64_t width, std::int64_t rows) override {
         opened_ = output_.Open(path_, platform::OutputFile::Targets::ReplacedOnly);
@@ -65,7 +70,7 @@ public:
     }
 
     platform::OutputFile::OpenStatus opened() const { return opened_; }
-    bool written() const { return writer_.ok(); }
+    bool written() const { return format_ == PictureFormat::Png ? png_.ok() : bmp_.ok(); }
     const IndexedPicture& picture() const { return collector_.picture; }
 
 private:
@@ -73,7 +78,10 @@ private:
     std::string path_;
     platform::OutputFile::OpenStatus opened_ = platform::OutputFile::OpenStatus::CantOpen;
     std::int64_t width_ = 0;
-    BitmapRowWriter writer_;
+    BitmapRowWriter bmp_;
+    PngRowWriter png_;
+    PictureFormat format_;
+    MapRowSink& writer_;  // bmp_ or png_
     PictureCollector collector_;
     std::vector<std::uint8_t> dropped_;
 };
@@ -116,9 +124,10 @@ int main(int argc, char** argv) {
         return messages.Fail("Can't convert " + args.mapPath + ": not enough memory\n");
 
     platform::OutputFile output;
-    OutputRows rows(output, OutputPathToOpen(args.outputPath), palette, args.mode,
+    OutputRows rows(output, OutputPathToOpen(args.outputPath), palette, args.format, args.mode,
                     input.IsRegularFile() ? input.Size() : -1);
-    MapTextReader reader(args.mode, rows);
+    MapTextReader reader(args.mode, rows,
+                         args.format == PictureFormat::Png ? PngMaxWidth() : std::numeric_limits<std::int32_t>::max());
     for (;;) {
         const long long n = input.Read(block.data(), block.capacity());
         if (n < 0) return messages.Fail("Can't open " + args.mapPath + "\n");
@@ -134,7 +143,9 @@ int main(int argc, char** argv) {
         const platform::OutputFile::OpenStatus opened = direct.Open(OutputPathToOpen(args.outputPath));
         messages.Follow(direct);
         if (opened != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
-        if (!WriteBitmap(direct, rows.picture(), palette) || !direct.Commit())
+        const bool written = args.format == PictureFormat::Png ? WritePng(direct, rows.picture(), palette)
+                                                                : WriteBitmap(direct, rows.picture(), palette);
+        if (!written || !direct.Commit())
             return messages.Fail("Can't write " + args.outputPath + "\n");
     } else {
         messages.Follow(output);

@@ -50,7 +50,8 @@ void MapTextReader::Number::Add(char c) {
     started = true;
 }
 
-MapTextReader::MapTextReader(SampleMode mode, MapRowSink& sink) : mode_(mode), sink_(sink) {}
+MapTextReader::MapTextReader(SampleMode mode, MapRowSink& sink, std::int64_t maxWidth)
+    : mode_(mode), sink_(sink), maxWidth_(maxWidth) {}
 
 bool MapTextReader::Fail(MapTextError error) {
     summary_.error = error;
@@ -171,7 +172,8 @@ void MapTextReader::EndHeader() {
     const auto rows = static_cast<std::int64_t>(headerNumbers_[1].magnitude);
     // Checked before the width is computed, so nothing here can overflow.
     const std::int64_t step = ColumnStep(mode_);
-    if (columns > std::numeric_limits<std::int32_t>::max() / step || !BitmapCanHold(columns * step, rows)) {
+    if (columns > std::numeric_limits<std::int32_t>::max() / step || !BitmapCanHold(columns * step, rows) ||
+        columns * step > maxWidth_) {
         Fail(MapTextError::TooLarge);
         return;
     }

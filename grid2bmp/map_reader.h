@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string_view>
 #include <vector>
 
@@ -16,7 +17,8 @@ namespace bmp2grid {
 enum class MapTextError {
     None,
     MissingHeader,    // line 1 is not two non-negative numbers "cols,rows"
-    TooLarge,         // no BMP file can hold the picture line 1 describes
+    TooLarge,         // no BMP file can hold the picture line 1 describes, or it is
+                      // wider than the reader was told to take
     NoCells,          // line 1 announces 0 columns or 0 rows
     WrongCellCount,
     NotANumber,
@@ -70,7 +72,10 @@ public:
 // text. Only the cells of the row being read are held, never the text.
 class MapTextReader {
 public:
-    MapTextReader(SampleMode mode, MapRowSink& sink);
+    // A picture wider than `maxWidth` pixels is refused as TooLarge (the
+    // widest PNG, for a PNG; a BMP's own limits apply to every picture).
+    MapTextReader(SampleMode mode, MapRowSink& sink,
+                  std::int64_t maxWidth = std::numeric_limits<std::int32_t>::max());
 
     // Reads the next piece of the text. Returns false once the text has been
     // refused: what follows can't change the outcome.
@@ -105,6 +110,7 @@ private:
 
     SampleMode mode_;
     MapRowSink& sink_;
+    std::int64_t maxWidth_;
     State state_ = State::Header;
     MapTextSummary summary_;
     int bomHeld_ = 0;        // bytes of a byte-order mark seen at the start

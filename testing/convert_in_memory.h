@@ -1,10 +1,12 @@
-// Loads a picture from bytes and writes its map text in both modes into
-// memory, checking the text against a plain per-cell rendering. Used by the
-// fuzz target and by the regression tests that replay its inputs.
+// Loads a picture (a BMP or a PNG) from bytes and writes its map text in
+// both modes into memory, checking the text against a plain per-cell
+// rendering. Used by the fuzz targets and by the regression tests that
+// replay their inputs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace bmp2grid::fuzzing {
 
@@ -15,7 +17,19 @@ namespace bmp2grid::fuzzing {
 constexpr std::int64_t kMaxMapCells = std::int64_t{1} << 14;
 constexpr std::int64_t kMaxDecodedPixels = std::int64_t{1} << 18;
 
-// Returns false when the map text differs from the per-cell rendering.
+// Returns false when the map text differs from the per-cell rendering. A
+// PNG whose rows come one at a time as the map is written is checked
+// against the same bytes decoded whole: the same picture, or the same
+// refusal where its rows turn out faulty.
 bool ConvertInMemory(const std::uint8_t* data, std::size_t size);
+
+// The bytes with every whole chunk's CRC made right, when they start with
+// PNG's signature: the PNG fuzz target's mutations would otherwise nearly
+// all be refused at their first chunk.
+std::vector<std::uint8_t> WithChunkCrcsMended(const std::uint8_t* data, std::size_t size);
+
+// ConvertInMemory on the bytes as they are and, if it changes them, with
+// their CRCs mended.
+bool ConvertPngInMemory(const std::uint8_t* data, std::size_t size);
 
 }  // namespace bmp2grid::fuzzing

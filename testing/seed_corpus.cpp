@@ -1,5 +1,7 @@
 #include "seed_corpus.h"
 
+#include "png_writer.h"
+
 namespace bmp2grid::fuzzing {
 
 using test::BmpOptions;
@@ -61,6 +63,34 @@ std::vector<std::pair<std::string, Bytes>> SeedCorpus() {
     add("truncated-rows", Bytes(whole.begin(), whole.end() - 3));
     add("truncated-palette", Bytes(whole.begin(), whole.begin() + 60));
     add("truncated-header", Bytes(whole.begin(), whole.begin() + 10));
+    return seeds;
+}
+
+std::vector<std::pair<std::string, Bytes>> PngSeedCorpus() {
+    std::vector<std::pair<std::string, Bytes>> seeds;
+    const Palette palette = DistinctPalette();
+    auto add = [&](std::string name, const IndexedPicture& picture) {
+        StringSink sink;
+        WritePng(sink, picture, palette);
+        seeds.emplace_back(std::move(name), Bytes(sink.text.begin(), sink.text.end()));
+    };
+    add("png-13x7", test::RandomPicture(13, 7, 99));
+    add("png-1x1", test::CountingPicture(1, 1));
+    add("png-width-1", test::CountingPicture(1, 5));
+    add("png-4x3", test::CountingPicture(4, 3));
+    add("png-300x2", test::RandomPicture(300, 2, 5));
+    // Every bit depth read, and grey, from the tests' own PNG writer.
+    for (int depth : {1, 2, 4, 8}) {
+        IndexedPicture picture = test::RandomPicture(11, 5, static_cast<std::uint32_t>(depth));
+        for (auto& pixel : picture.pixels) pixel = static_cast<std::uint8_t>(pixel % (1 << depth));
+        test::PngOptions options;
+        options.bitDepth = depth;
+        options.paletteEntries = 1 << depth;
+        seeds.emplace_back("png-depth-" + std::to_string(depth), test::MakePng(picture, options));
+    }
+    test::PngOptions grey;
+    grey.colourType = 0;
+    seeds.emplace_back("png-grey", test::MakePng(test::RandomPicture(9, 4, 3), grey));
     return seeds;
 }
 

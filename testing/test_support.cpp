@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <zlib.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -150,6 +152,63 @@ Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32
     Put32(info + bmp::info::kHeight, static_cast<std::uint32_t>(height));
     Put32(info + bmp::info::kCompression, compression);
     file.insert(file.end(), pixelBlock.begin(), pixelBlock.end());
+    return file;
+}
+
+Bytes PngChunk(const char* type, const Bytes& data) {
+    Bytes chunk;
+    chunk.reserve(12 + data.size());
+    const auto length = static_cast<std::uint32_t>(data.size());
+    for (int i = 0; i < 4; ++i) chunk.push_back(static_cast<std::uint8_t>(length >> (24 - 8 * i)));
+    for (int i = 0; i < 4; ++i) chunk.push_back(static_cast<std::uint8_t>(type[i]));
+    for (const std::uint8_t byte : data) chunk.push_back(byte);
+    const uLong crc = crc32(0, chunk.data() + 4, static_cast<uInt>(data.size() + 4));
+    for (int i = 0; i < 4; ++i) chunk.push_back(static_cast<std::uint8_t>(crc >> (24 - 8 * i)));
+    return chunk;
+}
+
+Bytes MakePng(const IndexedPicture& picture, const PngOptions& o) {
+    const int channels = o.colourType == 2 ? 3 : o.colourType == 4 ? 2 : o.colourType == 6 ? 4 : 1;
+    const std::int64_t bits = picture.width * channels * o.bitDepth;
+    const auto rowBytes = static_cast<std::size_t>((bits + 7) / 8);
+    Bytes raw;
+    raw.reserve((rowBytes + 1) * static_cast<std::size_t>(picture.rows));
+    for (std::int64_t y = 0; y < picture.rows; ++y) {
+        raw.push_back(0);  // filter: none
+        const std::size_t start = raw.size();
+        raw.resize(start + rowBytes, 0);
+        if (channels != 1 || o.bitDepth > 8) continue;
+        for (std::int64_t x = 0; x < picture.width; ++x) {
+            const std::int64_t bit = x * o.bitDepth;  // packed from the high bits down
+            const int shift = 8 - o.bitDepth - static_cast<int>(bit % 8);
+            raw[start + static_cast<std::size_t>(bit / 8)] |= static_cast<std::uint8_t>(picture.at(x, y) << shift);
+        }
+    }
+    Bytes compressed(compressBound(static_cast<uLong>(raw.size())));
+    uLongf size = compressed.size();
+    if (compress2(compressed.data(), &size, raw.data(), static_cast<uLong>(raw.size()), 6) != Z_OK)
+        throw std::runtime_error("zlib failed");
+    compressed.resize(size);
+
+    Bytes header(13, 0);
+    for (int i = 0; i < 4; ++i) {
+        header[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(picture.width >> (24 - 8 * i));
+        header[static_cast<std::size_t>(4 + i)] = static_cast<std::uint8_t>(picture.rows >> (24 - 8 * i));
+    }
+    header[8] = static_cast<std::uint8_t>(o.bitDepth);
+    header[9] = static_cast<std::uint8_t>(o.colourType);
+    Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    auto append = [&file](const Bytes& chunk) { file.insert(file.end(), chunk.begin(), chunk.end()); };
+    append(PngChunk("IHDR", header));
+    if (o.colourType == 3) {
+        Bytes palette;
+        for (int i = 0; i < o.paletteEntries; ++i)
+            palette.insert(palette.end(), {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i),
+                                           static_cast<std::uint8_t>(i ^ 0x55)});
+        append(PngChunk("PLTE", palette));
+    }
+    append(PngChunk("IDAT", compressed));
+    append(PngChunk("IEND", {}));
     return file;
 }
 

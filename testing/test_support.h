@@ -46,6 +46,21 @@ Bytes MakeBmpWithPixelBlock(std::int32_t width, std::int32_t height, std::uint32
 // stream with end-of-bitmap.
 Bytes EncodeRle8(const IndexedPicture& picture, bool useLiterals);
 
+struct PngOptions {
+    int bitDepth = 8;
+    int colourType = 3;  // 3 indexed, 0 grey; others get pixels of zeros
+    int paletteEntries = 256;  // indexed only
+};
+
+// Writes `picture` as a non-interlaced PNG whose rows hold its indices (or
+// grey values) packed at the bit depth, with zlib and without libpng, so
+// that the loader is checked against a writer of its own. Palette entry i
+// is (i, 255 - i, i ^ 0x55).
+Bytes MakePng(const IndexedPicture& picture, const PngOptions& options = {});
+
+// A PNG chunk: length, type, data and CRC.
+Bytes PngChunk(const char* type, const Bytes& data);
+
 // The map text rendered cell by cell from the rules of the map text alone,
 // independently of the library's sampling helpers.
 std::string ReferenceMap(const IndexedPicture& picture, SampleMode mode);

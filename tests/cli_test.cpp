@@ -16,6 +16,7 @@
 
 #include "bmp_format.h"
 #include "process_runner.h"
+#include "png_writer.h"
 #include "program_under_test.h"
 #include "seed_corpus.h"
 #include "test_support.h"
@@ -736,6 +737,85 @@ TEST_F(Cli, WindowsBuildInterruptedLeavesNothingBehind) {
     EXPECT_EQ(dir.Entries(), expected);
 }
 
+TEST_F(Cli, PngInputAndItsRefusals) {
+    // A PNG is known by its signature, not its name. A refusal prints one
+    // line (after the size report when the fault lies in the image data,
+    // found as the rows are decoded) and leaves the output as it was.
+    const std::string data = BMP2GRID_TEST_DATA;
+    for (const char* name : {"pillow-p1.png", "pillow-p1.bmp", "imagemagick-interlaced.png", "imagemagick-png8.bmp",
+                             "pillow-rgb.png", "pillow-grey16.png", "png-truncated.png", "png-bad-crc.png",
+                             "png-huge-ihdr.png"})
+        WriteFile(dir / name, ReadFile(data + "/" + name));
+    WriteFile(dir / "png.bmp", MakePng(picture_));
+    ASSERT_EQ(Convert({"pillow-p1.bmp", "p1.txt"}).exitStatus, 0);
+    ASSERT_EQ(Convert({"imagemagick-png8.bmp", "im.txt"}).exitStatus, 0);
+    const std::string size = "Size: 37x23 (should be 851 bytes, is 851 bytes)\n";
+    struct Case {
+        std::string input;
+        std::string out;
+        std::string map;  // map.txt afterwards; empty: the previous map
+    };
+    const Case cases[] = {
+        {"pillow-p1.png", "Size: 37x23 (should be 851 bytes, is 115 bytes)\n", ReadFile(dir / "p1.txt")},
+        {"imagemagick-interlaced.png", size, ReadFile(dir / "im.txt")},
+        {"png.bmp", sizeReport_, Map(SampleMode::TwoToOne)},
+        {"pillow-rgb.png", "Can't convert pillow-rgb.png: PNG colour type 2 bit depth 8 carries no palette indices\n", ""},
+        {"pillow-grey16.png", "Can't convert pillow-grey16.png: PNG colour type 0 bit depth 16 carries no palette indices\n", ""},
+        {"png-truncated.png", size + "Can't convert png-truncated.png: PNG file is truncated\n", ""},
+        {"png-bad-crc.png", size + "Can't convert png-bad-crc.png: IDAT: CRC error\n", ""},
+        {"png-huge-ihdr.png", "Can't convert png-huge-ihdr.png: Invalid IHDR data (Image width exceeds user limit in IHDR)\n", ""},
+    };
+    const std::string previous = "previous map\r\n";
+    const std::size_t files = dir.Entries().size() + 1;  // and map.txt
+    for (const Case& c : cases)
+        for (const bool named : {false, true}) {
+            WriteFile(dir / "map.txt", previous);
+            RunOptions options;
+            if (named) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+            const RunResult result = Convert({c.input, "map.txt"}, options);
+            EXPECT_EQ(result.exitStatus, c.map.empty() ? 1 : 0) << c.input;
+            EXPECT_EQ(result.out, c.out) << c.input;
+            EXPECT_TRUE(ReadFile(dir / "map.txt") == (c.map.empty() ? previous : c.map)) << c.input;
+            EXPECT_EQ(dir.Entries().size(), files) << c.input << ": no temporary file is left";
+        }
+    // From standard input, and (its map whole) to standard output.
+    RunOptions piped;
+    piped.workingDirectory = dir.path();
+    piped.stdinData = ReadFile(dir / "pillow-p1.png");
+    const RunResult fromStandardInput = RunProgram(UnderTest().Command({"-", "-"}), piped);
+    EXPECT_EQ(fromStandardInput.exitStatus, 0);
+    EXPECT_TRUE(fromStandardInput.out == ReadFile(dir / "p1.txt"));
+    piped.stdinData = ReadFile(dir / "png-truncated.png");
+    const RunResult truncated = RunProgram(UnderTest().Command({"-", "map.txt"}), piped);
+    EXPECT_EQ(truncated.exitStatus, 1);
+    EXPECT_EQ(AsText(truncated.out), size + "Can't convert -: PNG file is truncated\n");
+}
+
+TEST_F(Cli, PngRowsAreDecodedOneAtATime) {
+    SKIP_ON_WINDOWS("a Unix memory limit");
+    if (UnderTest().wrapped()) GTEST_SKIP() << "the limit would bind the emulator too";
+    // A 16384 x 8192 picture (128 MiB of pixels) in a non-interlaced PNG
+    // converts within 64 MiB of memory: its rows are never held together.
+    {
+        StringSink png;
+        PngRowWriter writer(png, DistinctPalette());
+        writer.Begin(16384, 8192);
+        for (std::int64_t y = 0; y < 8192; ++y) {
+            std::uint8_t* row = writer.Row(y);
+            for (std::int64_t x = 0; x < 16384; ++x) row[x] = static_cast<std::uint8_t>((x / 64 + y / 64) % 6);
+            writer.RowDone(y);
+        }
+        ASSERT_TRUE(writer.ok());
+        WriteFile(dir / "big.png", png.text);
+    }
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    const RunResult result =
+        RunProgram(MemoryLimitedScript(UnderTest(), "exec \"$@\" big.png /dev/null", 65536), options);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "Size: 16384x8192 (should be 134217728 bytes, is 134217728 bytes)\n");
+}
+
 TEST(CrossPlatform, WindowsBuildWritesTheSameMapTextAsTheLinuxBuild) {
     if (!UnderTest().windows()) GTEST_SKIP() << "only for the Windows build";
     TempDir dir;
@@ -744,10 +824,15 @@ TEST(CrossPlatform, WindowsBuildWritesTheSameMapTextAsTheLinuxBuild) {
         WriteFile(dir / name, bytes);
         fixtures.push_back(name);
     };
-    for (const char* name : {"pillow.bmp", "imagemagick-bmp3.bmp", "imagemagick.bmp", "netpbm-os2.bmp"})
-        keep(name, ReadFile(std::string(BMP2GRID_TEST_DATA) + "/" + name));
+    // Every BMP and PNG fixture, those refused included.
+    for (const auto& entry : fs::directory_iterator(BMP2GRID_TEST_DATA)) {
+        const std::string extension = entry.path().extension().string();
+        if (extension == ".bmp" || extension == ".png")
+            keep(entry.path().filename().string(), ReadFile(entry.path().string()));
+    }
     keep("sample.bmp", ReadFile(std::string(BMP2GRID_EXAMPLES) + "/sample.bmp"));
     for (const auto& [name, bytes] : fuzzing::SeedCorpus()) keep(name + ".bmp", std::string(bytes.begin(), bytes.end()));
+    for (const auto& [name, bytes] : fuzzing::PngSeedCorpus()) keep(name + ".png", std::string(bytes.begin(), bytes.end()));
 
     RunOptions options;
     options.workingDirectory = dir.path();
@@ -767,7 +852,7 @@ TEST(CrossPlatform, WindowsBuildWritesTheSameMapTextAsTheLinuxBuild) {
             fs::remove(dir / "linux.txt");
             fs::remove(dir / "windows.txt");
         }
-    EXPECT_GE(fixtures.size(), 30u);
+    EXPECT_GE(fixtures.size(), 50u);
 }
 
 }  // namespace

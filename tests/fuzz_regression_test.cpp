@@ -29,6 +29,19 @@ TEST(FuzzRegressions, ReplayFindingsAndSeeds) {
         EXPECT_TRUE(fuzzing::ConvertInMemory(bytes.data(), bytes.size())) << name;
 }
 
+TEST(FuzzRegressions, ReplayPngFindingsAndSeeds) {
+    std::vector<std::pair<std::string, Bytes>> inputs = fuzzing::PngSeedCorpus();
+    ASSERT_GT(inputs.size(), 5u);
+    for (const auto& entry : std::filesystem::directory_iterator(BMP2GRID_TEST_DATA)) {
+        if (entry.path().extension() != ".png") continue;
+        const std::string bytes = ReadFile(entry.path().string());
+        inputs.emplace_back(entry.path().filename().string(), Bytes(bytes.begin(), bytes.end()));
+    }
+    AddFindings(BMP2GRID_TEST_DATA "/png-fuzz-findings", inputs);
+    for (const auto& [name, bytes] : inputs)
+        EXPECT_TRUE(fuzzing::ConvertPngInMemory(bytes.data(), bytes.size())) << name;
+}
+
 TEST(FuzzRegressions, ReplayMapTextFindingsAndSeeds) {
     std::vector<std::pair<std::string, Bytes>> inputs;
     for (const fuzzing::MapTextCase& c : fuzzing::MapTextCases())

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
+#include <map>
 
+#include "bitmap_writer.h"
 #include "bmp_format.h"
+#include "map_reader.h"
 #include "process_runner.h"
 #include "program_under_test.h"
 #include "test_support.h"
@@ -41,7 +45,8 @@ protected:
 };
 
 TEST_F(Grid2Bmp, UsageAndHelp) {
-    const std::string usage = "Usage: " + kGrid2Bmp.Name() + " [-1] [--palette PICTURE] <maptext> <outfile>\n";
+    const std::string usage =
+        "Usage: " + kGrid2Bmp.Name() + " [-1] [--palette PICTURE] [--format png|bmp] <maptext> <outfile>\n";
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -55,6 +60,10 @@ TEST_F(Grid2Bmp, UsageAndHelp) {
         {{"--palette", "p.bmp", "map.txt"}, 1},
         {{"map.txt", "out.bmp", "extra"}, 1},
         {{"-1", "map.txt", "out.bmp", "--palette"}, 1},
+        {{"--format", "map.txt", "out.png"}, 1},
+        {{"--format", "gif", "map.txt", "out.gif"}, 1},
+        {{"--format", "PNG", "map.txt", "out.png"}, 1},
+        {{"map.txt", "out.png", "--format", "png"}, 1},
     };
     for (const Case& c : cases) {
         const RunResult result = Run(c.args);
@@ -443,6 +452,167 @@ TEST_F(Grid2Bmp, OutputNamesThatCanNeverWorkAreRefusedFirst) {
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"loop.bmp", "map.txt"})) << c.command;
     }
     EXPECT_EQ(fs::read_symlink(dir / "loop.bmp"), "loop.bmp");
+}
+
+bool IsPng(const std::string& file) { return file.rfind("\x89PNG\r\n\x1a\n", 0) == 0; }
+
+TEST_F(Grid2Bmp, PngByTheOutputsNameOrByFormat) {
+    // A name ending in ".png" in any case makes a PNG, any other a BMP;
+    // --format overrides the name. Either converts back to the same map, in
+    // both modes.
+    struct Case {
+        std::vector<std::string> args;  // options and the output
+        bool png;
+    };
+    const Case cases[] = {
+        {{"out.png"}, true},
+        {{"OUT.PNG"}, true},
+        {{"out.Png"}, true},
+        {{"out.bmp"}, false},
+        {{"out.png.bmp"}, false},
+        {{"png"}, false},
+        {{"--format", "png", "out.bmp"}, true},
+        {{"--format", "bmp", "out.png"}, false},
+        {{"--format", "png", "--palette", "pal.bmp", "out"}, true},
+    };
+    WriteFile(dir / "pal.bmp", MakeBmp(CountingPicture(2, 2)));
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+        const std::string map = ReferenceMap(RandomPicture(16, 9, 4), mode);
+        WriteFile(dir / "map.txt", map);
+        for (const Case& c : cases) {
+            std::vector<std::string> args = c.args;
+            args.insert(args.end() - 1, "map.txt");
+            if (mode == SampleMode::OneToOne) args.insert(args.begin(), "-1");
+            const std::string label = c.args.back() + (mode == SampleMode::OneToOne ? " -1" : "");
+            const RunResult result = Run(args);
+            EXPECT_EQ(result.exitStatus, 0) << label;
+            EXPECT_EQ(result.out, "Size: 16x9\n") << label;
+            const std::string picture = ReadFile(dir / c.args.back());
+            EXPECT_EQ(IsPng(picture), c.png) << label;
+            EXPECT_EQ(picture.rfind("BM", 0) == 0, !c.png) << label;
+            std::vector<std::string> back = {c.args.back(), "again.txt"};
+            if (mode == SampleMode::OneToOne) back.insert(back.begin(), "-1");
+            EXPECT_EQ(Run(back, kBmp2Grid).exitStatus, 0) << label;
+            EXPECT_TRUE(ReadFile(dir / "again.txt") == map) << label;
+            std::filesystem::remove(dir / c.args.back());
+        }
+    }
+    // To standard output: a BMP unless --format png says otherwise.
+    RunOptions here;
+    here.workingDirectory = dir.path();
+    ASSERT_EQ(Run({"map.txt", "out.png"}).exitStatus, 0);
+    const RunResult png = RunProgram(kGrid2Bmp.Command({"--format", "png", "map.txt", "-"}), here);
+    EXPECT_EQ(png.exitStatus, 0);
+    EXPECT_TRUE(png.out == ReadFile(dir / "out.png"));
+    const RunResult bmp = RunProgram(kGrid2Bmp.Command({"map.txt", "-"}), here);
+    EXPECT_EQ(bmp.out.rfind("BM", 0), 0u);
+}
+
+TEST_F(Grid2Bmp, PngOutputIsReplacedSafely) {
+    // Rows go to the temporary file in sequence as they are read; the same
+    // bytes as through standard output (from memory) and through the named
+    // temporary file. A map refused in its last row, more than a block of
+    // rows in, leaves the previous file whole and no temporary file.
+    const std::string map = LargeMapText();
+    WriteFile(dir / "map.txt", map);
+    ASSERT_EQ(Run({"map.txt", "out.png"}).out, "Size: 2200x600\n");
+    const std::string picture = ReadFile(dir / "out.png");
+    ASSERT_TRUE(IsPng(picture));
+    EXPECT_EQ(Run({"out.png", "again.txt"}, kBmp2Grid).exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "again.txt") == map);
+    RunOptions named;
+    named.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+    EXPECT_EQ(RunWith({"map.txt", "named.png"}, named).exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "named.png") == picture);
+    RunOptions here;
+    here.workingDirectory = dir.path();
+    EXPECT_TRUE(RunProgram(kGrid2Bmp.Command({"--format", "png", "map.txt", "-"}), here).out == picture);
+
+    std::string cut = map;
+    cut.erase(cut.rfind('\t', cut.size() - 4) + 1);
+    cut += "\r\n";
+    WriteFile(dir / "cut.txt", cut);
+    const std::vector<std::string> before = dir.Entries();
+    for (const bool useNamed : {false, true}) {
+        RunOptions options;
+        if (useNamed) options = named;
+        const RunResult result = RunWith({"cut.txt", "out.png"}, options);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.out, "Can't convert cut.txt: line 601: wrong cell count\n");
+        EXPECT_TRUE(ReadFile(dir / "out.png") == picture);
+        EXPECT_EQ(dir.Entries(), before) << useNamed;
+    }
+    // Wider than bmp2grid reads as PNG: refused as too large, not as a BMP.
+    WriteFile(dir / "wide.txt", std::string("524289,1\r\n"));
+    EXPECT_EQ(Run({"wide.txt", "wide.png"}).out, "Can't convert wide.txt: line 1: picture would be too large\n");
+    EXPECT_EQ(Run({"wide.txt", "wide.bmp"}).out, "Can't convert wide.txt: line 2: fewer rows than announced\n");
+    if (kGrid2Bmp.windows()) return;  // Unix devices
+    const RunResult full = Run({"--format", "png", "map.txt", "/dev/full"});
+    EXPECT_EQ(full.exitStatus, 1);
+    EXPECT_EQ(full.out, "Can't write /dev/full\n");
+}
+
+TEST_F(Grid2Bmp, PngIsReadBackByPngcheckPillowAndImageMagick) {
+    // Other programs read the indices written, exactly: pngcheck finds an
+    // 8-bit indexed PNG with 256 colours and no tRNS, Pillow reads the
+    // indices, and ImageMagick the colours of the palette (all different)
+    // at each index.
+    const std::string map = ReferenceMap(RandomPicture(40, 7, 21), SampleMode::TwoToOne);
+    WriteFile(dir / "map.txt", map);
+    ASSERT_EQ(Run({"map.txt", "out.png"}).exitStatus, 0);
+    const IndexedPicture picture = ReadMapText(map, SampleMode::TwoToOne).picture;
+    const std::string indices(picture.pixels.begin(), picture.pixels.end());
+    RunOptions here;
+    here.workingDirectory = dir.path();
+    std::vector<std::string> missing;
+
+    // Debian's pngcheck, python3-pil and imagemagick.
+    if (std::filesystem::exists("/usr/bin/pngcheck")) {
+        const RunResult check = RunProgram({"/usr/bin/pngcheck", "-v", "out.png"}, here);
+        EXPECT_EQ(check.exitStatus, 0) << check.out;
+        EXPECT_NE(check.out.find("40 x 7 image, 8-bit palette, non-interlaced"), std::string::npos) << check.out;
+        EXPECT_NE(check.out.find("256 palette entries"), std::string::npos) << check.out;
+        EXPECT_EQ(check.out.find("tRNS"), std::string::npos) << check.out;
+    } else {
+        missing.push_back("pngcheck");
+    }
+    if (RunProgram({"/usr/bin/python3", "-c", "import PIL"}, {}).exitStatus == 0) {
+        const RunResult pillow = RunProgram(
+            {"/usr/bin/python3", "-c",
+             "import sys; from PIL import Image; im = Image.open('out.png'); assert im.mode == 'P', im.mode; "
+             "sys.stdout.buffer.write(bytes(im.getdata()))"},
+            here);
+        EXPECT_EQ(pillow.exitStatus, 0) << pillow.err;
+        EXPECT_TRUE(pillow.out == indices);
+    } else {
+        missing.push_back("Pillow (python3-pil)");
+    }
+    if (std::filesystem::exists("/usr/bin/convert")) {
+        const Palette palette = DistinctPalette();
+        std::map<std::array<std::uint8_t, 3>, std::uint8_t> indexOf;
+        for (int i = 0; i < 256; ++i) {
+            const auto& c = palette[static_cast<std::size_t>(i)];
+            indexOf[{c[2], c[1], c[0]}] = static_cast<std::uint8_t>(i);
+        }
+        ASSERT_EQ(indexOf.size(), 256u) << "the built-in palette's colours must differ";
+        const RunResult magick = RunProgram({"/usr/bin/convert", "out.png", "-depth", "8", "rgb:-"}, here);
+        EXPECT_EQ(magick.exitStatus, 0) << magick.err;
+        ASSERT_EQ(magick.out.size(), 3 * indices.size());
+        std::string read;
+        for (std::size_t i = 0; i < magick.out.size(); i += 3) {
+            const auto at = [&](std::size_t k) { return static_cast<std::uint8_t>(magick.out[i + k]); };
+            const auto found = indexOf.find({at(0), at(1), at(2)});
+            read.push_back(found == indexOf.end() ? '?' : static_cast<char>(found->second));
+        }
+        EXPECT_TRUE(read == indices);
+    } else {
+        missing.push_back("ImageMagick");
+    }
+    if (!missing.empty()) {
+        std::string names;
+        for (const std::string& name : missing) names += " " + name;
+        GTEST_SKIP() << "not installed (.ci/run installs them):" << names;
+    }
 }
 
 }  // namespace

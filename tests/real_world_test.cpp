@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "picture_loader.h"
 #include "test_support.h"
 
 namespace bmp2grid::test {
@@ -17,7 +18,7 @@ IndexedPicture FixturePicture() {
 }
 
 std::string ConvertFile(const std::string& path, SampleMode mode) {
-    LoadResult loaded = LoadBitmap(path, LoadOptions{});
+    LoadResult loaded = LoadPicture(path, LoadOptions{});
     EXPECT_TRUE(loaded.ok()) << path << ": " << LoadErrorReason(loaded);
     return MapText(loaded.image, mode);
 }
@@ -36,6 +37,39 @@ TEST(RealWorldFiles, EveryToolGivesTheSameMapText) {
         for (const char* file : files)
             EXPECT_EQ(ConvertFile(kData + "/" + file, mode), expected) << file;
     }
+}
+
+TEST(RealWorldFiles, EveryPngGivesTheMapTextOfTheBmpOfTheSamePicture) {
+    const IndexedPicture picture = FixturePicture();
+    IndexedPicture twoColours = picture, fourColours = picture;
+    for (auto& pixel : twoColours.pixels) pixel &= 1;
+    for (auto& pixel : fourColours.pixels) pixel &= 3;
+    struct Case {
+        const char* png;
+        const char* bmp;                 // the same picture as a BMP
+        const IndexedPicture* indices;  // as Pillow reads them, when known
+    };
+    const Case cases[] = {
+        {"pillow-p8.png", "pillow.bmp", &picture},
+        {"pillow-p4.png", "pillow.bmp", &picture},
+        {"pillow-p2.png", "pillow-p2.bmp", &fourColours},
+        {"pillow-p1.png", "pillow-p1.bmp", &twoColours},
+        {"pillow-l.png", "pillow.bmp", &picture},  // grey values 0..5
+        {"netpbm.png", "pillow.bmp", &picture},
+        // ImageMagick orders the palette its own way.
+        {"imagemagick-png8.png", "imagemagick-png8.bmp", nullptr},
+        {"imagemagick-interlaced.png", "imagemagick-png8.bmp", nullptr},
+    };
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+        for (const Case& c : cases) {
+            const std::string map = ConvertFile(kData + "/" + c.png, mode);
+            EXPECT_EQ(map, ConvertFile(kData + "/" + c.bmp, mode)) << c.png;
+            if (c.indices != nullptr) {
+                EXPECT_EQ(map, ReferenceMap(*c.indices, mode)) << c.png;
+            }
+        }
+    EXPECT_NE(ConvertFile(kData + "/imagemagick-png8.png", SampleMode::OneToOne),
+              ReferenceMap(picture, SampleMode::OneToOne));
 }
 
 TEST(RealWorldFiles, EveryLayoutOfTheSamePictureGivesTheSameMapText) {

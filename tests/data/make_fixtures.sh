@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Regenerates the real-world fixtures in this folder: one small map-like
-# picture saved by Pillow, ImageMagick and netpbm, plus the palette indices
-# Pillow reads back (map.indices, top row first) as an independent reference.
-# Needs Debian's python3-pil, imagemagick and netpbm.
+# picture saved by Pillow, ImageMagick and netpbm, as BMP and as PNG of every
+# kind bmp2grid reads, plus the palette indices Pillow reads back
+# (map.indices, top row first) as an independent reference; and PNGs it must
+# refuse. Needs Debian's python3-pil, imagemagick and netpbm.
 set -euo pipefail
 cd "$(dirname "$0")"
 /usr/bin/python3 - <<'PY'
@@ -21,8 +22,58 @@ for y in range(H):
 img.save('pillow.bmp')
 img.save('/tmp/bmp2grid-fixture.png')
 open('map.indices', 'wb').write(bytes(img.getdata()))
+
+# PNG, mode P: 8 bits (a full palette), 4 bits; at 2 and 1 bits the picture
+# with its indices cut to 0..3 and 0..1 (index & 3, index & 1), saved as a
+# BMP too.
+img.save('pillow-p8.png', bits=8)
+img.save('pillow-p4.png', bits=4)
+for bits in (2, 1):
+    low = img.point(lambda i: i & ((1 << bits) - 1))
+    low.putpalette([v for c in colours[:1 << bits] for v in c] + [0] * (768 - 3 * (1 << bits)))
+    low.save('pillow-p%d.png' % bits, bits=bits)
+    low.save('pillow-p%d.bmp' % bits)
+# Mode L: the grey values are the indices.
+grey = Image.frombytes('L', (W, H), bytes(img.getdata()))
+grey.save('pillow-l.png')
+# Refused: RGB, and 16-bit grey.
+img.convert('RGB').save('pillow-rgb.png')
+Image.frombytes('I;16', (W, H), bytes(v for i in img.getdata() for v in (i, 0))).save('pillow-grey16.png')
 PY
 convert /tmp/bmp2grid-fixture.png -type Palette BMP3:imagemagick-bmp3.bmp   # RLE8, 40-byte header
 convert /tmp/bmp2grid-fixture.png -type Palette imagemagick.bmp             # RLE8, 124-byte header
 pngtopnm /tmp/bmp2grid-fixture.png | ppmtobmp -os2 -bpp 8 > netpbm-os2.bmp  # 12-byte core header
-rm /tmp/bmp2grid-fixture.png
+# PNG8 (indexed, 8 bits), non-interlaced and interlaced (Adam7); no dates,
+# so that the files stay the same from run to run. ImageMagick orders the
+# palette its own way, so the indices differ from the other files': the
+# BMP of the same picture is Pillow's of imagemagick-png8.png, which keeps
+# its palette and indices.
+convert /tmp/bmp2grid-fixture.png -strip PNG8:imagemagick-png8.png
+convert /tmp/bmp2grid-fixture.png -strip -interlace PNG PNG8:imagemagick-interlaced.png
+/usr/bin/python3 -c "from PIL import Image; Image.open('imagemagick-png8.png').save('imagemagick-png8.bmp')"
+# pnmtopng from the same source, its palette in the same order.
+/usr/bin/python3 - <<'PY'
+colours = [(200, 190, 120), (20, 90, 30), (40, 140, 50), (240, 240, 250), (120, 120, 120), (30, 90, 200)]
+open('/tmp/bmp2grid-palette.ppm', 'wb').write(b'P6 %d 1 255\n' % len(colours) + bytes(v for c in colours for v in c))
+PY
+pngtopnm /tmp/bmp2grid-fixture.png | pnmtopng -palette=/tmp/bmp2grid-palette.ppm > netpbm.png
+rm /tmp/bmp2grid-fixture.png /tmp/bmp2grid-palette.ppm
+
+# Damaged PNGs, made from Pillow's 8-bit file: cut short inside its image
+# data; a wrong CRC on its image data; and a header announcing
+# 2^31 - 1 x 2^31 - 1 pixels (with a right CRC).
+/usr/bin/python3 - <<'PY'
+import struct, zlib
+good = open('pillow-p8.png', 'rb').read()
+idat = good.index(b'IDAT') - 4
+length = struct.unpack('>I', good[idat:idat + 4])[0]
+open('png-truncated.png', 'wb').write(good[:idat + 8 + length // 2])
+bad = bytearray(good)
+bad[idat + 8 + length] ^= 0xFF  # the first byte of the IDAT chunk's CRC
+open('png-bad-crc.png', 'wb').write(bytes(bad))
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+ihdr = struct.pack('>IIBBBBB', 2**31 - 1, 2**31 - 1, 8, 3, 0, 0, 0)
+open('png-huge-ihdr.png', 'wb').write(good[:8] + chunk(b'IHDR', ihdr) + chunk(b'PLTE', bytes(6)) +
+                                      chunk(b'IDAT', zlib.compress(b'')) + chunk(b'IEND', b''))
+PY

@@ -1,0 +1,56 @@
+#include "picture_loader.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <utility>
+
+#include "bmp_format.h"
+#include "png_loader.h"
+
+namespace bmp2grid {
+
+LoadResult LoadPicture(const std::string& path, const LoadOptions& options) {
+    auto file = std::make_shared<platform::InputFile>();
+    if (file->Open(path) != platform::ReadStatus::Ok) {
+        LoadResult refused;
+        refused.error = LoadError::CantOpen;
+        return refused;
+    }
+    std::uint8_t signature[kPngSignatureSize] = {};
+    // A regular file that the BMP loader reads at offsets is looked at the
+    // same way; anything else (the BMP loader reads a file whose size is
+    // given as under a file header's in sequence too) is read in sequence,
+    // and the bytes taken go on to the loader.
+    if (file->IsRegularFile() && file->Size() >= static_cast<std::int64_t>(bmp::kFileHeaderSize)) {
+        if (!file->ReadAt(0, signature, sizeof signature)) {
+            LoadResult refused;
+            refused.error = LoadError::ReadFailed;
+            return refused;
+        }
+        if (IsPngSignature(signature)) return LoadPng(std::move(file), {}, options);
+        return LoadBitmap(std::move(file), {}, options);
+    }
+    std::size_t taken = 0;
+    while (taken < sizeof signature) {
+        const long long n = file->Read(signature + taken, sizeof signature - taken);
+        if (n < 0) {
+            LoadResult refused;
+            refused.error = LoadError::ReadFailed;
+            return refused;
+        }
+        if (n == 0) break;
+        taken += static_cast<std::size_t>(n);
+    }
+    const std::span<const std::uint8_t> first(signature, taken);
+    if (IsPngSignature(first)) return LoadPng(std::move(file), first, options);
+    return LoadBitmap(std::move(file), first, options);
+}
+
+LoadResult DecodePicture(ByteBuffer file, const LoadOptions& options) {
+    if (IsPngSignature(std::span<const std::uint8_t>(file.data(), file.size())))
+        return DecodePng(std::move(file), options);
+    return DecodeBitmap(std::move(file), options);
+}
+
+}  // namespace bmp2grid
