@@ -66,7 +66,9 @@ private:
 // asked for are read and dropped, never stored.
 class StreamInput {
 public:
-    explicit StreamInput(platform::InputFile& file) : file_(file) {}
+    // `taken` bytes of the stream, at `head`, have been read from it already.
+    explicit StreamInput(platform::InputFile& file, const std::uint8_t* head = nullptr, std::size_t taken = 0)
+        : file_(file), head_(head), headLeft_(taken) {}
 
     Got Read(std::uint64_t offset, std::uint8_t* data, std::size_t size) {
         const Got reached = Reach(offset);
@@ -84,8 +86,30 @@ public:
         return Got::Ok;
     }
 
+    // Puts the bytes read ahead that the headers did not take before the
+    // rest of the stream, read into `block`. False when memory ran out.
+    bool PutBackHead(ByteBuffer& block) const {
+        if (headLeft_ == 0) return true;
+        ByteBuffer joined;
+        if (!joined.Reserve(headLeft_ + block.size() + 1)) return false;
+        std::memcpy(joined.data(), head_, headLeft_);
+        if (block.size() > 0) std::memcpy(joined.data() + headLeft_, block.data(), block.size());
+        joined.SetSize(headLeft_ + block.size());
+        block = std::move(joined);
+        return true;
+    }
+
 private:
     Got Take(std::uint8_t* data, std::size_t size) {
+        if (headLeft_ > 0 && size > 0) {
+            const std::size_t n = std::min(size, headLeft_);
+            std::memcpy(data, head_, n);
+            head_ += n;
+            headLeft_ -= n;
+            data += n;
+            size -= n;
+            position_ += n;
+        }
         while (size > 0) {
             const long long n = file_.Read(data, size);
             if (n < 0) return Got::Failed;
@@ -98,6 +122,8 @@ private:
     }
 
     platform::InputFile& file_;
+    const std::uint8_t* head_;
+    std::size_t headLeft_;
     std::uint64_t position_ = 0;
 };
 
@@ -389,8 +415,9 @@ LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file, const LoadOpt
 // An input read in sequence (a pipe, a device). It is refused as soon as
 // the headers fail a check; only a stream with sound headers is read on to
 // its end, and its size is the number of bytes read.
-LoadResult LoadFromStream(platform::InputFile& file, const LoadOptions& options) {
-    StreamInput input(file);
+LoadResult LoadFromStream(platform::InputFile& file, const LoadOptions& options, const std::uint8_t* head = nullptr,
+                          std::size_t taken = 0) {
+    StreamInput input(file, head, taken);
     LoadResult result = ReadHeaders(input);
     if (!result.ok()) return result;
     ByteBuffer block;
@@ -403,6 +430,7 @@ LoadResult LoadFromStream(platform::InputFile& file, const LoadOptions& options)
         case platform::ReadStatus::NoMemory:
             return Refuse(LoadError::NoMemory);
     }
+    if (!input.PutBackHead(block)) return Refuse(LoadError::NoMemory);
     if (!RowsAreComplete(result.image, std::uint64_t{result.image.bfOffBits} + block.size())) {
         return Refuse(LoadError::PixelDataTruncated);
     }
@@ -418,6 +446,11 @@ LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options) {
     if (!RowsAreComplete(result.image, file.size())) return Refuse(LoadError::PixelDataTruncated);
     const std::size_t start = result.image.bfOffBits;
     return TakePixels(std::move(result), std::move(file), start, options);
+}
+
+LoadResult LoadBitmapFromStream(platform::InputFile& file, const std::uint8_t* head, std::size_t taken,
+                                const LoadOptions& options) {
+    return LoadFromStream(file, options, head, taken);
 }
 
 LoadResult LoadBitmap(const std::string& path, const LoadOptions& options) {

@@ -107,4 +107,10 @@ LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options);
 // and read to its end only when they pass.
 LoadResult LoadBitmap(const std::string& path, const LoadOptions& options);
 
+// Loads a picture from `file`, a stream opened and read in sequence whose
+// first `taken` bytes, at `head`, have been read from it already (to tell
+// its format), as LoadBitmap loads a stream.
+LoadResult LoadBitmapFromStream(platform::InputFile& file, const std::uint8_t* head, std::size_t taken,
+                                const LoadOptions& options);
+
 }  // namespace bmp2grid

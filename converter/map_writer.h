@@ -11,6 +11,7 @@
 // mode it reads column (c + y / 2) mod width.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "bitmap_loader.h"
@@ -59,6 +60,16 @@ constexpr std::int64_t kRowWindowBytes = std::int64_t{1} << 20;
 // Writes every row line, in large blocks. `rowWindowBytes` (at least 1) lets
 // tests take pictures with small rows through the wide-row path.
 MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
+                            std::int64_t rowWindowBytes = kRowWindowBytes);
+
+// The value each palette index is written as: a pixel of index i gives a
+// cell of `values[i]`.
+using IndexMap = std::array<std::uint8_t, 256>;
+
+// Writes every row line as WriteMapRows does, each pixel's index replaced by
+// its value in `values`, at the same speed: the 256 cell records are made
+// once for the map.
+MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode, const IndexMap& values,
                             std::int64_t rowWindowBytes = kRowWindowBytes);
 
 }  // namespace bmp2grid
