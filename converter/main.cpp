@@ -10,6 +10,8 @@
 #include "command_line.h"
 #include "map_writer.h"
 #include "messages.h"
+#include "palette_file.h"
+#include "palette_match.h"
 #include "platform.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +24,10 @@ int main(int argc, char** argv) {
         messages.Print(UsageLine(argc > 0 ? argv[0] : nullptr));
         return parsed.exitStatus;
     }
+    if (parsed.action == ParsedCommandLine::Action::ShowHelp) {
+        messages.Print(HelpText(argc > 0 ? argv[0] : nullptr));
+        return 0;
+    }
     if (parsed.action == ParsedCommandLine::Action::ShowVersion) {
         messages.Print(VersionLine("bmp2grid"));
         return 0;
@@ -30,9 +36,21 @@ int main(int argc, char** argv) {
     // An output name that can never work is refused before any conversion work.
     if (!platform::OutputPathIsPossible(OutputPathToOpen(args.outputPath))) return messages.Fail("Can't open " + args.outputPath + "\n");
 
+    PaletteResult reference;
+    if (!args.palettePath.empty()) {
+        reference = ReadPalette(InputPathToOpen(args.palettePath), args.palettePath);
+        if (!reference.ok()) return messages.Fail(PaletteFailureMessage(reference, args.palettePath));
+    }
     LoadResult loaded = LoadBitmap(InputPathToOpen(args.inputPath), LoadOptions{});
     if (!loaded.ok()) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));
     const BitmapImage& image = loaded.image;
+    // With a reference palette every pixel is checked before the output is
+    // opened, so a picture with a colour the palette lacks never touches it.
+    PaletteMatch match;
+    if (!args.palettePath.empty()) {
+        match = MatchPalette(image, reference.colours, reference.size);
+        if (!match.ok()) return messages.Fail(PaletteMatchFailureMessage(match, args.inputPath, args.palettePath));
+    }
 
     // The output is created only now that the input has been checked in
     // full, so a rejected picture never touches an existing map.
@@ -43,7 +61,9 @@ int main(int argc, char** argv) {
     const std::string cantWrite = "Can't write " + args.outputPath + "\n";
     if (!WriteMapHeader(output, image, args.mode)) return messages.Fail(cantWrite);
     messages.Print(SizeReport(image));
-    switch (WriteMapRows(output, image, args.mode)) {
+    const MapWriteStatus written = args.palettePath.empty() ? WriteMapRows(output, image, args.mode)
+                                                            : WriteMapRows(output, image, args.mode, match.values);
+    switch (written) {
         case MapWriteStatus::Ok:
             break;
         case MapWriteStatus::OutputFailed:

@@ -16,6 +16,7 @@
 #include "grid_command_line.h"
 #include "map_reader.h"
 #include "messages.h"
+#include "palette_file.h"
 #include "platform.h"
 
 namespace {
@@ -101,11 +102,9 @@ int main(int argc, char** argv) {
 
     Palette palette = DistinctPalette();
     if (!args.palettePath.empty()) {
-        const LoadResult source = LoadBitmap(InputPathToOpen(args.palettePath), LoadOptions{});
-        if (!source.ok()) return messages.Fail(LoadFailureMessage(source, args.palettePath));
-        palette = Palette{};
-        for (int i = 0; i < source.image.paletteSize; ++i)
-            palette[static_cast<std::size_t>(i)] = source.image.palette[static_cast<std::size_t>(i)];
+        const PaletteResult source = ReadPalette(InputPathToOpen(args.palettePath), args.palettePath);
+        if (!source.ok()) return messages.Fail(PaletteFailureMessage(source, args.palettePath));
+        palette = source.colours;  // entries past the palette's colours are black
     }
 
     platform::InputFile input;
