@@ -32,6 +32,14 @@ const Program& UnderTest() { return Bmp2GridUnderTest(); }
 
 std::string Usage() { return "Usage: " + UnderTest().Name() + " [-1] <infile> <outfile>\n"; }
 
+// -h and --help: the usage line, then a line for each option.
+std::string Help() {
+    return Usage() +
+           "  -1                 one map cell per picture column, not per two\n"
+           "  --palette PALETTE  cells hold each pixel's colour's index in PALETTE (a picture, .gpl or .pal)\n"
+           "  --version          print the version\n";
+}
+
 std::string AsText(const std::string& out) { return UnderTest().AsText(out); }
 
 class Cli : public ::testing::Test {
@@ -112,8 +120,8 @@ TEST_F(Cli, UsageHelpAndArgumentForms) {
         {{}, 1, Usage(), untouched},
         {{"pic.bmp"}, 1, Usage(), untouched},
         {{"-1", "pic.bmp"}, 1, Usage(), untouched},
-        {{"-h"}, 0, Usage(), untouched},
-        {{"--help"}, 0, Usage(), untouched},
+        {{"-h"}, 0, Help(), untouched},
+        {{"--help"}, 0, Help(), untouched},
         {{"--version"}, 0, "bmp2grid " BMP2GRID_VERSION "\n", untouched},
         {{"--version", "pic.bmp"}, 1, "Can't open --version\n", untouched},
         {{"-1x", "pic.bmp", "map.txt"}, 1, "Can't open -1x\n", untouched},
@@ -137,6 +145,79 @@ TEST_F(Cli, UsageHelpAndArgumentForms) {
     // The output named "-1" holds the two-to-one map.
     Convert({"pic.bmp", "-1", "map.txt"});
     EXPECT_EQ(ReadFile(dir / "-1"), Map(SampleMode::TwoToOne));
+}
+
+// --palette REF: the same colours under other indices give the same map;
+// an unknown colour, or an index past the picture's colour table, is refused
+// before the output is touched.
+TEST_F(Cli, ReferencePalette) {
+    // pic.bmp's colours (MakeBmp's) as a GIMP palette, a JASC palette and a
+    // picture, reversed: index i of the picture is 255 - i there.
+    std::string gpl = "GIMP Palette\nName: reversed\n# comment\n";
+    std::string pal = "JASC-PAL\r\n0100\r\n256\r\n";
+    for (int i = 255; i >= 0; --i) {
+        const std::string colour =
+            std::to_string(i ^ 0x55) + " " + std::to_string(255 - i) + " " + std::to_string(i);
+        gpl += colour + "\tcolour " + std::to_string(i) + "\n";
+        pal += colour + "\r\n";
+    }
+    WriteFile(dir / "ref.gpl", gpl);
+    WriteFile(dir / "ref.pal", pal);
+    WriteFile(dir / "ref", gpl);  // told by its first line
+    IndexedPicture reversedPicture = picture_;
+    for (auto& px : reversedPicture.pixels) px = static_cast<std::uint8_t>(255 - px);
+    Bytes reversed = MakeBmp(CountingPicture(1, 1, 0));
+    for (int i = 0; i < 256; ++i)
+        for (int c = 0; c < 3; ++c)
+            reversed[bmp::kFileHeaderSize + 40 + 4 * static_cast<std::size_t>(i) + static_cast<std::size_t>(c)] =
+                MakeBmp(CountingPicture(1, 1, 0))[bmp::kFileHeaderSize + 40 + 4 * static_cast<std::size_t>(255 - i) +
+                                                  static_cast<std::size_t>(c)];
+    WriteFile(dir / "ref.bmp", reversed);
+    WriteFile(dir / "two.txt", ReferenceMap(reversedPicture, SampleMode::TwoToOne));
+    WriteFile(dir / "one.txt", ReferenceMap(reversedPicture, SampleMode::OneToOne));
+    BmpOptions shortTable;
+    shortTable.paletteEntries = 12;
+    WriteFile(dir / "short.bmp", MakeBmp(picture_, shortTable));
+    WriteFile(dir / "bad.gpl", std::string("GIMP Palette\n1 2 3\n4 5 x\n"));
+    WriteFile(dir / "few.gpl", std::string("GIMP Palette\n95 245 10\n"));  // index 10's colour only
+    fs::create_directory(dir / "folder.gpl");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string expected;  // the map file's contents afterwards
+    };
+    const std::string previous = "previous map";
+    const Case cases[] = {
+        {{"--palette", "ref.gpl", "pic.bmp", "map.txt"}, 0, sizeReport_, ReadFile(dir / "two.txt")},
+        {{"--palette", "ref.pal", "-1", "pic.bmp", "map.txt"}, 0, sizeReport_, ReadFile(dir / "one.txt")},
+        {{"-1", "--palette", "ref.bmp", "pic.bmp", "map.txt"}, 0, sizeReport_, ReadFile(dir / "one.txt")},
+        {{"--palette", "ref", "pic.bmp", "map.txt"}, 0, sizeReport_, ReadFile(dir / "two.txt")},
+        // Without --palette the indices are written as they are.
+        {{"pic.bmp", "map.txt"}, 0, sizeReport_, Map(SampleMode::TwoToOne)},
+        {{"--palette", "few.gpl", "pic.bmp", "map.txt"}, 1,
+         "Can't convert pic.bmp: colour #5EF40B at column 1, row 0 is not in few.gpl\n", previous},
+        {{"--palette", "ref.gpl", "short.bmp", "map.txt"}, 1,
+         "Can't convert short.bmp: index 12 at column 2, row 0 is past the picture's 12 colours\n", previous},
+        {{"--palette", "bad.gpl", "pic.bmp", "map.txt"}, 1, "Can't convert bad.gpl: line 3: not a colour\n", previous},
+        {{"--palette", "missing.gpl", "pic.bmp", "map.txt"}, 1, "Can't open missing.gpl\n", previous},
+        {{"--palette", "folder.gpl", "pic.bmp", "map.txt"}, 1, "Can't open folder.gpl\n", previous},
+        {{"--palette", "pic.bmp", "missing.bmp", "map.txt"}, 1, "Can't open missing.bmp\n", previous},
+        // The palette is read before the picture.
+        {{"--palette", "bad.gpl", "missing.bmp", "map.txt"}, 1, "Can't convert bad.gpl: line 3: not a colour\n",
+         previous},
+        {{"--palette", "ref.gpl", "pic.bmp"}, 1, Usage(), previous},
+        {{"-1", "--palette", "ref.gpl"}, 1, Usage(), previous},
+    };
+    for (const Case& c : cases) {
+        std::string label;
+        for (const std::string& a : c.args) label += "[" + a + "] ";
+        WriteFile(dir / "map.txt", previous);
+        const RunResult result = Convert(c.args);
+        EXPECT_EQ(result.exitStatus, c.status) << label;
+        EXPECT_EQ(result.out, c.out) << label;
+        EXPECT_TRUE(ReadFile(dir / "map.txt") == c.expected) << label;
+    }
 }
 
 TEST_F(Cli, DirectoriesAreNotFiles) {
