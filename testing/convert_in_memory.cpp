@@ -1,14 +1,90 @@
 #include "convert_in_memory.h"
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "bitmap_loader.h"
 #include "command_line.h"
 #include "map_writer.h"
+#include "palette_match.h"
 #include "test_support.h"
 
 namespace bmp2grid::fuzzing {
+namespace {
+
+bool SameColour(const std::array<std::uint8_t, 4>& a, const std::array<std::uint8_t, 4>& b) {
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
+// A reference palette made from the picture's own colours, shuffled, some
+// dropped, some repeated, some replaced and some added, as `seed` decides.
+ColourTable RandomReference(const BitmapImage& image, std::uint32_t seed, int& size) {
+    std::mt19937 random(seed);
+    ColourTable table{};
+    if (random() % 2 == 0) {
+        // Every colour of the picture, in another order.
+        size = image.paletteSize;
+        std::copy_n(image.palette.begin(), size, table.begin());
+        std::shuffle(table.begin(), table.begin() + size, random);
+        return table;
+    }
+    size = static_cast<int>(random() % 257);
+    for (int i = 0; i < size; ++i) {
+        auto& entry = table[static_cast<std::size_t>(i)];
+        const std::uint32_t pick = random();
+        if (image.paletteSize > 0 && pick % 8 != 0) {
+            entry = image.palette[pick / 8 % static_cast<std::uint32_t>(image.paletteSize)];
+        } else {
+            entry = {static_cast<std::uint8_t>(pick >> 8), static_cast<std::uint8_t>(pick >> 16),
+                     static_cast<std::uint8_t>(pick >> 24), 0};
+        }
+        entry[3] = static_cast<std::uint8_t>(random());  // the reserved byte is never compared
+    }
+    return table;
+}
+
+// Matches the picture with random reference palettes and checks the result
+// pixel by pixel against the matching rules, written plainly here.
+bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pixels, std::uint32_t seed) {
+    int size = 0;
+    const ColourTable reference = RandomReference(image, seed, size);
+    // Each pixel's value by the rules, or -1 if it has none.
+    auto valueOf = [&](std::uint8_t index) {
+        if (index >= image.paletteSize) return -1;
+        const auto& colour = image.palette[index];
+        if (index < size && SameColour(reference[index], colour)) return static_cast<int>(index);
+        for (int j = 0; j < size; ++j)
+            if (SameColour(reference[static_cast<std::size_t>(j)], colour)) return j;
+        return -1;
+    };
+    const PaletteMatch match = MatchPalette(image, reference, size);
+    IndexedPicture expected = pixels;
+    for (std::int64_t y = 0; y < pixels.rows; ++y)
+        for (std::int64_t x = 0; x < pixels.width; ++x) {
+            const int value = valueOf(pixels.at(x, y));
+            if (value < 0) {
+                // The first pixel without a value, from the top left, is refused.
+                const bool past = pixels.at(x, y) >= image.paletteSize;
+                return match.error ==
+                           (past ? PaletteMatchError::IndexPastTable : PaletteMatchError::UnknownColour) &&
+                       match.column == x && match.row == y && match.index == pixels.at(x, y);
+            }
+            expected.pixels[static_cast<std::size_t>(y * pixels.width + x)] = static_cast<std::uint8_t>(value);
+        }
+    if (!match.ok()) return false;
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+        StringSink sink;
+        if (!WriteMapHeader(sink, image, mode) ||
+            WriteMapRows(sink, image, mode, match.values) != MapWriteStatus::Ok)
+            return false;
+        if (sink.text != test::ReferenceMap(expected, mode)) return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
     ByteBuffer file;
@@ -30,6 +106,11 @@ bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
             return false;
         if (sink.text != test::ReferenceMap(pixels, mode)) return false;
     }
+    // Reference palettes drawn from the input's bytes.
+    std::uint32_t seed = 2166136261u;
+    for (std::size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 16777619u;
+    for (std::uint32_t round = 0; round < 4; ++round)
+        if (!RemapsLikeThePlainRules(image, pixels, seed + round)) return false;
     return true;
 }
 
