@@ -1,6 +1,7 @@
 #include "convert_in_memory.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 #include <string>
@@ -50,20 +51,28 @@ ColourTable RandomReference(const BitmapImage& image, std::uint32_t seed, int& s
 bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pixels, std::uint32_t seed) {
     int size = 0;
     const ColourTable reference = RandomReference(image, seed, size);
-    // Each pixel's value by the rules, or -1 if it has none.
-    auto valueOf = [&](std::uint8_t index) {
-        if (index >= image.paletteSize) return -1;
-        const auto& colour = image.palette[index];
-        if (index < size && SameColour(reference[index], colour)) return static_cast<int>(index);
-        for (int j = 0; j < size; ++j)
-            if (SameColour(reference[static_cast<std::size_t>(j)], colour)) return j;
-        return -1;
-    };
+    // Each used index's value by the rules, or -1 if it has none.
+    std::array<int, 256> valueOf{};
+    std::array<bool, 256> used{};
+    for (std::uint8_t px : pixels.pixels) used[px] = true;
+    for (int index = 0; index < 256; ++index) {
+        int& value = valueOf[static_cast<std::size_t>(index)];
+        value = -1;
+        if (!used[static_cast<std::size_t>(index)]) continue;
+        if (index >= image.paletteSize) continue;
+        const auto& colour = image.palette[static_cast<std::size_t>(index)];
+        if (index < size && SameColour(reference[static_cast<std::size_t>(index)], colour)) {
+            value = index;
+            continue;
+        }
+        for (int j = 0; j < size && value < 0; ++j)
+            if (SameColour(reference[static_cast<std::size_t>(j)], colour)) value = j;
+    }
     const PaletteMatch match = MatchPalette(image, reference, size);
     IndexedPicture expected = pixels;
     for (std::int64_t y = 0; y < pixels.rows; ++y)
         for (std::int64_t x = 0; x < pixels.width; ++x) {
-            const int value = valueOf(pixels.at(x, y));
+            const int value = valueOf[pixels.at(x, y)];
             if (value < 0) {
                 // The first pixel without a value, from the top left, is refused.
                 const bool past = pixels.at(x, y) >= image.paletteSize;
@@ -109,7 +118,7 @@ bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
     // Reference palettes drawn from the input's bytes.
     std::uint32_t seed = 2166136261u;
     for (std::size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 16777619u;
-    for (std::uint32_t round = 0; round < 4; ++round)
+    for (std::uint32_t round = 0; round < 2; ++round)
         if (!RemapsLikeThePlainRules(image, pixels, seed + round)) return false;
     return true;
 }
