@@ -44,25 +44,41 @@ int main(int argc, char** argv) {
     LoadResult loaded = LoadBitmap(InputPathToOpen(args.inputPath), LoadOptions{});
     if (!loaded.ok()) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));
     const BitmapImage& image = loaded.image;
-    // With a reference palette every pixel is checked before the output is
-    // opened, so a picture with a colour the palette lacks never touches it.
+    // With a reference palette, each index's value comes from the two
+    // palettes; then every pixel is checked, before any of the map leaves.
+    const bool remap = !args.palettePath.empty();
     PaletteMatch match;
-    if (!args.palettePath.empty()) {
-        match = MatchPalette(image, reference.colours, reference.size);
-        if (!match.ok()) return messages.Fail(PaletteMatchFailureMessage(match, args.inputPath, args.palettePath));
-    }
+    if (remap) match = MatchColours(image, reference.colours, reference.size);
 
     // The output is created only now that the input has been checked in
-    // full, so a rejected picture never touches an existing map.
-    platform::OutputFile output;
-    const platform::OutputFile::OpenStatus opened = output.Open(OutputPathToOpen(args.outputPath));
-    messages.Follow(output);
+    // full, so a rejected picture never touches an existing map. With a
+    // reference palette, an output replaced once complete is opened first
+    // and the pixels are checked as the map is written to its temporary
+    // file, so the picture is read once; one written directly (a device, a
+    // pipe, standard output) is opened only once every pixel is checked.
+    platform::OutputFile replaced;
+    platform::OutputFile direct;
+    platform::OutputFile* output = &replaced;
+    const std::string outputPath = OutputPathToOpen(args.outputPath);
+    platform::OutputFile::OpenStatus opened =
+        replaced.Open(outputPath, remap ? platform::OutputFile::Targets::ReplacedOnly : platform::OutputFile::Targets::Any);
+    if (opened == platform::OutputFile::OpenStatus::Direct) {
+        CheckPixels(image, match);
+        if (!match.ok()) return messages.Fail(PaletteMatchFailureMessage(match, args.inputPath, args.palettePath));
+        output = &direct;
+        opened = direct.Open(outputPath);
+    }
+    messages.Follow(*output);
     if (opened != platform::OutputFile::OpenStatus::Ok) return messages.Fail("Can't open " + args.outputPath + "\n");
     const std::string cantWrite = "Can't write " + args.outputPath + "\n";
-    if (!WriteMapHeader(output, image, args.mode)) return messages.Fail(cantWrite);
-    messages.Print(SizeReport(image));
-    const MapWriteStatus written = args.palettePath.empty() ? WriteMapRows(output, image, args.mode)
-                                                            : WriteMapRows(output, image, args.mode, match.values);
+    if (!WriteMapHeader(*output, image, args.mode)) return messages.Fail(cantWrite);
+    // With a reference palette the size report waits until every pixel has
+    // been checked.
+    if (!remap) messages.Print(SizeReport(image));
+    PixelCheck check(image, match);
+    const MapWriteStatus written =
+        remap ? WriteMapRows(*output, image, args.mode, match.values, output == &replaced ? &check : nullptr)
+              : WriteMapRows(*output, image, args.mode);
     switch (written) {
         case MapWriteStatus::Ok:
             break;
@@ -74,10 +90,15 @@ int main(int argc, char** argv) {
         case MapWriteStatus::NoMemory:
             // Memory for the output blocks or the row window ran out.
             return messages.Fail("Can't convert " + args.inputPath + ": not enough memory\n");
+        case MapWriteStatus::Refused:
+            // A pixel the reference palette can't place; the output is
+            // left as it was.
+            return messages.Fail(PaletteMatchFailureMessage(match, args.inputPath, args.palettePath));
     }
+    if (remap) messages.Print(SizeReport(image));
     // Close the input before the output takes its place: the output may
     // replace the input itself, which Windows refuses while it is open.
     loaded.image.file.reset();
-    if (!output.Commit()) return messages.Fail(cantWrite);
+    if (!output->Commit()) return messages.Fail(cantWrite);
     return 0;
 }

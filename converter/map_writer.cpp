@@ -226,10 +226,17 @@ bool EndLine(BlockWriter& writer) {
 
 template <std::int64_t kStep>
 MapWriteStatus FormatWideRows(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
-                              SampleMode mode, RowCursor& rows) {
+                              SampleMode mode, RowCursor& rows, RowCheck* check) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
     for (std::int64_t y = 0; y < image.rows; ++y) {
+        // The whole row is checked, a window at a time, before its cells.
+        for (std::int64_t first = 0; check != nullptr && first < width; first += rows.WindowBytes()) {
+            const std::int64_t count = std::min(rows.WindowBytes(), width - first);
+            const std::uint8_t* pixels = rows.Columns(y, first, count);
+            if (pixels == nullptr) return MapWriteStatus::InputFailed;
+            if (!check->Check(pixels, count, first, y)) return MapWriteStatus::Refused;
+        }
         std::int64_t column = RowShift(y, mode) % width;
         for (std::int64_t left = cells; left > 0;) {
             // From the next cell's column to the right edge, the window's
@@ -263,15 +270,16 @@ MapWriteStatus FormatWideRows(BlockWriter& writer, const CellRecords& records, c
 
 template <std::int64_t kStep>
 MapWriteStatus FormatRows(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
-                          SampleMode mode, std::int64_t windowBytes) {
+                          SampleMode mode, std::int64_t windowBytes, RowCheck* check) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
     RowCursor rows(image, windowBytes);
-    if (rows.Wide()) return FormatWideRows<kStep>(writer, records, image, mode, rows);
+    if (rows.Wide()) return FormatWideRows<kStep>(writer, records, image, mode, rows, check);
     for (std::int64_t y = 0; y < image.rows; ++y) {
-        if (cells > 0) {
+        if (cells > 0 || (check != nullptr && width > 0)) {
             const std::uint8_t* row = rows.Row(y);
             if (row == nullptr) return MapWriteStatus::InputFailed;
+            if (check != nullptr && !check->Check(row, width, 0, y)) return MapWriteStatus::Refused;
             std::int64_t column = RowShift(y, mode) % width;
             for (std::int64_t left = cells; left > 0;) {
                 const auto fit = static_cast<std::int64_t>(writer.Room() / CellRecords::kMaxLength);
@@ -292,10 +300,10 @@ MapWriteStatus FormatRows(BlockWriter& writer, const CellRecords& records, const
 // Formats the whole map. Memory that runs out on the way (for the row
 // window, or in passing a block on) ends it with NoMemory.
 MapWriteStatus FormatMap(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
-                         SampleMode mode, std::int64_t windowBytes) {
+                         SampleMode mode, std::int64_t windowBytes, RowCheck* check) {
     try {
-        return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, records, image, mode, windowBytes)
-                                            : FormatRows<1>(writer, records, image, mode, windowBytes);
+        return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, records, image, mode, windowBytes, check)
+                                            : FormatRows<1>(writer, records, image, mode, windowBytes, check);
     } catch (const std::bad_alloc&) {
         return MapWriteStatus::NoMemory;
     }
@@ -310,7 +318,7 @@ std::int64_t RowsSizeUpTo(const BitmapImage& image, SampleMode mode, std::int64_
 
 // Writes every row line with `records`.
 MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const BitmapImage& image,
-                         SampleMode mode, std::int64_t rowWindowBytes) {
+                         SampleMode mode, std::int64_t rowWindowBytes, RowCheck* check) {
     const std::int64_t window = std::max<std::int64_t>(1, rowWindowBytes);
     // A second thread pays off only for maps of more than a few blocks going
     // where writing takes time; small maps need no more than a block of
@@ -323,9 +331,9 @@ MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const B
         MapWriteStatus formatted = MapWriteStatus::Ok;
         try {
             channel = std::make_unique<PipelineChannel>();
-            formatter.emplace([&channel, &records, &image, mode, window, &formatted] {
+            formatter.emplace([&channel, &records, &image, mode, window, check, &formatted] {
                 BlockWriter writer(*channel, channel->Take());
-                formatted = FormatMap(writer, records, image, mode, window);
+                formatted = FormatMap(writer, records, image, mode, window, check);
                 channel->Finish();
             });
         } catch (const std::system_error&) {
@@ -348,7 +356,7 @@ MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const B
         return MapWriteStatus::NoMemory;
     }
     BlockWriter writer(channel, block.get(), blockSize);
-    return FormatMap(writer, records, image, mode, window);
+    return FormatMap(writer, records, image, mode, window, check);
 }
 
 }  // namespace
@@ -363,13 +371,13 @@ bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mod
 
 MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
                             std::int64_t rowWindowBytes) {
-    return WriteRows(output, kRecords, image, mode, rowWindowBytes);
+    return WriteRows(output, kRecords, image, mode, rowWindowBytes, nullptr);
 }
 
 MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode, const IndexMap& values,
-                            std::int64_t rowWindowBytes) {
+                            RowCheck* check, std::int64_t rowWindowBytes) {
     const CellRecords records = RecordsFor(values);
-    return WriteRows(output, records, image, mode, rowWindowBytes);
+    return WriteRows(output, records, image, mode, rowWindowBytes, check);
 }
 
 }  // namespace bmp2grid

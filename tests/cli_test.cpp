@@ -220,6 +220,33 @@ TEST_F(Cli, ReferencePalette) {
     }
 }
 
+// An output written directly gets nothing before every pixel is checked;
+// one replaced once complete is checked while its temporary file is
+// written, so an output that can't be made is named first.
+TEST_F(Cli, ReferencePaletteWithDirectAndImpossibleOutputs) {
+    SKIP_ON_WINDOWS("standard output through a pipe");
+    WriteFile(dir / "few.gpl", std::string("GIMP Palette\n95 245 10\n"));  // index 10's colour only
+    const std::string refusal = "Can't convert pic.bmp: colour #5EF40B at column 1, row 0 is not in few.gpl\n";
+    const RunResult refused = Run({"--palette", "few.gpl", "pic.bmp", "-"});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.out, refusal);  // and no map text
+    EXPECT_EQ(refused.err, "");
+    const RunResult toDevice = Convert({"--palette", "few.gpl", "pic.bmp", "/dev/null"});
+    EXPECT_EQ(toDevice.exitStatus, 1);
+    EXPECT_EQ(toDevice.out, refusal);
+    EXPECT_EQ(Convert({"--palette", "few.gpl", "pic.bmp", "nofolder/map.txt"}).out, "Can't open nofolder/map.txt\n");
+    // A sound picture to standard output: the map alone, the size report on
+    // standard error.
+    std::string all = "GIMP Palette\n";
+    for (int i = 0; i < 256; ++i)
+        all += std::to_string(i ^ 0x55) + " " + std::to_string(255 - i) + " " + std::to_string(i) + "\n";
+    WriteFile(dir / "all.gpl", all);
+    const RunResult sound = Run({"--palette", "all.gpl", "pic.bmp", "-"});
+    EXPECT_EQ(sound.exitStatus, 0);
+    EXPECT_TRUE(sound.out == Map(SampleMode::TwoToOne));
+    EXPECT_EQ(sound.err, sizeReport_);
+}
+
 TEST_F(Cli, DirectoriesAreNotFiles) {
     fs::create_directory(dir / "folder");
     RunResult asInput = Convert({"folder", "map.txt"});

@@ -226,6 +226,46 @@ TEST(PaletteMatch, RefusesTheFirstPixelFromTheTopLeft) {
               "Can't convert pic.bmp: index 9 at column 0, row 4 is past the picture's 8 colours\n");
 }
 
+// However the refused indices lie (one run, all but a few, every other
+// one), the first refused pixel is found wherever it is in a long row.
+TEST(PaletteMatch, FindsTheRefusedPixelWhereverItIs) {
+    struct Case {
+        const char* label;
+        std::vector<int> known;  // the indices whose colours the reference has
+        std::uint8_t refused;    // a pixel of this index is refused
+    };
+    std::vector<int> allBut200, odd;
+    for (int i = 0; i < 256; ++i) {
+        if (i != 200) allBut200.push_back(i);
+        if (i % 2 == 1) odd.push_back(i);
+    }
+    const Case cases[] = {
+        {"one index refused", allBut200, 200},
+        {"all but three refused", {1, 5, 9}, 7},
+        {"all but one refused", {1}, 255},
+        {"every other index refused", odd, 2},
+    };
+    const ColourTable own = FixtureColours();
+    for (const Case& c : cases) {
+        ColourTable reference{};
+        for (std::size_t i = 0; i < c.known.size(); ++i) reference[i] = own[static_cast<std::size_t>(c.known[i])];
+        for (std::int64_t column : {0, 1, 63, 64, 65, 127, 128, 190, 199}) {
+            IndexedPicture picture{200, 5, Bytes(1000, 1)};
+            picture.pixels[static_cast<std::size_t>(3 * 200 + column)] = c.refused;
+            picture.pixels[static_cast<std::size_t>(4 * 200)] = c.refused;  // later
+            const LoadResult loaded = DecodeBytes(MakeBmp(picture));
+            const PaletteMatch match = MatchPalette(loaded.image, reference, static_cast<int>(c.known.size()));
+            EXPECT_EQ(match.error, PaletteMatchError::UnknownColour) << c.label << " " << column;
+            EXPECT_EQ(match.column, column) << c.label;
+            EXPECT_EQ(match.row, 3) << c.label;
+            EXPECT_EQ(match.index, c.refused) << c.label;
+        }
+        // Without the refused pixels the picture is sound.
+        const LoadResult sound = DecodeBytes(MakeBmp(IndexedPicture{200, 5, Bytes(1000, 1)}));
+        EXPECT_TRUE(MatchPalette(sound.image, reference, static_cast<int>(c.known.size())).ok()) << c.label;
+    }
+}
+
 TEST(PaletteMatch, PictureKeptInItsFileIsReadInWindows) {
     TempDir dir;
     IndexedPicture picture = RandomPicture(50, 40, 5);
@@ -247,6 +287,60 @@ TEST(PaletteMatch, PictureKeptInItsFileIsReadInWindows) {
             EXPECT_EQ(match.error, PaletteMatchError::UnknownColour) << window;
             EXPECT_EQ(match.column, 47) << window;
             EXPECT_EQ(match.row, 31) << window;
+        }
+    }
+}
+
+// Checked row by row as the map is written: the same pixel is refused, in
+// every way rows are read (in memory, a window of rows from the file, rows
+// wider than the window in pieces, two threads), rows without cells too.
+TEST(PaletteMatch, CheckWhileWritingRefusesTheSamePixel) {
+    TempDir dir;
+    struct Case {
+        std::int64_t width;
+        std::int64_t rows;
+        std::int64_t column;  // of the refused pixel, in row rows - 2
+        std::int64_t window;
+        bool overlapped;
+    };
+    const Case cases[] = {
+        {50, 40, 47, std::int64_t{1} << 20, false},
+        {50, 40, 3, 200, false},
+        {50, 40, 49, 7, false},             // rows wider than the window
+        {1, 6, 0, std::int64_t{1} << 20, false},  // two-to-one: no cells, the pixels still count
+        {3000, 1500, 2999, std::int64_t{1} << 20, true},  // a map big enough for two threads
+    };
+    for (const Case& c : cases) {
+        IndexedPicture picture{c.width, c.rows, Bytes(static_cast<std::size_t>(c.width * c.rows), 4)};
+        const std::int64_t row = c.rows - 2;
+        picture.pixels[static_cast<std::size_t>(row * c.width + c.column)] = 200;
+        picture.pixels[static_cast<std::size_t>((c.rows - 1) * c.width)] = 201;
+        ColourTable reference = FixtureColours();
+        reference[200] = reference[201] = {0, 0, 0, 0};
+        WriteFile(dir / "pic.bmp", MakeBmp(picture));
+        for (bool inFile : {true, false}) {
+            const LoadResult loaded = inFile ? LoadBitmap(dir / "pic.bmp", LoadOptions{}) : DecodeBytes(MakeBmp(picture));
+            ASSERT_TRUE(loaded.ok());
+            for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+                PaletteMatch match = MatchColours(loaded.image, reference, 256);
+                ASSERT_TRUE(match.checkPixels);
+                PixelCheck check(loaded.image, match);
+                class Sink final : public OutputSink {
+                public:
+                    explicit Sink(bool overlapped) : overlapped_(overlapped) {}
+                    bool Write(const char*, std::size_t) override { return true; }
+                    bool OverlapsWork() const override { return overlapped_; }
+
+                private:
+                    bool overlapped_;
+                } sink(c.overlapped);
+                EXPECT_EQ(WriteMapRows(sink, loaded.image, mode, match.values, &check, c.window),
+                          MapWriteStatus::Refused)
+                    << c.width << " window " << c.window;
+                EXPECT_EQ(match.error, PaletteMatchError::UnknownColour);
+                EXPECT_EQ(match.column, c.column) << c.width << " window " << c.window;
+                EXPECT_EQ(match.row, row) << c.width << " window " << c.window;
+            }
         }
     }
 }
