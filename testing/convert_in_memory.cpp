@@ -69,6 +69,16 @@ bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pix
             if (SameColour(reference[static_cast<std::size_t>(j)], colour)) value = j;
     }
     const PaletteMatch match = MatchPalette(image, reference, size);
+    // The same check made while the map is written, in one mode or the
+    // other, must agree with it.
+    PaletteMatch whileWriting = MatchColours(image, reference, size);
+    PixelCheck check(image, whileWriting);
+    StringSink checked;
+    const SampleMode checkedMode = seed % 2 == 0 ? SampleMode::TwoToOne : SampleMode::OneToOne;
+    const MapWriteStatus status = WriteMapRows(checked, image, checkedMode, whileWriting.values, &check);
+    if ((status == MapWriteStatus::Refused) != !match.ok() || whileWriting.error != match.error ||
+        whileWriting.column != match.column || whileWriting.row != match.row)
+        return false;
     IndexedPicture expected = pixels;
     for (std::int64_t y = 0; y < pixels.rows; ++y)
         for (std::int64_t x = 0; x < pixels.width; ++x) {
@@ -89,6 +99,7 @@ bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pix
             WriteMapRows(sink, image, mode, match.values) != MapWriteStatus::Ok)
             return false;
         if (sink.text != test::ReferenceMap(expected, mode)) return false;
+        if (mode == checkedMode && checked.text != sink.text.substr(sink.text.find('\n') + 1)) return false;
     }
     return true;
 }
