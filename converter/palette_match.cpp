@@ -13,16 +13,15 @@ bool SameColour(const std::array<std::uint8_t, 4>& a, const std::array<std::uint
     return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
 }
 
-// The indices a pixel may not have, and a quick way to find the first pixel
-// with one. Where the refused indices, or the others, form a few runs
-// (indices past a short colour table, a block of unused colours, the few
-// colours a map uses), each pixel is compared with the runs, which the
-// compiler does many pixels at a time; otherwise each pixel is looked up in
-// a table.
 // Sixteen pixels at a time, in the compiler's vector type: SSE2 on x86,
 // whatever the target has elsewhere, plain bytes where it has nothing.
 using Lanes = std::uint8_t __attribute__((vector_size(16)));
 
+// The indices a pixel may not have, and a quick way to find the first pixel
+// with one. Where the refused indices, or the others, form a few runs
+// (indices past a short colour table, a block of unused colours, the few
+// colours a map uses), pixels are compared with the runs sixteen at a time;
+// otherwise each pixel is looked up in a table.
 class RefusedIndices {
 public:
     explicit RefusedIndices(const std::array<std::uint8_t, 256>& refused) : table_(refused) {
