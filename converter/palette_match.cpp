@@ -135,6 +135,15 @@ public:
 PaletteMatch MatchColours(const BitmapImage& image, const ColourTable& reference, int referenceSize) {
     PaletteMatch match;
     match.pictureColours = image.paletteSize;
+    // The reference's colours sorted, each with its index, so that the
+    // lowest index of a colour is the first of its entries.
+    const auto key = [](const std::array<std::uint8_t, 4>& colour) {
+        return std::uint64_t{colour[2]} << 32 | std::uint64_t{colour[1]} << 24 | std::uint64_t{colour[0]} << 16;
+    };
+    std::array<std::uint64_t, 256> sorted{};
+    const auto size = static_cast<std::size_t>(std::clamp(referenceSize, 0, 256));
+    for (std::size_t j = 0; j < size; ++j) sorted[j] = key(reference[j]) | j;
+    std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(size));
     for (int i = 0; i < 256; ++i) {
         const auto index = static_cast<std::size_t>(i);
         match.refused[index] = 1;
@@ -145,12 +154,11 @@ PaletteMatch MatchColours(const BitmapImage& image, const ColourTable& reference
             match.refused[index] = 0;
             continue;
         }
-        for (int j = 0; j < referenceSize; ++j) {
-            if (SameColour(reference[static_cast<std::size_t>(j)], colour)) {
-                match.values[index] = static_cast<std::uint8_t>(j);
-                match.refused[index] = 0;
-                break;
-            }
+        const auto end = sorted.begin() + static_cast<std::ptrdiff_t>(size);
+        const auto found = std::lower_bound(sorted.begin(), end, key(colour));
+        if (found != end && (*found & ~std::uint64_t{0xFFFF}) == key(colour)) {
+            match.values[index] = static_cast<std::uint8_t>(*found & 0xFFFF);
+            match.refused[index] = 0;
         }
     }
     for (std::uint8_t r : match.refused) match.checkPixels = match.checkPixels || r != 0;
