@@ -218,6 +218,21 @@ TEST_F(Cli, ReferencePalette) {
         EXPECT_EQ(result.out, c.out) << label;
         EXPECT_TRUE(ReadFile(dir / "map.txt") == c.expected) << label;
     }
+    // From standard input: a GIMP palette, told by its first line; a picture
+    // whose pixels begin within the first bytes read to tell its format (a
+    // core header and one colour: pixel data at offset 29).
+    RunOptions fromInput;
+    fromInput.stdinData = gpl;
+    const RunResult gimp = Convert({"--palette", "-", "pic.bmp", "map.txt"}, fromInput);
+    EXPECT_EQ(gimp.out, sizeReport_);
+    EXPECT_TRUE(ReadFile(dir / "map.txt") == ReadFile(dir / "two.txt"));
+    BmpOptions core;
+    core.headerSize = 12;
+    core.paletteEntries = 1;
+    const Bytes onePixelColour = MakeBmp(IndexedPicture{2, 2, {0, 0, 0, 0}}, core);
+    fromInput.stdinData.assign(onePixelColour.begin(), onePixelColour.end());
+    EXPECT_EQ(Convert({"--palette", "-", "pic.bmp", "map.txt"}, fromInput).out,
+              "Can't convert pic.bmp: colour #5FF50A at column 0, row 0 is not in -\n");
 }
 
 // An output written directly gets nothing before every pixel is checked;
