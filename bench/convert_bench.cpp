@@ -14,6 +14,10 @@
 //    writeback.
 // Before each timed conversion the picture is read once, untimed, so that
 // every run finds it in the page cache.
+// 3a. Converts it with and without --palette (a GIMP palette of the
+//    picture's 8 terrain colours in reverse order, so every pixel is checked
+//    and every index rewritten), alternating, to /dev/null and to a file,
+//    and prints the ratio.
 // 4. Prints bmp2grid's peak resident memory, as the kernel accounted it for
 //    the finished process, for the picture stored plainly and as RLE8.
 // 5. Times the small map (64 x 40) with bmp2grid, grid2bmp and the baseline:
@@ -393,6 +397,45 @@ void PngRows(const std::string& converter, const std::string& work, const std::s
 
 }  // namespace
 
+// bmp2grid with --palette against bmp2grid without it, on the same picture.
+void ReferencePaletteRows(const std::string& work, const std::string& plain, const std::string& converter, int runs) {
+    // The terrain indices' colours (MakeBmp's: blue i, green 255 - i, red
+    // i ^ 0x55), listed in reverse order: each index is rewritten, and the
+    // 248 other indices of the picture's colour table are not in the
+    // palette, so every pixel has to be checked before the output is opened.
+    const std::string palette = work + "/terrain.gpl";
+    std::string gpl = "GIMP Palette\n";
+    for (int i : {37, 12, 5, 4, 3, 2, 1, 0})
+        gpl += std::to_string(i ^ 0x55) + " " + std::to_string(255 - i) + " " + std::to_string(i) + "\n";
+    bmp2grid::test::WriteFile(palette, gpl);
+    std::printf("\nWith --palette (8 colours, reversed)   without   with --palette   ratio   (best runs: without  with  ratio)   goal\n");
+    const std::string out = work + "/map.txt";
+    for (const bool toFile : {false, true}) {
+        for (const bool oneToOne : {false, true}) {
+            std::vector<double> without, with;
+            for (int r = 0; r < runs; ++r) {
+                for (const bool usePalette : {false, true}) {
+                    std::vector<std::string> a = {converter};
+                    if (usePalette) a.insert(a.end(), {"--palette", palette});
+                    if (oneToOne) a.push_back("-1");
+                    a.insert(a.end(), {plain, toFile ? out : "/dev/null"});
+                    if (toFile) {
+                        fs::remove(out);
+                        ::sync();
+                    }
+                    WarmUp(plain);
+                    (usePalette ? with : without).push_back(RunChild(a).seconds);
+                }
+            }
+            fs::remove(out);
+            const Timing a = Summarise(without), b = Summarise(with);
+            std::printf("  %-10s %-12s %14.3f s %10.3f s   %5.2fx             %7.3f s %7.3f s %5.2fx   <= 1.10x\n",
+                        oneToOne ? "one-to-one" : "two-to-one", toFile ? "to a file" : "to /dev/null", a.median,
+                        b.median, b.median / a.median, a.best, b.best, b.best / a.best);
+        }
+    }
+}
+
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--baseline") == 0)
         return Baseline(std::strcmp(argv[2], "-1") == 0, argv[3], argv[4]);
@@ -485,6 +528,8 @@ int main(int argc, char** argv) {
         std::printf("  %-20s %7.3f s  %7.3f s     %5.2fx              %5.2fx    %ju\n", m.name, c.median, w.median,
                     c.median / w.median, c.best / w.best, bytes);
     }
+
+    ReferencePaletteRows(work, plain, converter, runs);
 
     std::printf("\nPeak resident memory of bmp2grid (two-to-one, to /dev/null)\n");
     const double pictureMiB = static_cast<double>(size) * size / (1 << 20);

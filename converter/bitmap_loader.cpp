@@ -67,7 +67,8 @@ private:
 // been taken already (to look at its signature): they come first.
 class StreamInput {
 public:
-    StreamInput(platform::InputFile& file, std::span<const std::uint8_t> taken) : file_(file), taken_(taken) {}
+    StreamInput(platform::InputFile& file, std::span<const std::uint8_t> taken)
+        : file_(file), head_(taken.data()), headLeft_(taken.size()) {}
 
     Got Read(std::uint64_t offset, std::uint8_t* data, std::size_t size) {
         const Got reached = Reach(offset);
@@ -85,12 +86,26 @@ public:
         return Got::Ok;
     }
 
+    // Puts the bytes read ahead that the headers did not take before the
+    // rest of the stream, read into `block`. False when memory ran out.
+    bool PutBackHead(ByteBuffer& block) const {
+        if (headLeft_ == 0) return true;
+        ByteBuffer joined;
+        if (!joined.Reserve(headLeft_ + block.size() + 1)) return false;
+        std::memcpy(joined.data(), head_, headLeft_);
+        if (block.size() > 0) std::memcpy(joined.data() + headLeft_, block.data(), block.size());
+        joined.SetSize(headLeft_ + block.size());
+        block = std::move(joined);
+        return true;
+    }
+
 private:
     Got Take(std::uint8_t* data, std::size_t size) {
-        if (!taken_.empty() && size > 0) {
-            const std::size_t n = std::min(size, taken_.size());
-            std::memcpy(data, taken_.data(), n);
-            taken_ = taken_.subspan(n);
+        if (headLeft_ > 0 && size > 0) {
+            const std::size_t n = std::min(size, headLeft_);
+            std::memcpy(data, head_, n);
+            head_ += n;
+            headLeft_ -= n;
             data += n;
             size -= n;
             position_ += n;
@@ -107,7 +122,8 @@ private:
     }
 
     platform::InputFile& file_;
-    std::span<const std::uint8_t> taken_;
+    const std::uint8_t* head_;
+    std::size_t headLeft_;
     std::uint64_t position_ = 0;
 };
 
@@ -414,6 +430,7 @@ LoadResult LoadFromStream(platform::InputFile& file, std::span<const std::uint8_
         case platform::ReadStatus::NoMemory:
             return Refuse(LoadError::NoMemory);
     }
+    if (!input.PutBackHead(block)) return Refuse(LoadError::NoMemory);
     if (!RowsAreComplete(result.image, std::uint64_t{result.image.bfOffBits} + block.size())) {
         return Refuse(LoadError::PixelDataTruncated);
     }

@@ -134,8 +134,8 @@ LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options);
 LoadResult LoadBitmap(const std::string& path, const LoadOptions& options);
 
 // LoadBitmap for an input already opened. `taken` holds the bytes already
-// read from the start of an input that is read in sequence (at most a file
-// header's worth); it is empty for a file read at offsets.
+// read from the start of an input that is read in sequence (to tell its
+// format; any number of them); it is empty for a file read at offsets.
 LoadResult LoadBitmap(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken,
                       const LoadOptions& options);
 

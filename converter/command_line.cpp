@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "platform.h"
 
@@ -32,16 +33,27 @@ std::string ProgramName(const char* programName, const char* fallback) {
 }
 
 ParsedCommandLine ParseArguments(int argc, const char* const* argv) {
-    if (AsksForHelp(argc, argv)) return UsageRequest<ConverterArgs>(0);
-    if (AsksForVersion(argc, argv)) return VersionRequest<ConverterArgs>();
-    if (argc < 3) return UsageRequest<ConverterArgs>(1);
     ParsedCommandLine parsed;
-    int pathIndex = 1;
-    if (std::strcmp(argv[1], "-1") == 0) {
-        if (argc < 4) return UsageRequest<ConverterArgs>(1);
-        parsed.args.mode = SampleMode::OneToOne;
-        pathIndex = 2;
+    if (AsksForHelp(argc, argv)) {
+        parsed.action = ParsedCommandLine::Action::ShowHelp;
+        return parsed;
     }
+    if (AsksForVersion(argc, argv)) return VersionRequest<ConverterArgs>();
+    bool oneToOne = false;
+    bool palette = false;
+    int pathIndex = 1;
+    for (; pathIndex < argc; ++pathIndex) {
+        if (!oneToOne && std::strcmp(argv[pathIndex], "-1") == 0) {
+            oneToOne = true;
+        } else if (!palette && std::strcmp(argv[pathIndex], "--palette") == 0 && pathIndex + 1 < argc) {
+            palette = true;
+            parsed.args.palettePath = argv[++pathIndex];
+        } else {
+            break;
+        }
+    }
+    if (argc - pathIndex < 2) return UsageRequest<ConverterArgs>(1);
+    if (oneToOne) parsed.args.mode = SampleMode::OneToOne;
     parsed.args.inputPath = argv[pathIndex];
     parsed.args.outputPath = argv[pathIndex + 1];
     return parsed;
@@ -49,6 +61,13 @@ ParsedCommandLine ParseArguments(int argc, const char* const* argv) {
 
 std::string UsageLine(const char* programName) {
     return "Usage: " + ProgramName(programName, "bmp2grid") + " [-1] <infile> <outfile>\n";
+}
+
+std::string HelpText(const char* programName) {
+    return UsageLine(programName) +
+           "  -1                 one map cell per picture column, not per two\n"
+           "  --palette PALETTE  cells hold each pixel's colour's index in PALETTE (a picture, .gpl or .pal)\n"
+           "  --version          print the version\n";
 }
 
 std::string LoadErrorReason(const LoadResult& result) {
@@ -111,6 +130,65 @@ std::string RowsFailureMessage(const BitmapImage& image, const std::string& path
             return LoadFailureMessage(failure, path);
     }
     return "Can't convert " + path + ": pixel data could not be read\n";
+}
+
+namespace {
+
+std::string_view PaletteErrorReason(PaletteError error) {
+    switch (error) {
+        case PaletteError::None:
+        case PaletteError::Picture:
+            return {};
+        case PaletteError::NotGimpPalette:
+            return "not a GIMP palette";
+        case PaletteError::NotJascPalette:
+            return "not a JASC palette";
+        case PaletteError::NotJascVersion:
+            return "not JASC palette version 0100";
+        case PaletteError::NotColourCount:
+            return "not a colour count";
+        case PaletteError::NotAColour:
+            return "not a colour";
+        case PaletteError::ValueOutOfRange:
+            return "value out of 0..255";
+        case PaletteError::FewerColours:
+            return "fewer colours than announced";
+        case PaletteError::MoreColours:
+            return "more colours than announced";
+        case PaletteError::NoColours:
+            return "no colours";
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string PaletteFailureMessage(const PaletteResult& result, const std::string& path) {
+    if (result.error == PaletteError::Picture) return LoadFailureMessage(result.picture, path);
+    return "Can't convert " + path + ": line " + std::to_string(result.line) + ": " +
+           std::string(PaletteErrorReason(result.error)) + "\n";
+}
+
+std::string PaletteMatchFailureMessage(const PaletteMatch& match, const std::string& inputPath,
+                                       const std::string& palettePath) {
+    const std::string at = " at column " + std::to_string(match.column) + ", row " + std::to_string(match.row);
+    switch (match.error) {
+        case PaletteMatchError::None:
+            return {};
+        case PaletteMatchError::UnknownColour: {
+            char colour[8];
+            std::snprintf(colour, sizeof colour, "#%02X%02X%02X", match.rgb[0], match.rgb[1], match.rgb[2]);
+            return "Can't convert " + inputPath + ": colour " + colour + at + " is not in " + palettePath + "\n";
+        }
+        case PaletteMatchError::IndexPastTable:
+            return "Can't convert " + inputPath + ": index " + std::to_string(match.index) + at +
+                   " is past the picture's " + std::to_string(match.pictureColours) + " colours\n";
+        case PaletteMatchError::InputFailed:
+            return "Can't convert " + inputPath + ": pixel data could not be read\n";
+        case PaletteMatchError::NoMemory:
+            return "Can't convert " + inputPath + ": not enough memory\n";
+    }
+    return {};
 }
 
 std::string SizeReport(const BitmapImage& image) {

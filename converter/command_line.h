@@ -1,15 +1,19 @@
-// Reading bmp2grid's command line: [-1] <infile> <outfile>; the messages
-// about loaded pictures that both programs print.
+// Reading bmp2grid's command line: [-1] [--palette PALETTE] <infile>
+// <outfile>; the messages about loaded pictures and palettes that both
+// programs print.
 #pragma once
 
 #include <string>
 
 #include "map_writer.h"
+#include "palette_file.h"
+#include "palette_match.h"
 
 namespace bmp2grid {
 
 struct ConverterArgs {
     SampleMode mode = SampleMode::TwoToOne;
+    std::string palettePath;  // empty: the pixels' indices are written as they are
     std::string inputPath;
     std::string outputPath;
 };
@@ -19,6 +23,7 @@ struct ParsedArguments {
     enum class Action {
         Convert,    // `args` holds what to do
         ShowUsage,  // print the usage line and end with `exitStatus`
+        ShowHelp,   // print the usage line and a line for each option, and end with exit status 0
         ShowVersion,  // print the version line and end with exit status 0
     };
     Action action = Action::Convert;
@@ -61,16 +66,22 @@ std::string OutputPathToOpen(const std::string& argument);
 // argv[0], or `fallback` when the program was started without it.
 std::string ProgramName(const char* programName, const char* fallback);
 
-// "-1" switches to the one-to-one mode, and only as the first argument and
-// only as exactly those two characters; anything else there is the input
-// path. Arguments after the output path are ignored. "-h" or "--help" as the
-// only argument asks for the usage line (exit status 0), "--version" as the
-// only argument for the version line; too few arguments give the usage line
-// with exit status 1.
+// The options come first, each at most once and in either order: "-1"
+// (exactly those two characters) switches to the one-to-one mode, and
+// "--palette PALETTE" names the reference palette. The first argument that
+// is not an option still to be given is the input path, so without
+// "--palette" "-1" counts only as the first argument, and anything else
+// there (or a second "-1") is the input path. Arguments after the output
+// path are ignored. "-h" or "--help" as the only argument asks for the help
+// (exit status 0), "--version" as the only argument for the version line;
+// too few arguments give the usage line with exit status 1.
 ParsedCommandLine ParseArguments(int argc, const char* const* argv);
 
 // "Usage: <program> [-1] <infile> <outfile>\n"
 std::string UsageLine(const char* programName);
+
+// The usage line, then one line for each option.
+std::string HelpText(const char* programName);
 
 // The short lower-case reason a refused picture's "Can't convert" message
 // gives ("pixel data is truncated", "unsupported compression 3", ...); empty
@@ -85,6 +96,16 @@ std::string LoadFailureMessage(const LoadResult& result, const std::string& path
 // was being written: "Can't convert <path>: pixel data could not be read"
 // when its file failed, or the reason its row source (a PNG's) gives.
 std::string RowsFailureMessage(const BitmapImage& image, const std::string& path);
+
+// The one-line message for a palette file that could not be read from
+// `path`: a refused picture's message, or "Can't convert <path>: line N:
+// <reason>\n" for a GIMP or JASC palette.
+std::string PaletteFailureMessage(const PaletteResult& result, const std::string& path);
+
+// The one-line message for a picture `inputPath` whose pixels could not be
+// matched with the palette `palettePath`.
+std::string PaletteMatchFailureMessage(const PaletteMatch& match, const std::string& inputPath,
+                                       const std::string& palettePath);
 
 // "Size: WxH (should be W*H bytes, is N bytes)\n": the width, the row count,
 // their product and the pixel block's length (for a PNG, the bytes its rows

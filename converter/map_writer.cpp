@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "picture_rows.h"
+
 namespace bmp2grid {
 namespace {
 
@@ -44,7 +46,15 @@ struct CellRecords {
 constexpr CellRecords kRecords;
 static_assert(kRecords.length[255] == CellRecords::kMaxLength && kRecords.length[0] == 10);
 
-const CellRecords& Records() { return kRecords; }
+// The records with index i's cells written as `values[i]`.
+CellRecords RecordsFor(const IndexMap& values) {
+    CellRecords records;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        records.text[i] = kRecords.text[values[i]];
+        records.length[i] = kRecords.length[values[i]];
+    }
+    return records;
+}
 
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
@@ -178,80 +188,12 @@ private:
     std::size_t used_ = 0;
 };
 
-// Hands out picture rows top to bottom. A picture held in memory is
-// addressed in place; one kept in its file is read a window of rows at a
-// time into a buffer that is reused, so memory use stays small whatever the
-// picture's size. Rows wider than the window are read a window of columns at
-// a time instead (see Wide and Columns). A picture with a row source (a
-// PNG's) gets each row from it, decoded as it is asked for. Running out of
-// memory for the window throws std::bad_alloc.
-class RowCursor {
-public:
-    RowCursor(const BitmapImage& image, std::int64_t windowBytes) : image_(image), windowBytes_(windowBytes) {}
-
-    // Whether rows are too wide for the window, so that they must be read
-    // in pieces with Columns instead of whole with Row.
-    bool Wide() const { return image_.file != nullptr && image_.stride > windowBytes_; }
-    std::int64_t WindowBytes() const { return windowBytes_; }
-    // Whether every row must be asked for, even where the map has no cells:
-    // a row source finds faults in the picture only as it decodes it.
-    bool Decodes() const { return image_.rowSource != nullptr; }
-
-    // The pixels of picture row `y`, asked for in increasing order; nullptr
-    // when the file could not be read.
-    const std::uint8_t* Row(std::int64_t y) {
-        if (image_.rowSource != nullptr) return image_.rowSource->Row(y);
-        if (image_.file == nullptr) return image_.Row(y);
-        const std::int64_t stored = image_.StoredRow(y);
-        if ((stored < first_ || stored >= first_ + count_) && !Load(y)) return nullptr;
-        return window_.data() + (stored - first_) * image_.stride;
-    }
-
-    // Pixels `first` to `first + count - 1` of picture row `y` of a picture
-    // kept in its file (0 < count <= the window, first + count <= width);
-    // nullptr when the file could not be read.
-    const std::uint8_t* Columns(std::int64_t y, std::int64_t first, std::int64_t count) {
-        count_ = 0;  // the window no longer holds whole rows
-        if (window_.size() < static_cast<std::size_t>(count)) window_.resize(static_cast<std::size_t>(count));
-        const std::int64_t offset = image_.bfOffBits + image_.StoredRow(y) * image_.stride + first;
-        return image_.file->ReadAt(offset, window_.data(), static_cast<std::size_t>(count)) ? window_.data()
-                                                                                             : nullptr;
-    }
-
-private:
-    // Reads picture rows y, y + 1, ... as far as the window holds. They are
-    // stored next to each other: in order top-down, in reverse bottom-up.
-    bool Load(std::int64_t y) {
-        const std::int64_t stride = image_.stride;
-        count_ = std::min(std::max<std::int64_t>(1, windowBytes_ / stride), image_.rows - y);
-        first_ = image_.topDown ? y : image_.rows - y - count_;
-        const std::int64_t offset = image_.bfOffBits + first_ * stride;
-        // The last stored row may end at the end of the file, without padding.
-        const std::int64_t length = std::min(count_ * stride, image_.file->Size() - offset);
-        if (window_.size() < static_cast<std::size_t>(count_ * stride))
-            window_.resize(static_cast<std::size_t>(count_ * stride));
-        if (length < (count_ - 1) * stride + image_.width ||
-            !image_.file->ReadAt(offset, window_.data(), static_cast<std::size_t>(length))) {
-            count_ = 0;
-            return false;
-        }
-        return true;
-    }
-
-    const BitmapImage& image_;
-    const std::int64_t windowBytes_;
-    std::vector<std::uint8_t> window_;
-    std::int64_t first_ = 0;  // first stored row in the window
-    std::int64_t count_ = 0;  // rows in the window
-};
-
 // Appends `count` cell records, reading row[column], row[column + step], ...
 // and wrapping at `width`. The caller ensures the block has room for them.
 // Returns the column after the last one read.
 template <std::int64_t kStep>
-std::int64_t AppendCells(BlockWriter& writer, const std::uint8_t* row, std::int64_t width,
-                         std::int64_t column, std::int64_t count) {
-    const CellRecords& records = Records();
+std::int64_t AppendCells(BlockWriter& writer, const CellRecords& records, const std::uint8_t* row,
+                         std::int64_t width, std::int64_t column, std::int64_t count) {
     char* out = writer.Cursor();
     while (count > 0) {
         // Cells up to the right edge need no wrap check.
@@ -285,10 +227,18 @@ bool EndLine(BlockWriter& writer) {
 }
 
 template <std::int64_t kStep>
-MapWriteStatus FormatWideRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode, RowCursor& rows) {
+MapWriteStatus FormatWideRows(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
+                              SampleMode mode, RowCursor& rows, RowCheck* check) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
     for (std::int64_t y = 0; y < image.rows; ++y) {
+        // The whole row is checked, a window at a time, before its cells.
+        for (std::int64_t first = 0; check != nullptr && first < width; first += rows.WindowBytes()) {
+            const std::int64_t count = std::min(rows.WindowBytes(), width - first);
+            const std::uint8_t* pixels = rows.Columns(y, first, count);
+            if (pixels == nullptr) return MapWriteStatus::InputFailed;
+            if (!check->Check(pixels, count, first, y)) return MapWriteStatus::Refused;
+        }
         std::int64_t column = RowShift(y, mode) % width;
         for (std::int64_t left = cells; left > 0;) {
             // From the next cell's column to the right edge, the window's
@@ -310,7 +260,7 @@ MapWriteStatus FormatWideRows(BlockWriter& writer, const BitmapImage& image, Sam
                     continue;
                 }
                 const std::int64_t batch = std::min(inWindow, fit);
-                AppendCells<kStep>(writer, pixels, span, at, batch);
+                AppendCells<kStep>(writer, records, pixels, span, at, batch);
                 at += batch * kStep;
                 inWindow -= batch;
             }
@@ -323,14 +273,16 @@ MapWriteStatus FormatWideRows(BlockWriter& writer, const BitmapImage& image, Sam
 // Formats the row lines of picture rows `first` to `end - 1`, whose rows
 // fit the row window, passing blocks on as they fill.
 template <std::int64_t kStep>
-MapWriteStatus FormatRowLines(BlockWriter& writer, const BitmapImage& image, SampleMode mode, RowCursor& rows,
-                              std::int64_t first, std::int64_t end) {
+MapWriteStatus FormatRowLines(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
+                              SampleMode mode, RowCursor& rows, std::int64_t first, std::int64_t end,
+                              RowCheck* check) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
     for (std::int64_t y = first; y < end; ++y) {
-        if (cells > 0 || rows.Decodes()) {
+        if (cells > 0 || rows.Decodes() || (check != nullptr && width > 0)) {
             const std::uint8_t* row = rows.Row(y);
             if (row == nullptr) return MapWriteStatus::InputFailed;
+            if (check != nullptr && !check->Check(row, width, 0, y)) return MapWriteStatus::Refused;
             std::int64_t column = RowShift(y, mode) % width;
             for (std::int64_t left = cells; left > 0;) {
                 const auto fit = static_cast<std::int64_t>(writer.Room() / CellRecords::kMaxLength);
@@ -339,7 +291,7 @@ MapWriteStatus FormatRowLines(BlockWriter& writer, const BitmapImage& image, Sam
                     continue;
                 }
                 const std::int64_t batch = std::min(left, fit);
-                column = AppendCells<kStep>(writer, row, width, column, batch);
+                column = AppendCells<kStep>(writer, records, row, width, column, batch);
                 left -= batch;
             }
         }
@@ -349,22 +301,22 @@ MapWriteStatus FormatRowLines(BlockWriter& writer, const BitmapImage& image, Sam
 }
 
 template <std::int64_t kStep>
-MapWriteStatus FormatRows(BlockWriter& writer, const BitmapImage& image, SampleMode mode,
-                          std::int64_t windowBytes) {
+MapWriteStatus FormatRows(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
+                          SampleMode mode, std::int64_t windowBytes, RowCheck* check) {
     RowCursor rows(image, windowBytes);
-    if (rows.Wide()) return FormatWideRows<kStep>(writer, image, mode, rows);
-    const MapWriteStatus status = FormatRowLines<kStep>(writer, image, mode, rows, 0, image.rows);
+    if (rows.Wide()) return FormatWideRows<kStep>(writer, records, image, mode, rows, check);
+    const MapWriteStatus status = FormatRowLines<kStep>(writer, records, image, mode, rows, 0, image.rows, check);
     if (status != MapWriteStatus::Ok) return status;
     return writer.Flush() ? MapWriteStatus::Ok : MapWriteStatus::OutputFailed;
 }
 
 // Formats the whole map. Memory that runs out on the way (for the row
 // window, or in passing a block on) ends it with NoMemory.
-MapWriteStatus FormatMap(BlockWriter& writer, const BitmapImage& image, SampleMode mode,
-                         std::int64_t windowBytes) {
+MapWriteStatus FormatMap(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
+                         SampleMode mode, std::int64_t windowBytes, RowCheck* check) {
     try {
-        return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, image, mode, windowBytes)
-                                            : FormatRows<1>(writer, image, mode, windowBytes);
+        return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, records, image, mode, windowBytes, check)
+                                            : FormatRows<1>(writer, records, image, mode, windowBytes, check);
     } catch (const std::bad_alloc&) {
         return MapWriteStatus::NoMemory;
     }
@@ -380,9 +332,10 @@ class TurnTakingWriter {
 public:
     // Every chunk but the last is `rowsPerChunk` rows; `chunkBytes` is an
     // upper bound of their row lines' size.
-    TurnTakingWriter(OutputSink& sink, const BitmapImage& image, SampleMode mode, std::int64_t rowsPerChunk,
-                     std::size_t chunkBytes, std::int64_t windowBytes)
+    TurnTakingWriter(OutputSink& sink, const CellRecords& records, const BitmapImage& image, SampleMode mode,
+                     std::int64_t rowsPerChunk, std::size_t chunkBytes, std::int64_t windowBytes)
         : sink_(sink),
+          records_(records),
           image_(image),
           mode_(mode),
           rowsPerChunk_(rowsPerChunk),
@@ -417,10 +370,10 @@ public:
             MapWriteStatus status;
             try {
                 status = mode_ == SampleMode::TwoToOne
-                             ? FormatRowLines<2>(writer, image_, mode_, *rows, first,
-                                                 std::min(first + rowsPerChunk_, image_.rows))
-                             : FormatRowLines<1>(writer, image_, mode_, *rows, first,
-                                                 std::min(first + rowsPerChunk_, image_.rows));
+                             ? FormatRowLines<2>(writer, records_, image_, mode_, *rows, first,
+                                                 std::min(first + rowsPerChunk_, image_.rows), nullptr)
+                             : FormatRowLines<1>(writer, records_, image_, mode_, *rows, first,
+                                                 std::min(first + rowsPerChunk_, image_.rows), nullptr);
             } catch (const std::bad_alloc&) {
                 status = MapWriteStatus::NoMemory;
             }
@@ -454,6 +407,7 @@ private:
     }
 
     OutputSink& sink_;
+    const CellRecords& records_;
     const BitmapImage& image_;
     const SampleMode mode_;
     const std::int64_t rowsPerChunk_;
@@ -475,18 +429,9 @@ std::int64_t RowsSizeUpTo(const BitmapImage& image, SampleMode mode, std::int64_
     return image.rows > limit / bytesPerRow ? limit : image.rows * bytesPerRow;
 }
 
-}  // namespace
-
-bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mode) {
-    char line[64];
-    const int n = std::snprintf(line, sizeof line, "%lld,%lld\r\n",
-                                static_cast<long long>(MapColumnCount(image.width, mode)),
-                                static_cast<long long>(image.rows));
-    return output.Write(line, static_cast<std::size_t>(n));
-}
-
-MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
-                            std::int64_t rowWindowBytes) {
+// Writes every row line with `records`.
+MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const BitmapImage& image,
+                         SampleMode mode, std::int64_t rowWindowBytes, RowCheck* check) {
     const std::int64_t window = std::max<std::int64_t>(1, rowWindowBytes);
     // A second thread pays off only for maps of more than a few blocks going
     // where writing takes time; small maps need no more than a block of
@@ -496,12 +441,12 @@ MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, Sample
     const std::int64_t lineBytes =
         MapColumnCount(image.width, mode) * static_cast<std::int64_t>(CellRecords::kMaxLength) + 2;
     const bool wide = image.file != nullptr && image.stride > window;
-    // A row source decodes its rows once each, in order, so its picture
-    // is formatted by one thread.
-    if (size == kThreadFrom && output.OverlapsWork() && !wide && image.rowSource == nullptr &&
+    // A row source decodes its rows once each, in order, and a check sees
+    // the rows in order, so their pictures are formatted by one thread.
+    if (size == kThreadFrom && output.OverlapsWork() && !wide && image.rowSource == nullptr && check == nullptr &&
         lineBytes <= static_cast<std::int64_t>(kBlockSize)) {
         const std::int64_t rowsPerChunk = static_cast<std::int64_t>(kBlockSize) / lineBytes;
-        TurnTakingWriter work(output, image, mode, rowsPerChunk,
+        TurnTakingWriter work(output, records, image, mode, rowsPerChunk,
                               static_cast<std::size_t>(rowsPerChunk * lineBytes),
                               std::min(window, std::max<std::int64_t>(1, rowsPerChunk * image.stride)));
         std::optional<std::thread> helper;
@@ -522,9 +467,9 @@ MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, Sample
         MapWriteStatus formatted = MapWriteStatus::Ok;
         try {
             channel = std::make_unique<PipelineChannel>();
-            formatter.emplace([&channel, &image, mode, window, &formatted] {
+            formatter.emplace([&channel, &records, &image, mode, window, check, &formatted] {
                 BlockWriter writer(*channel, channel->Take());
-                formatted = FormatMap(writer, image, mode, window);
+                formatted = FormatMap(writer, records, image, mode, window, check);
                 channel->Finish();
             });
         } catch (const std::system_error&) {
@@ -547,7 +492,28 @@ MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, Sample
         return MapWriteStatus::NoMemory;
     }
     BlockWriter writer(channel, block.get(), blockSize);
-    return FormatMap(writer, image, mode, window);
+    return FormatMap(writer, records, image, mode, window, check);
+}
+
+}  // namespace
+
+bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mode) {
+    char line[64];
+    const int n = std::snprintf(line, sizeof line, "%lld,%lld\r\n",
+                                static_cast<long long>(MapColumnCount(image.width, mode)),
+                                static_cast<long long>(image.rows));
+    return output.Write(line, static_cast<std::size_t>(n));
+}
+
+MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
+                            std::int64_t rowWindowBytes) {
+    return WriteRows(output, kRecords, image, mode, rowWindowBytes, nullptr);
+}
+
+MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode, const IndexMap& values,
+                            RowCheck* check, std::int64_t rowWindowBytes) {
+    const CellRecords records = RecordsFor(values);
+    return WriteRows(output, records, image, mode, rowWindowBytes, check);
 }
 
 }  // namespace bmp2grid

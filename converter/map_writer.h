@@ -11,6 +11,7 @@
 // mode it reads column (c + y / 2) mod width.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "bitmap_loader.h"
@@ -51,6 +52,7 @@ enum class MapWriteStatus {
     InputFailed,   // the picture's file could not be read (it may have shrunk), or
                    // its row source failed (image.rowSource->Failure() says why)
     NoMemory,      // memory for the output blocks or the row window ran out
+    Refused,       // the RowCheck refused a row
 };
 
 // How much of a picture kept in its file is read at a time: as many whole
@@ -61,5 +63,28 @@ constexpr std::int64_t kRowWindowBytes = std::int64_t{1} << 20;
 // tests take pictures with small rows through the wide-row path.
 MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
                             std::int64_t rowWindowBytes = kRowWindowBytes);
+
+// The value each palette index is written as: a pixel of index i gives a
+// cell of `values[i]`.
+using IndexMap = std::array<std::uint8_t, 256>;
+
+// A check of every pixel of the picture, made row by row (top row first)
+// before each row's cells are written.
+class RowCheck {
+public:
+    virtual ~RowCheck() = default;
+    // Pixels `firstColumn` to `firstColumn + count - 1` of picture row `y`,
+    // each row's pieces in order. False refuses the picture.
+    virtual bool Check(const std::uint8_t* pixels, std::int64_t count, std::int64_t firstColumn,
+                       std::int64_t y) = 0;
+};
+
+// Writes every row line as WriteMapRows does, each pixel's index replaced by
+// its value in `values`, at the same speed: the 256 cell records are made
+// once for the map. With a `check`, every pixel of a row (those not sampled
+// too) is given to it before the row's cells are written, and a refusal ends
+// the writing with Refused: for an output put in place only once complete.
+MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode, const IndexMap& values,
+                            RowCheck* check = nullptr, std::int64_t rowWindowBytes = kRowWindowBytes);
 
 }  // namespace bmp2grid

@@ -42,9 +42,13 @@ LoadResult LoadPicture(const std::string& path, const LoadOptions& options) {
         if (n == 0) break;
         taken += static_cast<std::size_t>(n);
     }
-    const std::span<const std::uint8_t> first(signature, taken);
-    if (IsPngSignature(first)) return LoadPng(std::move(file), first, options);
-    return LoadBitmap(std::move(file), first, options);
+    return LoadPicture(std::move(file), std::span<const std::uint8_t>(signature, taken), options);
+}
+
+LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken,
+                       const LoadOptions& options) {
+    if (IsPngSignature(taken)) return LoadPng(std::move(file), taken, options);
+    return LoadBitmap(std::move(file), taken, options);
 }
 
 LoadResult DecodePicture(ByteBuffer file, const LoadOptions& options) {

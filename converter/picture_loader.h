@@ -2,6 +2,8 @@
 // signature, or else a BMP.
 #pragma once
 
+#include <memory>
+#include <span>
 #include <string>
 
 #include "bitmap_loader.h"
@@ -15,6 +17,12 @@ namespace bmp2grid {
 // signature is read at its offset; a stream's first bytes are handed on to
 // the loader, so a pipe or a device is read once, in sequence.
 LoadResult LoadPicture(const std::string& path, const LoadOptions& options);
+
+// The same for a stream opened already, whose first bytes, `taken` (at
+// least 8 unless the stream ended sooner), have been read from it to tell
+// its format.
+LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken,
+                       const LoadOptions& options);
 
 // The same for a whole file held in memory; takes ownership of the bytes.
 LoadResult DecodePicture(ByteBuffer file, const LoadOptions& options);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "png_library.h"
 
@@ -24,9 +25,7 @@ public:
     PngInput(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken)
         : file_(std::move(file)), atOffsets_(taken.empty() && file_->IsRegularFile()),
           size_(atOffsets_ ? static_cast<std::uint64_t>(file_->Size()) : 0),
-          takenSize_(std::min(taken.size(), sizeof taken_)) {
-        if (takenSize_ > 0) std::memcpy(taken_, taken.data(), takenSize_);
-    }
+          taken_(taken.begin(), taken.end()), takenSize_(taken_.size()) {}
     explicit PngInput(ByteBuffer memory) : memory_(std::move(memory)), size_(memory_.size()) {}
 
     bool Prepare() { return memory_.data() != nullptr || window_.Reserve(kWindowBytes); }
@@ -63,7 +62,7 @@ private:
         }
         if (takenUsed_ < takenSize_) {
             last_ = takenSize_ - takenUsed_;
-            std::memcpy(window_.data(), taken_ + takenUsed_, last_);
+            std::memcpy(window_.data(), taken_.data() + takenUsed_, last_);
             takenUsed_ = takenSize_;
             return true;
         }
@@ -90,7 +89,7 @@ private:
     bool atOffsets_ = false;
     std::uint64_t size_ = 0;
     std::uint64_t next_ = 0;  // offset of the next window (file at offsets, memory)
-    std::uint8_t taken_[kPngSignatureSize] = {};
+    std::vector<std::uint8_t> taken_;  // a stream's first bytes, read already
     std::size_t takenSize_ = 0;
     std::size_t takenUsed_ = 0;
     ByteBuffer window_;

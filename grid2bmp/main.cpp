@@ -16,6 +16,7 @@
 #include "grid_command_line.h"
 #include "map_reader.h"
 #include "messages.h"
+#include "palette_file.h"
 #include "platform.h"
 #include "png_writer.h"
 
@@ -108,9 +109,9 @@ int main(int argc, char** argv) {
 
     Palette palette = DistinctPalette();
     if (!args.palettePath.empty()) {
-        const LoadResult source = LoadBitmap(InputPathToOpen(args.palettePath), LoadOptions{});
-        if (!source.ok()) return messages.Fail(LoadFailureMessage(source, args.palettePath));
-        palette = PaletteOf(source.image);
+        const PaletteResult source = ReadPalette(InputPathToOpen(args.palettePath), args.palettePath);
+        if (!source.ok()) return messages.Fail(PaletteFailureMessage(source, args.palettePath));
+        palette = source.colours;  // entries past the palette's colours are black
     }
 
     platform::InputFile input;

@@ -17,6 +17,10 @@ namespace bmp2grid::fuzzing {
 constexpr std::int64_t kMaxMapCells = std::int64_t{1} << 14;
 constexpr std::int64_t kMaxDecodedPixels = std::int64_t{1} << 18;
 
+// Then matches the picture with a reference palette made at random from its
+// own colours (seeded by the bytes), both in a pass of its own and while the
+// map is written, and checks the remapped map text, or the pixel refused,
+// against the matching rules applied pixel by pixel.
 // Returns false when the map text differs from the per-cell rendering. A
 // PNG whose rows come one at a time as the map is written is checked
 // against the same bytes decoded whole: the same picture, or the same

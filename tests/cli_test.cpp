@@ -33,6 +33,14 @@ const Program& UnderTest() { return Bmp2GridUnderTest(); }
 
 std::string Usage() { return "Usage: " + UnderTest().Name() + " [-1] <infile> <outfile>\n"; }
 
+// -h and --help: the usage line, then a line for each option.
+std::string Help() {
+    return Usage() +
+           "  -1                 one map cell per picture column, not per two\n"
+           "  --palette PALETTE  cells hold each pixel's colour's index in PALETTE (a picture, .gpl or .pal)\n"
+           "  --version          print the version\n";
+}
+
 std::string AsText(const std::string& out) { return UnderTest().AsText(out); }
 
 class Cli : public ::testing::Test {
@@ -113,8 +121,8 @@ TEST_F(Cli, UsageHelpAndArgumentForms) {
         {{}, 1, Usage(), untouched},
         {{"pic.bmp"}, 1, Usage(), untouched},
         {{"-1", "pic.bmp"}, 1, Usage(), untouched},
-        {{"-h"}, 0, Usage(), untouched},
-        {{"--help"}, 0, Usage(), untouched},
+        {{"-h"}, 0, Help(), untouched},
+        {{"--help"}, 0, Help(), untouched},
         {{"--version"}, 0, "bmp2grid " BMP2GRID_VERSION "\n", untouched},
         {{"--version", "pic.bmp"}, 1, "Can't open --version\n", untouched},
         {{"-1x", "pic.bmp", "map.txt"}, 1, "Can't open -1x\n", untouched},
@@ -138,6 +146,155 @@ TEST_F(Cli, UsageHelpAndArgumentForms) {
     // The output named "-1" holds the two-to-one map.
     Convert({"pic.bmp", "-1", "map.txt"});
     EXPECT_EQ(ReadFile(dir / "-1"), Map(SampleMode::TwoToOne));
+}
+
+// --palette REF: the same colours under other indices give the same map;
+// an unknown colour, or an index past the picture's colour table, is refused
+// before the output is touched.
+TEST_F(Cli, ReferencePalette) {
+    // pic.bmp's colours (MakeBmp's) as a GIMP palette, a JASC palette and a
+    // picture, reversed: index i of the picture is 255 - i there.
+    std::string gpl = "GIMP Palette\nName: reversed\n# comment\n";
+    std::string pal = "JASC-PAL\r\n0100\r\n256\r\n";
+    for (int i = 255; i >= 0; --i) {
+        const std::string colour =
+            std::to_string(i ^ 0x55) + " " + std::to_string(255 - i) + " " + std::to_string(i);
+        gpl += colour + "\tcolour " + std::to_string(i) + "\n";
+        pal += colour + "\r\n";
+    }
+    WriteFile(dir / "ref.gpl", gpl);
+    WriteFile(dir / "ref.pal", pal);
+    WriteFile(dir / "ref", gpl);  // told by its first line
+    IndexedPicture reversedPicture = picture_;
+    for (auto& px : reversedPicture.pixels) px = static_cast<std::uint8_t>(255 - px);
+    Bytes reversed = MakeBmp(CountingPicture(1, 1, 0));
+    for (int i = 0; i < 256; ++i)
+        for (int c = 0; c < 3; ++c)
+            reversed[bmp::kFileHeaderSize + 40 + 4 * static_cast<std::size_t>(i) + static_cast<std::size_t>(c)] =
+                MakeBmp(CountingPicture(1, 1, 0))[bmp::kFileHeaderSize + 40 + 4 * static_cast<std::size_t>(255 - i) +
+                                                  static_cast<std::size_t>(c)];
+    WriteFile(dir / "ref.bmp", reversed);
+    WriteFile(dir / "two.txt", ReferenceMap(reversedPicture, SampleMode::TwoToOne));
+    WriteFile(dir / "one.txt", ReferenceMap(reversedPicture, SampleMode::OneToOne));
+    BmpOptions shortTable;
+    shortTable.paletteEntries = 12;
+    WriteFile(dir / "short.bmp", MakeBmp(picture_, shortTable));
+    WriteFile(dir / "bad.gpl", std::string("GIMP Palette\n1 2 3\n4 5 x\n"));
+    WriteFile(dir / "few.gpl", std::string("GIMP Palette\n95 245 10\n"));  // index 10's colour only
+    fs::create_directory(dir / "folder.gpl");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out;
+        std::string expected;  // the map file's contents afterwards
+    };
+    const std::string previous = "previous map";
+    const Case cases[] = {
+        {{"--palette", "ref.gpl", "pic.bmp", "map.txt"}, 0, sizeReport_, ReadFile(dir / "two.txt")},
+        {{"--palette", "ref.pal", "-1", "pic.bmp", "map.txt"}, 0, sizeReport_, ReadFile(dir / "one.txt")},
+        {{"-1", "--palette", "ref.bmp", "pic.bmp", "map.txt"}, 0, sizeReport_, ReadFile(dir / "one.txt")},
+        {{"--palette", "ref", "pic.bmp", "map.txt"}, 0, sizeReport_, ReadFile(dir / "two.txt")},
+        // Without --palette the indices are written as they are.
+        {{"pic.bmp", "map.txt"}, 0, sizeReport_, Map(SampleMode::TwoToOne)},
+        {{"--palette", "few.gpl", "pic.bmp", "map.txt"}, 1,
+         "Can't convert pic.bmp: colour #5EF40B at column 1, row 0 is not in few.gpl\n", previous},
+        {{"--palette", "ref.gpl", "short.bmp", "map.txt"}, 1,
+         "Can't convert short.bmp: index 12 at column 2, row 0 is past the picture's 12 colours\n", previous},
+        {{"--palette", "bad.gpl", "pic.bmp", "map.txt"}, 1, "Can't convert bad.gpl: line 3: not a colour\n", previous},
+        {{"--palette", "missing.gpl", "pic.bmp", "map.txt"}, 1, "Can't open missing.gpl\n", previous},
+        {{"--palette", "folder.gpl", "pic.bmp", "map.txt"}, 1, "Can't open folder.gpl\n", previous},
+        {{"--palette", "pic.bmp", "missing.bmp", "map.txt"}, 1, "Can't open missing.bmp\n", previous},
+        // The palette is read before the picture.
+        {{"--palette", "bad.gpl", "missing.bmp", "map.txt"}, 1, "Can't convert bad.gpl: line 3: not a colour\n",
+         previous},
+        {{"--palette", "ref.gpl", "pic.bmp"}, 1, Usage(), previous},
+        {{"-1", "--palette", "ref.gpl"}, 1, Usage(), previous},
+    };
+    for (const Case& c : cases) {
+        std::string label;
+        for (const std::string& a : c.args) label += "[" + a + "] ";
+        WriteFile(dir / "map.txt", previous);
+        const RunResult result = Convert(c.args);
+        EXPECT_EQ(result.exitStatus, c.status) << label;
+        EXPECT_EQ(result.out, c.out) << label;
+        EXPECT_TRUE(ReadFile(dir / "map.txt") == c.expected) << label;
+    }
+    // From standard input: a GIMP palette, told by its first line; a picture
+    // whose pixels begin within the first bytes read to tell its format (a
+    // core header and one colour: pixel data at offset 29).
+    RunOptions fromInput;
+    fromInput.stdinData = gpl;
+    const RunResult gimp = Convert({"--palette", "-", "pic.bmp", "map.txt"}, fromInput);
+    EXPECT_EQ(gimp.out, sizeReport_);
+    EXPECT_TRUE(ReadFile(dir / "map.txt") == ReadFile(dir / "two.txt"));
+    BmpOptions core;
+    core.headerSize = 12;
+    core.paletteEntries = 1;
+    const Bytes onePixelColour = MakeBmp(IndexedPicture{2, 2, {0, 0, 0, 0}}, core);
+    fromInput.stdinData.assign(onePixelColour.begin(), onePixelColour.end());
+    EXPECT_EQ(Convert({"--palette", "-", "pic.bmp", "map.txt"}, fromInput).out,
+              "Can't convert pic.bmp: colour #5FF50A at column 0, row 0 is not in -\n");
+}
+
+// An output written directly gets nothing before every pixel is checked;
+// one replaced once complete is checked while its temporary file is
+// written, so an output that can't be made is named first.
+TEST_F(Cli, ReferencePaletteWithDirectAndImpossibleOutputs) {
+    SKIP_ON_WINDOWS("standard output through a pipe");
+    WriteFile(dir / "few.gpl", std::string("GIMP Palette\n95 245 10\n"));  // index 10's colour only
+    const std::string refusal = "Can't convert pic.bmp: colour #5EF40B at column 1, row 0 is not in few.gpl\n";
+    const RunResult refused = Run({"--palette", "few.gpl", "pic.bmp", "-"});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.out, refusal);  // and no map text
+    EXPECT_EQ(refused.err, "");
+    const RunResult toDevice = Convert({"--palette", "few.gpl", "pic.bmp", "/dev/null"});
+    EXPECT_EQ(toDevice.exitStatus, 1);
+    EXPECT_EQ(toDevice.out, refusal);
+    EXPECT_EQ(Convert({"--palette", "few.gpl", "pic.bmp", "nofolder/map.txt"}).out, "Can't open nofolder/map.txt\n");
+    // A sound picture to standard output: the map alone, the size report on
+    // standard error.
+    std::string all = "GIMP Palette\n";
+    for (int i = 0; i < 256; ++i)
+        all += std::to_string(i ^ 0x55) + " " + std::to_string(255 - i) + " " + std::to_string(i) + "\n";
+    WriteFile(dir / "all.gpl", all);
+    const RunResult sound = Run({"--palette", "all.gpl", "pic.bmp", "-"});
+    EXPECT_EQ(sound.exitStatus, 0);
+    EXPECT_TRUE(sound.out == Map(SampleMode::TwoToOne));
+    EXPECT_EQ(sound.err, sizeReport_);
+}
+
+// PNG pictures as the input and as the reference palette: a PNG's rows are
+// checked as they are decoded for a replaced output, and decoded whole first
+// for standard output, which nothing may reach before every pixel is sound.
+TEST_F(Cli, ReferencePaletteWithPngs) {
+    const std::string data = BMP2GRID_TEST_DATA;
+    for (const char* name : {"pillow.bmp", "palette.gpl", "pillow-p8.png", "pillow-p2.png", "pillow-rgb.png",
+                             "imagemagick-png8.png", "imagemagick-interlaced.png", "netpbm.png"})
+        fs::copy_file(data + "/" + name, dir / name);
+    ASSERT_EQ(Convert({"pillow.bmp", "plain.txt"}).exitStatus, 0);
+    const std::string expected = ReadFile(dir / "plain.txt");
+    for (const char* palette : {"palette.gpl", "pillow-p8.png"})
+        for (const char* input : {"imagemagick-png8.png", "imagemagick-interlaced.png", "netpbm.png"}) {
+            const RunResult toFile = Convert({"--palette", palette, input, "map.txt"});
+            EXPECT_EQ(toFile.exitStatus, 0) << palette << " " << input << ": " << toFile.out;
+            EXPECT_EQ(ReadFile(dir / "map.txt"), expected) << palette << " " << input;
+            if (UnderTest().windows()) continue;
+            const RunResult toStdout = Run({"--palette", palette, input, "-"});
+            EXPECT_EQ(toStdout.exitStatus, 0) << palette << " " << input;
+            EXPECT_TRUE(toStdout.out == expected) << palette << " " << input;
+        }
+    EXPECT_EQ(Convert({"--palette", "pillow-rgb.png", "pillow.bmp", "map.txt"}).out,
+              "Can't convert pillow-rgb.png: PNG colour type 2 bit depth 8 carries no palette indices\n");
+    // pillow-p2.png holds the first four colours only.
+    const std::string previous = "previous map\r\n";
+    WriteFile(dir / "map.txt", previous);
+    const std::string refusal =
+        "Can't convert netpbm.png: colour #787878 at column 2, row 0 is not in pillow-p2.png\n";
+    EXPECT_EQ(Convert({"--palette", "pillow-p2.png", "netpbm.png", "map.txt"}).out, refusal);
+    EXPECT_EQ(ReadFile(dir / "map.txt"), previous);
+    if (!UnderTest().windows()) {
+        EXPECT_EQ(Run({"--palette", "pillow-p2.png", "netpbm.png", "-"}).out, refusal);
+    }
 }
 
 TEST_F(Cli, DirectoriesAreNotFiles) {

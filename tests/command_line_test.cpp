@@ -20,6 +20,7 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         SampleMode mode;
         const char* input;
         const char* output;
+        const char* palette = "";
     };
     const Case cases[] = {
         {{"bmp2grid", "in.bmp", "out.txt"}, SampleMode::TwoToOne, "in.bmp", "out.txt"},
@@ -37,6 +38,14 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         // "-" (standard input or output) is a path like any other here.
         {{"bmp2grid", "-", "-"}, SampleMode::TwoToOne, "-", "-"},
         {{"bmp2grid", "-1", "-", "-"}, SampleMode::OneToOne, "-", "-"},
+        // --palette, before the paths, in either order with -1; each option
+        // once, so a second one is the input path.
+        {{"bmp2grid", "--palette", "t.gpl", "in.bmp", "out.txt"}, SampleMode::TwoToOne, "in.bmp", "out.txt", "t.gpl"},
+        {{"bmp2grid", "--palette", "t.gpl", "-1", "in.bmp", "out.txt"}, SampleMode::OneToOne, "in.bmp", "out.txt", "t.gpl"},
+        {{"bmp2grid", "-1", "--palette", "t.gpl", "in.bmp", "out.txt"}, SampleMode::OneToOne, "in.bmp", "out.txt", "t.gpl"},
+        {{"bmp2grid", "-1", "-1", "in.bmp", "out.txt"}, SampleMode::OneToOne, "-1", "in.bmp"},
+        {{"bmp2grid", "--palette", "a", "--palette", "b", "c"}, SampleMode::TwoToOne, "--palette", "b", "a"},
+        {{"bmp2grid", "in.bmp", "--palette", "t.gpl"}, SampleMode::TwoToOne, "in.bmp", "--palette"},
     };
     for (const Case& c : cases) {
         const ParsedCommandLine parsed = Parse(c.argv);
@@ -44,6 +53,7 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         EXPECT_EQ(parsed.args.mode, c.mode) << c.argv[1];
         EXPECT_EQ(parsed.args.inputPath, c.input);
         EXPECT_EQ(parsed.args.outputPath, c.output);
+        EXPECT_EQ(parsed.args.palettePath, c.palette) << c.argv[1];
     }
 }
 
@@ -57,14 +67,20 @@ TEST(CommandLine, UsageAndHelp) {
         {{"bmp2grid", "in.bmp"}, 1},
         {{"bmp2grid", "-1", "in.bmp"}, 1},
         {{"bmp2grid", "-1"}, 1},
-        {{"bmp2grid", "-h"}, 0},
-        {{"bmp2grid", "--help"}, 0},
         {{"bmp2grid", "--HELP"}, 1},
+        {{"bmp2grid", "--palette", "t.gpl", "in.bmp"}, 1},
+        {{"bmp2grid", "-1", "--palette", "t.gpl", "in.bmp"}, 1},
+        {{"bmp2grid", "--palette", "in.bmp", "out.txt"}, 1},
     };
     for (const Case& c : cases) {
         const ParsedCommandLine parsed = Parse(c.argv);
         EXPECT_EQ(parsed.action, ParsedCommandLine::Action::ShowUsage) << c.argv.size();
         EXPECT_EQ(parsed.exitStatus, c.exitStatus) << c.argv.size();
+    }
+    for (const char* help : {"-h", "--help"}) {
+        const ParsedCommandLine parsed = Parse({"bmp2grid", help});
+        EXPECT_EQ(parsed.action, ParsedCommandLine::Action::ShowHelp);
+        EXPECT_EQ(parsed.exitStatus, 0);
     }
     EXPECT_EQ(UsageLine("./tools/bmp2grid"), "Usage: ./tools/bmp2grid [-1] <infile> <outfile>\n");
 }

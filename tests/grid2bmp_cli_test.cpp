@@ -107,6 +107,39 @@ TEST_F(Grid2Bmp, OneToOneRoundTripWithPaletteFromAPicture) {
     EXPECT_TRUE(ReadFile(dir / "again.txt") == map);
 }
 
+// A map drawn with a GIMP or JASC palette and converted back with it as
+// bmp2grid's reference palette gives the same map, whatever the values.
+TEST_F(Grid2Bmp, RoundTripThroughAPaletteFile) {
+    const IndexedPicture picture = RandomPicture(12, 9, 4);
+    const std::string map = ReferenceMap(picture, SampleMode::TwoToOne);
+    WriteFile(dir / "map.txt", map);
+    std::string gpl = "GIMP Palette\n";
+    std::string pal = "JASC-PAL\n0100\n256\n";
+    for (int i = 0; i < 256; ++i) {
+        const std::string colour = std::to_string(i) + " " + std::to_string(i * 7 % 256) + " " + std::to_string(200);
+        gpl += colour + "\n";
+        pal += colour + "\n";
+    }
+    WriteFile(dir / "ref.gpl", gpl);
+    WriteFile(dir / "ref.pal", pal);
+    for (const char* reference : {"ref.gpl", "ref.pal"}) {
+        const RunResult drawn = Run({"--palette", reference, "map.txt", "back.bmp"});
+        EXPECT_EQ(drawn.exitStatus, 0) << reference;
+        const std::string back = ReadFile(dir / "back.bmp");
+        constexpr std::size_t kTableAt = bmp::kFileHeaderSize + bmp::kInfoHeaderSize;
+        // Colour 3 is red 3, green 21, blue 200.
+        EXPECT_EQ(back.substr(kTableAt + 3 * 4, 4), std::string("\xC8\x15\x03\x00", 4)) << reference;
+        EXPECT_EQ(Run({"--palette", reference, "back.bmp", "again.txt"}, kBmp2Grid).exitStatus, 0) << reference;
+        EXPECT_TRUE(ReadFile(dir / "again.txt") == map) << reference;
+    }
+    WriteFile(dir / "bad.pal", std::string("JASC-PAL\n0100\n2\n1 2 3\n"));
+    WriteFile(dir / "out.bmp", std::string("previous picture"));
+    const RunResult refused = Run({"--palette", "bad.pal", "map.txt", "out.bmp"});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.out, "Can't convert bad.pal: line 5: fewer colours than announced\n");
+    EXPECT_EQ(ReadFile(dir / "out.bmp"), "previous picture");
+}
+
 TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
     const std::vector<std::pair<std::string, std::string>> maps = {
         {"bad.txt", "2,2\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n1,0,0,0,0\t\r\n"},

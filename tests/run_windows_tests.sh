@@ -45,7 +45,7 @@ run_tables() {
   local bmp2grid=$build/converter/bmp2grid.exe grid2bmp=$build/grid2bmp/grid2bmp.exe
   echo "== $what bmp2grid.exe and grid2bmp.exe under Wine"
   local usage
-  usage=$("$wine" "$bmp2grid" --help 2>/dev/null | tr -d '\r' || true)
+  usage=$("$wine" "$bmp2grid" --help 2>/dev/null | tr -d '\r' | head -n 1 || true)  # then a line per option
   if [[ "$usage" != "Usage: "*" [-1] <infile> <outfile>" ]]; then
     echo "FAILED: Wine can't run $2/converter/bmp2grid.exe"
     if [ "$what" = 32-bit ]; then

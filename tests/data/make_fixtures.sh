@@ -3,7 +3,16 @@
 # picture saved by Pillow, ImageMagick and netpbm, as BMP and as PNG of every
 # kind bmp2grid reads, plus the palette indices Pillow reads back
 # (map.indices, top row first) as an independent reference; and PNGs it must
-# refuse. Needs Debian's python3-pil, imagemagick and netpbm.
+# refuse. Then the same picture with its colours under other indices, as
+# tools that build or trim a palette save it, and the GIMP palette
+# (palette.gpl) that pins the colours to the reference indices:
+# - pillow-trimmed.bmp: Pillow's remap_palette, a new order, and the saved
+#   colour table trimmed to the 6 colours;
+# - pillow-quantized.bmp: Pillow's quantize of the RGB picture, its own order;
+# - imagemagick-remapped.bmp: ImageMagick's -remap of the RGB picture to 32
+#   colours (ImageMagick writes 4-bit pictures for 16 colours or fewer), in
+#   its own order, RLE8.
+# Needs Debian's python3-pil, imagemagick and netpbm.
 set -euo pipefail
 cd "$(dirname "$0")"
 /usr/bin/python3 - <<'PY'
@@ -39,10 +48,24 @@ grey.save('pillow-l.png')
 # Refused: RGB, and 16-bit grey.
 img.convert('RGB').save('pillow-rgb.png')
 Image.frombytes('I;16', (W, H), bytes(v for i in img.getdata() for v in (i, 0))).save('pillow-grey16.png')
+with open('palette.gpl', 'w') as gpl:
+    gpl.write('GIMP Palette\nName: bmp2grid fixture terrain\nColumns: 6\n#\n')
+    for name, c in zip(['sand', 'forest', 'grass', 'snow', 'rock', 'water'], colours):
+        gpl.write('%3d %3d %3d\t%s\n' % (c + (name,)))
+img.remap_palette([5, 3, 1, 0, 4, 2]).save('pillow-trimmed.bmp')
+rgb = img.convert('RGB')
+rgb.save('/tmp/bmp2grid-fixture-rgb.png')
+rgb.quantize(colors=6).save('pillow-quantized.bmp')
+extra = [(i * 9 % 256, 255 - i * 7 % 256, i * 37 % 256) for i in range(1, 27)]
+remap = Image.new('RGB', (32, 1))
+remap.putdata(extra[:13] + colours[::-1] + extra[13:])
+remap.save('/tmp/bmp2grid-fixture-remap.png')
 PY
 convert /tmp/bmp2grid-fixture.png -type Palette BMP3:imagemagick-bmp3.bmp   # RLE8, 40-byte header
 convert /tmp/bmp2grid-fixture.png -type Palette imagemagick.bmp             # RLE8, 124-byte header
 pngtopnm /tmp/bmp2grid-fixture.png | ppmtobmp -os2 -bpp 8 > netpbm-os2.bmp  # 12-byte core header
+convert /tmp/bmp2grid-fixture-rgb.png -remap /tmp/bmp2grid-fixture-remap.png -type Palette \
+  BMP3:imagemagick-remapped.bmp                                             # RLE8, its own order
 # PNG8 (indexed, 8 bits), non-interlaced and interlaced (Adam7); no dates,
 # so that the files stay the same from run to run. ImageMagick orders the
 # palette its own way, so the indices differ from the other files': the
@@ -57,7 +80,7 @@ colours = [(200, 190, 120), (20, 90, 30), (40, 140, 50), (240, 240, 250), (120, 
 open('/tmp/bmp2grid-palette.ppm', 'wb').write(b'P6 %d 1 255\n' % len(colours) + bytes(v for c in colours for v in c))
 PY
 pngtopnm /tmp/bmp2grid-fixture.png | pnmtopng -palette=/tmp/bmp2grid-palette.ppm > netpbm.png
-rm /tmp/bmp2grid-fixture.png /tmp/bmp2grid-palette.ppm
+rm /tmp/bmp2grid-fixture.png /tmp/bmp2grid-fixture-rgb.png /tmp/bmp2grid-fixture-remap.png /tmp/bmp2grid-palette.ppm
 
 # Damaged PNGs, made from Pillow's 8-bit file: cut short inside its image
 # data; a wrong CRC on its image data; and a header announcing

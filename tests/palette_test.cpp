@@ -1,0 +1,380 @@
+// Reading palette files, and matching a picture's colours with a reference
+// palette.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "bmp_format.h"
+#include "command_line.h"
+#include "palette_file.h"
+#include "palette_match.h"
+#include "process_runner.h"
+#include "test_support.h"
+
+namespace bmp2grid::test {
+namespace {
+
+using Rgb = std::array<int, 3>;
+
+Rgb ColourAt(const ColourTable& table, int i) {
+    const auto& entry = table[static_cast<std::size_t>(i)];
+    return {entry[2], entry[1], entry[0]};
+}
+
+TEST(PaletteText, ParsesOrRefusesWithTheLine) {
+    std::string many = "GIMP Palette\n";
+    for (int i = 0; i < 300; ++i) many += std::to_string(i % 256) + " 0 0\n";
+    std::string manyJasc = "JASC-PAL\r\n0100\r\n300\r\n";
+    for (int i = 0; i < 300; ++i) manyJasc += "0 " + std::to_string(i % 256) + " 0\r\n";
+    struct Case {
+        const char* label;
+        PaletteFormat format;
+        std::string text;
+        PaletteError error;
+        std::int64_t line;
+        int size;
+        std::vector<Rgb> first;  // the first colours read
+    };
+    const Case cases[] = {
+        {"GIMP with comments, name, columns, a colour name, no last line end", PaletteFormat::Gimp,
+         "GIMP Palette\nName: terrain\nColumns: 4\n#\n# water\n  0  0 255\tdeep water\n\n10 20 30", PaletteError::None, 0,
+         2, {{0, 0, 255}, {10, 20, 30}}},
+        {"GIMP with CR LF and a byte-order mark", PaletteFormat::Gimp, "\xEF\xBB\xBFGIMP Palette\r\n1 2 3\r\n4\t5\t6 x\r\n",
+         PaletteError::None, 0, 2, {{1, 2, 3}, {4, 5, 6}}},
+        {"GIMP past 256 colours", PaletteFormat::Gimp, many, PaletteError::None, 0, 256, {{0, 0, 0}, {1, 0, 0}}},
+        {"GIMP malformed line past the 256th colour", PaletteFormat::Gimp, many + "1 2\n", PaletteError::NotAColour,
+         302, 0, {}},
+        {"GIMP two numbers", PaletteFormat::Gimp, "GIMP Palette\n1 2 3\n4 5\n", PaletteError::NotAColour, 3, 0, {}},
+        {"GIMP name stuck to a number", PaletteFormat::Gimp, "GIMP Palette\n1 2 3red\n", PaletteError::NotAColour, 2, 0,
+         {}},
+        {"GIMP value 256", PaletteFormat::Gimp, "GIMP Palette\n1 256 3\n", PaletteError::ValueOutOfRange, 2, 0, {}},
+        {"GIMP negative value", PaletteFormat::Gimp, "GIMP Palette\n-1 2 3\n", PaletteError::ValueOutOfRange, 2, 0, {}},
+        {"GIMP no colours: the line after the last", PaletteFormat::Gimp, "GIMP Palette\nName: x\n# none\n",
+         PaletteError::NoColours, 4, 0, {}},
+        {"GIMP empty file", PaletteFormat::Gimp, "", PaletteError::NotGimpPalette, 1, 0, {}},
+        {"GIMP other first line", PaletteFormat::Gimp, "GIMP Palette 2\n1 2 3\n", PaletteError::NotGimpPalette, 1, 0,
+         {}},
+        {"GIMP binary junk", PaletteFormat::Gimp, std::string("GIMP Palette\n\x01\x02\0\xff\n", 18),
+         PaletteError::NotAColour, 2, 0, {}},
+        {"JASC with CR LF and no last line end", PaletteFormat::Jasc, "JASC-PAL\r\n0100\r\n2\r\n1 2 3\r\n4 5 6",
+         PaletteError::None, 0, 2, {{1, 2, 3}, {4, 5, 6}}},
+        {"JASC with alpha values and blank lines after", PaletteFormat::Jasc, "JASC-PAL\n0100\n1\n7 8 9 255\n\n\n",
+         PaletteError::None, 0, 1, {{7, 8, 9}}},
+        {"JASC past 256 colours", PaletteFormat::Jasc, manyJasc, PaletteError::None, 0, 256, {{0, 0, 0}, {0, 1, 0}}},
+        {"JASC fewer colours than announced", PaletteFormat::Jasc, "JASC-PAL\n0100\n3\n1 2 3\n4 5 6\n",
+         PaletteError::FewerColours, 6, 0, {}},
+        {"JASC more colours than announced", PaletteFormat::Jasc, "JASC-PAL\n0100\n1\n1 2 3\n4 5 6\n",
+         PaletteError::MoreColours, 5, 0, {}},
+        {"JASC count 0", PaletteFormat::Jasc, "JASC-PAL\n0100\n0\n", PaletteError::NoColours, 3, 0, {}},
+        {"JASC bad count", PaletteFormat::Jasc, "JASC-PAL\n0100\n2x\n", PaletteError::NotColourCount, 3, 0, {}},
+        {"JASC bad version", PaletteFormat::Jasc, "JASC-PAL\n0200\n1\n1 2 3\n", PaletteError::NotJascVersion, 2, 0, {}},
+        {"JASC header only", PaletteFormat::Jasc, "JASC-PAL\n", PaletteError::NotJascVersion, 2, 0, {}},
+        {"JASC five numbers", PaletteFormat::Jasc, "JASC-PAL\n0100\n1\n1 2 3 4 5\n", PaletteError::NotAColour, 4, 0, {}},
+        {"JASC alpha out of range", PaletteFormat::Jasc, "JASC-PAL\n0100\n1\n1 2 3 400\n", PaletteError::ValueOutOfRange,
+         4, 0, {}},
+        {"a RIFF palette named .pal", PaletteFormat::Jasc, std::string("RIFF\x10\0\0\0PAL data", 16),
+         PaletteError::NotJascPalette, 1, 0, {}},
+    };
+    for (const Case& c : cases) {
+        const PaletteResult result = ParsePaletteText(c.format, c.text);
+        EXPECT_EQ(result.error, c.error) << c.label;
+        EXPECT_EQ(result.line, c.line) << c.label;
+        EXPECT_EQ(result.size, c.size) << c.label;
+        for (std::size_t i = 0; i < c.first.size(); ++i)
+            EXPECT_EQ(ColourAt(result.colours, static_cast<int>(i)), c.first[i]) << c.label << " colour " << i;
+        // The same text fed in pieces gives the same result.
+        if (c.text.size() < 200) {
+            TempDir dir;
+            WriteFile(dir / "p", c.text);
+            const PaletteResult read = ReadPalette(dir / "p", c.format == PaletteFormat::Gimp ? "p.gpl" : "p.pal");
+            EXPECT_EQ(read.error, c.error) << c.label;
+            EXPECT_EQ(read.line, c.line) << c.label;
+        }
+    }
+    // Every refusal has its message, naming the file and the line.
+    EXPECT_EQ(PaletteFailureMessage(ParsePaletteText(PaletteFormat::Gimp, "GIMP Palette\n1 2\n"), "t.gpl"),
+              "Can't convert t.gpl: line 2: not a colour\n");
+}
+
+TEST(PaletteText, FormatFromNameOrFirstLine) {
+    struct Case {
+        std::string name;
+        std::string start;
+        PaletteFormat format;
+    };
+    const Case cases[] = {
+        {"terrain.gpl", "BM", PaletteFormat::Gimp},  // the name decides
+        {"TERRAIN.PAL", "GIMP Palette\n", PaletteFormat::Jasc},
+        {"-", "GIMP Palette\r\n1 2 3", PaletteFormat::Gimp},
+        {"-", "\xEF\xBB\xBFJASC-PAL\n0100", PaletteFormat::Jasc},
+        {"terrain.bmp", "JASC-PAL", PaletteFormat::Jasc},
+        {"terrain.bmp", "BM\x36\x04", PaletteFormat::Picture},
+        {"pal", "", PaletteFormat::Picture},
+    };
+    for (const Case& c : cases) EXPECT_EQ(PaletteFormatOf(c.name, c.start), c.format) << c.name;
+}
+
+// A picture from MakeBmp whose colour table is reversed and its indices
+// rewritten to match: the same colours under other indices.
+IndexedPicture Reversed(IndexedPicture picture) {
+    for (auto& px : picture.pixels) px = static_cast<std::uint8_t>(255 - px);
+    return picture;
+}
+
+void ReverseColourTable(Bytes& file, std::size_t entrySize) {
+    const std::size_t table = bmp::kFileHeaderSize + bmp::Get32(file.data() + bmp::kFileHeaderSize);
+    for (std::size_t i = 0; i < 128; ++i)
+        for (std::size_t c = 0; c < entrySize; ++c)
+            std::swap(file[table + i * entrySize + c], file[table + (255 - i) * entrySize + c]);
+}
+
+// MakeBmp's colours: entry i is (i, 255 - i, i ^ 0x55) as blue, green, red.
+ColourTable FixtureColours() {
+    ColourTable table{};
+    for (int i = 0; i < 256; ++i)
+        table[static_cast<std::size_t>(i)] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i),
+                                              static_cast<std::uint8_t>(i ^ 0x55), 0};
+    return table;
+}
+
+std::string RemappedMap(const BitmapImage& image, SampleMode mode, const PaletteMatch& match) {
+    StringSink sink;
+    EXPECT_TRUE(WriteMapHeader(sink, image, mode));
+    EXPECT_EQ(WriteMapRows(sink, image, mode, match.values), MapWriteStatus::Ok);
+    return sink.text;
+}
+
+TEST(PaletteMatch, SameColoursUnderOtherIndicesGiveTheSameMap) {
+    const IndexedPicture picture = RandomPicture(13, 9, 3);
+    const ColourTable reference = FixtureColours();
+    for (std::uint32_t header : {12u, 40u, 124u})
+        for (Storage storage : {Storage::BottomUp, Storage::TopDown, Storage::Rle8}) {
+            if (header == 12 && storage != Storage::BottomUp) continue;
+            BmpOptions options;
+            options.headerSize = header;
+            options.storage = storage;
+            Bytes file = MakeBmp(Reversed(picture), options);
+            ReverseColourTable(file, header == 12 ? bmp::kCorePaletteEntrySize : bmp::kPaletteEntrySize);
+            const LoadResult loaded = DecodeBytes(file);
+            ASSERT_TRUE(loaded.ok());
+            const PaletteMatch match = MatchPalette(loaded.image, reference, 256);
+            ASSERT_TRUE(match.ok()) << header << " " << static_cast<int>(storage);
+            for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+                EXPECT_EQ(RemappedMap(loaded.image, mode, match), ReferenceMap(picture, mode))
+                    << "header " << header << " storage " << static_cast<int>(storage);
+        }
+}
+
+TEST(PaletteMatch, MatchingRules) {
+    // A 4 x 2 picture of indices 0..3; its colour table has 4 entries.
+    const IndexedPicture picture{4, 2, {0, 1, 2, 3, 3, 2, 1, 0}};
+    BmpOptions options;
+    options.paletteEntries = 4;
+    const ColourTable own = FixtureColours();
+    struct Case {
+        const char* label;
+        std::vector<int> reference;  // the reference palette as indices into MakeBmp's colours
+        std::vector<int> values;     // expected value of indices 0..3
+    };
+    const Case cases[] = {
+        {"the same palette", {0, 1, 2, 3}, {0, 1, 2, 3}},
+        {"trimmed to the used colours, in a new order", {3, 1, 0, 2}, {2, 1, 3, 0}},
+        {"duplicates keep the picture's own index", {1, 1, 2, 2, 0, 3}, {4, 1, 2, 5}},
+        {"more colours than the picture's", {9, 8, 3, 2, 1, 0, 7}, {5, 4, 3, 2}},
+    };
+    for (const Case& c : cases) {
+        ColourTable reference{};
+        for (std::size_t i = 0; i < c.reference.size(); ++i) reference[i] = own[static_cast<std::size_t>(c.reference[i])];
+        const LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
+        const PaletteMatch match = MatchPalette(loaded.image, reference, static_cast<int>(c.reference.size()));
+        ASSERT_TRUE(match.ok()) << c.label;
+        for (std::size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(match.values[i], c.values[i]) << c.label << " " << i;
+    }
+}
+
+TEST(PaletteMatch, RefusesTheFirstPixelFromTheTopLeft) {
+    // Pixel (5, 2) is the first of index 7, whose colour the reference
+    // lacks; (1, 3) and (0, 4) come later.
+    IndexedPicture picture{9, 6, Bytes(54, 1)};
+    auto set = [&picture](int x, int y, std::uint8_t v) { picture.pixels[static_cast<std::size_t>(y * 9 + x)] = v; };
+    set(5, 2, 7);
+    set(8, 2, 7);
+    set(1, 3, 7);
+    set(0, 4, 9);
+    ColourTable reference = FixtureColours();
+    reference[7] = {1, 2, 3, 0};
+    for (Storage storage : {Storage::BottomUp, Storage::TopDown, Storage::Rle8}) {
+        BmpOptions options;
+        options.storage = storage;
+        const LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
+        const PaletteMatch match = MatchPalette(loaded.image, reference, 256);
+        EXPECT_EQ(match.error, PaletteMatchError::UnknownColour);
+        EXPECT_EQ(match.column, 5);
+        EXPECT_EQ(match.row, 2);
+        EXPECT_EQ(PaletteMatchFailureMessage(match, "pic.bmp", "ref.gpl"),
+                  "Can't convert pic.bmp: colour #52F807 at column 5, row 2 is not in ref.gpl\n");
+    }
+    // An index past a short colour table; index 9 comes first once 7 is known.
+    BmpOptions shortTable;
+    shortTable.paletteEntries = 8;
+    const LoadResult loaded = DecodeBytes(MakeBmp(picture, shortTable));
+    const PaletteMatch past = MatchPalette(loaded.image, FixtureColours(), 256);
+    EXPECT_EQ(past.error, PaletteMatchError::IndexPastTable);
+    EXPECT_EQ(PaletteMatchFailureMessage(past, "pic.bmp", "ref.gpl"),
+              "Can't convert pic.bmp: index 9 at column 0, row 4 is past the picture's 8 colours\n");
+}
+
+// However the refused indices lie (one run, all but a few, every other
+// one), the first refused pixel is found wherever it is in a long row.
+TEST(PaletteMatch, FindsTheRefusedPixelWhereverItIs) {
+    struct Case {
+        const char* label;
+        std::vector<int> known;  // the indices whose colours the reference has
+        std::uint8_t refused;    // a pixel of this index is refused
+    };
+    std::vector<int> allBut200, odd;
+    for (int i = 0; i < 256; ++i) {
+        if (i != 200) allBut200.push_back(i);
+        if (i % 2 == 1) odd.push_back(i);
+    }
+    const Case cases[] = {
+        {"one index refused", allBut200, 200},
+        {"all but three refused", {1, 5, 9}, 7},
+        {"all but one refused", {1}, 255},
+        {"every other index refused", odd, 2},
+    };
+    const ColourTable own = FixtureColours();
+    for (const Case& c : cases) {
+        ColourTable reference{};
+        for (std::size_t i = 0; i < c.known.size(); ++i) reference[i] = own[static_cast<std::size_t>(c.known[i])];
+        for (std::int64_t column : {0, 1, 63, 64, 65, 127, 128, 190, 199}) {
+            IndexedPicture picture{200, 5, Bytes(1000, 1)};
+            picture.pixels[static_cast<std::size_t>(3 * 200 + column)] = c.refused;
+            picture.pixels[static_cast<std::size_t>(4 * 200)] = c.refused;  // later
+            const LoadResult loaded = DecodeBytes(MakeBmp(picture));
+            const PaletteMatch match = MatchPalette(loaded.image, reference, static_cast<int>(c.known.size()));
+            EXPECT_EQ(match.error, PaletteMatchError::UnknownColour) << c.label << " " << column;
+            EXPECT_EQ(match.column, column) << c.label;
+            EXPECT_EQ(match.row, 3) << c.label;
+            EXPECT_EQ(match.index, c.refused) << c.label;
+        }
+        // Without the refused pixels the picture is sound.
+        const LoadResult sound = DecodeBytes(MakeBmp(IndexedPicture{200, 5, Bytes(1000, 1)}));
+        EXPECT_TRUE(MatchPalette(sound.image, reference, static_cast<int>(c.known.size())).ok()) << c.label;
+    }
+}
+
+TEST(PaletteMatch, PictureKeptInItsFileIsReadInWindows) {
+    TempDir dir;
+    IndexedPicture picture = RandomPicture(50, 40, 5);
+    for (auto& px : picture.pixels) px = static_cast<std::uint8_t>(px % 100);
+    picture.pixels[static_cast<std::size_t>(31 * 50 + 47)] = 200;
+    picture.pixels[static_cast<std::size_t>(32 * 50 + 3)] = 201;
+    ColourTable reference = FixtureColours();
+    reference[200] = reference[201] = {0, 0, 0, 0};
+    for (Storage storage : {Storage::BottomUp, Storage::TopDown}) {
+        BmpOptions options;
+        options.storage = storage;
+        WriteFile(dir / "pic.bmp", MakeBmp(picture, options));
+        const LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
+        ASSERT_TRUE(loaded.ok());
+        ASSERT_NE(loaded.image.file, nullptr);
+        // Windows of several rows, of one row, and narrower than a row.
+        for (std::int64_t window : {std::int64_t{1} << 20, std::int64_t{200}, std::int64_t{52}, std::int64_t{7}}) {
+            const PaletteMatch match = MatchPalette(loaded.image, reference, 256, window);
+            EXPECT_EQ(match.error, PaletteMatchError::UnknownColour) << window;
+            EXPECT_EQ(match.column, 47) << window;
+            EXPECT_EQ(match.row, 31) << window;
+        }
+    }
+}
+
+// Checked row by row as the map is written: the same pixel is refused, in
+// every way rows are read (in memory, a window of rows from the file, rows
+// wider than the window in pieces, two threads), rows without cells too.
+TEST(PaletteMatch, CheckWhileWritingRefusesTheSamePixel) {
+    TempDir dir;
+    struct Case {
+        std::int64_t width;
+        std::int64_t rows;
+        std::int64_t column;  // of the refused pixel, in row rows - 2
+        std::int64_t window;
+        bool overlapped;
+    };
+    const Case cases[] = {
+        {50, 40, 47, std::int64_t{1} << 20, false},
+        {50, 40, 3, 200, false},
+        {50, 40, 49, 7, false},             // rows wider than the window
+        {1, 6, 0, std::int64_t{1} << 20, false},  // two-to-one: no cells, the pixels still count
+        {3000, 1500, 2999, std::int64_t{1} << 20, true},  // a map big enough for two threads
+    };
+    for (const Case& c : cases) {
+        IndexedPicture picture{c.width, c.rows, Bytes(static_cast<std::size_t>(c.width * c.rows), 4)};
+        const std::int64_t row = c.rows - 2;
+        picture.pixels[static_cast<std::size_t>(row * c.width + c.column)] = 200;
+        picture.pixels[static_cast<std::size_t>((c.rows - 1) * c.width)] = 201;
+        ColourTable reference = FixtureColours();
+        reference[200] = reference[201] = {0, 0, 0, 0};
+        WriteFile(dir / "pic.bmp", MakeBmp(picture));
+        for (bool inFile : {true, false}) {
+            const LoadResult loaded = inFile ? LoadBitmap(dir / "pic.bmp", LoadOptions{}) : DecodeBytes(MakeBmp(picture));
+            ASSERT_TRUE(loaded.ok());
+            for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+                PaletteMatch match = MatchColours(loaded.image, reference, 256);
+                ASSERT_TRUE(match.checkPixels);
+                PixelCheck check(loaded.image, match);
+                class Sink final : public OutputSink {
+                public:
+                    explicit Sink(bool overlapped) : overlapped_(overlapped) {}
+                    bool Write(const char*, std::size_t) override { return true; }
+                    bool OverlapsWork() const override { return overlapped_; }
+
+                private:
+                    bool overlapped_;
+                } sink(c.overlapped);
+                EXPECT_EQ(WriteMapRows(sink, loaded.image, mode, match.values, &check, c.window),
+                          MapWriteStatus::Refused)
+                    << c.width << " window " << c.window;
+                EXPECT_EQ(match.error, PaletteMatchError::UnknownColour);
+                EXPECT_EQ(match.column, c.column) << c.width << " window " << c.window;
+                EXPECT_EQ(match.row, row) << c.width << " window " << c.window;
+            }
+        }
+    }
+}
+
+// The same indexed picture saved by tools that order or trim its colour
+// table their own way (tests/data/make_fixtures.sh) gives the same map with
+// the reference palette, and a different one without it.
+TEST(PaletteMatch, RealWorldFilesWithOtherPaletteOrders) {
+    const std::string data = BMP2GRID_TEST_DATA;
+    const std::string indices = ReadFile(data + "/map.indices");
+    const IndexedPicture picture{37, 23, Bytes(indices.begin(), indices.end())};
+    const PaletteResult reference = ReadPalette(data + "/palette.gpl", "palette.gpl");
+    ASSERT_TRUE(reference.ok());
+    ASSERT_EQ(reference.size, 6);
+    for (const char* file : {"pillow.bmp", "imagemagick.bmp", "netpbm-os2.bmp", "pillow-trimmed.bmp",
+                             "pillow-quantized.bmp", "imagemagick-remapped.bmp"}) {
+        const LoadResult loaded = LoadBitmap(data + "/" + file, LoadOptions{});
+        ASSERT_TRUE(loaded.ok()) << file;
+        const PaletteMatch match = MatchPalette(loaded.image, reference.colours, reference.size);
+        ASSERT_TRUE(match.ok()) << file << ": " << PaletteMatchFailureMessage(match, file, "palette.gpl");
+        for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+            EXPECT_EQ(RemappedMap(loaded.image, mode, match), ReferenceMap(picture, mode)) << file;
+        // A picture as the reference palette gives the same.
+        const PaletteResult own = ReadPalette(data + "/pillow.bmp", "pillow.bmp");
+        const PaletteMatch ownMatch = MatchPalette(loaded.image, own.colours, own.size);
+        ASSERT_TRUE(ownMatch.ok()) << file;
+        EXPECT_EQ(RemappedMap(loaded.image, SampleMode::TwoToOne, ownMatch),
+                  ReferenceMap(picture, SampleMode::TwoToOne)) << file;
+    }
+    for (const char* reordered : {"pillow-trimmed.bmp", "pillow-quantized.bmp", "imagemagick-remapped.bmp"}) {
+        const LoadResult loaded = LoadBitmap(data + "/" + reordered, LoadOptions{});
+        EXPECT_NE(MapText(loaded.image, SampleMode::TwoToOne), ReferenceMap(picture, SampleMode::TwoToOne)) << reordered;
+    }
+}
+
+}  // namespace
+}  // namespace bmp2grid::test
