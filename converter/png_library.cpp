@@ -19,10 +19,12 @@ extern "C" void OnError(png_structp png, png_const_charp message) {
     png_longjmp(png, 1);
 }
 
-// Library code never prints: warnings are kept, the first one only.
+// Library code never prints: warnings are kept, the last one only. A
+// header that fails several checks is refused with the last: a picture too
+// wide for a 32-bit process is first told so, then that it exceeds our
+// width limit, which every build tells alike.
 extern "C" void OnWarning(png_structp png, png_const_charp message) {
-    Report& report = ReportOf(png);
-    if (report.warning[0] == '\0') Copy(report.warning, message);
+    Copy(ReportOf(png).warning, message);
 }
 
 extern "C" png_voidp Allocate(png_structp png, png_alloc_size_t size) {
