@@ -16,6 +16,7 @@
 #include "grid_command_line.h"
 #include "map_reader.h"
 #include "messages.h"
+#include "picture_loader.h"
 #include "platform.h"
 #include "png_writer.h"
 
@@ -108,7 +109,8 @@ int main(int argc, char** argv) {
 
     Palette palette = DistinctPalette();
     if (!args.palettePath.empty()) {
-        const LoadResult source = LoadBitmap(InputPathToOpen(args.palettePath), LoadOptions{});
+        // A BMP or a PNG, as bmp2grid reads them; only its colours are used.
+        const LoadResult source = LoadPicture(InputPathToOpen(args.palettePath), LoadOptions{});
         if (!source.ok()) return messages.Fail(LoadFailureMessage(source, args.palettePath));
         palette = PaletteOf(source.image);
     }
