@@ -140,6 +140,58 @@ TEST_F(Grid2Bmp, RoundTripThroughAPaletteFile) {
     EXPECT_EQ(ReadFile(dir / "out.bmp"), "previous picture");
 }
 
+TEST_F(Grid2Bmp, PaletteFromAPngPicture) {
+    // A PNG palette picture gives its PLTE colours, or a grey one its grey
+    // levels, the rest of the 256 black; read from a file or a stream, as
+    // bmp2grid reads it, and refused as bmp2grid refuses it.
+    WriteFile(dir / "map.txt", std::string("1,1\r\n5,0,0,0,0\t\r\n"));
+    const Bytes indexed = MakePng(CountingPicture(2, 2));
+    WriteFile(dir / "indexed.png", indexed);
+    WriteFile(dir / "four.png", MakePng(CountingPicture(2, 2, 0), PngOptions{2, 3, 4}));
+    WriteFile(dir / "grey.png", MakePng(CountingPicture(2, 2), PngOptions{8, 0, 0}));
+    WriteFile(dir / "rgb.png", MakePng(CountingPicture(2, 2), PngOptions{8, 2, 0}));
+    // MakePng's entry i is red i, green 255 - i, blue i ^ 0x55; a BMP's
+    // colour table holds blue, green, red, 0.
+    const auto plte = [](int entries) {
+        std::string table;
+        for (int i = 0; i < 256; ++i) {
+            const bool used = i < entries;
+            table += {static_cast<char>(used ? i ^ 0x55 : 0), static_cast<char>(used ? 255 - i : 0),
+                      static_cast<char>(used ? i : 0), '\0'};
+        }
+        return table;
+    };
+    std::string grey;
+    for (int i = 0; i < 256; ++i) grey += {static_cast<char>(i), static_cast<char>(i), static_cast<char>(i), '\0'};
+    struct Case {
+        std::string palette;
+        std::string stdinData;
+        std::string out;
+        std::string table;  // the BMP's colour table, when written
+    };
+    const Case cases[] = {
+        {"indexed.png", "", "Size: 2x1\n", plte(256)},
+        {"-", std::string(indexed.begin(), indexed.end()), "Size: 2x1\n", plte(256)},
+        {"four.png", "", "Size: 2x1\n", plte(4)},
+        {"grey.png", "", "Size: 2x1\n", grey},
+        {"rgb.png", "", "Can't convert rgb.png: PNG colour type 2 bit depth 8 carries no palette indices\n", ""},
+    };
+    constexpr std::size_t kTableAt = bmp::kFileHeaderSize + bmp::kInfoHeaderSize;
+    for (const Case& c : cases) {
+        std::filesystem::remove(dir / "out.bmp");
+        RunOptions options;
+        options.stdinData = c.stdinData;
+        const RunResult result = RunWith({"--palette", c.palette, "map.txt", "out.bmp"}, options);
+        EXPECT_EQ(result.out, c.out) << c.palette;
+        EXPECT_EQ(result.exitStatus, c.table.empty() ? 1 : 0) << c.palette;
+        if (c.table.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(dir / "out.bmp")) << c.palette;
+        } else {
+            EXPECT_EQ(ReadFile(dir / "out.bmp").substr(kTableAt, c.table.size()), c.table) << c.palette;
+        }
+    }
+}
+
 TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
     const std::vector<std::pair<std::string, std::string>> maps = {
         {"bad.txt", "2,2\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n1,0,0,0,0\t\r\n"},

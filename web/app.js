@@ -371,6 +371,15 @@ async function convertMap() {
   $("map-report").textContent = answer.message + answer.note;
   setDownload($("bmp-download"), answer.output, `${baseName(file.name)}.bmp`);
   $("bmp-download").textContent = `Download ${baseName(file.name)}.bmp (${answer.output.size.toLocaleString("en")} bytes)`;
+  // The PNG beside it, unless grid2bmp would refuse to write one.
+  const png = $("png-download");
+  png.hidden = !answer.png;
+  $("png-refusal").hidden = Boolean(answer.png);
+  $("png-refusal").textContent = answer.png ? "" : `No PNG: ${answer.pngMessage}`;
+  if (answer.png) {
+    setDownload(png, answer.png, `${baseName(file.name)}.png`);
+    png.textContent = `Download ${baseName(file.name)}.png (${answer.png.size.toLocaleString("en")} bytes)`;
+  }
   $("map-result").hidden = false;
   const canvas = $("bmp-canvas");
   paint(canvas, answer.width, answer.rows, answer.pictureBitmap);

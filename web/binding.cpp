@@ -2,11 +2,11 @@
 //
 // Bytes come in (a picture, map text, a palette picture) in memory the page
 // fills through b2g_alloc, and results leave as bytes the page reads from
-// the module's memory: the map text or the BMP file exactly as the programs
-// write them, the message line the programs would print, and the picture
-// for the page to draw. Nothing passes through a file system. Every rule
-// (decoding, sampling, formatting, reading map text, writing the BMP) is
-// the library's; this file only moves bytes and results.
+// the module's memory: the map text, or the BMP and PNG files, exactly as the
+// programs write them, the message line the programs would print, and the
+// picture for the page to draw. Nothing passes through a file system. Every rule
+// (decoding, sampling, formatting, reading map text, writing the BMP and the
+// PNG) is the library's; this file only moves bytes and results.
 //
 // One result is held at a time; each conversion replaces the last. The page
 // runs the module in a Web Worker, so a long conversion never blocks it.
@@ -29,6 +29,8 @@
 #include "map_reader.h"
 #include "map_writer.h"
 #include "output_sink.h"
+#include "picture_loader.h"
+#include "png_writer.h"
 
 // Tells the page how far a conversion has come (bytes of output written or of
 // input read); the worker passes it on to the page.
@@ -41,9 +43,12 @@ namespace {
 using namespace bmp2grid;
 
 // An output in memory whose growth failing is a write failure, not an abort,
-// and which reports its progress.
+// and which reports its progress unless told not to.
 class MemorySink final : public OutputSink {
 public:
+    MemorySink() = default;
+    explicit MemorySink(bool reportsProgress) : reportsProgress_(reportsProgress) {}
+
     bool Write(const char* data, std::size_t size) override {
         if (!Grow(length_ + size)) return false;
         std::memcpy(bytes_.data() + length_, data, size);
@@ -77,7 +82,7 @@ private:
         return bytes_.Reserve(grown) || bytes_.Reserve(wanted);
     }
     void Progress(std::size_t done) {
-        if (done >= reported_ + kProgressStep) {
+        if (reportsProgress_ && done >= reported_ + kProgressStep) {
             reported_ = done;
             b2g_report_progress(static_cast<double>(done));
         }
@@ -85,6 +90,45 @@ private:
     static constexpr std::size_t kProgressStep = std::size_t{1} << 20;
     std::size_t length_ = 0;
     std::size_t reported_ = 0;
+    bool reportsProgress_ = true;
+};
+
+// Hands each row the map text gives to the BMP writer and, when the picture
+// is one a PNG can hold, to the PNG writer too: both files in one reading.
+class BothFormats final : public MapRowSink {
+public:
+    BothFormats(BitmapRowWriter& bmp, PngRowWriter& png) : bmp_(bmp), png_(png) {}
+
+    void Begin(std::int64_t width, std::int64_t rows) override {
+        width_ = width;
+        pngWanted_ = width <= PngMaxWidth();
+        bmp_.Begin(width, rows);
+        if (pngWanted_) png_.Begin(width, rows);
+    }
+    std::uint8_t* Row(std::int64_t y) override { return bmp_.Row(y); }
+    void RowDone(std::int64_t y) override {
+        if (pngWanted_ && png_.ok()) {
+            std::uint8_t* row = png_.Row(y);
+            if (row == nullptr) {
+                pngNoMemory_ = true;
+            } else {
+                std::memcpy(row, bmp_.Row(y), static_cast<std::size_t>(width_));
+                png_.RowDone(y);
+            }
+        }
+        bmp_.RowDone(y);
+    }
+
+    // False when the picture is wider than a PNG can be (no PNG was begun).
+    bool pngWanted() const { return pngWanted_; }
+    bool pngWritten() const { return pngWanted_ && png_.ok() && !pngNoMemory_; }
+
+private:
+    BitmapRowWriter& bmp_;
+    PngRowWriter& png_;
+    std::int64_t width_ = 0;
+    bool pngWanted_ = false;
+    bool pngNoMemory_ = false;
 };
 
 // What the last conversion gave.
@@ -93,6 +137,8 @@ struct Result {
     std::string message;   // the line the program would print: the failure, or the size report
     std::string note;      // grid2bmp's note about cells with extra values, if any
     MemorySink output;     // the map text or the BMP file
+    MemorySink png{false}; // map to picture: the PNG file, when one was written
+    std::string pngMessage;  // otherwise the line grid2bmp would print for a PNG output
     std::int64_t width = 0;
     std::int64_t rows = 0;
     std::vector<std::uint8_t> pixels;   // the picture's palette indices, top row first
@@ -113,17 +159,22 @@ bool CopyBytes(const std::uint8_t* data, std::size_t size, ByteBuffer& file) {
     return true;
 }
 
-// Decodes a picture's bytes with the library's decoder: BMP today. When the
-// library decodes more formats (chosen by their signature), this is the one
-// place to call it.
-LoadResult DecodePicture(const std::uint8_t* data, std::size_t size) {
+// Decodes a picture's bytes with the library's loader, which picks the
+// format by its signature (a PNG, or else a BMP): the one place the page's
+// pictures are decoded. `whole`: a PNG's rows are decoded at once, as the
+// page keeps the picture (a streamed PNG's rows can be read only once, by
+// the map writer); without it only its header chunks are read, as
+// grid2bmp does for a palette picture.
+LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size, bool whole) {
     ByteBuffer file;
     if (!CopyBytes(data, size, file)) {
         LoadResult refused;
         refused.error = LoadError::NoMemory;
         return refused;
     }
-    return DecodeBitmap(std::move(file), LoadOptions{});
+    LoadOptions options;
+    options.decodePngWhole = whole;
+    return DecodePicture(std::move(file), options);
 }
 
 // Keeps a decoded picture's indices and colours for the page to draw.
@@ -190,7 +241,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
                                             const char* name) {
     Reset();
     const SampleMode mode = ModeOf(oneToOne);
-    const LoadResult loaded = DecodePicture(data, size);
+    const LoadResult loaded = DecodeBytes(data, size, true);
     if (!loaded.ok()) return Refuse(LoadFailureMessage(loaded, name));
     const BitmapImage& image = loaded.image;
     const std::string noMemory = NoMemoryMessage(name);
@@ -200,6 +251,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
             break;
         case MapWriteStatus::InputFailed:
             return Refuse(std::string("Can't convert ") + name + ": pixel data could not be read\n");
+        case MapWriteStatus::Refused:  // only a row check refuses, and none is made here
         case MapWriteStatus::OutputFailed:
         case MapWriteStatus::NoMemory:
             return Refuse(noMemory);
@@ -211,11 +263,13 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
     return 1;
 }
 
-// grid2bmp [-1] [--palette <paletteName>] <name> <picture> on the map
-// text's bytes (and the palette picture's; size 0 and no name for the
-// built-in palette). Returns 1 when the BMP file was written (b2g_output;
-// b2g_width, b2g_rows, b2g_pixels and b2g_palette describe it), 0 when
-// refused (b2g_message).
+// grid2bmp [-1] [--palette <paletteName>] <name> <picture>.bmp, and the same
+// to <picture>.png, on the map text's bytes (and the palette picture's,
+// a BMP or a PNG; size 0 and no name for the built-in palette). Returns 1
+// when the BMP file was written (b2g_output; b2g_width, b2g_rows, b2g_pixels
+// and b2g_palette describe it) and then the PNG file too (b2g_png_output,
+// empty when none could be written: b2g_png_message holds grid2bmp's line
+// for it), 0 when refused (b2g_message).
 EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, int oneToOne, const char* name,
                                             const std::uint8_t* paletteData, std::size_t paletteSize,
                                             const char* paletteName) {
@@ -223,12 +277,14 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     const SampleMode mode = ModeOf(oneToOne);
     Palette palette = DistinctPalette();
     if (paletteName != nullptr && paletteName[0] != '\0') {
-        const LoadResult source = DecodePicture(paletteData, paletteSize);
+        const LoadResult source = DecodeBytes(paletteData, paletteSize, false);
         if (!source.ok()) return Refuse(LoadFailureMessage(source, paletteName));
         palette = PaletteOf(source.image);
     }
     BitmapRowWriter writer(result.output, palette);
-    MapTextReader reader(mode, writer);
+    PngRowWriter pngWriter(result.png, palette);
+    BothFormats both(writer, pngWriter);
+    MapTextReader reader(mode, both);
     // Read in blocks, as grid2bmp reads a file, so that progress can be told.
     constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
     for (std::size_t at = 0; at < size; at += kBlockBytes) {
@@ -238,8 +294,18 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     const MapTextSummary map = reader.Finish();
     if (!map.ok()) return Refuse(MapTextFailureMessage(map, name));
     if (!writer.ok()) return Refuse(NoMemoryMessage(name));
-    // The picture the page shows is the file written, decoded again.
-    const LoadResult written = DecodePicture(result.output.bytes_.data(), result.output.bytes_.size());
+    if (!both.pngWanted()) {
+        // grid2bmp reads no map text wider than a PNG can be into a PNG.
+        MapTextSummary tooWide;
+        tooWide.error = MapTextError::TooLarge;
+        tooWide.line = 1;
+        result.pngMessage = MapTextFailureMessage(tooWide, name);
+    } else if (!both.pngWritten()) {
+        result.pngMessage = NoMemoryMessage(name);
+    }
+    if (!result.pngMessage.empty()) result.png = MemorySink(false);
+    // The picture the page shows is the BMP file written, decoded again.
+    const LoadResult written = DecodeBytes(result.output.bytes_.data(), result.output.bytes_.size(), true);
     if (!written.ok()) return Refuse(NoMemoryMessage(name));
     KeepPicture(written.image);
     result.message = MapSizeReport(map);
@@ -252,6 +318,9 @@ EMSCRIPTEN_KEEPALIVE const char* b2g_message() { return result.message.c_str(); 
 EMSCRIPTEN_KEEPALIVE const char* b2g_note() { return result.note.c_str(); }
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_output() { return result.output.bytes_.data(); }
 EMSCRIPTEN_KEEPALIVE double b2g_output_size() { return static_cast<double>(result.output.bytes_.size()); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_png_output() { return result.png.bytes_.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_png_output_size() { return static_cast<double>(result.png.bytes_.size()); }
+EMSCRIPTEN_KEEPALIVE const char* b2g_png_message() { return result.pngMessage.c_str(); }
 EMSCRIPTEN_KEEPALIVE double b2g_width() { return static_cast<double>(result.width); }
 EMSCRIPTEN_KEEPALIVE double b2g_rows() { return static_cast<double>(result.rows); }
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_pixels() { return result.pixels.data(); }

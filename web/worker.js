@@ -69,6 +69,10 @@ function collect(m, ok) {
     answer.palette = copyOut(m, m._b2g_palette(), 1024);
     answer.mapColumns = m._b2g_map_cell_columns();
     answer.cells = copyOut(m, m._b2g_cells(), answer.mapColumns * answer.rows);
+    // Map to picture: the PNG file too, or grid2bmp's line for why there is none.
+    const pngSize = m._b2g_png_output_size();
+    answer.png = pngSize > 0 ? copyOut(m, m._b2g_png_output(), pngSize) : null;
+    answer.pngMessage = m.UTF8ToString(m._b2g_png_message());
   }
   m._b2g_release();
   return answer;
@@ -112,6 +116,7 @@ onmessage = async (event) => {
       // hold up the page), and its first bytes for the text preview.
       answer.head = answer.output.slice(0, PREVIEW_BYTES);
       answer.output = new Blob([answer.output], { type: request.type === "picture" ? "text/plain" : "image/bmp" });
+      if (answer.png) answer.png = new Blob([answer.png], { type: "image/png" });
     }
   } catch (error) {
     // The module stopped (it ran out of memory it could not ask for): start

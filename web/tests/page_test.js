@@ -55,9 +55,11 @@ function nativeMap(picture, oneToOne) {
   return { ...result, bytes: result.status === 0 ? fs.readFileSync(out) : null };
 }
 
-function nativePicture(mapText, oneToOne, palette) {
-  const out = path.join(options.work, `native-${path.basename(mapText)}-${oneToOne ? "1" : "2"}-${palette ? "p" : "b"}.bmp`);
-  const args = [...(oneToOne ? ["-1"] : []), ...(palette ? ["--palette", palette] : []), path.basename(mapText), out];
+// grid2bmp's picture, a BMP or (`format` "png") a PNG, named by its extension.
+function nativePicture(mapText, oneToOne, palette, format = "bmp") {
+  const out = path.join(options.work, `native-${path.basename(mapText)}-${oneToOne ? "1" : "2"}-${palette ? path.basename(palette) : "b"}.${format}`);
+  const args = [...(oneToOne ? ["-1"] : []), ...(palette ? ["--palette", path.relative(path.dirname(mapText), palette)] : []),
+                path.basename(mapText), out];
   const result = run(options.grid2bmp, args, path.dirname(mapText));
   return { ...result, bytes: result.status === 0 ? fs.readFileSync(out) : null };
 }
@@ -83,6 +85,26 @@ function writeBmp(file, width, rows, pixelAt, bitCount = 8) {
     for (let x = 0; x < width; ++x) bytes[stored + x] = pixelAt(x, y);
   }
   fs.writeFileSync(file, bytes);
+  return file;
+}
+
+// A PNG signature and header chunk alone, for a picture `width` x `rows`
+// (8-bit indexed): enough for a refusal of its header.
+function writePngHeader(file, width, rows) {
+  const crcTable = Array.from({ length: 256 }, (_, n) => {
+    let c = n;
+    for (let k = 0; k < 8; ++k) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+    return c >>> 0;
+  });
+  const crc = (bytes) => (bytes.reduce((c, b) => crcTable[(c ^ b) & 255] ^ (c >>> 8), 0xffffffff) ^ 0xffffffff) >>> 0;
+  const chunk = Buffer.alloc(4 + 4 + 13 + 4);
+  chunk.writeUInt32BE(13, 0);
+  chunk.write("IHDR", 4, "latin1");
+  chunk.writeUInt32BE(width, 8);
+  chunk.writeUInt32BE(rows, 12);
+  chunk.set([8, 3, 0, 0, 0], 16);
+  chunk.writeUInt32BE(crc(chunk.subarray(4, 21)), 21);
+  fs.writeFileSync(file, Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), chunk]));
   return file;
 }
 
@@ -235,22 +257,30 @@ const pictures = [
   path.join(data, "imagemagick-bmp3.bmp"),
   path.join(data, "netpbm-os2.bmp"),
 ];
+// Indexed PNG at each bit depth, 8-bit grey, interlaced, and from three
+// writers: dropped on the page rather than picked.
+const pngPictures = [
+  "pillow-p1.png", "pillow-p2.png", "pillow-p4.png", "pillow-p8.png", "pillow-l.png",
+  "imagemagick-interlaced.png", "imagemagick-png8.png", "netpbm.png",
+].map((name) => path.join(data, name));
+const stem = (file) => path.basename(file, path.extname(file));
 
 async function main() {
   await start();
 
   // Every picture in both modes: the download is the program's map text.
-  for (const picture of pictures) {
+  for (const picture of [...pictures, ...pngPictures]) {
     for (const oneToOne of [false, true]) {
       await check(`picture to map: ${path.basename(picture)}${oneToOne ? " -1" : ""}`, async () => {
         await chooseMode("picture-mode", oneToOne);
-        await give("picture", "picture-file", picture);
+        if (pngPictures.includes(picture)) await drop("picture", "picture-drop", picture);
+        else await give("picture", "picture-file", picture);
         const native = nativeMap(picture, oneToOne);
         assert.equal(native.status, 0, native.stdout);
         assert.equal(await page.evaluate(() => document.body.dataset.picture), "ready", await text("#picture-refusal"));
         assert.equal(await text("#picture-report"), native.stdout);
         const file = await download("#map-download");
-        assert.equal(file.name, `${path.basename(picture, ".bmp")}.txt`);
+        assert.equal(file.name, `${stem(picture)}.txt`);
         assert.ok(file.bytes.equals(native.bytes), `${file.bytes.length} bytes downloaded, ${native.bytes.length} written by bmp2grid`);
         // The preview starts with the map text's first lines.
         const firstLines = native.bytes.toString("latin1").split("\r\n").slice(0, 3).join("\n");
@@ -333,10 +363,18 @@ async function main() {
     await page.select("#picture-zoom", "fit");
   });
 
-  // Refusals: the programs' own lines, in the page.
+  // Refusals: the programs' own lines, in the page. A PNG whose image data
+  // is damaged is refused before the page shows anything, so without the
+  // size report bmp2grid prints before it reaches the fault. A header
+  // 2^31 - 1 pixels wide is too wide for the 32-bit module too, and its
+  // refusal must read as the 64-bit program's.
   const refused = [
     writeBmp(path.join(options.work, "deep.bmp"), 4, 4, () => 0, 24),
     path.join(options.work, "short.bmp"),
+    path.join(data, "pillow-rgb.png"),
+    path.join(data, "png-bad-crc.png"),
+    writePngHeader(path.join(options.work, "too-wide.png"), 1048577, 1),
+    path.join(data, "png-huge-ihdr.png"),
   ];
   fs.writeFileSync(refused[1], fs.readFileSync(pictures[0]).subarray(0, 2000));
   for (const picture of refused) {
@@ -346,21 +384,24 @@ async function main() {
       assert.equal(native.status, 1);
       assert.equal(await page.evaluate(() => document.body.dataset.picture), "refused");
       assert.ok(await visible("#picture-refusal"));
-      assert.equal(await text("#picture-refusal"), native.stdout);
+      assert.equal(await text("#picture-refusal"), native.stdout.replace(/^Size: .*\n/, ""));
       assert.ok(!(await visible("#picture-result")));
-      await screenshot(`refusal-${path.basename(picture, ".bmp")}`, "#to-map");
+      await screenshot(`refusal-${stem(picture)}`, "#to-map");
     });
   }
 
-  // Map text to pictures: grid2bmp's bytes.
+  // Map text to pictures: grid2bmp's bytes, as a BMP and as a PNG, with
+  // the built-in colours or a palette picture's (a BMP or a PNG).
   const sampleText = path.join(options.source, "examples", "sample.txt");
   const oneToOneText = path.join(options.work, "pillow-1.txt");
   fs.writeFileSync(oneToOneText, nativeMap(pictures[1], true).bytes);
   const maps = [
     [sampleText, false, null],
     [sampleText, false, pictures[0]],
+    [sampleText, false, path.join(data, "pillow-p8.png")],
     [oneToOneText, true, null],
     [oneToOneText, true, pictures[1]],
+    [oneToOneText, true, path.join(data, "pillow-l.png")],
   ];
   for (const [mapText, oneToOne, palette] of maps) {
     await check(`map to picture: ${path.basename(mapText)}${oneToOne ? " -1" : ""}${palette ? ` --palette ${path.basename(palette)}` : ""}`, async () => {
@@ -377,12 +418,49 @@ async function main() {
       assert.equal(native.status, 0, native.stdout);
       assert.equal(await page.evaluate(() => document.body.dataset.map), "ready", await text("#map-refusal"));
       assert.equal(await text("#map-report"), native.stdout);
-      const file = await download("#bmp-download");
-      assert.equal(file.name, `${path.basename(mapText, ".txt")}.bmp`);
-      assert.ok(file.bytes.equals(native.bytes), `${file.bytes.length} bytes downloaded, ${native.bytes.length} written by grid2bmp`);
+      for (const format of ["bmp", "png"]) {
+        const written = nativePicture(mapText, oneToOne, palette, format);
+        assert.equal(written.status, 0, written.stdout);
+        const file = await download(`#${format}-download`);
+        assert.equal(file.name, `${stem(mapText)}.${format}`);
+        assert.ok(file.bytes.equals(written.bytes), `${file.bytes.length} bytes downloaded, ${written.bytes.length} written by grid2bmp to a .${format}`);
+      }
+      assert.ok(!(await visible("#png-refusal")));
       if (!palette && !oneToOne) await screenshot("map-to-picture", "#to-picture");
     });
   }
+
+  // A map wider than the widest PNG: the BMP still, and grid2bmp's line for
+  // the PNG it would refuse to write.
+  await check("map text too wide for a PNG", async () => {
+    const wide = path.join(options.work, "too-wide-for-png.txt");
+    const cells = 1048576 / 2 + 1;
+    fs.writeFileSync(wide, `${cells},1\r\n${"7,0,0,0,0\t".repeat(cells)}\r\n`);
+    if (await page.$eval("#palette-clear", (b) => !b.disabled)) await page.click("#palette-clear");
+    await chooseMode("map-mode", false);
+    await give("map", "map-file", wide);
+    const bmp = nativePicture(wide, false, null);
+    assert.equal(bmp.status, 0, bmp.stdout);
+    assert.ok((await download("#bmp-download")).bytes.equals(bmp.bytes));
+    const png = nativePicture(wide, false, null, "png");
+    assert.equal(png.status, 1);
+    assert.ok(!(await visible("#png-download")));
+    assert.equal(await text("#png-refusal"), `No PNG: ${png.stdout}`);
+  });
+
+  await check("refused palette picture", async () => {
+    // Beside the map text, so that grid2bmp names it as the page does.
+    const palette = path.join(options.work, "rgb.png");
+    const mapText = path.join(options.work, "sample.txt");
+    fs.copyFileSync(path.join(data, "pillow-rgb.png"), palette);
+    fs.copyFileSync(sampleText, mapText);
+    await (await page.$("#palette-file")).uploadFile(palette);
+    await give("map", "map-file", mapText);
+    const native = nativePicture(mapText, false, palette);
+    assert.equal(native.status, 1);
+    assert.equal(await text("#map-refusal"), native.stdout);
+    await page.click("#palette-clear");
+  });
 
   await check("refused map text", async () => {
     const bad = path.join(options.work, "bad.txt");
