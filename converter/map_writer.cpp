@@ -322,106 +322,6 @@ MapWriteStatus FormatMap(BlockWriter& writer, const CellRecords& records, const 
     }
 }
 
-// Two threads that each format a chunk of whole rows into a block of their
-// own and then, taking turns in row order, write it. The bytes the kernel
-// copies into the page cache are then still in the cache of the core that
-// formatted them, and one thread formats while the other writes. (With one
-// thread formatting and the other writing, the writer's copies of bytes the
-// other core had just written took twice as long as a plain write's.)
-class TurnTakingWriter {
-public:
-    // Every chunk but the last is `rowsPerChunk` rows; `chunkBytes` is an
-    // upper bound of their row lines' size.
-    TurnTakingWriter(OutputSink& sink, const CellRecords& records, const BitmapImage& image, SampleMode mode,
-                     std::int64_t rowsPerChunk, std::size_t chunkBytes, std::int64_t windowBytes)
-        : sink_(sink),
-          records_(records),
-          image_(image),
-          mode_(mode),
-          rowsPerChunk_(rowsPerChunk),
-          chunkBytes_(chunkBytes),
-          windowBytes_(windowBytes),
-          chunks_((image.rows + rowsPerChunk - 1) / rowsPerChunk) {}
-
-    // Runs on each thread until every chunk is written or one has failed.
-    void Work() {
-        Block block;
-        std::optional<RowCursor> rows;
-        try {
-            block = NewBlock(chunkBytes_);
-            rows.emplace(image_, windowBytes_);
-        } catch (const std::bad_alloc&) {
-            Stop(MapWriteStatus::NoMemory);
-            return;
-        }
-        // Never asked to pass a block on: each block holds a whole chunk.
-        struct WholeChunks final : BlockChannel {
-            char* Pass(char*, std::size_t) override { return nullptr; }
-        } noPassing;
-        for (;;) {
-            std::int64_t chunk = 0;
-            {
-                std::lock_guard lock(mutex_);
-                if (stopped_ || claimed_ == chunks_) return;
-                chunk = claimed_++;
-            }
-            BlockWriter writer(noPassing, block.get(), chunkBytes_);
-            const std::int64_t first = chunk * rowsPerChunk_;
-            MapWriteStatus status;
-            try {
-                status = mode_ == SampleMode::TwoToOne
-                             ? FormatRowLines<2>(writer, records_, image_, mode_, *rows, first,
-                                                 std::min(first + rowsPerChunk_, image_.rows), nullptr)
-                             : FormatRowLines<1>(writer, records_, image_, mode_, *rows, first,
-                                                 std::min(first + rowsPerChunk_, image_.rows), nullptr);
-            } catch (const std::bad_alloc&) {
-                status = MapWriteStatus::NoMemory;
-            }
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return stopped_ || written_ == chunk; });
-            if (stopped_) return;
-            lock.unlock();
-            const std::size_t used = static_cast<std::size_t>(writer.Cursor() - block.get());
-            if (status == MapWriteStatus::Ok && used > 0 && !sink_.Write(block.get(), used))
-                status = MapWriteStatus::OutputFailed;
-            lock.lock();
-            if (status != MapWriteStatus::Ok) {
-                status_ = status;
-                stopped_ = true;
-            } else {
-                ++written_;
-            }
-            changed_.notify_all();
-            if (stopped_) return;
-        }
-    }
-
-    MapWriteStatus Status() const { return status_; }
-
-private:
-    void Stop(MapWriteStatus status) {
-        std::lock_guard lock(mutex_);
-        if (!stopped_) status_ = status;
-        stopped_ = true;
-        changed_.notify_all();
-    }
-
-    OutputSink& sink_;
-    const CellRecords& records_;
-    const BitmapImage& image_;
-    const SampleMode mode_;
-    const std::int64_t rowsPerChunk_;
-    const std::size_t chunkBytes_;
-    const std::int64_t windowBytes_;
-    const std::int64_t chunks_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::int64_t claimed_ = 0;  // chunks taken by a thread
-    std::int64_t written_ = 0;  // chunks written, in order
-    bool stopped_ = false;
-    MapWriteStatus status_ = MapWriteStatus::Ok;
-};
-
 // An upper bound of the row lines' size, saturating at `limit`.
 std::int64_t RowsSizeUpTo(const BitmapImage& image, SampleMode mode, std::int64_t limit) {
     const std::int64_t bytesPerRow =
@@ -438,29 +338,6 @@ MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const B
     // their own size.
     constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kBlockSize);
     const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
-    const std::int64_t lineBytes =
-        MapColumnCount(image.width, mode) * static_cast<std::int64_t>(CellRecords::kMaxLength) + 2;
-    const bool wide = image.file != nullptr && image.stride > window;
-    // A row source decodes its rows once each, in order, and a check sees
-    // the rows in order, so their pictures are formatted by one thread.
-    if (size == kThreadFrom && output.OverlapsWork() && !wide && image.rowSource == nullptr && check == nullptr &&
-        lineBytes <= static_cast<std::int64_t>(kBlockSize)) {
-        const std::int64_t rowsPerChunk = static_cast<std::int64_t>(kBlockSize) / lineBytes;
-        TurnTakingWriter work(output, records, image, mode, rowsPerChunk,
-                              static_cast<std::size_t>(rowsPerChunk * lineBytes),
-                              std::min(window, std::max<std::int64_t>(1, rowsPerChunk * image.stride)));
-        std::optional<std::thread> helper;
-        try {
-            helper.emplace([&work] { work.Work(); });
-        } catch (const std::system_error&) {
-            // No second thread to be had: this one takes every turn.
-        } catch (const std::bad_alloc&) {
-            // The same.
-        }
-        work.Work();
-        if (helper) helper->join();
-        return work.Status();
-    }
     if (size == kThreadFrom && output.OverlapsWork()) {
         std::unique_ptr<PipelineChannel> channel;
         std::optional<std::thread> formatter;
