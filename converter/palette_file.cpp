@@ -1,6 +1,7 @@
 #include "palette_file.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -224,6 +225,12 @@ PaletteResult PictureRefused(const LoadResult& loaded) {
 
 PaletteResult PaletteOfPicture(const LoadResult& loaded) {
     if (!loaded.ok()) return PictureRefused(loaded);
+    // A PNG whose rows are decoded only as they are asked for is decoded to
+    // its end here, so that a damaged palette picture is refused as it is as
+    // an input (an interlaced PNG, decoded whole, already was).
+    if (RowSource* rows = loaded.image.rowSource.get())
+        for (std::int64_t y = 0; y < loaded.image.rows; ++y)
+            if (rows->Row(y) == nullptr) return PictureRefused(rows->Failure());
     PaletteResult result;
     result.size = loaded.image.paletteSize;
     std::copy_n(loaded.image.palette.begin(), result.size, result.colours.begin());

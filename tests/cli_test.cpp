@@ -295,6 +295,30 @@ TEST_F(Cli, ReferencePaletteWithPngs) {
     if (!UnderTest().windows()) {
         EXPECT_EQ(Run({"--palette", "pillow-p2.png", "netpbm.png", "-"}).out, refusal);
     }
+    // A damaged palette picture is refused as it is as an input, also a
+    // non-interlaced PNG, whose rows only the map would otherwise decode
+    // (both files keep pillow-p8.png's sound colour table), from a file
+    // and from standard input.
+    struct Damaged {
+        const char* name;
+        const char* reason;
+    };
+    for (const Damaged& c : {Damaged{"png-truncated.png", "PNG file is truncated"},
+                             Damaged{"png-bad-crc.png", "IDAT: CRC error"}}) {
+        fs::copy_file(data + "/" + c.name, dir / c.name);
+        const std::string message = std::string("Can't convert ") + c.name + ": " + c.reason + "\n";
+        const RunResult fromFile = Convert({"--palette", c.name, "netpbm.png", "map.txt"});
+        EXPECT_EQ(fromFile.exitStatus, 1) << c.name;
+        EXPECT_EQ(fromFile.out, message);
+        EXPECT_EQ(ReadFile(dir / "map.txt"), previous) << c.name;
+        if (UnderTest().windows()) continue;
+        RunOptions piped;
+        piped.stdinData = ReadFile(dir / c.name);
+        const RunResult fromStandardInput = Convert({"--palette", "-", "netpbm.png", "map.txt"}, piped);
+        EXPECT_EQ(fromStandardInput.exitStatus, 1) << c.name;
+        EXPECT_EQ(fromStandardInput.out, std::string("Can't convert -: ") + c.reason + "\n");
+        EXPECT_EQ(ReadFile(dir / "map.txt"), previous) << c.name;
+    }
 }
 
 TEST_F(Cli, DirectoriesAreNotFiles) {
