@@ -161,11 +161,11 @@ bool CopyBytes(const std::uint8_t* data, std::size_t size, ByteBuffer& file) {
 
 // Decodes a picture's bytes with the library's loader, which picks the
 // format by its signature (a PNG, or else a BMP): the one place the page's
-// pictures are decoded. `whole`: a PNG's rows are decoded at once, as the
-// page keeps the picture (a streamed PNG's rows can be read only once, by
-// the map writer); without it only its header chunks are read, as
-// grid2bmp does for a palette picture.
-LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size, bool whole) {
+// pictures are decoded. A PNG's rows are decoded at once: the page keeps the
+// picture (a streamed PNG's rows can be read only once, by the map writer),
+// and a palette picture is decoded to its end, so that a damaged one is
+// refused as the programs refuse it.
+LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size) {
     ByteBuffer file;
     if (!CopyBytes(data, size, file)) {
         LoadResult refused;
@@ -173,7 +173,7 @@ LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size, bool whole) {
         return refused;
     }
     LoadOptions options;
-    options.decodePngWhole = whole;
+    options.decodePngWhole = true;
     return DecodePicture(std::move(file), options);
 }
 
@@ -241,7 +241,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
                                             const char* name) {
     Reset();
     const SampleMode mode = ModeOf(oneToOne);
-    const LoadResult loaded = DecodeBytes(data, size, true);
+    const LoadResult loaded = DecodeBytes(data, size);
     if (!loaded.ok()) return Refuse(LoadFailureMessage(loaded, name));
     const BitmapImage& image = loaded.image;
     const std::string noMemory = NoMemoryMessage(name);
@@ -277,7 +277,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     const SampleMode mode = ModeOf(oneToOne);
     Palette palette = DistinctPalette();
     if (paletteName != nullptr && paletteName[0] != '\0') {
-        const LoadResult source = DecodeBytes(paletteData, paletteSize, false);
+        const LoadResult source = DecodeBytes(paletteData, paletteSize);
         if (!source.ok()) return Refuse(LoadFailureMessage(source, paletteName));
         palette = PaletteOf(source.image);
     }
@@ -305,7 +305,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     }
     if (!result.pngMessage.empty()) result.png = MemorySink(false);
     // The picture the page shows is the BMP file written, decoded again.
-    const LoadResult written = DecodeBytes(result.output.bytes_.data(), result.output.bytes_.size(), true);
+    const LoadResult written = DecodeBytes(result.output.bytes_.data(), result.output.bytes_.size());
     if (!written.ok()) return Refuse(NoMemoryMessage(name));
     KeepPicture(written.image);
     result.message = MapSizeReport(map);

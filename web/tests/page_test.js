@@ -448,19 +448,26 @@ async function main() {
     assert.equal(await text("#png-refusal"), `No PNG: ${png.stdout}`);
   });
 
-  await check("refused palette picture", async () => {
-    // Beside the map text, so that grid2bmp names it as the page does.
-    const palette = path.join(options.work, "rgb.png");
-    const mapText = path.join(options.work, "sample.txt");
-    fs.copyFileSync(path.join(data, "pillow-rgb.png"), palette);
-    fs.copyFileSync(sampleText, mapText);
-    await (await page.$("#palette-file")).uploadFile(palette);
-    await give("map", "map-file", mapText);
-    const native = nativePicture(mapText, false, palette);
-    assert.equal(native.status, 1);
-    assert.equal(await text("#map-refusal"), native.stdout);
-    await page.click("#palette-clear");
-  });
+  // Refused palette pictures: a PNG of a kind without indices, and PNGs
+  // whose image data is damaged, which are decoded to their end as the
+  // programs decode them.
+  for (const name of ["pillow-rgb.png", "png-truncated.png", "png-bad-crc.png"]) {
+    await check(`refused palette picture: ${name}`, async () => {
+      // Beside the map text, so that grid2bmp names it as the page does.
+      const palette = path.join(options.work, `palette-${name}`);
+      // A map text file of its own each time: the page may read a file it
+      // was given again, which must not have changed.
+      const mapText = path.join(options.work, `sample-for-${name}.txt`);
+      fs.copyFileSync(path.join(data, name), palette);
+      fs.copyFileSync(sampleText, mapText);
+      await (await page.$("#palette-file")).uploadFile(palette);
+      await give("map", "map-file", mapText);
+      const native = nativePicture(mapText, false, palette);
+      assert.equal(native.status, 1);
+      assert.equal(await text("#map-refusal"), native.stdout);
+      await page.click("#palette-clear");
+    });
+  }
 
   await check("refused map text", async () => {
     const bad = path.join(options.work, "bad.txt");
