@@ -270,15 +270,14 @@ MapWriteStatus FormatWideRows(BlockWriter& writer, const CellRecords& records, c
     return writer.Flush() ? MapWriteStatus::Ok : MapWriteStatus::OutputFailed;
 }
 
-// Formats the row lines of picture rows `first` to `end - 1`, whose rows
-// fit the row window, passing blocks on as they fill.
 template <std::int64_t kStep>
-MapWriteStatus FormatRowLines(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
-                              SampleMode mode, RowCursor& rows, std::int64_t first, std::int64_t end,
-                              RowCheck* check) {
+MapWriteStatus FormatRows(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
+                          SampleMode mode, std::int64_t windowBytes, RowCheck* check) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
-    for (std::int64_t y = first; y < end; ++y) {
+    RowCursor rows(image, windowBytes);
+    if (rows.Wide()) return FormatWideRows<kStep>(writer, records, image, mode, rows, check);
+    for (std::int64_t y = 0; y < image.rows; ++y) {
         if (cells > 0 || rows.Decodes() || (check != nullptr && width > 0)) {
             const std::uint8_t* row = rows.Row(y);
             if (row == nullptr) return MapWriteStatus::InputFailed;
@@ -297,16 +296,6 @@ MapWriteStatus FormatRowLines(BlockWriter& writer, const CellRecords& records, c
         }
         if (!EndLine(writer)) return MapWriteStatus::OutputFailed;
     }
-    return MapWriteStatus::Ok;
-}
-
-template <std::int64_t kStep>
-MapWriteStatus FormatRows(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
-                          SampleMode mode, std::int64_t windowBytes, RowCheck* check) {
-    RowCursor rows(image, windowBytes);
-    if (rows.Wide()) return FormatWideRows<kStep>(writer, records, image, mode, rows, check);
-    const MapWriteStatus status = FormatRowLines<kStep>(writer, records, image, mode, rows, 0, image.rows, check);
-    if (status != MapWriteStatus::Ok) return status;
     return writer.Flush() ? MapWriteStatus::Ok : MapWriteStatus::OutputFailed;
 }
 
