@@ -44,7 +44,8 @@ struct BitmapImage {
     std::int64_t pixelBlockLength = 0;  // file size - bfOffBits
     const std::uint8_t* pixels = nullptr;  // first stored row
 
-    // Colour table, as blue, green, red, reserved per entry.
+    // Colour table, as blue, green, red, reserved per entry; the entries
+    // from paletteSize on are 0 (black).
     std::array<std::array<std::uint8_t, 4>, 256> palette{};
     int paletteSize = 0;
 

@@ -233,7 +233,7 @@ PaletteResult PaletteOfPicture(const LoadResult& loaded) {
             if (rows->Row(y) == nullptr) return PictureRefused(rows->Failure());
     PaletteResult result;
     result.size = loaded.image.paletteSize;
-    std::copy_n(loaded.image.palette.begin(), result.size, result.colours.begin());
+    result.colours = loaded.image.palette;
     return result;
 }
 

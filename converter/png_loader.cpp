@@ -25,7 +25,7 @@ public:
     PngInput(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken)
         : file_(std::move(file)), atOffsets_(taken.empty() && file_->IsRegularFile()),
           size_(atOffsets_ ? static_cast<std::uint64_t>(file_->Size()) : 0),
-          taken_(taken.begin(), taken.end()), takenSize_(taken_.size()) {}
+          taken_(taken.begin(), taken.end()) {}
     explicit PngInput(ByteBuffer memory) : memory_(std::move(memory)), size_(memory_.size()) {}
 
     bool Prepare() { return memory_.data() != nullptr || window_.Reserve(kWindowBytes); }
@@ -60,10 +60,10 @@ private:
             next_ = size_;
             return true;
         }
-        if (takenUsed_ < takenSize_) {
-            last_ = takenSize_ - takenUsed_;
-            std::memcpy(window_.data(), taken_.data() + takenUsed_, last_);
-            takenUsed_ = takenSize_;
+        if (!taken_.empty()) {  // a few bytes, handed out whole
+            last_ = taken_.size();
+            std::memcpy(window_.data(), taken_.data(), last_);
+            taken_.clear();
             return true;
         }
         if (atOffsets_) {
@@ -90,8 +90,6 @@ private:
     std::uint64_t size_ = 0;
     std::uint64_t next_ = 0;  // offset of the next window (file at offsets, memory)
     std::vector<std::uint8_t> taken_;  // a stream's first bytes, read already
-    std::size_t takenSize_ = 0;
-    std::size_t takenUsed_ = 0;
     ByteBuffer window_;
     std::size_t first_ = 0;  // the window's bytes not yet handed out: [first_, last_)
     std::size_t last_ = 0;

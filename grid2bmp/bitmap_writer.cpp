@@ -38,13 +38,6 @@ Palette DistinctPalette() {
     return palette;
 }
 
-Palette PaletteOf(const BitmapImage& picture) {
-    Palette palette{};
-    for (int i = 0; i < picture.paletteSize; ++i)
-        palette[static_cast<std::size_t>(i)] = picture.palette[static_cast<std::size_t>(i)];
-    return palette;
-}
-
 bool BitmapCanHold(std::int64_t width, std::int64_t rows) {
     constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max();
     constexpr std::int64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();

@@ -19,9 +19,6 @@ using Palette = std::array<std::array<std::uint8_t, 4>, 256>;
 // terrain indices 0, 1, 2, ... stand apart in any viewer.
 Palette DistinctPalette();
 
-// The colour table of a loaded picture (grid2bmp's --palette): its entries,
-// and black for the indices past its end.
-Palette PaletteOf(const BitmapImage& picture);
 
 // Whether WriteBitmap can write a picture of this size (both non-negative):
 // a BMP stores its width and height as signed 32-bit numbers and its file

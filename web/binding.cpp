@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "bitmap_loader.h"
@@ -177,8 +176,18 @@ LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size) {
     return DecodePicture(std::move(file), options);
 }
 
+// A palette as red, green, blue, alpha (1024 bytes), as the page draws.
+void ToRgba(const Palette& palette, std::uint8_t* rgba) {
+    for (std::size_t i = 0; i < 256; ++i) {
+        rgba[i * 4 + 0] = palette[i][2];
+        rgba[i * 4 + 1] = palette[i][1];
+        rgba[i * 4 + 2] = palette[i][0];
+        rgba[i * 4 + 3] = 255;
+    }
+}
+
 // Keeps a decoded picture's indices and colours for the page to draw.
-bool KeepPicture(const BitmapImage& image) {
+void KeepPicture(const BitmapImage& image) {
     result.width = image.width;
     result.rows = image.rows;
     const auto count = static_cast<std::size_t>(image.width * image.rows);
@@ -188,14 +197,7 @@ bool KeepPicture(const BitmapImage& image) {
             std::memcpy(result.pixels.data() + y * image.width, image.Row(y), static_cast<std::size_t>(image.width));
     }
     result.palette.assign(256 * 4, 0);
-    for (std::size_t i = 0; i < 256; ++i) {
-        const auto& entry = image.palette[i];
-        result.palette[i * 4 + 0] = entry[2];
-        result.palette[i * 4 + 1] = entry[1];
-        result.palette[i * 4 + 2] = entry[0];
-        result.palette[i * 4 + 3] = 255;
-    }
-    return true;
+    ToRgba(image.palette, result.palette.data());
 }
 
 // Keeps the map's cells (the value each reads) for the page's preview.
@@ -279,7 +281,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     if (paletteName != nullptr && paletteName[0] != '\0') {
         const LoadResult source = DecodeBytes(paletteData, paletteSize);
         if (!source.ok()) return Refuse(LoadFailureMessage(source, paletteName));
-        palette = PaletteOf(source.image);
+        palette = source.image.palette;  // entries past its colours are 0
     }
     BitmapRowWriter writer(result.output, palette);
     PngRowWriter pngWriter(result.png, palette);
@@ -352,13 +354,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_column_step(int oneToOne) { return static_cast<int>
 
 // grid2bmp's built-in palette, as red, green, blue, alpha (1024 bytes).
 EMSCRIPTEN_KEEPALIVE void b2g_builtin_palette(std::uint8_t* rgba) {
-    const Palette palette = DistinctPalette();
-    for (std::size_t i = 0; i < 256; ++i) {
-        rgba[i * 4 + 0] = palette[i][2];
-        rgba[i * 4 + 1] = palette[i][1];
-        rgba[i * 4 + 2] = palette[i][0];
-        rgba[i * 4 + 3] = 255;
-    }
+    ToRgba(DistinctPalette(), rgba);
 }
 
 }  // extern "C"
