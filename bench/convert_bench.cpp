@@ -395,8 +395,6 @@ void PngRows(const std::string& converter, const std::string& work, const std::s
     fs::remove(png);
 }
 
-}  // namespace
-
 // bmp2grid with --palette against bmp2grid without it, on the same picture.
 void ReferencePaletteRows(const std::string& work, const std::string& plain, const std::string& converter, int runs) {
     // The terrain indices' colours (MakeBmp's: blue i, green 255 - i, red
@@ -435,6 +433,8 @@ void ReferencePaletteRows(const std::string& work, const std::string& plain, con
         }
     }
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--baseline") == 0)

@@ -52,6 +52,13 @@ ColourTable RandomReference(const BitmapImage& image, std::uint32_t seed, int& s
 
 // Matches the picture with random reference palettes and checks the result
 // pixel by pixel against the matching rules, written plainly here.
+// The seed of an input's reference palette: its bytes hashed (FNV-1a).
+std::uint32_t SeedOf(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t seed = 2166136261u;
+    for (std::size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 16777619u;
+    return seed;
+}
+
 bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pixels, std::uint32_t seed) {
     int size = 0;
     const ColourTable reference = RandomReference(image, seed, size);
@@ -157,9 +164,7 @@ bool ConvertStreamed(const std::uint8_t* data, std::size_t size, LoadResult load
     }
     if (!reference.ok()) return true;
     // The picture decoded whole, matched with a reference palette.
-    std::uint32_t seed = 2166136261u;
-    for (std::size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 16777619u;
-    return RemapsLikeThePlainRules(reference.image, test::PictureOf(reference.image), seed);
+    return RemapsLikeThePlainRules(reference.image, test::PictureOf(reference.image), SeedOf(data, size));
 }
 
 }  // namespace
@@ -182,9 +187,7 @@ bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
         if (sink.text != test::ReferenceMap(pixels, mode)) return false;
     }
     // A reference palette drawn from the input's bytes.
-    std::uint32_t seed = 2166136261u;
-    for (std::size_t i = 0; i < size; ++i) seed = (seed ^ data[i]) * 16777619u;
-    return RemapsLikeThePlainRules(image, pixels, seed);
+    return RemapsLikeThePlainRules(image, pixels, SeedOf(data, size));
 }
 
 std::vector<std::uint8_t> WithChunkCrcsMended(const std::uint8_t* data, std::size_t size) {
