@@ -3,6 +3,7 @@
 // programs print.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "map_writer.h"
@@ -13,7 +14,9 @@ namespace bmp2grid {
 
 struct ConverterArgs {
     SampleMode mode = SampleMode::TwoToOne;
-    std::string palettePath;  // empty: the pixels' indices are written as they are
+    // None: the pixels' indices are written as they are. An empty name is
+    // a name, which can't be opened.
+    std::optional<std::string> palettePath;
     std::string inputPath;
     std::string outputPath;
 };

@@ -38,10 +38,12 @@ int main(int argc, char** argv) {
     // An output name that can never work is refused before any conversion work.
     if (!platform::OutputPathIsPossible(OutputPathToOpen(args.outputPath))) return messages.Fail("Can't open " + args.outputPath + "\n");
 
+    const bool remap = args.palettePath.has_value();
+    const std::string palettePath = args.palettePath.value_or("");
     PaletteResult reference;
-    if (!args.palettePath.empty()) {
-        reference = ReadPalette(InputPathToOpen(args.palettePath), args.palettePath);
-        if (!reference.ok()) return messages.Fail(PaletteFailureMessage(reference, args.palettePath));
+    if (remap) {
+        reference = ReadPalette(InputPathToOpen(palettePath), palettePath);
+        if (!reference.ok()) return messages.Fail(PaletteFailureMessage(reference, palettePath));
     }
     // With a reference palette, each index's value comes from the two
     // palettes, and every pixel is checked before any of the map leaves: an
@@ -50,7 +52,6 @@ int main(int argc, char** argv) {
     // is read once; one written directly (a device, a pipe, standard output)
     // is opened only once every pixel is checked, in a pass of its own, so a
     // PNG's rows are then decoded into memory to be read twice.
-    const bool remap = !args.palettePath.empty();
     platform::OutputFile replaced;
     platform::OutputFile direct;
     platform::OutputFile* output = &replaced;
@@ -73,7 +74,7 @@ int main(int argc, char** argv) {
     if (!remap) opened = replaced.Open(outputPath);
     if (opened == platform::OutputFile::OpenStatus::Direct) {
         CheckPixels(image, match);
-        if (!match.ok()) return messages.Fail(PaletteMatchFailureMessage(match, args.inputPath, args.palettePath));
+        if (!match.ok()) return messages.Fail(PaletteMatchFailureMessage(match, args.inputPath, palettePath));
         output = &direct;
         opened = direct.Open(outputPath);
     }
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
         case MapWriteStatus::Refused:
             // A pixel the reference palette can't place; the output is
             // left as it was.
-            return messages.Fail(PaletteMatchFailureMessage(match, args.inputPath, args.palettePath));
+            return messages.Fail(PaletteMatchFailureMessage(match, args.inputPath, palettePath));
     }
     if (remap) messages.Print(SizeReport(image));
     // Close the input before the output takes its place: the output may

@@ -2,6 +2,7 @@
 // [-1] [--palette PICTURE] [--format png|bmp] <maptext> <outfile>.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,7 +17,7 @@ enum class PictureFormat { Bmp, Png };
 
 struct GridArgs {
     SampleMode mode = SampleMode::TwoToOne;
-    std::string palettePath;  // empty: the built-in palette
+    std::optional<std::string> palettePath;  // none: the built-in palette
     PictureFormat format = PictureFormat::Bmp;
     std::string mapPath;
     std::string outputPath;

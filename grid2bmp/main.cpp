@@ -108,9 +108,10 @@ int main(int argc, char** argv) {
     if (!platform::OutputPathIsPossible(OutputPathToOpen(args.outputPath))) return messages.Fail("Can't open " + args.outputPath + "\n");
 
     Palette palette = DistinctPalette();
-    if (!args.palettePath.empty()) {
-        const PaletteResult source = ReadPalette(InputPathToOpen(args.palettePath), args.palettePath);
-        if (!source.ok()) return messages.Fail(PaletteFailureMessage(source, args.palettePath));
+    if (args.palettePath) {
+        const std::string& path = *args.palettePath;
+        const PaletteResult source = ReadPalette(InputPathToOpen(path), path);
+        if (!source.ok()) return messages.Fail(PaletteFailureMessage(source, path));
         palette = source.colours;  // entries past the palette's colours are black
     }
 

@@ -203,6 +203,8 @@ TEST_F(Cli, ReferencePalette) {
         {{"--palette", "bad.gpl", "pic.bmp", "map.txt"}, 1, "Can't convert bad.gpl: line 3: not a colour\n", previous},
         {{"--palette", "missing.gpl", "pic.bmp", "map.txt"}, 1, "Can't open missing.gpl\n", previous},
         {{"--palette", "folder.gpl", "pic.bmp", "map.txt"}, 1, "Can't open folder.gpl\n", previous},
+        // An empty name names no file: never taken for no palette.
+        {{"--palette", "", "pic.bmp", "map.txt"}, 1, "Can't open \n", previous},
         {{"--palette", "pic.bmp", "missing.bmp", "map.txt"}, 1, "Can't open missing.bmp\n", previous},
         // The palette is read before the picture.
         {{"--palette", "bad.gpl", "missing.bmp", "map.txt"}, 1, "Can't convert bad.gpl: line 3: not a colour\n",

@@ -2,6 +2,8 @@
 // the messages for refused pictures and map text.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "command_line.h"
@@ -20,7 +22,7 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         SampleMode mode;
         const char* input;
         const char* output;
-        const char* palette = "";
+        const char* palette = nullptr;  // none given
     };
     const Case cases[] = {
         {{"bmp2grid", "in.bmp", "out.txt"}, SampleMode::TwoToOne, "in.bmp", "out.txt"},
@@ -46,6 +48,8 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         {{"bmp2grid", "-1", "-1", "in.bmp", "out.txt"}, SampleMode::OneToOne, "-1", "in.bmp"},
         {{"bmp2grid", "--palette", "a", "--palette", "b", "c"}, SampleMode::TwoToOne, "--palette", "b", "a"},
         {{"bmp2grid", "in.bmp", "--palette", "t.gpl"}, SampleMode::TwoToOne, "in.bmp", "--palette"},
+        // An empty name is a palette's name still, not no palette.
+        {{"bmp2grid", "--palette", "", "in.bmp", "out.txt"}, SampleMode::TwoToOne, "in.bmp", "out.txt", ""},
     };
     for (const Case& c : cases) {
         const ParsedCommandLine parsed = Parse(c.argv);
@@ -53,7 +57,8 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         EXPECT_EQ(parsed.args.mode, c.mode) << c.argv[1];
         EXPECT_EQ(parsed.args.inputPath, c.input);
         EXPECT_EQ(parsed.args.outputPath, c.output);
-        EXPECT_EQ(parsed.args.palettePath, c.palette) << c.argv[1];
+        EXPECT_EQ(parsed.args.palettePath, c.palette ? std::optional<std::string>(c.palette) : std::nullopt)
+            << c.argv[1];
     }
 }
 

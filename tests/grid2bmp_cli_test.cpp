@@ -222,6 +222,7 @@ TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
         {{"missing.txt", "out.bmp"}, "Can't open missing.txt\n"},
         {{"--palette", "rgb.bmp", "good.txt", "out.bmp"}, "Only 8bpp bitmaps are supported!\n"},
         {{"--palette", "nope.bmp", "good.txt", "out.bmp"}, "Can't open nope.bmp\n"},
+        {{"--palette", "", "good.txt", "out.bmp"}, "Can't open \n"},  // never taken for the built-in palette
         {{"good.txt", "no/folder/out.bmp"}, "Can't open no/folder/out.bmp\n"},
         // Bad map text is named before an output that can't be made.
         {{"bad.txt", "no/folder/out.bmp"}, "Can't convert bad.txt: line 3: wrong cell count\n"},
