@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -327,6 +328,9 @@ MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const B
     // their own size.
     constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kBlockSize);
     const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
+    // A big map's space is set aside at once, for as many bytes as its rows
+    // can take; a small one's would cost more than it saves.
+    if (size == kThreadFrom) output.Reserve(RowsSizeUpTo(image, mode, std::numeric_limits<std::int64_t>::max()));
     if (size == kThreadFrom && output.OverlapsWork()) {
         std::unique_ptr<PipelineChannel> channel;
         std::optional<std::thread> formatter;

@@ -105,6 +105,9 @@ public:
     OpenStatus Open(const std::string& path, Targets targets = Targets::Any);
     bool Write(const char* data, std::size_t size) override;
     bool OverlapsWork() const override;
+    // Sets the space aside in a temporary file, where the file system can;
+    // Commit() hands back what was not used.
+    void Reserve(std::int64_t size) override;
     // True when the output goes to a temporary file, which SetSize() and
     // WriteAt() then reach.
     bool CanWriteAt() const override;

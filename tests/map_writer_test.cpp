@@ -2,12 +2,16 @@
 // shifts past the width, degenerate sizes, and a comparison of the block
 // writer with a plain per-cell formatter over many random pictures.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
 
 #include <filesystem>
 
 #include "bmp_format.h"
 #include "command_line.h"
 #include "map_writer.h"
+#include "platform.h"
 #include "process_runner.h"
 #include "test_support.h"
 
@@ -264,6 +268,60 @@ TEST(MapWriter, ReportsAFailingSink) {
         FailingSink nearTheEnd(12u << 20, overlapped);  // about 13 MiB of map text; 12 fit
         EXPECT_EQ(WriteMapRows(nearTheEnd, loaded.image, SampleMode::OneToOne), MapWriteStatus::OutputFailed);
     }
+}
+
+TEST(MapWriter, SpaceSetAsideCoversTheRowsAndIsHandedBack) {
+    // A big map asks its output to set aside room for every row it may
+    // write; the map file then holds the map and no more space than that.
+    LoadResult loaded = DecodeBytes(MakeBmp(RandomPicture(1600, 1000, 4)));
+    ASSERT_TRUE(loaded.ok());
+    class Recording final : public OutputSink {
+    public:
+        bool Write(const char*, std::size_t size) override {
+            written += static_cast<std::int64_t>(size);
+            return true;
+        }
+        void Reserve(std::int64_t size) override { reservations.push_back({written, size}); }
+        std::int64_t written = 0;
+        std::vector<std::pair<std::int64_t, std::int64_t>> reservations;  // at, size
+    };
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+        Recording sink;
+        ASSERT_EQ(WriteMapRows(sink, loaded.image, mode), MapWriteStatus::Ok);
+        ASSERT_EQ(sink.reservations.size(), 1u);
+        EXPECT_EQ(sink.reservations[0].first, 0);
+        EXPECT_GE(sink.reservations[0].second, sink.written);
+    }
+
+    TempDir dir;
+    const std::string expected = ReferenceMap(RandomPicture(1600, 1000, 4), SampleMode::OneToOne);
+    struct Case {
+        const char* temporary;     // BMP2GRID_NAMED_TEMPORARY
+        std::int64_t extra;        // a further reservation before the rows
+    };
+    const Case cases[] = {
+        {"0", 0},
+        {"1", 0},
+        {"0", std::int64_t{1} << 62},  // more than any file system holds: refused, and harmless
+    };
+    for (const Case& c : cases) {
+        ::setenv("BMP2GRID_NAMED_TEMPORARY", c.temporary, 1);
+        platform::OutputFile out;
+        ASSERT_EQ(out.Open(dir / "map.txt"), platform::OutputFile::OpenStatus::Ok);
+        ASSERT_TRUE(WriteMapHeader(out, loaded.image, SampleMode::OneToOne));
+        if (c.extra > 0) out.Reserve(c.extra);
+        ASSERT_EQ(WriteMapRows(out, loaded.image, SampleMode::OneToOne), MapWriteStatus::Ok);
+        ASSERT_TRUE(out.Commit());
+        EXPECT_TRUE(ReadFile(dir / "map.txt") == expected) << c.temporary << " " << c.extra;
+        // Up to 12 bytes a cell were set aside for about 11; a file system
+        // may add a little for its own records, never a whole row of blocks.
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / "map.txt").c_str(), &st), 0);
+        EXPECT_LE(static_cast<std::int64_t>(st.st_blocks) * 512, st.st_size + (std::int64_t{256} << 10))
+            << c.temporary << " " << c.extra;
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"map.txt"});
+    }
+    ::unsetenv("BMP2GRID_NAMED_TEMPORARY");
 }
 
 }  // namespace
