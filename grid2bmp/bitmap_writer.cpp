@@ -108,6 +108,8 @@ void BitmapRowWriter::Begin(std::int64_t width, std::int64_t rows) {
     rows_ = rows;
     stride_ = bmp::RowStride(width);
     rowsPerBlock_ = std::clamp<std::int64_t>(blockBytes_ / stride_, 1, rows);
+    whole_ = rowsPerBlock_ == rows;
+    if (whole_) return;
     const std::vector<std::uint8_t> header = BitmapHeader(width, rows, palette_);
     ok_ = output_.SetSize(static_cast<std::int64_t>(kOffBits) + stride_ * rows) &&
           output_.WriteAt(0, reinterpret_cast<const char*>(header.data()), header.size());
@@ -116,22 +118,29 @@ void BitmapRowWriter::Begin(std::int64_t width, std::int64_t rows) {
 std::uint8_t* BitmapRowWriter::Row(std::int64_t y) {
     // Asked for with the first row, once its text has been read: memory
     // follows the text, however wide the header says the picture is.
+    const std::int64_t front = whole_ ? kOffBits : 0;
     if (block_.empty()) {
         try {
-            block_.resize(static_cast<std::size_t>(rowsPerBlock_ * stride_), 0);
+            block_.resize(static_cast<std::size_t>(front + rowsPerBlock_ * stride_), 0);
         } catch (const std::exception&) {
             return nullptr;
         }
+        if (whole_) {
+            const std::vector<std::uint8_t> header = BitmapHeader(width_, rows_, palette_);
+            std::copy(header.begin(), header.end(), block_.begin());
+        }
     }
     const std::int64_t blockRows = std::min(rowsPerBlock_, rows_ - blockStart_);
-    return reinterpret_cast<std::uint8_t*>(block_.data()) + (blockStart_ + blockRows - 1 - y) * stride_;
+    return reinterpret_cast<std::uint8_t*>(block_.data()) + front + (blockStart_ + blockRows - 1 - y) * stride_;
 }
 
 void BitmapRowWriter::RowDone(std::int64_t y) {
     const std::int64_t blockRows = std::min(rowsPerBlock_, rows_ - blockStart_);
     if (y != blockStart_ + blockRows - 1) return;
     // The block's bottom row is picture row rows - 1 - y from the bottom.
-    if (ok_) {
+    if (whole_) {
+        ok_ = ok_ && output_.Write(block_.data(), block_.size());
+    } else if (ok_) {
         ok_ = output_.WriteAt(static_cast<std::int64_t>(kOffBits) + (rows_ - 1 - y) * stride_, block_.data(),
                               static_cast<std::size_t>(blockRows * stride_));
     }

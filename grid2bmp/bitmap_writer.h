@@ -61,6 +61,9 @@ private:
     std::int64_t rowsPerBlock_ = 0;
     std::int64_t blockStart_ = 0;  // the top row of the block being filled
     std::vector<char> block_;      // its rows, bottom first, padded
+    // A picture that fits in one block is written in one piece, its header
+    // at the front of the block: the output needs no size set beforehand.
+    bool whole_ = false;
 };
 
 }  // namespace bmp2grid

@@ -176,7 +176,7 @@ TEST(MapReader, ReadsTextInPiecesOfAnySize) {
     }
 }
 
-// Takes the headers, then fails every write at an offset.
+// Takes the headers written at offset 0, then fails every other write.
 class FailingSink final : public OutputSink {
 public:
     bool Write(const char*, std::size_t) override { return false; }
@@ -209,15 +209,18 @@ TEST(BitmapRowWriter, WritesWhatWriteBitmapWrites) {
                     << width << "x" << rows << ", blocks of " << blockBytes;
             }
 
-    // A failed write is remembered; the rows are still taken.
-    FailingSink failing;
-    BitmapRowWriter writer(failing, DistinctPalette(), 4);
-    writer.Begin(3, 2);
-    for (std::int64_t y = 0; y < 2; ++y) {
-        ASSERT_NE(writer.Row(y), nullptr);
-        writer.RowDone(y);
+    // A failed write is remembered, at an offset or of a picture written in
+    // one piece; the rows are still taken.
+    for (std::int64_t blockBytes : {4, 1 << 20}) {
+        FailingSink failing;
+        BitmapRowWriter writer(failing, DistinctPalette(), blockBytes);
+        writer.Begin(3, 2);
+        for (std::int64_t y = 0; y < 2; ++y) {
+            ASSERT_NE(writer.Row(y), nullptr);
+            writer.RowDone(y);
+        }
+        EXPECT_FALSE(writer.ok()) << blockBytes;
     }
-    EXPECT_FALSE(writer.ok());
 }
 
 TEST(MapReader, DistinctPaletteSeparatesNeighbours) {
