@@ -25,6 +25,7 @@ OutputFile::~OutputFile() = default;
 OutputFile::OpenStatus OutputFile::Open(const std::string&, Targets) { return OpenStatus::CantOpen; }
 bool OutputFile::Write(const char*, std::size_t) { return false; }
 bool OutputFile::OverlapsWork() const { return false; }
+void OutputFile::Reserve(std::int64_t) {}
 bool OutputFile::CanWriteAt() const { return false; }
 bool OutputFile::SetSize(std::int64_t) { return false; }
 bool OutputFile::WriteAt(std::int64_t, const char*, std::size_t) { return false; }

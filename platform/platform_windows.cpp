@@ -299,6 +299,9 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 
+// Only a hint: the file is written just the same without it.
+void OutputFile::Reserve(std::int64_t) {}
+
 bool OutputFile::CanWriteAt() const { return state_->replaces; }
 
 bool OutputFile::SetSize(std::int64_t size) {
