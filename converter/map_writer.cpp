@@ -312,10 +312,12 @@ MapWriteStatus FormatMap(BlockWriter& writer, const CellRecords& records, const 
     }
 }
 
-// An upper bound of the row lines' size, saturating at `limit`.
-std::int64_t RowsSizeUpTo(const BitmapImage& image, SampleMode mode, std::int64_t limit) {
-    const std::int64_t bytesPerRow =
-        MapColumnCount(image.width, mode) * static_cast<std::int64_t>(CellRecords::kMaxLength) + 2;
+// The row lines' size with every cell's record `cellBytes` long (an upper
+// bound of their size with the longest, a lower one with the shortest),
+// saturating at `limit`.
+std::int64_t RowsSizeUpTo(const BitmapImage& image, SampleMode mode, std::int64_t limit,
+                          std::int64_t cellBytes = CellRecords::kMaxLength) {
+    const std::int64_t bytesPerRow = MapColumnCount(image.width, mode) * cellBytes + 2;
     return image.rows > limit / bytesPerRow ? limit : image.rows * bytesPerRow;
 }
 
@@ -328,9 +330,15 @@ MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const B
     // their own size.
     constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kBlockSize);
     const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
-    // A big map's space is set aside at once, for as many bytes as its rows
-    // can take; a small one's would cost more than it saves.
-    if (size == kThreadFrom) output.Reserve(RowsSizeUpTo(image, mode, std::numeric_limits<std::int64_t>::max()));
+    // A big map's space is set aside at once, for the bytes its rows take
+    // at the least (every record at its shortest), so that all of it is
+    // written: space set aside and left unwritten can't always be handed
+    // back (btrfs keeps an extent whole while any of it is in use). A
+    // small map's would cost more than it saves.
+    if (size == kThreadFrom) {
+        const std::uint8_t shortest = *std::min_element(records.length.begin(), records.length.end());
+        output.Reserve(RowsSizeUpTo(image, mode, std::numeric_limits<std::int64_t>::max(), shortest));
+    }
     if (size == kThreadFrom && output.OverlapsWork()) {
         std::unique_ptr<PipelineChannel> channel;
         std::optional<std::thread> formatter;

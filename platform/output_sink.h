@@ -20,12 +20,12 @@ public:
     // such as /dev/null that discards the bytes).
     virtual bool OverlapsWork() const { return false; }
 
-    // Tells the sink that at most `size` more bytes are about to be written
-    // in sequence, so that a file can set the space aside at once instead of
-    // finding it block by block as the bytes arrive. Only a hint: a sink
-    // that can't, or need not, ignores it, and whatever is set aside beyond
-    // the bytes actually written is handed back when the output is
-    // completed.
+    // Tells the sink that at least `size` more bytes are about to be
+    // written in sequence, so that a file can set the space aside at once
+    // instead of finding it block by block as the bytes arrive. Only a hint:
+    // a sink that can't, or need not, ignores it. Should fewer be written,
+    // what was set aside beyond them is handed back, where the file system
+    // can, when the output is completed.
     virtual void Reserve(std::int64_t size) { (void)size; }
 
     // Whether the sink can be given its size first and then be written at
