@@ -163,17 +163,22 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// Frees the blocks allocated past the end of a file and leaves its bytes
-// alone. Growing it by a byte first makes the truncation a shrinking one,
-// which every file system answers by freeing what lies past the new end.
+// Frees the blocks allocated past the end of a file, where the file system
+// lets it, and leaves its bytes alone. Growing it by a byte first makes the
+// truncation a shrinking one, which every file system answers by freeing
+// what lies past the new end. Returns false only if the file may no longer
+// hold exactly its bytes (it grew and could not be cut back); space that
+// can't be handed back is not a failure.
 bool HandBackUnusedSpace(int fd) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return false;
-    while (::ftruncate(fd, st.st_size + 1) != 0)
-        if (errno != EINTR) break;
-    while (::ftruncate(fd, st.st_size) != 0)
-        if (errno != EINTR) return false;
-    return true;
+    if (::fstat(fd, &st) != 0) return true;
+    int grown;
+    while ((grown = ::ftruncate(fd, st.st_size + 1)) != 0 && errno == EINTR) {
+    }
+    int cut;
+    while ((cut = ::ftruncate(fd, st.st_size)) != 0 && errno == EINTR) {
+    }
+    return grown != 0 || cut == 0;
 }
 
 }  // namespace
@@ -376,7 +381,7 @@ void OutputFile::Reserve(std::int64_t size) {
         // what it managed to allocate; that is handed back at once, so that
         // a map that fits in the space left is still written.
         s.reserved = false;
-        if (!HandBackUnusedSpace(s.fd)) s.failed = true;
+        if (errno != EOPNOTSUPP && errno != ENOSYS && !HandBackUnusedSpace(s.fd)) s.failed = true;
     }
 #else
     (void)size;
