@@ -9,8 +9,9 @@
 //    speed ratio.
 // 3. Converts it to a file in both modes, alternating with a plain sequential
 //    write of the same number of bytes to a file in the same folder, and
-//    prints the ratio. Before each timed run both files are removed and dirty
-//    pages are flushed (untimed), so neither side pays for the other's
+//    with that write after setting its space aside as bmp2grid does, and
+//    prints the ratios. Before each timed run the files are removed and
+//    dirty pages are flushed (untimed), so no side pays for another's
 //    writeback.
 // Before each timed conversion the picture is read once, untimed, so that
 // every run finds it in the page cache.
