@@ -445,18 +445,20 @@ void ReferencePaletteRows(const std::string& work, const std::string& plain, con
 
 }  // namespace
 
+// The two sampling modes and bmp2grid's flag for each.
+struct Mode {
+    const char* name;
+    std::vector<std::string> flag;
+};
+const Mode kModes[] = {{"two-to-one", {}}, {"one-to-one", {"-1"}}};
+
 // bmp2grid to a file in both modes, alternating with a plain sequential write
 // of the same number of bytes to a file in the same folder.
 void FileRows(const std::string& work, const std::string& plain, const std::string& converter, int runs) {
-    struct Mode {
-        const char* name;
-        std::vector<std::string> flag;
-    };
-    const Mode modes[] = {{"two-to-one", {}}, {"one-to-one", {"-1"}}};
     std::printf(
         "\nTo a file               bmp2grid   plain write   ratio   (best runs: ratio)   goal      map text bytes\n");
     std::vector<std::tuple<const char*, Timing, Timing>> setAside;
-    for (const Mode& m : modes) {
+    for (const Mode& m : kModes) {
         std::vector<double> conv, write, reserved;
         const std::string out = work + "/map.txt", same = work + "/plain.txt";
         std::uintmax_t bytes = 0;
@@ -538,14 +540,9 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    struct Mode {
-        const char* name;
-        std::vector<std::string> flag;
-    };
-    const Mode modes[] = {{"two-to-one", {}}, {"one-to-one", {"-1"}}};
 
     std::printf("To /dev/null            bmp2grid   baseline   speed-up    (best runs: bmp2grid  baseline  speed-up)\n");
-    for (const Mode& m : modes) {
+    for (const Mode& m : kModes) {
         std::vector<double> fast, slow;
         for (int r = 0; r < runs; ++r) {
             std::vector<std::string> a = {converter};

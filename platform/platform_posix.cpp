@@ -250,7 +250,6 @@ struct OutputFile::State {
     bool committed = false;
     bool slowWrites = true;    // false for character devices such as /dev/null
     bool reserved = false;     // space set aside past the end by Reserve()
-    std::int64_t end = 0;      // bytes written in sequence so far
     std::string target;        // the file to replace, symbolic links resolved
     std::string temporary;     // name of a named temporary file
 };
@@ -361,7 +360,6 @@ bool OutputFile::Write(const char* data, std::size_t size) {
     State& s = *state_;
     if (s.failed || s.fd < 0) return false;
     if (!WriteAll(s.fd, data, size)) s.failed = true;
-    s.end += static_cast<std::int64_t>(size);
     return !s.failed;
 }
 
@@ -375,14 +373,13 @@ void OutputFile::Reserve(std::int64_t size) {
     // are written just as they would have been.
     State& s = *state_;
     if (s.failed || s.fd < 0 || !s.replaces || size <= 0) return;
-    s.reserved = true;
-    if (::fallocate(s.fd, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(s.end), static_cast<off_t>(size)) != 0) {
-        // Not supported, or not room for all of it. A file system may keep
-        // what it managed to allocate; that is handed back at once, so that
-        // a map that fits in the space left is still written.
-        s.reserved = false;
-        if (errno != EOPNOTSUPP && errno != ENOSYS && !HandBackUnusedSpace(s.fd)) s.failed = true;
-    }
+    const off_t end = ::lseek(s.fd, 0, SEEK_CUR);  // the bytes written so far
+    if (end < 0) return;
+    s.reserved = ::fallocate(s.fd, FALLOC_FL_KEEP_SIZE, end, static_cast<off_t>(size)) == 0;
+    // Not supported, or not room for all of it. A file system may keep what
+    // it managed to allocate; that is handed back at once, so that a map
+    // that fits in the space left is still written.
+    if (!s.reserved && errno != EOPNOTSUPP && errno != ENOSYS && !HandBackUnusedSpace(s.fd)) s.failed = true;
 #else
     (void)size;
 #endif
