@@ -1,10 +1,12 @@
 #include "palette_file.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string>
 #include <utility>
 
 #include "picture_loader.h"
@@ -17,11 +19,6 @@ constexpr std::string_view kGimpHeader = "GIMP Palette";
 constexpr std::string_view kJascHeader = "JASC-PAL";
 constexpr std::string_view kJascVersion = "0100";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-// Only the start of a line is looked at: the numbers come first, and what
-// follows them (a GIMP colour's name) is not read. Longer lines are cut
-// here, so a file without line ends holds no more than this in memory.
-constexpr std::size_t kLineKept = 4096;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -44,34 +41,92 @@ std::string_view FirstLine(std::string_view start) {
     return Trim(start.substr(0, start.find('\n')));
 }
 
+// Lines are read a byte at a time and never held: a line of any length is
+// read whole, in the same small memory, so a file without line ends costs
+// none. What a line's meaning needs is kept as it goes by: the start of
+// its text after the leading blanks (enough to tell a header, a comment or
+// a GIMP `Name:` line), how long that text is up to its last non-blank,
+// and its first words read as numbers.
+constexpr std::size_t kStartKept = 64;
+constexpr std::size_t kWordsRead = 5;  // three values, a JASC alpha, and one too many
+
 constexpr int kMissing = -1;
 constexpr int kOutOfRange = 256;
 
-// Reads a decimal number (digits, with an optional leading '-') at the start
-// of `s` after blanks, and moves past it; -1 if there is none, 256 if it is
-// out of 0..255.
-int ReadNumber(std::string_view& s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    std::size_t i = 0;
-    const bool negative = i < s.size() && s[i] == '-';
-    if (negative) ++i;
-    const std::size_t digitsFrom = i;
-    long long v = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) v = std::min(v * 10 + (s[i] - '0'), 1000000000LL);
-    if (i == digitsFrom) return kMissing;
-    // A number runs up to a blank or the line's end.
-    if (i < s.size() && !IsBlank(s[i])) return kMissing;
-    s.remove_prefix(i);
-    if (negative || v > 255) return kOutOfRange;
-    return static_cast<int>(v);
-}
+// A word read as a decimal number (digits, with an optional leading '-').
+struct Number {
+    bool negative = false;
+    bool digits = false;
+    bool bad = false;  // a byte that is neither
+    long long magnitude = 0;  // held at 10^12 once past it
 
-// The palette error for what ReadNumber gave, None for a value.
+    void Add(char c, bool first) {
+        if (first && c == '-') {
+            negative = true;
+        } else if (c >= '0' && c <= '9') {
+            digits = true;
+            magnitude = std::min(magnitude * 10 + (c - '0'), 1000000000000LL);
+        } else {
+            bad = true;
+        }
+    }
+
+    // -1 if the word is not a number, 256 if it is out of 0..255.
+    int Value() const {
+        if (bad || !digits) return kMissing;
+        if (negative || magnitude > 255) return kOutOfRange;
+        return static_cast<int>(magnitude);
+    }
+};
+
+// The palette error for a word's Value(), None for a value.
 PaletteError NumberError(int number) {
     if (number == kMissing) return PaletteError::NotAColour;
     if (number == kOutOfRange) return PaletteError::ValueOutOfRange;
     return PaletteError::None;
 }
+
+// What is known of the line being read.
+struct LineScan {
+    std::string start;               // the first kStartKept bytes after the leading blanks
+    std::int64_t length = 0;         // bytes after the leading blanks
+    std::int64_t trimmedLength = 0;  // the same, up to and including the last non-blank
+    std::size_t words = 0;           // runs of non-blanks begun
+    bool inWord = false;
+    std::array<Number, kWordsRead> numbers{};
+
+    void Add(char c) {
+        if (IsBlank(c)) {
+            inWord = false;
+            if (length == 0) return;  // a leading blank
+        } else {
+            const bool first = !inWord;
+            if (first) ++words;
+            inWord = true;
+            if (words <= kWordsRead) numbers[words - 1].Add(c, first);
+        }
+        if (start.size() < kStartKept) start.push_back(c);
+        ++length;
+        if (!IsBlank(c)) trimmedLength = length;
+    }
+
+    // The line without its leading and trailing blanks, if it is short
+    // enough to have been kept whole.
+    bool TrimmedIs(std::string_view text) const {
+        return trimmedLength <= static_cast<std::int64_t>(kStartKept) &&
+               std::string_view(start).substr(0, static_cast<std::size_t>(trimmedLength)) == text;
+    }
+
+    bool Blank() const { return trimmedLength == 0; }
+
+    void Clear() {
+        start.clear();  // its memory is kept for the next line
+        length = trimmedLength = 0;
+        words = 0;
+        inWord = false;
+        numbers = {};
+    }
+};
 
 // Reads a GIMP or JASC palette a line at a time, fed in pieces of any size.
 class PaletteTextParser {
@@ -80,19 +135,18 @@ public:
 
     // False once the palette has been refused: the rest need not be fed.
     bool Feed(std::string_view piece) {
-        while (!piece.empty() && result_.ok()) {
-            const std::size_t end = piece.find('\n');
-            const std::string_view part = piece.substr(0, end);
-            if (line_.size() < kLineKept) line_.append(part.substr(0, kLineKept - line_.size()));
-            if (end == std::string_view::npos) break;
-            piece.remove_prefix(end + 1);
-            EndLine();
+        for (const char c : piece) {
+            if (!result_.ok()) break;
+            Byte(c);
         }
         return result_.ok();
     }
 
     PaletteResult Finish() {
-        if (result_.ok() && (!line_.empty() || number_ == 0)) EndLine();  // the last line needs no line end
+        if (result_.ok()) {
+            EndByteOrderMark();
+            if (lineHasBytes_ || number_ == 0) EndLine();  // the last line needs no line end
+        }
         if (!result_.ok()) return std::move(result_);
         if (result_.format == PaletteFormat::Jasc) {
             if (number_ < 3) return Refuse(kHeaderLineErrors[number_]);
@@ -108,6 +162,33 @@ private:
     static constexpr PaletteError kHeaderLineErrors[3] = {PaletteError::NotJascPalette, PaletteError::NotJascVersion,
                                                          PaletteError::NotColourCount};
 
+    void Byte(char c) {
+        lineHasBytes_ = true;
+        // A UTF-8 byte-order mark at the very start is not part of line 1;
+        // its bytes are held until it is whole or is not one.
+        if (number_ == 0 && markHeld_ >= 0) {
+            if (c == kByteOrderMark[static_cast<std::size_t>(markHeld_)]) {
+                if (++markHeld_ == static_cast<int>(kByteOrderMark.size())) markHeld_ = -1;
+                return;
+            }
+            EndByteOrderMark();
+        }
+        if (c == '\n') {
+            EndLine();
+            lineHasBytes_ = false;
+        } else {
+            scan_.Add(c);
+        }
+    }
+
+    // The bytes held as the start of a byte-order mark that is not one
+    // belong to line 1.
+    void EndByteOrderMark() {
+        if (markHeld_ > 0)
+            for (int i = 0; i < markHeld_; ++i) scan_.Add(kByteOrderMark[static_cast<std::size_t>(i)]);
+        markHeld_ = -1;
+    }
+
     // Refuses the palette at the line after the last one read.
     PaletteResult Refuse(PaletteError error) {
         ++number_;
@@ -121,93 +202,86 @@ private:
         result_.line = number_;
         result_.size = 0;
         result_.colours = {};
+        result_.colourLines = {};
     }
 
     void EndLine() {
         ++number_;
-        std::string_view text = line_;
-        if (number_ == 1 && text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
-            text.remove_prefix(kByteOrderMark.size());
         if (result_.format == PaletteFormat::Gimp) {
-            GimpLine(text);
+            GimpLine();
         } else {
-            JascLine(text);
+            JascLine();
         }
-        line_.clear();
+        scan_.Clear();
     }
 
-    void GimpLine(std::string_view text) {
-        const std::string_view trimmed = Trim(text);
+    void GimpLine() {
         if (number_ == 1) {
-            if (trimmed != kGimpHeader) Fail(PaletteError::NotGimpPalette);
+            if (!scan_.TrimmedIs(kGimpHeader)) Fail(PaletteError::NotGimpPalette);
             return;
         }
-        if (trimmed.empty() || trimmed.front() == '#' || trimmed.starts_with("Name:") ||
-            trimmed.starts_with("Columns:"))
+        const std::string_view start = scan_.start;
+        if (scan_.Blank() || start.starts_with('#') || start.starts_with("Name:") || start.starts_with("Columns:"))
             return;
         // Three numbers, then the colour's name if it has one.
-        Colour(trimmed);
+        Colour();
     }
 
-    void JascLine(std::string_view text) {
-        std::string_view trimmed = Trim(text);
+    void JascLine() {
         switch (number_) {
             case 1:
-                if (trimmed != kJascHeader) Fail(PaletteError::NotJascPalette);
+                if (!scan_.TrimmedIs(kJascHeader)) Fail(PaletteError::NotJascPalette);
                 return;
             case 2:
-                if (trimmed != kJascVersion) Fail(PaletteError::NotJascVersion);
+                if (!scan_.TrimmedIs(kJascVersion)) Fail(PaletteError::NotJascVersion);
                 return;
             case 3: {
-                std::size_t i = 0;
-                long long count = 0;
-                for (; i < trimmed.size() && trimmed[i] >= '0' && trimmed[i] <= '9'; ++i)
-                    count = std::min(count * 10 + (trimmed[i] - '0'), 1000000000000LL);
-                if (i == 0 || i != trimmed.size()) return Fail(PaletteError::NotColourCount);
-                if (count == 0) return Fail(PaletteError::NoColours);
-                announced_ = count;
+                // Digits only.
+                const Number& count = scan_.numbers[0];
+                if (scan_.words != 1 || count.bad || count.negative || !count.digits)
+                    return Fail(PaletteError::NotColourCount);
+                if (count.magnitude == 0) return Fail(PaletteError::NoColours);
+                announced_ = count.magnitude;
                 return;
             }
             default:
                 break;
         }
         if (colours_ == announced_) {
-            if (!trimmed.empty()) Fail(PaletteError::MoreColours);
+            if (!scan_.Blank()) Fail(PaletteError::MoreColours);
             return;
         }
         // Three numbers, and a fourth (alpha, not used) that some programs add.
-        Colour(trimmed);
-        if (result_.ok() && !Trim(rest_).empty()) {
-            const PaletteError alpha = NumberError(ReadNumber(rest_));
+        Colour();
+        if (result_.ok() && scan_.words > 3) {
+            const PaletteError alpha = NumberError(scan_.numbers[3].Value());
             if (alpha != PaletteError::None) return Fail(alpha);
-            if (!Trim(rest_).empty()) Fail(PaletteError::NotAColour);
+            if (scan_.words > 4) Fail(PaletteError::NotAColour);
         }
     }
 
-    // Reads three numbers at the start of `text` as a colour and keeps it if
-    // it is among the first 256; the rest of the line is left in rest_.
-    void Colour(std::string_view text) {
-        const int red = ReadNumber(text);
-        const int green = ReadNumber(text);
-        const int blue = ReadNumber(text);
-        for (const int value : {red, green, blue}) {
-            const PaletteError error = NumberError(value);
+    // The line's first three words as a colour, kept if it is among the
+    // first 256.
+    void Colour() {
+        for (std::size_t i = 0; i < 3; ++i) {
+            const PaletteError error = NumberError(i < scan_.words ? scan_.numbers[i].Value() : kMissing);
             if (error != PaletteError::None) return Fail(error);
         }
-        rest_ = text;
         if (colours_ < static_cast<long long>(result_.colours.size())) {
-            result_.colours[static_cast<std::size_t>(colours_)] = {static_cast<std::uint8_t>(blue),
-                                                                   static_cast<std::uint8_t>(green),
-                                                                   static_cast<std::uint8_t>(red), 0};
+            const auto index = static_cast<std::size_t>(colours_);
+            auto& colour = result_.colours[index];  // blue, green, red, 0
+            for (std::size_t i = 0; i < 3; ++i) colour[2 - i] = static_cast<std::uint8_t>(scan_.numbers[i].Value());
+            result_.colourLines[index] = number_;
             result_.size = static_cast<int>(colours_ + 1);
         }
         ++colours_;
     }
 
     PaletteResult result_;
-    std::string line_;
-    std::string_view rest_;
-    std::int64_t number_ = 0;  // lines ended so far
+    LineScan scan_;
+    bool lineHasBytes_ = false;  // bytes read since the last line end
+    int markHeld_ = 0;           // bytes of a byte-order mark held; -1 once decided
+    std::int64_t number_ = 0;    // lines ended so far
     long long colours_ = 0;
     long long announced_ = 0;  // JASC: the colour count on line 3
 };
@@ -268,9 +342,10 @@ PaletteFormat PaletteFormatOf(std::string_view name, std::string_view start) {
     return PaletteFormat::Picture;
 }
 
-PaletteResult ParsePaletteText(PaletteFormat format, std::string_view text) {
+PaletteResult ParsePaletteText(PaletteFormat format, std::string_view text, std::size_t piece) {
     PaletteTextParser parser(format);
-    parser.Feed(text);
+    if (piece == 0) piece = text.size();
+    while (!text.empty() && parser.Feed(text.substr(0, piece))) text.remove_prefix(std::min(piece, text.size()));
     return parser.Finish();
 }
 

@@ -42,6 +42,9 @@ struct PaletteResult {
     std::int64_t line = 0;  // the line a GIMP or JASC palette was refused at (1 is the first)
     LoadResult picture;     // the refusal, for PaletteError::Picture (its image is not kept)
     ColourTable colours{};  // the first `size` entries are the palette; the rest are 0
+    // The line each of the first `size` colours of a GIMP or JASC palette
+    // was read from (1 is the first); 0 for a picture's colours.
+    std::array<std::int64_t, 256> colourLines{};
     int size = 0;           // 0 to 256; colours past the 256th are read and checked, not kept
 
     bool ok() const { return error == PaletteError::None; }
@@ -61,7 +64,8 @@ PaletteFormat PaletteFormatOf(std::string_view name, std::string_view start);
 PaletteResult ReadPalette(const std::string& path, std::string_view name);
 
 // Reads GIMP or JASC palette text given whole; what ReadPalette does with a
-// text palette file, for the tests and the fuzz targets.
-PaletteResult ParsePaletteText(PaletteFormat format, std::string_view text);
+// text palette file, for the tests and the fuzz targets. With `piece` above
+// 0, the text is fed in pieces of that many bytes, as a stream may give it.
+PaletteResult ParsePaletteText(PaletteFormat format, std::string_view text, std::size_t piece = 0);
 
 }  // namespace bmp2grid

@@ -1,10 +1,12 @@
 // Writes the fuzzers' seed corpora: the pictures into the first folder given,
-// the map texts into the second, the PNGs into the third.
+// the map texts into the second, the PNGs into the third, and the GIMP and
+// JASC palettes into the fourth if one is given.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "map_text_cases.h"
+#include "palette_lines.h"
 #include "seed_corpus.h"
 
 namespace {
@@ -17,8 +19,8 @@ void WriteSeed(const std::filesystem::path& path, const char* data, std::size_t 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::printf("Usage: %s <picture folder> <map text folder> <PNG folder>\n", argv[0]);
+    if (argc != 4 && argc != 5) {
+        std::printf("Usage: %s <picture folder> <map text folder> <PNG folder> [<palette folder>]\n", argv[0]);
         return 1;
     }
     const std::filesystem::path pictures = argv[1];
@@ -33,5 +35,11 @@ int main(int argc, char** argv) {
         WriteSeed(pictures / (name + ".bmp"), reinterpret_cast<const char*>(bytes.data()), bytes.size());
     for (const bmp2grid::fuzzing::MapTextCase& c : bmp2grid::fuzzing::MapTextCases())
         WriteSeed(maps / (c.name + ".txt"), c.text.data(), c.text.size());
+    if (argc == 5) {
+        const std::filesystem::path palettes = argv[4];
+        std::filesystem::create_directories(palettes);
+        for (const auto& [name, text] : bmp2grid::fuzzing::PaletteSeeds())
+            WriteSeed(palettes / name, text.data(), text.size());
+    }
     return 0;
 }

@@ -4,7 +4,8 @@
 # corpus kept from earlier runs. Fails on any crash, leak, timeout or
 # sanitizer report; the input that caused it is saved as
 # build/fuzz/finding-* (pictures), build/fuzz/png-finding-* (the PNG
-# target's) or build/fuzz/map-finding-* (map text).
+# target's), build/fuzz/map-finding-* (map text) or
+# build/fuzz/palette-finding-* (GIMP and JASC palettes).
 #
 #   fuzz/run.sh [SECONDS] [extra libFuzzer options, e.g. -jobs=2 -workers=2]
 #   FUZZ_TARGETS=map_text_fuzzer fuzz/run.sh 600   # one target only
@@ -12,13 +13,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
-read -r -a targets <<<"${FUZZ_TARGETS:-bitmap_fuzzer png_fuzzer map_text_fuzzer}"
+read -r -a targets <<<"${FUZZ_TARGETS:-bitmap_fuzzer png_fuzzer map_text_fuzzer palette_fuzzer}"
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 cmake --preset release >/dev/null
 cmake --build --preset release --target bmp2grid_make_corpus
-build/release/fuzz/bmp2grid_make_corpus build/fuzz/seeds build/fuzz/map-seeds build/fuzz/png-seeds
+build/release/fuzz/bmp2grid_make_corpus build/fuzz/seeds build/fuzz/map-seeds build/fuzz/png-seeds \
+  build/fuzz/palette-seeds
 # The PNG fixtures: every kind of PNG read, saved by real tools, and refusals.
 cp tests/data/*.png build/fuzz/png-seeds/
 
@@ -27,6 +29,7 @@ for target in "${targets[@]}"; do
     bitmap_fuzzer) dict=fuzz/bmp.dict corpus=build/fuzz/corpus seeds=build/fuzz/seeds prefix=finding- ;;
     png_fuzzer) dict=fuzz/png.dict corpus=build/fuzz/png-corpus seeds=build/fuzz/png-seeds prefix=png-finding- ;;
     map_text_fuzzer) dict=fuzz/map.dict corpus=build/fuzz/map-corpus seeds=build/fuzz/map-seeds prefix=map-finding- ;;
+    palette_fuzzer) dict=fuzz/palette.dict corpus=build/fuzz/palette-corpus seeds=build/fuzz/palette-seeds prefix=palette-finding- ;;
     *) echo "unknown fuzz target: $target" >&2; exit 1 ;;
   esac
   mkdir -p "$corpus"

@@ -9,6 +9,7 @@
 #include "bmp_format.h"
 #include "command_line.h"
 #include "palette_file.h"
+#include "palette_lines.h"
 #include "palette_match.h"
 #include "process_runner.h"
 #include "test_support.h"
@@ -96,6 +97,102 @@ TEST(PaletteText, ParsesOrRefusesWithTheLine) {
     // Every refusal has its message, naming the file and the line.
     EXPECT_EQ(PaletteFailureMessage(ParsePaletteText(PaletteFormat::Gimp, "GIMP Palette\n1 2\n"), "t.gpl"),
               "Can't convert t.gpl: line 2: not a colour\n");
+}
+
+// No line of a palette is skipped or cut for its length: every byte of a
+// line counts, however long it is, and a colour keeps its index. Long runs
+// of blanks sit around the 4 KiB and 64 KiB marks (the file is read in
+// 64 KiB blocks), before, between and after the numbers, and in header,
+// comment and name lines.
+TEST(PaletteText, LongLinesAreReadWholeOrRefusedAtTheirLine) {
+    const auto blanks = [](std::size_t n) { return std::string(n, ' '); };
+    struct Case {
+        std::string label;
+        PaletteFormat format;
+        std::string text;
+        PaletteError error;
+        std::int64_t line;             // of the refusal
+        std::vector<Rgb> colours;      // all of them, when read
+        std::vector<std::int64_t> at;  // the line of each
+    };
+    std::vector<Case> cases;
+    for (const char* end : {"\n", "\r\n"}) {
+        const std::string eol = end;
+        const std::string crlf = eol == "\r\n" ? " (CR LF)" : "";
+        for (std::size_t n : {4094u, 4095u, 4096u, 4097u, 65536u, 70000u}) {
+            const std::string count = std::to_string(n) + crlf;
+            cases.push_back({"GIMP " + count + " blanks before the numbers", PaletteFormat::Gimp,
+                             "GIMP Palette" + eol + "1 1 1" + eol + blanks(n) + "2 2 2" + eol + "3 3 3" + eol,
+                             PaletteError::None, 0, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, {2, 3, 4}});
+            cases.push_back({"JASC " + count + " blanks before the numbers", PaletteFormat::Jasc,
+                             "JASC-PAL" + eol + "0100" + eol + "3" + eol + "1 1 1" + eol + blanks(n) + "2 2 2" + eol +
+                                 "3 3 3" + eol,
+                             PaletteError::None, 0, {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}}, {4, 5, 6}});
+            cases.push_back({"GIMP " + count + " blanks between the numbers, then a name", PaletteFormat::Gimp,
+                             "GIMP Palette" + eol + "10" + blanks(n) + "20\t" + blanks(n) + "30 " + blanks(n) + "sea" + eol,
+                             PaletteError::None, 0, {{10, 20, 30}}, {2}});
+            cases.push_back({"JASC " + count + " blanks before an alpha value", PaletteFormat::Jasc,
+                             "JASC-PAL" + eol + "0100" + eol + "1" + eol + "7 8 9" + blanks(n) + "255" + eol,
+                             PaletteError::None, 0, {{7, 8, 9}}, {4}});
+            cases.push_back({"GIMP " + count + " blanks after the header", PaletteFormat::Gimp,
+                             "GIMP Palette" + blanks(n) + eol + "4 5 6" + eol, PaletteError::None, 0, {{4, 5, 6}}, {2}});
+            // What follows the blanks is read, and refused where it is wrong.
+            cases.push_back({"GIMP a number cut by " + count + " blanks", PaletteFormat::Gimp,
+                             "GIMP Palette" + eol + blanks(n - 2) + "255 0 0" + eol, PaletteError::None, 0,
+                             {{255, 0, 0}}, {2}});
+            cases.push_back({"GIMP more words " + count + " blanks after the header", PaletteFormat::Gimp,
+                             "GIMP Palette" + blanks(n) + "x" + eol + "4 5 6" + eol, PaletteError::NotGimpPalette, 1,
+                             {}, {}});
+            cases.push_back({"GIMP a bad value after " + count + " blanks", PaletteFormat::Gimp,
+                             "GIMP Palette" + eol + "1 2 3" + eol + blanks(n) + "1 2 300" + eol,
+                             PaletteError::ValueOutOfRange, 3, {}, {}});
+            cases.push_back({"JASC an alpha value out of range after " + count + " blanks", PaletteFormat::Jasc,
+                             "JASC-PAL" + eol + "0100" + eol + "1" + eol + "7 8 9" + blanks(n) + "300" + eol,
+                             PaletteError::ValueOutOfRange, 4, {}, {}});
+            cases.push_back({"JASC a fifth number after " + count + " blanks", PaletteFormat::Jasc,
+                             "JASC-PAL" + eol + "0100" + eol + "1" + eol + "7 8 9 255" + blanks(n) + "1" + eol,
+                             PaletteError::NotAColour, 4, {}, {}});
+            cases.push_back({"JASC a count followed by " + count + " blanks and more", PaletteFormat::Jasc,
+                             "JASC-PAL" + eol + "0100" + eol + "1" + blanks(n) + "2" + eol + "7 8 9" + eol,
+                             PaletteError::NotColourCount, 3, {}, {}});
+        }
+        const std::string crlfLabel = crlf.empty() ? "" : crlf;
+        const std::string longName(100000, 'n');
+        cases.push_back({"GIMP long comment, Name: and colour name lines" + crlfLabel, PaletteFormat::Gimp,
+                         "GIMP Palette" + eol + "Name: " + longName + eol + "#" + longName + eol + "1 2 3 " + longName +
+                             eol + blanks(5000) + "# " + longName + eol + "4 5 6" + eol,
+                         PaletteError::None, 0, {{1, 2, 3}, {4, 5, 6}}, {4, 6}});
+        cases.push_back({"JASC blank lines of 70000 blanks after the last colour" + crlfLabel, PaletteFormat::Jasc,
+                         "JASC-PAL" + eol + "0100" + eol + "1" + eol + "1 2 3" + eol + blanks(70000) + eol +
+                             blanks(70000),
+                         PaletteError::None, 0, {{1, 2, 3}}, {4}});
+        cases.push_back({"a number of 5000 digits" + crlfLabel, PaletteFormat::Gimp,
+                         "GIMP Palette" + eol + std::string(5000, '0') + "7 8 9" + eol, PaletteError::None, 0,
+                         {{7, 8, 9}}, {2}});
+    }
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string name = c.format == PaletteFormat::Gimp ? "p.gpl" : "p.pal";
+        WriteFile(dir / name, c.text);
+        // Whole, from the file in blocks, and a byte at a time.
+        const PaletteResult results[] = {ParsePaletteText(c.format, c.text), ReadPalette(dir / name, name),
+                                         ParsePaletteText(c.format, c.text, 1)};
+        for (const PaletteResult& result : results) {
+            EXPECT_EQ(result.error, c.error) << c.label;
+            EXPECT_EQ(result.line, c.line) << c.label;
+            EXPECT_EQ(result.size, static_cast<int>(c.colours.size())) << c.label;
+            for (std::size_t i = 0; i < std::min(c.colours.size(), static_cast<std::size_t>(result.size)); ++i) {
+                EXPECT_EQ(ColourAt(result.colours, static_cast<int>(i)), c.colours[i]) << c.label << " colour " << i;
+                EXPECT_EQ(result.colourLines[i], c.at[i]) << c.label << " colour " << i;
+            }
+        }
+    }
+}
+
+// The palette fuzz target's seeds, through its check that no line is dropped.
+TEST(PaletteText, FuzzSeedsKeepEveryLine) {
+    for (const auto& [name, text] : fuzzing::PaletteSeeds())
+        EXPECT_TRUE(fuzzing::PaletteLinesHold(reinterpret_cast<const std::uint8_t*>(text.data()), text.size())) << name;
 }
 
 TEST(PaletteText, FormatFromNameOrFirstLine) {
@@ -342,6 +439,34 @@ TEST(PaletteMatch, CheckWhileWritingRefusesTheSamePixel) {
                 EXPECT_EQ(match.row, row) << c.width << " window " << c.window;
             }
         }
+    }
+}
+
+// A picture's colours listed in a GIMP or JASC palette, the first one's line
+// starting with blanks past 4 KiB: each cell still holds the colour's index
+// in the palette, as `bmp2grid --palette` writes it.
+TEST(PaletteMatch, ALongLineKeepsEveryColoursIndex) {
+    const IndexedPicture picture{4, 2, {1, 2, 1, 2, 3, 1, 2, 3}};
+    BmpOptions options;
+    options.paletteEntries = 4;
+    const LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
+    ASSERT_TRUE(loaded.ok());
+    std::string colours;
+    for (int i = 0; i < 4; ++i) {
+        const Rgb rgb = ColourAt(FixtureColours(), i);
+        colours += (i == 0 ? std::string(5000, ' ') : "") + std::to_string(rgb[0]) + " " + std::to_string(rgb[1]) +
+                   " " + std::to_string(rgb[2]) + "\r\n";
+    }
+    TempDir dir;
+    WriteFile(dir / "ref.gpl", "GIMP Palette\r\n" + colours);
+    WriteFile(dir / "ref.pal", "JASC-PAL\r\n0100\r\n4\r\n" + colours);
+    for (const char* name : {"ref.gpl", "ref.pal"}) {
+        const PaletteResult reference = ReadPalette(dir / name, name);
+        ASSERT_TRUE(reference.ok()) << name << ": " << PaletteFailureMessage(reference, name);
+        const PaletteMatch match = MatchPalette(loaded.image, reference.colours, reference.size);
+        ASSERT_TRUE(match.ok()) << name;
+        for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
+            EXPECT_EQ(RemappedMap(loaded.image, mode, match), ReferenceMap(picture, mode)) << name;
     }
 }
 
