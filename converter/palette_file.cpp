@@ -376,9 +376,10 @@ PaletteResult ReadPalette(const std::string& path, std::string_view name) {
         case PaletteFormat::Picture:
             break;
     }
-    // A picture: its colour table. A regular file is opened again and read
-    // at offsets; a stream goes on from the bytes already read.
-    if (file->IsRegularFile()) return PaletteOfPicture(LoadPicture(path, LoadOptions{}));
+    // A picture: its colour table. A regular file is read at offsets, from
+    // where it stood when opened; a stream goes on from the bytes already
+    // read.
+    if (file->IsRegularFile()) return PaletteOfPicture(LoadPicture(std::move(file), LoadOptions{}));
     return PaletteOfPicture(LoadPicture(std::move(file), std::span<const std::uint8_t>(head, got), LoadOptions{}));
 }
 

@@ -17,6 +17,10 @@ LoadResult LoadPicture(const std::string& path, const LoadOptions& options) {
         refused.error = LoadError::CantOpen;
         return refused;
     }
+    return LoadPicture(std::move(file), options);
+}
+
+LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, const LoadOptions& options) {
     std::uint8_t signature[kPngSignatureSize] = {};
     // A regular file that the BMP loader reads at offsets is looked at the
     // same way; anything else (the BMP loader reads a file whose size is

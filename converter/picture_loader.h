@@ -18,6 +18,10 @@ namespace bmp2grid {
 // the loader, so a pipe or a device is read once, in sequence.
 LoadResult LoadPicture(const std::string& path, const LoadOptions& options);
 
+// The same for a file opened already and not yet read in sequence, or a
+// regular file read so only (its offsets are not moved by that).
+LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, const LoadOptions& options);
+
 // The same for a stream opened already, whose first bytes, `taken` (at
 // least 8 unless the stream ended sooner), have been read from it to tell
 // its format.
