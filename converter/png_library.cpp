@@ -16,6 +16,7 @@ Report& ReportOf(png_const_structrp png) { return *static_cast<Report*>(png_get_
 
 extern "C" void OnError(png_structp png, png_const_charp message) {
     Copy(ReportOf(png).error, message);
+    ReportOf(png).errorChunk = png_get_io_chunk_type(png);
     png_longjmp(png, 1);
 }
 
@@ -25,6 +26,7 @@ extern "C" void OnError(png_structp png, png_const_charp message) {
 // width limit, which every build tells alike.
 extern "C" void OnWarning(png_structp png, png_const_charp message) {
     Copy(ReportOf(png).warning, message);
+    ReportOf(png).warningChunk = png_get_io_chunk_type(png);
 }
 
 extern "C" png_voidp Allocate(png_structp png, png_alloc_size_t size) {

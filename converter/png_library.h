@@ -24,7 +24,12 @@ constexpr png_alloc_size_t kMaxChunkBytes = png_alloc_size_t{1} << 20;
 // What libpng said, filled by its callbacks.
 struct Report {
     char error[160] = {};      // the message of the error that stopped it
-    char warning[160] = {};    // its first warning
+    char warning[160] = {};    // its last warning
+    // The chunks being read when the error and the last warning came (0 for
+    // none, or outside any chunk): a warning explains an error only when
+    // both came from the same chunk.
+    png_uint_32 errorChunk = 0;
+    png_uint_32 warningChunk = 0;
     bool outOfMemory = false;  // an allocation failed
 };
 

@@ -122,6 +122,7 @@ void SetTransforms(png_structp png, void* data) {
 }
 
 struct Rows {
+    png_infop info;
     std::uint8_t* pixels;  // `count` rows of `width` bytes
     std::int64_t width;
     std::int64_t count;
@@ -133,7 +134,11 @@ void ReadRows(png_structp png, void* data) {
     auto* r = static_cast<Rows*>(data);
     for (int pass = 0; pass < r->passes; ++pass)
         for (std::int64_t y = 0; y < r->count; ++y) png_read_row(png, r->pixels + y * r->width, nullptr);
-    if (r->last) png_read_end(png, nullptr);
+    // With the info struct, libpng examines each chunk after the image data
+    // as it does those before it: an unknown critical chunk, or one out of
+    // place, is an error there too, where without it every chunk would be
+    // skipped unexamined.
+    if (r->last) png_read_end(png, r->info);
 }
 
 // ----------------------------------------------------------------------------
@@ -159,7 +164,7 @@ public:
 
     const std::uint8_t* Row(std::int64_t y) override {
         if (failed_) return nullptr;
-        Rows rows{row_.data(), width_, 1, 1, y == height_ - 1};
+        Rows rows{info_, row_.data(), width_, 1, 1, y == height_ - 1};
         if (!Run(ReadRows, &rows)) return nullptr;
         if (rows.last) input_.Release();
         return row_.data();
@@ -207,8 +212,11 @@ LoadResult PngReader::Open(const LoadOptions& options) {
     png_set_read_fn(png_, &input_, ReadPngData);
     if (!Run(ReadInfo, info_)) {
         // libpng names a faulty header in general ("Invalid IHDR data") and
-        // warns first of what is wrong with it: both are told.
-        if (failure_ == LoadError::PngRefused && report_.warning[0] != '\0')
+        // warns first of what is wrong with it: both are told. A warning
+        // from another chunk (a skipped one's CRC error, say) explains
+        // nothing of the refusal and is left out.
+        if (failure_ == LoadError::PngRefused && report_.warning[0] != '\0' &&
+            report_.warningChunk == report_.errorChunk)
             reason_ += std::string(" (") + report_.warning + ")";
         return Failure();
     }
@@ -273,7 +281,7 @@ LoadResult PngReader::Open(const LoadOptions& options) {
         !pixels.AllocateZeroed(static_cast<std::size_t>(pixelCount))) {
         return Refuse(LoadError::NoMemory);
     }
-    Rows rows{pixels.data(), width_, height_, transforms.passes, true};
+    Rows rows{info_, pixels.data(), width_, height_, transforms.passes, true};
     if (!Run(ReadRows, &rows)) return Failure();
     image.storage = std::move(pixels);
     image.pixels = image.storage.data();

@@ -204,6 +204,86 @@ TEST(PngLoader, DamagedFilesAreRefusedWithTheirReasons) {
     }
 }
 
+// `png` with `chunk` put in before its first chunk of type `before`.
+Bytes WithChunkBefore(const Bytes& png, const char* before, const Bytes& chunk) {
+    for (std::size_t at = 8; at + 8 <= png.size();) {
+        const std::size_t length = std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 |
+                                   std::size_t{png[at + 2]} << 8 | png[at + 3];
+        if (std::memcmp(&png[at + 4], before, 4) == 0) {
+            Bytes spliced(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(at));
+            spliced.insert(spliced.end(), chunk.begin(), chunk.end());
+            spliced.insert(spliced.end(), png.begin() + static_cast<std::ptrdiff_t>(at), png.end());
+            return spliced;
+        }
+        at += 12 + length;
+    }
+    throw std::runtime_error(std::string("no ") + before + " chunk");
+}
+
+// `png` without its chunks of type `type`.
+Bytes WithoutChunk(const Bytes& png, const char* type) {
+    Bytes kept(png.begin(), png.begin() + 8);
+    for (std::size_t at = 8; at + 8 <= png.size();) {
+        const std::size_t length = std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 |
+                                   std::size_t{png[at + 2]} << 8 | png[at + 3];
+        const auto end = png.begin() + static_cast<std::ptrdiff_t>(std::min(png.size(), at + 12 + length));
+        if (std::memcmp(&png[at + 4], type, 4) != 0)
+            kept.insert(kept.end(), png.begin() + static_cast<std::ptrdiff_t>(at), end);
+        at += 12 + length;
+    }
+    return kept;
+}
+
+Bytes WithBadCrc(Bytes chunk) {
+    chunk.back() ^= 1;
+    return chunk;
+}
+
+TEST(PngLoader, ChunksAroundTheImageDataAreCheckedAlike) {
+    // A damaged file is never taken for a sound one, wherever the damage
+    // lies; and a refusal's bracket holds only a warning that explains it,
+    // never one about a chunk that was skipped.
+    const Bytes good = MakePng(CountingPicture(5, 4));
+    const std::string size = "Size: 5x4 (should be 20 bytes, is 20 bytes)\n";
+    const Bytes critical = PngChunk("XYZW", Bytes{1, 2, 3});
+    const Bytes damagedTime = WithBadCrc(PngChunk("tIME", Bytes{0x07, 0xea, 1, 1, 0, 0, 0}));
+    const Bytes damagedText = WithBadCrc(PngChunk("tEXt", Bytes{'a', 0, 'b'}));
+    IndexedPicture wider{(std::int64_t{1} << 20) + 1, 1, Bytes((std::size_t{1} << 20) + 1, 3)};
+    struct Case {
+        std::string name;
+        Bytes file;
+        std::string outcome;  // whole, as read row by row; empty: the same as the sound file's
+    };
+    const Case cases[] = {
+        {"unknown critical chunk after the image data", WithChunkBefore(good, "IEND", critical),
+         size + "Can't convert p.png: XYZW: unhandled critical chunk\n"},
+        {"unknown critical chunk before the image data", WithChunkBefore(good, "IDAT", critical),
+         "Can't convert p.png: XYZW: unhandled critical chunk\n"},
+        {"skipped chunk with a bad CRC, then no palette",
+         WithoutChunk(WithChunkBefore(good, "PLTE", damagedTime), "PLTE"),
+         "Can't convert p.png: IDAT: Missing PLTE before IDAT\n"},
+        {"skipped chunk with a bad CRC, then a bad palette",
+         WithChunkBefore(WithChunkBefore(WithoutChunk(good, "PLTE"), "IDAT", damagedText), "IDAT",
+                         PngChunk("PLTE", Bytes(4, 0))),
+         "Can't convert p.png: PLTE: invalid\n"},
+        {"skipped chunks with bad CRCs, nothing else wrong",
+         WithChunkBefore(WithChunkBefore(good, "IDAT", damagedTime), "IEND", damagedText), ""},
+        {"header faults, told by the header's own warning", MakePng(wider),
+         "Can't convert p.png: Invalid IHDR data (Image width exceeds user limit in IHDR)\n"},
+    };
+    const std::string sound = OutcomeInMemory(good, "p.png");
+    for (const Case& c : cases) {
+        EXPECT_EQ(OutcomeInMemory(c.file, "p.png"), c.outcome.empty() ? sound : c.outcome) << c.name;
+        // Decoded whole (interlaced, or a palette picture), the same refusal,
+        // before any size report.
+        LoadOptions whole;
+        whole.decodePngWhole = true;
+        LoadResult loaded = DecodePicture(BufferOf(c.file), whole);
+        const std::string expected = c.outcome.empty() ? std::string() : c.outcome.substr(c.outcome.find("Can't"));
+        EXPECT_EQ(loaded.ok() ? std::string() : LoadFailureMessage(loaded, "p.png"), expected) << c.name << ", whole";
+    }
+}
+
 TEST(PngLoader, RealWorldRefusals) {
     const std::string size = "Size: 37x23 (should be 851 bytes, is 851 bytes)\n";
     const std::pair<const char*, std::string> cases[] = {
