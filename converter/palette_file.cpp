@@ -48,7 +48,7 @@ std::string_view FirstLine(std::string_view start) {
 // a GIMP `Name:` line), how long that text is up to its last non-blank,
 // and its first words read as numbers.
 constexpr std::size_t kStartKept = 64;
-constexpr std::size_t kWordsRead = 5;  // three values, a JASC alpha, and one too many
+constexpr std::size_t kWordsRead = 4;  // three values and a JASC alpha; later words are only counted
 
 constexpr int kMissing = -1;
 constexpr int kOutOfRange = 256;
