@@ -165,6 +165,41 @@ private:
     bool failed_ = false;
 };
 
+// The most space set aside ahead of the bytes written, for a picture whose
+// rows are decoded as the map is written: its header alone promises them,
+// so a few bytes of input that promise a huge picture and then stall must
+// never hold a disk. The space is set aside in steps as the bytes arrive.
+constexpr std::int64_t kMaxReservedAhead = std::int64_t{64} << 20;
+
+// Passes every write on to `sink`, setting the space of the `total` bytes
+// to come aside in steps: at most kMaxReservedAhead ahead of the bytes
+// written, and the next step once half of it is used.
+class SteppedReservation final : public OutputSink {
+public:
+    SteppedReservation(OutputSink& sink, std::int64_t total) : sink_(sink), total_(total) { Step(); }
+
+    bool Write(const char* data, std::size_t size) override {
+        if (!sink_.Write(data, size)) return false;
+        written_ += static_cast<std::int64_t>(size);
+        if (reservedTo_ - written_ <= kMaxReservedAhead / 2) Step();
+        return true;
+    }
+    bool OverlapsWork() const override { return sink_.OverlapsWork(); }
+
+private:
+    void Step() {
+        const std::int64_t ahead = std::min(kMaxReservedAhead, total_ - written_);
+        if (ahead <= 0 || written_ + ahead <= reservedTo_) return;
+        sink_.Reserve(ahead);
+        reservedTo_ = written_ + ahead;
+    }
+
+    OutputSink& sink_;
+    std::int64_t total_;
+    std::int64_t written_ = 0;
+    std::int64_t reservedTo_ = 0;
+};
+
 // Appends map text to the current block and passes it on when full.
 class BlockWriter {
 public:
@@ -322,7 +357,7 @@ std::int64_t RowsSizeUpTo(const BitmapImage& image, SampleMode mode, std::int64_
 }
 
 // Writes every row line with `records`.
-MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const BitmapImage& image,
+MapWriteStatus WriteRows(OutputSink& sink, const CellRecords& records, const BitmapImage& image,
                          SampleMode mode, std::int64_t rowWindowBytes, RowCheck* check) {
     const std::int64_t window = std::max<std::int64_t>(1, rowWindowBytes);
     // A second thread pays off only for maps of more than a few blocks going
@@ -330,16 +365,25 @@ MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const B
     // their own size.
     constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kBlockSize);
     const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
-    // A big map's space is set aside at once, for the bytes its rows take
-    // at the least (every record at its shortest), so that all of it is
-    // written: space set aside and left unwritten can't always be handed
-    // back (btrfs keeps an extent whole while any of it is in use). A
-    // small map's would cost more than it saves.
+    // A big map's space is set aside, for the bytes its rows take at the
+    // least (every record at its shortest), so that all of it is written:
+    // space set aside and left unwritten can't always be handed back (btrfs
+    // keeps an extent whole while any of it is in use). A small map's would
+    // cost more than it saves. A picture whose pixel bytes are all at hand
+    // has its map's space set aside at once; one whose rows are decoded as
+    // the map is written, in steps as its bytes arrive.
+    std::optional<SteppedReservation> stepped;
+    OutputSink* output = &sink;
     if (size == kThreadFrom) {
         const std::uint8_t shortest = *std::min_element(records.length.begin(), records.length.end());
-        output.Reserve(RowsSizeUpTo(image, mode, std::numeric_limits<std::int64_t>::max(), shortest));
+        const std::int64_t total = RowsSizeUpTo(image, mode, std::numeric_limits<std::int64_t>::max(), shortest);
+        if (image.rowSource != nullptr) {
+            output = &stepped.emplace(sink, total);
+        } else {
+            sink.Reserve(total);
+        }
     }
-    if (size == kThreadFrom && output.OverlapsWork()) {
+    if (size == kThreadFrom && output->OverlapsWork()) {
         std::unique_ptr<PipelineChannel> channel;
         std::optional<std::thread> formatter;
         MapWriteStatus formatted = MapWriteStatus::Ok;
@@ -356,13 +400,13 @@ MapWriteStatus WriteRows(OutputSink& output, const CellRecords& records, const B
             return MapWriteStatus::NoMemory;
         }
         if (formatter) {
-            const bool written = channel->Drain(output);
+            const bool written = channel->Drain(*output);
             formatter->join();
             return written ? formatted : MapWriteStatus::OutputFailed;
         }
     }
     const std::size_t blockSize = std::min(kBlockSize, static_cast<std::size_t>(size) + 2);
-    DirectChannel channel(output);
+    DirectChannel channel(*output);
     Block block;
     try {
         block = NewBlock(blockSize);
