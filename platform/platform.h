@@ -31,9 +31,14 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     // CantOpen for a missing file, a directory, or no permission.
+    // StandardInputPath() is the process's standard input as it stands,
+    // whatever it is (a pipe, a socket, a file, the console), read from its
+    // current position: a file that has been read part-way is the rest of it.
     ReadStatus Open(const std::string& path);
 
     // A regular file: its size is known and it can be read at any offset.
+    // Size and offsets count from where the file stood when opened (its
+    // start, but for standard input read part-way).
     bool IsRegularFile() const;
     std::int64_t Size() const;  // for a regular file
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -186,7 +187,8 @@ bool HandBackUnusedSpace(int fd) {
 struct InputFile::State {
     int fd = -1;
     bool regular = false;
-    std::int64_t size = 0;
+    std::int64_t start = 0;  // where a regular file stood when opened (standard input read part-way)
+    std::int64_t size = 0;   // its bytes from there on
 };
 
 InputFile::InputFile() : state_(std::make_unique<State>()) {}
@@ -197,12 +199,23 @@ InputFile::~InputFile() {
 
 ReadStatus InputFile::Open(const std::string& path) {
     State& s = *state_;
-    s.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Standard input is descriptor 0 as it stands, whatever it is: reopened
+    // by its name, a socket can't be opened at all and a file that a shell
+    // has read part-way would be read from its start. A copy of it is read,
+    // so that closing this file leaves standard input open.
+    s.fd = path == StandardInputPath() ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                       : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (s.fd < 0) return ReadStatus::CantOpen;
     struct stat st;
     if (::fstat(s.fd, &st) != 0 || S_ISDIR(st.st_mode)) return ReadStatus::CantOpen;
     s.regular = S_ISREG(st.st_mode) && st.st_size >= 0;
-    s.size = s.regular ? static_cast<std::int64_t>(st.st_size) : 0;
+    if (s.regular) {
+        // A file is read from where it stands: its start, unless it is
+        // standard input and has been read part-way before.
+        const off_t at = ::lseek(s.fd, 0, SEEK_CUR);
+        s.start = at > 0 ? static_cast<std::int64_t>(at) : 0;
+        s.size = std::max<std::int64_t>(0, static_cast<std::int64_t>(st.st_size) - s.start);
+    }
     return ReadStatus::Ok;
 }
 
@@ -212,7 +225,7 @@ std::int64_t InputFile::Size() const { return state_->size; }
 
 bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size) const {
     while (size > 0) {
-        const ssize_t n = ::pread(state_->fd, data, size, static_cast<off_t>(offset));
+        const ssize_t n = ::pread(state_->fd, data, size, static_cast<off_t>(state_->start + offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         data += n;

@@ -135,7 +135,8 @@ bool WriteAll(HANDLE h, const char* data, std::size_t size) {
 struct InputFile::State {
     HANDLE handle = INVALID_HANDLE_VALUE;
     bool regular = false;
-    std::int64_t size = 0;
+    std::int64_t start = 0;  // where a regular file stood when opened (standard input read part-way)
+    std::int64_t size = 0;   // its bytes from there on
 };
 
 InputFile::InputFile() : state_(std::make_unique<State>()) {}
@@ -167,7 +168,14 @@ ReadStatus InputFile::Open(const std::string& path) {
     // build) is still read at offsets.
     s.regular = ::GetFileType(s.handle) == FILE_TYPE_DISK && ::GetFileSizeEx(s.handle, &size) &&
                 size.QuadPart >= 0;
-    s.size = s.regular ? size.QuadPart : 0;
+    if (s.regular) {
+        // A file is read from where it stands: its start, unless it is
+        // standard input and has been read part-way before.
+        LARGE_INTEGER at{};
+        const LARGE_INTEGER none{};
+        if (::SetFilePointerEx(s.handle, none, &at, FILE_CURRENT) && at.QuadPart > 0) s.start = at.QuadPart;
+        s.size = size.QuadPart > s.start ? size.QuadPart - s.start : 0;
+    }
     return ReadStatus::Ok;
 }
 
@@ -177,7 +185,7 @@ std::int64_t InputFile::Size() const { return state_->size; }
 
 bool InputFile::ReadAt(std::int64_t offset, std::uint8_t* data, std::size_t size) const {
     while (size > 0) {
-        OVERLAPPED at = At(offset);
+        OVERLAPPED at = At(state_->start + offset);
         const DWORD chunk = Chunk(size);
         DWORD got = 0;
         if (!::ReadFile(state_->handle, data, chunk, &got, &at) || got == 0) return false;
@@ -317,7 +325,7 @@ bool OutputFile::WriteAt(std::int64_t offset, const char* data, std::size_t size
     State& s = *state_;
     if (s.failed || s.handle == INVALID_HANDLE_VALUE || !s.replaces) return false;
     while (size > 0) {
-        OVERLAPPED at = At(offset);
+        OVERLAPPED at = At(state_->start + offset);
         const DWORD chunk = Chunk(size);
         DWORD written = 0;
         if (!::WriteFile(s.handle, data, chunk, &written, &at) || written == 0) {
