@@ -894,29 +894,27 @@ TEST_F(Cli, WindowsBuildInterruptedLeavesNothingBehind) {
     RunOptions options;
     options.workingDirectory = dir.path();
     options.ownProcessGroup = true;
-    const pid_t pid = Start(UnderTest().Command({"-1", "big.bmp", "map.txt"}), options);
+    Child child(UnderTest().Command({"-1", "big.bmp", "map.txt"}), options);
+    // Until its temporary file has bytes in it, or it has ended.
     bool writing = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!writing && std::chrono::steady_clock::now() < deadline) {
+    WaitUntil([&] {
         for (const std::string& name : dir.Entries()) {
             std::error_code error;
             writing = writing || (name.starts_with(".map.txt.bmp2grid-tmp-") && fs::file_size(dir / name, error) > 0);
         }
-        if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ::kill(-pid, SIGINT);
-    Wait(pid);
-    while (::kill(-pid, 0) == 0 && std::chrono::steady_clock::now() < deadline)  // the rest of the group
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return writing || child.Ended();
+    });
+    child.Signal(SIGINT);
+    const pid_t group = child.pid();
+    child.Wait();
+    EXPECT_TRUE(WaitUntil([&] { return ::kill(-group, 0) != 0; })) << "the rest of its process group stays";
     EXPECT_TRUE(writing) << "never seen writing its map";
     EXPECT_EQ(ReadFile(dir / "map.txt"), previous);
     // The temporary file goes when its last handle closes, which Wine's
     // server does after the process has gone, a moment later on a busy
     // machine.
     const std::vector<std::string> expected{"big.bmp", "map.txt", "pic.bmp"};
-    const auto settled = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (dir.Entries() != expected && std::chrono::steady_clock::now() < settled)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitUntil([&] { return dir.Entries() == expected; });
     EXPECT_EQ(dir.Entries(), expected);
 }
 

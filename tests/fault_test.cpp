@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "process_runner.h"
@@ -65,6 +66,37 @@ protected:
     TempDir dir;
 };
 
+// The temporary file process `pid` is writing in `folder`: a regular file it
+// holds open there other than `input`. Finds the unnamed temporary file
+// ("FOLDER/#INODE (deleted)") as well as the named one.
+std::optional<OpenFile> TemporaryOf(pid_t pid, const std::string& folder, const std::string& input) {
+    std::error_code error;
+    const std::string inside = fs::canonical(folder, error).string() + "/";
+    for (const OpenFile& file : OpenFilesOf(pid))
+        if (file.path.starts_with(inside) && file.path != inside + input) return file;
+    return std::nullopt;
+}
+
+// Whether `name` is a named temporary file for map.txt.
+bool IsNamedTemporary(const std::string& name) {
+    const std::string tag = ".map.txt.bmp2grid-tmp-";
+    return name.starts_with(tag) && name.size() == tag.size() + 8 && name.find('/') == std::string::npos;
+}
+
+// Waits until `child` writes its temporary file in `folder` and it holds at
+// least `bytes`, or the child has ended; returns the file when it does.
+std::optional<OpenFile> WaitForTemporary(const Child& child, const std::string& folder, const std::string& input,
+                                         std::int64_t bytes) {
+    std::optional<OpenFile> temporary;
+    WaitUntil([&] {
+        temporary = TemporaryOf(child.pid(), folder, input);
+        if (temporary && temporary->size >= bytes) return true;
+        temporary.reset();
+        return child.Ended();
+    });
+    return temporary;
+}
+
 TEST_P(Faults, KilledWhileWritingLeavesThePreviousMapWhole) {
     // About 200 MB of map text: long enough to be killed at many points.
     WriteFile(dir / "big.bmp", MakeBmp(RandomPicture(4000, 4000, 1)));
@@ -72,54 +104,54 @@ TEST_P(Faults, KilledWhileWritingLeavesThePreviousMapWhole) {
     ASSERT_EQ(RunProgram(Bmp2Grid({"-1", "big.bmp", "complete.txt"}), options).exitStatus, 0);
     const std::string complete = ReadFile(dir / "complete.txt");
     fs::remove(dir / "complete.txt");
+    const auto size = static_cast<std::int64_t>(complete.size());
 
-    int keptPrevious = 0;
-    int leftNamedTemporary = 0;
-    for (int delayMs : {0, 1, 3, 10, 25, 50, 80, 120}) {
+    // SIGKILL as the program starts (before or after its temporary file is
+    // made), and once its temporary file holds a given share of the map.
+    struct KillPoint {
+        const char* when;
+        std::int64_t bytes;  // -1: at once
+    };
+    const KillPoint points[] = {
+        {"as it starts", -1},        {"its temporary file made", 0}, {"its first bytes written", 1},
+        {"a quarter written", size / 4}, {"half written", size / 2},  {"three quarters written", size * 3 / 4},
+    };
+    for (const KillPoint& point : points) {
         WriteFile(dir / "map.txt", kPrevious);
-        const pid_t pid = Start(Bmp2Grid({"-1", "big.bmp", "map.txt"}), options);
-        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        ::kill(pid, SIGKILL);
-        Wait(pid);
-        // Killed before the replacement: the previous map; after it (or
-        // finished already): the new one. Never anything in between.
+        Child child(Bmp2Grid({"-1", "big.bmp", "map.txt"}), options);
+        std::optional<OpenFile> temporary;
+        if (point.bytes >= 0) {
+            temporary = WaitForTemporary(child, dir.path(), "big.bmp", point.bytes);
+            EXPECT_TRUE(temporary) << point.when << ": never seen";
+        }
+        child.Signal(SIGKILL);
+        const RunResult result = child.Wait();
+        EXPECT_EQ(result.signal, SIGKILL) << point.when << ": finished before the kill";
+        // Killed before the replacement: the previous map, never a part of
+        // the new one.
         const std::string map = ReadFile(dir / "map.txt");
-        keptPrevious += map == kPrevious;
-        EXPECT_TRUE(map == kPrevious || map == complete)
-            << "a kill after " << delayMs << " ms left " << map.size() << " bytes of map text";
+        EXPECT_TRUE(map == kPrevious) << "a kill " << point.when << " left " << map.size() << " bytes of map text";
         // Nothing can remove a named temporary file when SIGKILL strikes; the
-        // unnamed one goes with the process.
+        // unnamed one goes with the process. What is left is the start of
+        // the map, which shows that the temporary file under test was the
+        // one written.
         std::vector<std::string> entries = dir.Entries();
-        if (Named() && entries.size() == 3 && entries[0].starts_with(".map.txt.bmp2grid-tmp-") &&
-            entries[0].size() == std::string(".map.txt.bmp2grid-tmp-").size() + 8) {
+        if (Named() && !entries.empty() && IsNamedTemporary(entries[0])) {
+            const std::string left = ReadFile(dir / entries[0]);
+            EXPECT_TRUE(complete.starts_with(left)) << point.when << ": the temporary file holds something else";
+            EXPECT_GE(static_cast<std::int64_t>(left.size()), point.bytes) << point.when;
             fs::remove(dir / entries[0]);
             entries.erase(entries.begin());
-            ++leftNamedTemporary;
+        } else if (Named() && temporary) {
+            ADD_FAILURE() << point.when << ": no named temporary file left";
         }
-        EXPECT_EQ(entries, (std::vector<std::string>{"big.bmp", "map.txt"}))
-            << "left behind after a kill at " << delayMs << " ms";
+        if (temporary) {
+            const std::string name = fs::path(temporary->path).filename().string();
+            EXPECT_EQ(IsNamedTemporary(name), Named()) << point.when << ": wrote " << temporary->path;
+        }
+        EXPECT_EQ(entries, (std::vector<std::string>{"big.bmp", "map.txt"})) << "left behind after a kill "
+                                                                             << point.when;
     }
-    EXPECT_GE(keptPrevious, 3) << "the conversion finished too fast to be interrupted";
-    // Shows that the named temporary file was the one written.
-    if (Named()) {
-        EXPECT_GE(leftNamedTemporary, 1);
-    }
-}
-
-// Whether process `pid` is writing a temporary file in `folder`: it has a
-// file there open, other than `input`, with bytes in it. This finds the
-// unnamed temporary file as well as the named one.
-bool WritingInto(pid_t pid, const std::string& folder, const std::string& input) {
-    std::error_code error;
-    const std::string inside = fs::canonical(folder, error).string() + "/";
-    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        const std::string path = fs::read_symlink(entry.path(), error).string();
-        struct stat st;
-        if (error || !path.starts_with(inside) || path == inside + input || ::stat(entry.path().c_str(), &st) != 0)
-            continue;
-        if (S_ISREG(st.st_mode) && st.st_size > 0) return true;
-    }
-    return false;
 }
 
 TEST_P(Faults, InterruptedBySignalLeavesNothingBehind) {
@@ -131,22 +163,16 @@ TEST_P(Faults, InterruptedBySignalLeavesNothingBehind) {
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
         const std::string label = strsignal(sig);
         WriteFile(dir / "map.txt", kPrevious);
-        const pid_t pid = Start(Bmp2Grid({"-1", "big.bmp", "map.txt"}), options);
-        bool caught = false;
-        bool sawNamed = false;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!caught && std::chrono::steady_clock::now() < deadline) {
-            caught = WritingInto(pid, dir.path(), "big.bmp");
-            if (!caught) std::this_thread::sleep_for(std::chrono::microseconds(500));
-        }
-        for (const std::string& name : dir.Entries()) sawNamed = sawNamed || name.starts_with(".map.txt.bmp2grid-tmp-");
-        ::kill(pid, sig);
-        const RunResult result = Wait(pid);
-        EXPECT_TRUE(caught) << label << ": never seen writing its map";
+        Child child(Bmp2Grid({"-1", "big.bmp", "map.txt"}), options);
+        const std::optional<OpenFile> temporary = WaitForTemporary(child, dir.path(), "big.bmp", 1);
+        child.Signal(sig);
+        const RunResult result = child.Wait();
+        ASSERT_TRUE(temporary) << label << ": never seen writing its map";
         EXPECT_EQ(result.signal, sig) << label;
         EXPECT_EQ(ReadFile(dir / "map.txt"), kPrevious) << label;
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"big.bmp", "map.txt"})) << label;
-        EXPECT_EQ(sawNamed, Named()) << label << ": the temporary file under test was not the one written";
+        EXPECT_EQ(IsNamedTemporary(fs::path(temporary->path).filename().string()), Named())
+            << label << ": the temporary file under test was not the one written: " << temporary->path;
         for (const std::string& name : dir.Entries())  // so that each signal is judged alone
             if (name != "big.bmp") fs::remove(dir / name);
     }
@@ -213,7 +239,7 @@ TEST_F(StreamFaults, FifoWhoseReaderQuits) {
         ASSERT_GE(reader, 0);
         std::thread quitter([reader] {
             pollfd ready = {reader, POLLIN, 0};
-            ::poll(&ready, 1, 20000);
+            ::poll(&ready, 1, static_cast<int>(std::chrono::milliseconds(kEventTimeout).count()));
             char buffer[4096];
             if (::read(reader, buffer, sizeof buffer) < 0) {
                 // Closing is what matters.
@@ -231,8 +257,12 @@ TEST_F(StreamFaults, FifoWhoseReaderQuits) {
 }
 
 TEST_P(Faults, RacingConversionsLeaveOneWholeMap) {
-    const IndexedPicture first = RandomPicture(1500, 1200, 4);
-    const IndexedPicture second = RandomPicture(1200, 1500, 5);
+    // Two conversions to one map that are writing at the same time: each is
+    // stopped once it is seen writing, so that the two surely overlap, and
+    // then they go on, one after the other in either order or side by side.
+    // The one that finishes last leaves its map, whole; never a mix.
+    const IndexedPicture first = RandomPicture(2500, 2000, 4);
+    const IndexedPicture second = RandomPicture(2000, 2500, 5);
     WriteFile(dir / "a.bmp", MakeBmp(first));
     WriteFile(dir / "b.bmp", MakeBmp(second));
     const RunOptions options = Options();
@@ -241,14 +271,50 @@ TEST_P(Faults, RacingConversionsLeaveOneWholeMap) {
     const std::string mapA = ReadFile(dir / "a.txt");
     const std::string mapB = ReadFile(dir / "b.txt");
     EXPECT_TRUE(mapA == ReferenceMap(first, SampleMode::OneToOne));
-    for (int round = 0; round < 5; ++round) {
-        const pid_t a = Start(Bmp2Grid({"-1", "a.bmp", "map.txt"}), options);
-        const pid_t b = Start(Bmp2Grid({"-1", "b.bmp", "map.txt"}), options);
-        EXPECT_EQ(Wait(a).exitStatus, 0);
-        EXPECT_EQ(Wait(b).exitStatus, 0);
+    const std::vector<std::string> inputs{"a.bmp", "a.txt", "b.bmp", "b.txt"};
+    enum class Order { AThenB, BThenA, SideBySide };
+    for (const Order order : {Order::AThenB, Order::BThenA, Order::SideBySide}) {
+        const char* label = order == Order::AThenB ? "a, then b" : order == Order::BThenA ? "b, then a" : "side by side";
+        WriteFile(dir / "map.txt", kPrevious);
+        Child a(Bmp2Grid({"-1", "a.bmp", "map.txt"}), options);
+        ASSERT_TRUE(WaitForTemporary(a, dir.path(), "a.bmp", 1)) << label << ": a never seen writing";
+        a.Signal(SIGSTOP);
+        Child b(Bmp2Grid({"-1", "b.bmp", "map.txt"}), options);
+        ASSERT_TRUE(WaitForTemporary(b, dir.path(), "b.bmp", 1)) << label << ": b never seen writing";
+        b.Signal(SIGSTOP);
+        // Two temporary files at once, each under a name of its own.
+        std::vector<std::string> entries = dir.Entries();
+        if (Named()) {
+            ASSERT_EQ(entries.size(), inputs.size() + 3) << label;
+            EXPECT_TRUE(IsNamedTemporary(entries[0]) && IsNamedTemporary(entries[1])) << label;
+            entries.erase(entries.begin(), entries.begin() + 2);
+        }
+        std::vector<std::string> expected = inputs;
+        expected.push_back("map.txt");
+        EXPECT_EQ(entries, expected) << label;
+
+        std::string last;  // the map expected, when the order is known
+        if (order == Order::AThenB || order == Order::BThenA) {
+            Child& early = order == Order::AThenB ? a : b;
+            Child& late = order == Order::AThenB ? b : a;
+            early.Signal(SIGCONT);
+            EXPECT_EQ(early.Wait().exitStatus, 0) << label;
+            late.Signal(SIGCONT);
+            EXPECT_EQ(late.Wait().exitStatus, 0) << label;
+            last = order == Order::AThenB ? mapB : mapA;
+        } else {
+            a.Signal(SIGCONT);
+            b.Signal(SIGCONT);
+            EXPECT_EQ(a.Wait().exitStatus, 0) << label;
+            EXPECT_EQ(b.Wait().exitStatus, 0) << label;
+        }
         const std::string map = ReadFile(dir / "map.txt");
-        EXPECT_TRUE(map == mapA || map == mapB) << "round " << round << ": a mix of two maps";
-        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"a.bmp", "a.txt", "b.bmp", "b.txt", "map.txt"}));
+        if (!last.empty()) {
+            EXPECT_TRUE(map == last) << label << ": not the map of the one that finished last";
+        } else {
+            EXPECT_TRUE(map == mapA || map == mapB) << label << ": a mix of two maps";
+        }
+        EXPECT_EQ(dir.Entries(), expected) << label;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 namespace bmp2grid::test {
 namespace {
@@ -98,7 +100,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
-        ::dup2(in[0], 0);
+        ::dup2(options.stdinFd >= 0 ? options.stdinFd : in[0], 0);
         ::dup2(out[1], 1);
         ::dup2(err[1], 2);
         ExecChild(command, options);
@@ -109,7 +111,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
 
     RunResult result;
     std::size_t written = 0;
-    if (options.stdinData.empty()) Close(in[1]);
+    if (options.stdinData.empty() || options.stdinFd >= 0) Close(in[1]);
     while (out[0] >= 0 || err[0] >= 0) {
         pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
         if (::poll(fds, 3, -1) < 0 && errno != EINTR) break;
@@ -166,6 +168,56 @@ RunResult Wait(pid_t pid) {
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     result.peakMemoryKiB = usage.ru_maxrss;
     return result;
+}
+
+Child::Child(const std::vector<std::string>& argv, const RunOptions& options)
+    : pid_(Start(argv, options)), group_(options.ownProcessGroup) {}
+
+Child::~Child() {
+    if (waited_) return;
+    Signal(SIGKILL);  // stopped or not
+    Wait();
+}
+
+void Child::Signal(int sig) const {
+    if (!waited_) ::kill(group_ ? -pid_ : pid_, sig);
+}
+
+RunResult Child::Wait() {
+    if (waited_) throw std::logic_error("the child was waited for already");
+    waited_ = true;
+    return bmp2grid::test::Wait(pid_);
+}
+
+bool Child::Ended() const {
+    if (waited_) return true;
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return true;
+}
+
+std::vector<OpenFile> OpenFilesOf(pid_t pid) {
+    std::vector<OpenFile> files;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+        // Each step may fail as the process closes a descriptor or ends.
+        std::error_code gone;
+        const std::string path = std::filesystem::read_symlink(entry.path(), gone).string();
+        struct stat st;
+        if (gone || ::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        files.push_back({path, static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_blocks) * 512,
+                         static_cast<std::int64_t>(st.st_blksize)});
+    }
+    return files;
 }
 
 TempDir::TempDir() {

@@ -6,6 +6,9 @@
 // ignores SIGPIPE.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -21,6 +24,8 @@ enum class StdoutMode { Truncate, Append, ReadWrite, ReadOnly };
 struct RunOptions {
     std::string workingDirectory;  // empty: the test's own
     std::string stdinData;         // fed to the child's standard input
+    int stdinFd = -1;              // when set, the child's standard input is this descriptor as it
+                                   // stands (a socket, a file read part-way), not stdinData
     std::string stdoutFile;        // when set, standard output goes to this file (relative to the
                                    // working directory, opened as `stdoutMode` says), not captured
     StdoutMode stdoutMode = StdoutMode::Truncate;
@@ -45,6 +50,48 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
 // Starts a child that writes nothing back; the caller kills or waits for it.
 pid_t Start(const std::vector<std::string>& argv, const RunOptions& options = {});
 RunResult Wait(pid_t pid);
+
+// A child from Start() that is killed (SIGKILL, to its process group when it
+// leads one) and reaped when the object goes away before Wait(), so that a
+// test that fails half way leaves no process running, or stopped, behind.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const RunOptions& options = {});
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    pid_t pid() const { return pid_; }
+    void Signal(int sig) const;  // to the process group when it leads one
+    RunResult Wait();
+    // Whether it has ended (it is then a zombie until Wait()).
+    bool Ended() const;
+
+private:
+    pid_t pid_;
+    bool group_;
+    bool waited_ = false;
+};
+
+// How long a test waits for an event in a child (a file made, a size
+// reached, a process gone): long enough for a sanitized build on a machine
+// whose cores are all busy. Only a fault makes a test wait this long.
+inline constexpr std::chrono::seconds kEventTimeout{60};
+
+// Checks `condition` until it holds, with a short sleep between checks, for
+// at most `timeout`; returns whether it held. A test that needs an event
+// waits for it so, never for a fixed time.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = kEventTimeout);
+
+// A regular file that a process holds open: what its /proc/PID/fd link reads
+// (a file with no name, such as one made with O_TMPFILE, reads
+// "FOLDER/#INODE (deleted)") and its size now.
+struct OpenFile {
+    std::string path;
+    std::int64_t size = 0;
+    std::int64_t allocated = 0;  // the bytes its blocks take on the file system (st_blocks)
+    std::int64_t blockSize = 0;  // the file system's block for it (st_blksize)
+};
+std::vector<OpenFile> OpenFilesOf(pid_t pid);
 
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes away.
