@@ -1,0 +1,227 @@
+// Input that arrives as a stream, end to end on the built programs:
+// "-" is standard input as it stands, whatever it is (a socket, a file that
+// has been read part-way), for every input of both programs; and a picture
+// whose rows are decoded as they arrive never has more of the output's disk
+// set aside than a bounded step ahead of the map already written, however
+// many rows its header promises, while the input stalls.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "process_runner.h"
+#include "program_under_test.h"
+#include "test_support.h"
+
+namespace bmp2grid::test {
+namespace {
+
+// The build's own programs: descriptors and /proc are Unix matters.
+std::vector<std::string> Bmp2Grid(std::vector<std::string> args) {
+    return Program::Built(BMP2GRID_EXE).Command(std::move(args));
+}
+std::vector<std::string> Grid2Bmp(std::vector<std::string> args) {
+    return Program::Built(GRID2BMP_EXE).Command(std::move(args));
+}
+
+// Writes `bytes` to a socket (without SIGPIPE) or a FIFO, until the
+// reader stops reading.
+void SendAll(int fd, const std::string& bytes, bool socket = true) {
+    for (std::size_t sent = 0; sent < bytes.size();) {
+        const ssize_t n = socket ? ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL)
+                                 : ::write(fd, bytes.data() + sent, bytes.size() - sent);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // the program stopped reading
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+enum class StandardInput { Socket, FileReadPartWay };
+
+// Runs `argv` with standard input holding `bytes`, as `kind` says: one end
+// of a socket pair whose other end sends them, or a file whose first line
+// ("skipped\n") has been read already by the time the program starts.
+RunResult RunWithStandardInput(const std::vector<std::string>& argv, StandardInput kind, const std::string& bytes,
+                               RunOptions options) {
+    if (kind == StandardInput::Socket) {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+            throw std::runtime_error("socketpair failed");
+        std::thread sender([&] {
+            SendAll(pair[0], bytes);
+            ::shutdown(pair[0], SHUT_WR);
+        });
+        options.stdinFd = pair[1];
+        RunResult result = RunProgram(argv, options);
+        ::shutdown(pair[1], SHUT_RD);  // a sender the program left waiting stops
+        sender.join();
+        ::close(pair[0]);
+        ::close(pair[1]);
+        return result;
+    }
+    const std::string path = options.workingDirectory + "/standard-input";
+    WriteFile(path, "skipped\n" + bytes);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::lseek(fd, 8, SEEK_SET) != 8) throw std::runtime_error("can't open " + path);
+    options.stdinFd = fd;
+    RunResult result = RunProgram(argv, options);
+    ::close(fd);
+    return result;
+}
+
+TEST(StandardInput, IsDescriptorZeroReadFromWhereItStands) {
+    TempDir dir;
+    const IndexedPicture picture = CountingPicture(6, 5);
+    WriteFile(dir / "pic.bmp", MakeBmp(picture));
+    WriteFile(dir / "pic.png", MakePng(picture));
+    WriteFile(dir / "map.txt", ReferenceMap(picture, SampleMode::TwoToOne));
+    std::string gimp = "GIMP Palette\nName: reversed\n";
+    for (int i = 0; i < 256; ++i)
+        gimp += std::to_string(i ^ 0x55) + " " + std::to_string(255 - i) + " " + std::to_string(i) + "\n";
+    WriteFile(dir / "pal.gpl", gimp);
+    RunOptions here;
+    here.workingDirectory = dir.path();
+
+    struct Case {
+        const char* what;
+        bool grid2bmp;
+        std::vector<std::string> byName;  // the same conversion with the file named
+        std::vector<std::string> fromStandardInput;
+        const char* standardInput;  // the file standard input holds
+        const char* output;
+    };
+    const Case cases[] = {
+        {"a BMP picture", false, {"pic.bmp", "out.txt"}, {"-", "out.txt"}, "pic.bmp", "out.txt"},
+        {"a PNG picture", false, {"-1", "pic.png", "out.txt"}, {"-1", "-", "out.txt"}, "pic.png", "out.txt"},
+        {"a palette picture", false, {"--palette", "pic.png", "pic.png", "out.txt"},
+         {"--palette", "-", "pic.png", "out.txt"}, "pic.png", "out.txt"},
+        {"a GIMP palette", false, {"--palette", "pal.gpl", "pic.bmp", "out.txt"},
+         {"--palette", "-", "pic.bmp", "out.txt"}, "pal.gpl", "out.txt"},
+        {"map text", true, {"map.txt", "out.bmp"}, {"-", "out.bmp"}, "map.txt", "out.bmp"},
+        {"grid2bmp's palette picture", true, {"--palette", "pic.bmp", "map.txt", "out.png"},
+         {"--palette", "-", "map.txt", "out.png"}, "pic.bmp", "out.png"},
+    };
+    for (const Case& c : cases) {
+        auto command = [&c](std::vector<std::string> args) { return c.grid2bmp ? Grid2Bmp(args) : Bmp2Grid(args); };
+        const RunResult named = RunProgram(command(c.byName), here);
+        ASSERT_EQ(named.exitStatus, 0) << c.what << ": " << named.out;
+        const std::string expected = ReadFile(dir / c.output);
+        ::unlink((dir / c.output).c_str());
+        const std::string bytes = ReadFile(dir / c.standardInput);
+        for (const StandardInput kind : {StandardInput::Socket, StandardInput::FileReadPartWay}) {
+            const char* how = kind == StandardInput::Socket ? "a socket" : "a file read part-way";
+            const RunResult piped = RunWithStandardInput(command(c.fromStandardInput), kind, bytes, here);
+            EXPECT_EQ(piped.exitStatus, 0) << c.what << " through " << how << ": " << piped.out;
+            EXPECT_EQ(piped.out, named.out) << c.what << " through " << how;
+            EXPECT_TRUE(ReadFile(dir / c.output) == expected) << c.what << " through " << how;
+            ::unlink((dir / c.output).c_str());
+        }
+    }
+}
+
+// The start of a PNG whose header promises `rows` rows of `width` pixels
+// (8-bit indexed, every pixel 0): its header chunks and an IDAT chunk whose
+// data, flushed, decode to the first `sent` rows. The rest never comes.
+std::string PromisingPngStart(std::uint32_t width, std::uint32_t rows, std::uint32_t sent) {
+    z_stream z{};
+    if (deflateInit(&z, 9) != Z_OK) throw std::runtime_error("deflateInit failed");
+    const Bytes row(width + 1, 0);  // filter byte 0, then the indices
+    Bytes data;
+    Bytes out(1 << 16);
+    for (std::uint32_t y = 0; y < sent; ++y) {
+        z.next_in = const_cast<Bytef*>(row.data());
+        z.avail_in = static_cast<uInt>(row.size());
+        const int flush = y + 1 == sent ? Z_SYNC_FLUSH : Z_NO_FLUSH;
+        do {
+            z.next_out = out.data();
+            z.avail_out = static_cast<uInt>(out.size());
+            deflate(&z, flush);
+            data.insert(data.end(), out.begin(), out.end() - z.avail_out);
+        } while (z.avail_out == 0 || z.avail_in > 0);
+    }
+    deflateEnd(&z);
+    Bytes ihdr;
+    for (const std::uint32_t v : {width, rows})
+        for (const int shift : {24, 16, 8, 0}) ihdr.push_back(static_cast<std::uint8_t>(v >> shift));
+    for (const std::uint8_t b : {8, 3, 0, 0, 0}) ihdr.push_back(b);
+    std::string start = "\x89PNG\r\n\x1a\n";
+    for (const Bytes& chunk : {PngChunk("IHDR", ihdr), PngChunk("PLTE", Bytes(768, 0)), PngChunk("IDAT", data)})
+        start.append(chunk.begin(), chunk.end());
+    return start;
+}
+
+// The space a file has set aside past the end of its bytes: what it has
+// allocated beyond the block that holds its last byte.
+std::int64_t SetAsideAhead(const OpenFile& file) {
+    const std::int64_t block = file.blockSize > 0 ? file.blockSize : 4096;
+    const std::int64_t used = (file.size + block - 1) / block * block;
+    return std::max<std::int64_t>(0, file.allocated - used);
+}
+
+TEST(DiskSpace, APromisingHeaderThatStallsHoldsAtMostAStepAhead) {
+    // 4096 x 20000 pixels promise 819 MB of map text in one-to-one mode;
+    // the first 2400 rows (98 MB of it) arrive, then the input stalls.
+    constexpr std::uint32_t kWidth = 4096, kRows = 20000, kSent = 2400;
+    constexpr std::int64_t kRowBytes = kWidth * 10 + 2;
+    constexpr std::int64_t kMaxAhead = std::int64_t{64} << 20;
+    const std::string start = PromisingPngStart(kWidth, kRows, kSent);
+    TempDir dir;
+    const std::string previous = "1,1\r\n7,0,0,0,0\t\r\n";
+    WriteFile(dir / "map.txt", previous);
+    const std::string fifo = dir / "stalled.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    Child child(Bmp2Grid({"-1", "stalled.png", "map.txt"}), options);
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the program to open it
+    ASSERT_GE(fd, 0);
+    std::signal(SIGPIPE, SIG_IGN);  // should the program stop reading
+    SendAll(fd, start, false);
+    // The map's temporary file, once the program has it open.
+    std::string temporary;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const OpenFile& file : OpenFilesOf(child.pid()))
+            if (file.path.starts_with(dir.path() + "/") && file.path != fifo) temporary = file.path;
+        return !temporary.empty();
+    })) << "the program never opened its output";
+    // Wait for the rows sent to be written (all but the blocks in flight),
+    // looking at the space set aside each time.
+    std::int64_t size = 0;
+    std::int64_t mostAhead = 0;
+    std::int64_t sizeAtMost = 0;
+    auto look = [&] {
+        for (const OpenFile& file : OpenFilesOf(child.pid())) {
+            if (file.path != temporary) continue;
+            size = file.size;
+            if (SetAsideAhead(file) > mostAhead) {
+                mostAhead = SetAsideAhead(file);
+                sizeAtMost = size;
+            }
+        }
+    };
+    const bool written = WaitUntil([&] {
+        look();
+        return size >= kSent * kRowBytes - (std::int64_t{8} << 20);
+    });
+    EXPECT_TRUE(written) << "only " << size << " bytes of map text were written";
+    look();  // stalled
+    EXPECT_LE(mostAhead, kMaxAhead) << "set aside ahead of " << sizeAtMost << " bytes of map text";
+    ::close(fd);  // the input ends: a truncated PNG
+    const RunResult result = child.Wait();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(ReadFile(dir / "map.txt"), previous);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "stalled.png"}));
+    if (mostAhead == 0) GTEST_SKIP() << "the temporary folder's file system sets no space aside (fallocate)";
+}
+
+}  // namespace
+}  // namespace bmp2grid::test
