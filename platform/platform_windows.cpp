@@ -325,7 +325,7 @@ bool OutputFile::WriteAt(std::int64_t offset, const char* data, std::size_t size
     State& s = *state_;
     if (s.failed || s.handle == INVALID_HANDLE_VALUE || !s.replaces) return false;
     while (size > 0) {
-        OVERLAPPED at = At(state_->start + offset);
+        OVERLAPPED at = At(offset);
         const DWORD chunk = Chunk(size);
         DWORD written = 0;
         if (!::WriteFile(s.handle, data, chunk, &written, &at) || written == 0) {
