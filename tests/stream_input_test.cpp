@@ -33,12 +33,12 @@ std::vector<std::string> Grid2Bmp(std::vector<std::string> args) {
     return Program::Built(GRID2BMP_EXE).Command(std::move(args));
 }
 
-// Writes `bytes` to a socket (without SIGPIPE) or a FIFO, until the
-// reader stops reading.
-void SendAll(int fd, const std::string& bytes, bool socket = true) {
+// Writes `bytes` to a socket or a FIFO until the reader stops reading
+// (SIGPIPE is ignored while the tests run programs).
+void SendAll(int fd, const std::string& bytes) {
+    std::signal(SIGPIPE, SIG_IGN);
     for (std::size_t sent = 0; sent < bytes.size();) {
-        const ssize_t n = socket ? ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL)
-                                 : ::write(fd, bytes.data() + sent, bytes.size() - sent);
+        const ssize_t n = ::write(fd, bytes.data() + sent, bytes.size() - sent);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;  // the program stopped reading
         sent += static_cast<std::size_t>(n);
@@ -184,8 +184,7 @@ TEST(DiskSpace, APromisingHeaderThatStallsHoldsAtMostAStepAhead) {
     Child child(Bmp2Grid({"-1", "stalled.png", "map.txt"}), options);
     const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the program to open it
     ASSERT_GE(fd, 0);
-    std::signal(SIGPIPE, SIG_IGN);  // should the program stop reading
-    SendAll(fd, start, false);
+    SendAll(fd, start);
     // The map's temporary file, once the program has it open.
     std::string temporary;
     ASSERT_TRUE(WaitUntil([&] {
@@ -202,8 +201,9 @@ TEST(DiskSpace, APromisingHeaderThatStallsHoldsAtMostAStepAhead) {
         for (const OpenFile& file : OpenFilesOf(child.pid())) {
             if (file.path != temporary) continue;
             size = file.size;
-            if (SetAsideAhead(file) > mostAhead) {
-                mostAhead = SetAsideAhead(file);
+            const std::int64_t ahead = SetAsideAhead(file);
+            if (ahead > mostAhead) {
+                mostAhead = ahead;
                 sizeAtMost = size;
             }
         }
