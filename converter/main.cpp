@@ -15,8 +15,9 @@
 #include "palette_match.h"
 #include "picture_loader.h"
 #include "platform.h"
+#include "program_entry.h"
 
-int main(int argc, char** argv) {
+int ProgramMain(int argc, char** argv) {
     using namespace bmp2grid;
     platform::KeepStandardStreamsOpen();
     platform::ReportWriteFailuresAsErrors();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "messages.h"
 #include "palette_file.h"
 #include "platform.h"
+#include "program_entry.h"
 #include "png_writer.h"
 
 namespace {
@@ -89,7 +91,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int ProgramMain(int argc, char** argv) {
     using namespace bmp2grid;
     platform::KeepStandardStreamsOpen();
     platform::ReportWriteFailuresAsErrors();
@@ -115,27 +117,30 @@ int main(int argc, char** argv) {
         palette = source.colours;  // entries past the palette's colours are black
     }
 
-    platform::InputFile input;
-    if (input.Open(InputPathToOpen(args.mapPath)) != platform::ReadStatus::Ok)
+    // Closed before the output takes its place: the output may replace the
+    // map text itself, which Windows refuses while it is open.
+    auto input = std::make_unique<platform::InputFile>();
+    if (input->Open(InputPathToOpen(args.mapPath)) != platform::ReadStatus::Ok)
         return messages.Fail("Can't open " + args.mapPath + "\n");
     // The map text is read in blocks (a smaller one for a small file) and
     // never held whole.
     constexpr std::int64_t kBlockBytes = std::int64_t{1} << 20;
     ByteBuffer block;
-    if (!block.Reserve(static_cast<std::size_t>(input.IsRegularFile() ? std::min(input.Size() + 1, kBlockBytes) : kBlockBytes)))
+    if (!block.Reserve(static_cast<std::size_t>(input->IsRegularFile() ? std::min(input->Size() + 1, kBlockBytes) : kBlockBytes)))
         return messages.Fail("Can't convert " + args.mapPath + ": not enough memory\n");
 
     platform::OutputFile output;
     OutputRows rows(output, OutputPathToOpen(args.outputPath), palette, args.format, args.mode,
-                    input.IsRegularFile() ? input.Size() : -1);
+                    input->IsRegularFile() ? input->Size() : -1);
     MapTextReader reader(args.mode, rows,
                          args.format == PictureFormat::Png ? PngMaxWidth() : std::numeric_limits<std::int32_t>::max());
     for (;;) {
-        const long long n = input.Read(block.data(), block.capacity());
+        const long long n = input->Read(block.data(), block.capacity());
         if (n < 0) return messages.Fail("Can't open " + args.mapPath + "\n");
         if (n == 0 || !reader.Feed(reinterpret_cast<const char*>(block.data()), static_cast<std::size_t>(n))) break;
     }
     const MapTextSummary map = reader.Finish();
+    input.reset();
     // The output is put in place only once the map text has been read in full.
     if (!map.ok()) return messages.Fail(MapTextFailureMessage(map, args.mapPath));
 

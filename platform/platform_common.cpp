@@ -1,7 +1,6 @@
 #include "platform_common.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
 #include <random>
 
@@ -34,17 +33,6 @@ std::string TemporaryNameFor(const std::string& target, std::string_view separat
     result.append(folder).append(".").append(name).append(kTag);
     for (std::size_t i = 0; i < kRandom; ++i) result += kChars[generator() % (sizeof kChars - 1)];
     return result;
-}
-
-// Standard C streams on every platform.
-void PrintToConsole(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
-void PrintToErrorConsole(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fflush(stderr);
 }
 
 }  // namespace bmp2grid::platform

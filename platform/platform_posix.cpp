@@ -520,4 +520,14 @@ void ReportWriteFailuresAsErrors() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+void PrintToConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void PrintToErrorConsole(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+
 }  // namespace bmp2grid::platform

@@ -2,14 +2,18 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 
 #include "platform.h"
 #include "platform_common.h"
+#include "windows_text.h"
 
 namespace bmp2grid::platform {
 namespace {
@@ -19,34 +23,89 @@ constexpr std::string_view kSeparators = "\\/:";
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// The longest file name NTFS and FAT take, in UTF-16 units. A name in the
-// ANSI code page never has more UTF-16 units than bytes, so a temporary name
-// of at most this many bytes always fits.
+// The longest file name NTFS and FAT take, in UTF-16 units. A UTF-8 name
+// never has more UTF-16 units than bytes, so a temporary name of at most
+// this many bytes always fits.
 constexpr std::size_t kMaxNameUnits = 255;
 
-// What an existing path is, looked at without opening it for writing.
-// Unusable: a name too long, or symbolic links that can't be resolved.
-enum class PathKind { Missing, Directory, DiskFile, StandardOutput, Device, Unusable };
+// The attributes a replaced file keeps from the one it replaces, as the
+// POSIX build keeps permission bits. (A read-only target is refused.)
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Whether the open disk file `h` is the file standard output writes to.
-bool IsStandardOutput(HANDLE h) {
-    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (out == nullptr || out == INVALID_HANDLE_VALUE || ::GetFileType(out) != FILE_TYPE_DISK) return false;
+// A full path at least this long is given to Windows in its `\\?\` form:
+// the ordinary form stops at MAX_PATH (260) characters.
+constexpr std::size_t kLongPath = MAX_PATH - 20;
+
+constexpr std::wstring_view kLongForm = L"\\\\?\\", kDeviceForm = L"\\\\.\\", kShare = L"\\\\";
+
+// The full path Windows makes of `path`, or nothing if it can't.
+std::optional<std::wstring> FullPath(const std::wstring& path) {
+    const DWORD room = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (room == 0) return std::nullopt;
+    std::wstring full(room, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), room, full.data(), nullptr);
+    if (length == 0 || length >= room) return std::nullopt;
+    full.resize(length);
+    return full;
+}
+
+// Whether Windows takes `path` for a device by its name alone (CON, CON:,
+// NUL, COM1, ...): its full path is then \\.\<device>.
+bool IsDeviceName(const std::wstring& path) {
+    const std::optional<std::wstring> full = FullPath(path);
+    return full && full->starts_with(kDeviceForm);
+}
+
+// `path` (UTF-8, as the programs hold every name) as Windows' wide-character
+// file functions take it, or nothing when it is not UTF-8: no file has such
+// a name (an argument with a lone surrogate, which Windows allows, comes
+// that way; see Utf8FromWide), so it is refused, never taken for another.
+// A long path is given in the `\\?\` form, which reaches 32,767
+// characters; such a path is made full first, since that form is not
+// interpreted any further (no "..", no '/').
+std::optional<std::wstring> WidePath(const std::string& path) {
+    std::optional<std::wstring> wide = WideFromUtf8(path);
+    if (!wide || wide->empty() || wide->starts_with(kLongForm) || wide->starts_with(kDeviceForm)) return wide;
+    const std::optional<std::wstring> full = FullPath(*wide);
+    if (!full || full->size() < kLongPath) return wide;
+    // C:\folder\name, or \\server\share\folder\name; anything else is a device.
+    if (full->size() >= 3 && (*full)[1] == L':' && (*full)[2] == L'\\') return std::wstring(kLongForm) + *full;
+    if (full->starts_with(kShare) && !full->starts_with(kLongForm) && !full->starts_with(kDeviceForm))
+        return std::wstring(kLongForm) + L"UNC\\" + full->substr(2);
+    return wide;
+}
+
+// What an existing path is, looked at without opening it for writing.
+// Unusable: a name that is not UTF-8 or is too long, or symbolic links that
+// can't be resolved. StandardInput: the disk file standard input reads.
+enum class PathKind { Missing, Directory, DiskFile, StandardOutput, StandardInput, Device, Unusable };
+
+// Whether the open disk file `h` is the disk file that the standard handle
+// `which` (STD_INPUT_HANDLE, STD_OUTPUT_HANDLE) reads or writes.
+bool IsStandardFile(HANDLE h, DWORD which) {
+    const HANDLE standard = ::GetStdHandle(which);
+    if (standard == nullptr || standard == INVALID_HANDLE_VALUE || ::GetFileType(standard) != FILE_TYPE_DISK)
+        return false;
     BY_HANDLE_FILE_INFORMATION mine, theirs;
-    return ::GetFileInformationByHandle(h, &mine) && ::GetFileInformationByHandle(out, &theirs) &&
+    return ::GetFileInformationByHandle(h, &mine) && ::GetFileInformationByHandle(standard, &theirs) &&
            mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
            mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
 }
 
 PathKind KindOf(const std::string& path) {
     if (path == StandardOutputPath()) return PathKind::StandardOutput;
-    HANDLE h = ::CreateFileA(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const std::optional<std::wstring> wide = WidePath(path);
+    if (!wide) return PathKind::Unusable;
+    HANDLE h = ::CreateFileW(wide->c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                             nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILENAME_EXCED_RANGE || error == ERROR_CANT_RESOLVE_FILENAME)
             return PathKind::Unusable;
-        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        // A device that can't be opened now (CON without a console) is
+        // still a device: never a file to make in its place.
+        if (IsDeviceName(*wide)) return PathKind::Device;
+        const DWORD attributes = ::GetFileAttributesW(wide->c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return PathKind::Directory;
         return PathKind::Missing;
@@ -56,8 +115,12 @@ PathKind KindOf(const std::string& path) {
         BY_HANDLE_FILE_INFORMATION info;
         if (::GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             kind = PathKind::Directory;
+        } else if (IsStandardFile(h, STD_OUTPUT_HANDLE)) {
+            kind = PathKind::StandardOutput;
+        } else if (IsStandardFile(h, STD_INPUT_HANDLE)) {
+            kind = PathKind::StandardInput;
         } else {
-            kind = IsStandardOutput(h) ? PathKind::StandardOutput : PathKind::DiskFile;
+            kind = PathKind::DiskFile;
         }
     }
     ::CloseHandle(h);
@@ -68,8 +131,8 @@ PathKind KindOf(const std::string& path) {
 bool NameTooLong(const std::string& path) {
     const std::string_view name = FileNameOf(path, kSeparators);
     if (name.size() <= kMaxNameUnits) return false;
-    const int units = ::MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
-    return units <= 0 || static_cast<std::size_t>(units) > kMaxNameUnits;
+    const std::optional<std::wstring> units = WideFromUtf8(name);
+    return !units || units->size() > kMaxNameUnits;
 }
 
 // The temporary file that exists now, which the console control handler
@@ -87,8 +150,8 @@ public:
 
 // Its name; empty when there is none. Never destroyed: the handler may run
 // while the process exits.
-std::string& PendingTemporary() {
-    static std::string* name = new std::string;
+std::wstring& PendingTemporary() {
+    static std::wstring* name = new std::wstring;
     return *name;
 }
 
@@ -96,12 +159,12 @@ BOOL WINAPI RemovePendingTemporary(DWORD) {
     PendingLock lock;
     // The file is open with FILE_SHARE_DELETE: it goes once its handle is
     // closed, which ending the process does.
-    if (!PendingTemporary().empty()) ::DeleteFileA(PendingTemporary().c_str());
+    if (!PendingTemporary().empty()) ::DeleteFileW(PendingTemporary().c_str());
     return FALSE;  // the default handling then ends the process
 }
 
 // Names the temporary file about to be made (empty: none exists any more).
-void SetPendingTemporary(const std::string& name) {
+void SetPendingTemporary(const std::wstring& name) {
     static const bool installed = ::SetConsoleCtrlHandler(RemovePendingTemporary, TRUE) != 0;
     (void)installed;
     PendingLock lock;
@@ -159,7 +222,9 @@ ReadStatus InputFile::Open(const std::string& path) {
             return ReadStatus::CantOpen;
         }
     } else {
-        s.handle = ::CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+        const std::optional<std::wstring> wide = WidePath(path);
+        if (!wide) return ReadStatus::CantOpen;
+        s.handle = ::CreateFileW(wide->c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     }
     if (s.handle == INVALID_HANDLE_VALUE) return ReadStatus::CantOpen;
@@ -225,8 +290,8 @@ struct OutputFile::State {
     bool failed = false;
     bool committed = false;
     bool slowWrites = true;  // false for character devices such as NUL
-    std::string target;
-    std::string temporary;
+    std::wstring target;     // as the wide file functions take it
+    std::wstring temporary;
 };
 
 OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
@@ -235,7 +300,7 @@ OutputFile::~OutputFile() {
     State& s = *state_;
     if (s.handle != INVALID_HANDLE_VALUE && s.ownsHandle) ::CloseHandle(s.handle);
     if (!s.committed && !s.temporary.empty()) {
-        ::DeleteFileA(s.temporary.c_str());
+        ::DeleteFileW(s.temporary.c_str());
         SetPendingTemporary({});
     }
 }
@@ -243,10 +308,14 @@ OutputFile::~OutputFile() {
 OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets) {
     State& s = *state_;
     if (path.empty()) return OpenStatus::CantOpen;
-    s.target = path;
     switch (KindOf(path)) {
         case PathKind::Directory:
         case PathKind::Unusable:
+            return OpenStatus::CantOpen;
+        case PathKind::StandardInput:
+            // Standard input holds the file open (and so does the shell that
+            // redirected it), so it can't be replaced: refused untouched, as
+            // a file with contents that standard output holds.
             return OpenStatus::CantOpen;
         case PathKind::StandardOutput: {
             // Written through the handle standard output uses, after what the
@@ -269,7 +338,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets
         }
         case PathKind::Device:  // NUL, CON, a named pipe: written directly
             if (targets == Targets::ReplacedOnly) return OpenStatus::Direct;
-            s.handle = ::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+            s.handle = ::CreateFileW(WidePath(path)->c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
             s.slowWrites = s.handle != INVALID_HANDLE_VALUE && ::GetFileType(s.handle) == FILE_TYPE_PIPE;
             return s.handle == INVALID_HANDLE_VALUE ? OpenStatus::CantOpen : OpenStatus::Ok;
@@ -279,16 +348,27 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets
     }
     // Checked before any work: the target's name is made only in Commit().
     if (NameTooLong(path)) return OpenStatus::CantOpen;
+    s.target = *WidePath(path);
+    // A read-only file is not written, as Windows' own tools don't write
+    // it; the attributes the replacement keeps are given to it from the
+    // start.
+    DWORD attributes = ::GetFileAttributesW(s.target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) attributes = 0;
+    if (attributes & FILE_ATTRIBUTE_READONLY) return OpenStatus::CantOpen;
+    attributes &= kKeptAttributes;
     s.replaces = true;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = TemporaryNameFor(path, kSeparators, kMaxNameUnits);
+        // The temporary name is as long as the target's full path allows.
+        const std::optional<std::wstring> name = WidePath(TemporaryNameFor(path, kSeparators, kMaxNameUnits));
+        if (!name) return OpenStatus::CantOpen;
         // Named for the console control handler first; shared for deleting
         // only, so that the handler can delete it while it is open.
-        SetPendingTemporary(name);
-        s.handle = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        SetPendingTemporary(*name);
+        s.handle = ::CreateFileW(name->c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                 (attributes ? attributes : FILE_ATTRIBUTE_NORMAL) | FILE_FLAG_SEQUENTIAL_SCAN,
+                                 nullptr);
         if (s.handle != INVALID_HANDLE_VALUE) {
-            s.temporary = name;
+            s.temporary = *name;
             return OpenStatus::Ok;
         }
         const DWORD error = ::GetLastError();
@@ -357,7 +437,7 @@ bool OutputFile::Commit() {
         {
             // The handler waits, so that it never deletes the file mid-move.
             PendingLock lock;
-            if (::MoveFileExA(s.temporary.c_str(), s.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            if (::MoveFileExW(s.temporary.c_str(), s.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
                 PendingTemporary().clear();
             } else {
                 error = ::GetLastError();
@@ -377,8 +457,10 @@ bool OutputFile::Commit() {
 bool OutputPathIsPossible(const std::string& path) {
     if (path.empty()) return true;  // refused by OutputFile::Open in its turn
     if (NameTooLong(path)) return false;
+    const std::optional<std::wstring> wide = WidePath(path);
+    if (!wide) return false;
     // Looked at without opening, which a named pipe would take for a client.
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wide->c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         return error != ERROR_FILENAME_EXCED_RANGE && error != ERROR_CANT_RESOLVE_FILENAME;
@@ -386,6 +468,78 @@ bool OutputPathIsPossible(const std::string& path) {
     // A symbolic link must lead somewhere: a loop can't be opened.
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || KindOf(path) != PathKind::Unusable;
 }
+
+std::optional<std::wstring> WideFromUtf8(std::string_view text) {
+    std::wstring wide;
+    if (text.empty()) return wide;
+    if (text.size() > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+    const int size = static_cast<int>(text.size());
+    const int units = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    if (units <= 0) return std::nullopt;
+    wide.resize(static_cast<std::size_t>(units));
+    if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), units) != units)
+        return std::nullopt;
+    return wide;
+}
+
+std::string Utf8FromWide(std::wstring_view text) {
+    std::string utf8;
+    utf8.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t code = text[i];
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        if (code < 0x80) {
+            utf8 += static_cast<char>(code);
+        } else if (code < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (code >> 6));
+            utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {  // a lone surrogate too
+            utf8 += static_cast<char>(0xE0 | (code >> 12));
+            utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (code >> 18));
+            utf8 += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+namespace {
+
+// Writes UTF-8 `text` to the standard stream `stream`, whose handle is
+// `which`. A console is given the text as UTF-16, so that every character
+// shows whatever the console's code page; a file or pipe gets the UTF-8
+// bytes, as on POSIX.
+void Print(std::string_view text, FILE* stream, DWORD which) {
+    std::fflush(stream);
+    const HANDLE h = ::GetStdHandle(which);
+    DWORD mode = 0;
+    if (h != nullptr && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode)) {
+        std::wstring wide;
+        const int size = static_cast<int>(std::min<std::size_t>(text.size(), INT_MAX));
+        const int units = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+        if (units > 0) {
+            wide.resize(static_cast<std::size_t>(units));
+            ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), units);
+            DWORD written = 0;
+            if (::WriteConsoleW(h, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) return;
+        }
+    }
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+}  // namespace
+
+void PrintToConsole(std::string_view text) { Print(text, stdout, STD_OUTPUT_HANDLE); }
+
+void PrintToErrorConsole(std::string_view text) { Print(text, stderr, STD_ERROR_HANDLE); }
 
 // Standard output is known by its handle here, not by a number that a file
 // the program opens could take: nothing to do.

@@ -1,0 +1,20 @@
+// Text as Windows' wide-character functions take it and as the programs
+// hold it: every name and message is UTF-8 inside the programs, on Windows
+// as on POSIX. Windows only.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace bmp2grid::platform {
+
+// UTF-8 as UTF-16; nothing when `text` is not UTF-8.
+std::optional<std::wstring> WideFromUtf8(std::string_view text);
+
+// UTF-16 as UTF-8. A lone surrogate, which a Windows name may hold and
+// UTF-8 can't, becomes the three bytes its code would take: never UTF-8, so
+// WideFromUtf8 refuses such a name rather than taking it for another.
+std::string Utf8FromWide(std::wstring_view text);
+
+}  // namespace bmp2grid::platform
