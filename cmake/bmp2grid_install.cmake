@@ -5,7 +5,7 @@
 #   share/man/man1/           bmp2grid.1, grid2bmp.1
 #   share/doc/bmp2grid/       README.md, LICENSE, sample.bmp, sample.txt
 # Windows (the zip): everything in one folder, the text files as README.txt
-# and LICENSE.txt with CR LF line ends.
+# and LICENSE.txt with CR LF line ends and a UTF-8 byte-order mark.
 include(GNUInstallDirs)
 
 # The manual pages, with the project's version filled in.
@@ -14,14 +14,17 @@ foreach(page bmp2grid grid2bmp)
 endforeach()
 
 if(WIN32)
-  # Text files with CR LF line ends, whatever the line ends of the checkout.
+  # Text files with CR LF line ends, whatever the line ends of the checkout,
+  # and a UTF-8 byte-order mark, without which older versions of Notepad
+  # take UTF-8 (the README's arrows and signs) for the ANSI code page.
+  string(ASCII 239 187 191 utf8_bom)
   foreach(pair "README.md;README.txt" "LICENSE;LICENSE.txt")
     list(GET pair 0 from)
     list(GET pair 1 to)
     file(READ ${PROJECT_SOURCE_DIR}/${from} text)
     string(REPLACE "\r\n" "\n" text "${text}")
     string(REPLACE "\n" "\r\n" text "${text}")
-    file(WRITE ${PROJECT_BINARY_DIR}/crlf/${to} "${text}")
+    file(WRITE ${PROJECT_BINARY_DIR}/crlf/${to} "${utf8_bom}${text}")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${from})
   endforeach()
   install(TARGETS bmp2grid grid2bmp RUNTIME DESTINATION .)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the 64-bit and 32-bit Windows zips (the windows-x64-zip and
 # windows-x86-zip workflows), unpacks each, checks what it holds (both
-# programs, README.txt and LICENSE.txt with CR LF line ends, the sample) and
+# programs, README.txt and LICENSE.txt in UTF-8 with a byte-order mark and
+# CR LF line ends, the sample) and
 # runs the programs inside it under Wine, in a private Wine prefix, on the
 # sample: the picture to map text, and back.
 #
@@ -48,6 +49,9 @@ for pair in windows-x64:win64 windows-x86:win32; do
     lines=$(tr -cd '\n' < "$dir/$text" | wc -c)
     crlf=$(grep -c $'\r$' "$dir/$text" || true)
     [ "$lines" -gt 0 ] && [ "$crlf" = "$lines" ] || fail "$text: $crlf of $lines lines end in CR LF"
+    # UTF-8 with a byte-order mark, so that every Notepad reads it as UTF-8.
+    [ "$(head -c 3 "$dir/$text" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "$text has no UTF-8 byte-order mark"
+    iconv -f UTF-8 -t UTF-8 "$dir/$text" >/dev/null || fail "$text is not UTF-8"
   done
   if [ "$system" = win32 ] && [ -n "$wine32_unrunnable" ]; then
     skip_32bit "running the programs in $name.zip"
