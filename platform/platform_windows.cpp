@@ -50,8 +50,12 @@ std::optional<std::wstring> FullPath(const std::wstring& path) {
 }
 
 // Whether Windows takes `path` for a device by its name alone (CON, CON:,
-// NUL, COM1, ...): its full path is then \\.\<device>.
+// NUL, COM1, ...): its full path is then \\.\<device>. A path the user
+// gave in the \\.\ or \\?\ form names what it names (a file, too).
 bool IsDeviceName(const std::wstring& path) {
+    if (path.size() >= 4 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/') &&
+        (path[2] == L'.' || path[2] == L'?'))
+        return false;
     const std::optional<std::wstring> full = FullPath(path);
     return full && full->starts_with(kDeviceForm);
 }
@@ -77,11 +81,13 @@ std::optional<std::wstring> WidePath(const std::string& path) {
 
 // What an existing path is, looked at without opening it for writing.
 // Unusable: a name that is not UTF-8 or is too long, or symbolic links that
-// can't be resolved. StandardInput: the disk file standard input reads.
-enum class PathKind { Missing, Directory, DiskFile, StandardOutput, StandardInput, Device, Unusable };
+// can't be resolved. HeldByStandardStream: the disk file that standard
+// input reads or standard error writes.
+enum class PathKind { Missing, Directory, DiskFile, StandardOutput, HeldByStandardStream, Device, Unusable };
 
 // Whether the open disk file `h` is the disk file that the standard handle
-// `which` (STD_INPUT_HANDLE, STD_OUTPUT_HANDLE) reads or writes.
+// `which` (STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE) reads or
+// writes.
 bool IsStandardFile(HANDLE h, DWORD which) {
     const HANDLE standard = ::GetStdHandle(which);
     if (standard == nullptr || standard == INVALID_HANDLE_VALUE || ::GetFileType(standard) != FILE_TYPE_DISK)
@@ -117,8 +123,8 @@ PathKind KindOf(const std::string& path) {
             kind = PathKind::Directory;
         } else if (IsStandardFile(h, STD_OUTPUT_HANDLE)) {
             kind = PathKind::StandardOutput;
-        } else if (IsStandardFile(h, STD_INPUT_HANDLE)) {
-            kind = PathKind::StandardInput;
+        } else if (IsStandardFile(h, STD_INPUT_HANDLE) || IsStandardFile(h, STD_ERROR_HANDLE)) {
+            kind = PathKind::HeldByStandardStream;
         } else {
             kind = PathKind::DiskFile;
         }
@@ -312,10 +318,10 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets
         case PathKind::Directory:
         case PathKind::Unusable:
             return OpenStatus::CantOpen;
-        case PathKind::StandardInput:
-            // Standard input holds the file open (and so does the shell that
-            // redirected it), so it can't be replaced: refused untouched, as
-            // a file with contents that standard output holds.
+        case PathKind::HeldByStandardStream:
+            // Standard input or error holds the file open (and so does the
+            // shell that redirected it), so it can't be replaced: refused
+            // untouched, as a file with contents that standard output holds.
             return OpenStatus::CantOpen;
         case PathKind::StandardOutput: {
             // Written through the handle standard output uses, after what the
@@ -515,7 +521,8 @@ namespace {
 // Writes UTF-8 `text` to the standard stream `stream`, whose handle is
 // `which`. A console is given the text as UTF-16, so that every character
 // shows whatever the console's code page; a file or pipe gets the UTF-8
-// bytes, as on POSIX.
+// bytes, as on POSIX. Lines end in CR LF either way (the C library's text
+// mode adds the CR to a file or pipe).
 void Print(std::string_view text, FILE* stream, DWORD which) {
     std::fflush(stream);
     const HANDLE h = ::GetStdHandle(which);
@@ -527,8 +534,14 @@ void Print(std::string_view text, FILE* stream, DWORD which) {
         if (units > 0) {
             wide.resize(static_cast<std::size_t>(units));
             ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), units);
+            std::wstring lines;
+            lines.reserve(wide.size() + 2);
+            for (const wchar_t c : wide) {
+                if (c == L'\n') lines += L'\r';
+                lines += c;
+            }
             DWORD written = 0;
-            if (::WriteConsoleW(h, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr)) return;
+            if (::WriteConsoleW(h, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr)) return;
         }
     }
     std::fwrite(text.data(), 1, text.size(), stream);
