@@ -1,6 +1,7 @@
 // Whole-program benchmark of bmp2grid on a big map-like picture.
 //
-//   bmp2grid_bench [--runs N] [--size PIXELS] [--dir FOLDER] [--converter PATH] [--only png|file|small]
+//   bmp2grid_bench [--runs N] [--size PIXELS] [--dir FOLDER] [--converter PATH] [--deb-build PATH]
+//                  [--only png|file|small]
 //
 // 1. Draws an 8192 x 8192 8-bit picture of a few terrain indices in patches.
 // 2. Converts it to /dev/null in both modes with bmp2grid and with a baseline
@@ -22,7 +23,9 @@
 // 4. Prints bmp2grid's peak resident memory, as the kernel accounted it for
 //    the finished process, for the picture stored plainly and as RLE8.
 // 5. Times the small map (64 x 40) with bmp2grid, grid2bmp and the baseline:
-//    their start-up, in medians of many alternating runs (SmallMapLatency).
+//    their start-up, in medians of many alternating runs (SmallMapLatency);
+//    with --deb-build, also the bmp2grid at PATH, built as the Debian
+//    package builds it (build/deb/converter/bmp2grid after the deb workflow).
 // 6. Converts the picture's two-to-one map text back to a BMP file with
 //    grid2bmp, alternating with `wc -l` on the same text, and prints both
 //    speeds in MB/s of map text and grid2bmp's peak resident memory.
@@ -220,8 +223,12 @@ Timing Summarise(std::vector<double> v) {
 // than bmp2grid. The baseline is this program, which loads the shared C++
 // runtime as it starts, as a plain C program would not; so /bin/true, a
 // program of the C library alone that does nothing, runs in the same rounds
-// and shows what starting any process costs here.
-void SmallMapLatency(const std::string& work, const std::string& converter, const std::string& self) {
+// and shows what starting any process costs here. `debBuild`, when given, is
+// a bmp2grid built as the Debian package builds it (the deb preset: linked
+// against the system's shared libraries), timed in the same rounds beside
+// the static one.
+void SmallMapLatency(const std::string& work, const std::string& converter, const std::string& self,
+                     const std::string& debBuild) {
     constexpr int kWidth = 64, kRows = 40, kRounds = 401, kWarmUp = 20;
     const std::string picture = work + "/small.bmp", text = work + "/small.txt";
     {
@@ -237,17 +244,19 @@ void SmallMapLatency(const std::string& work, const std::string& converter, cons
     const std::string grid2bmp = (fs::path(converter).parent_path().parent_path() / "grid2bmp" / "grid2bmp").string();
 #endif
     const std::string doNothing = "/bin/true";
-    const std::vector<std::string> sides[] = {
+    enum Side { kBmp2Grid, kGrid2Bmp, kBaseline, kDoNothing, kDebBuild, kSides };
+    const std::vector<std::string> sides[kSides] = {
         {converter, picture, text},
         {grid2bmp, text, work + "/small-back.bmp"},
         {self, "--baseline", "-2", picture, work + "/small-baseline.txt"},
         {doNothing},
+        {debBuild, picture, work + "/small-deb.txt"},
     };
-    const bool runs[] = {true, fs::exists(grid2bmp), true, fs::exists(doNothing)};
-    std::vector<double> times[4];
-    RunChild(sides[0]);  // grid2bmp's input
+    const bool runs[kSides] = {true, fs::exists(grid2bmp), true, fs::exists(doNothing), !debBuild.empty()};
+    std::vector<double> times[kSides];
+    RunChild(sides[kBmp2Grid]);  // grid2bmp's input
     for (int round = 0; round < kWarmUp + kRounds; ++round) {
-        for (int side = 0; side < 4; ++side) {
+        for (int side = 0; side < kSides; ++side) {
             if (!runs[side]) continue;
             const double seconds = RunChild(sides[side]).seconds;
             if (round >= kWarmUp) times[side].push_back(seconds);
@@ -255,11 +264,17 @@ void SmallMapLatency(const std::string& work, const std::string& converter, cons
     }
     std::printf("\nSmall map, %d x %d picture (%d x %d map), to a file: median of %d alternating runs\n", kWidth,
                 kRows, kWidth / 2, kRows, kRounds);
-    const Timing converted = Summarise(times[0]), baseline = Summarise(times[2]);
+    const Timing converted = Summarise(times[kBmp2Grid]), baseline = Summarise(times[kBaseline]);
     std::printf("  %-28s %6.3f ms  (best %.3f ms)  goal: no slower than the baseline: %s\n", "bmp2grid",
                 converted.median * 1e3, converted.best * 1e3, converted.median <= baseline.median ? "met" : "NOT MET");
-    if (runs[1]) {
-        const Timing back = Summarise(times[1]);
+    if (runs[kDebBuild]) {
+        const Timing deb = Summarise(times[kDebBuild]);
+        std::printf("  %-28s %6.3f ms  (best %.3f ms)  %.2fx bmp2grid's time (best runs %.2fx): %s\n",
+                    "bmp2grid, the .deb's build", deb.median * 1e3, deb.best * 1e3, deb.median / converted.median,
+                    deb.best / converted.best, debBuild.c_str());
+    }
+    if (runs[kGrid2Bmp]) {
+        const Timing back = Summarise(times[kGrid2Bmp]);
         std::printf("  %-28s %6.3f ms  (best %.3f ms)  goal: no slower than bmp2grid: %s\n", "grid2bmp",
                     back.median * 1e3, back.best * 1e3, back.median <= converted.median ? "met" : "NOT MET");
     } else {
@@ -267,11 +282,13 @@ void SmallMapLatency(const std::string& work, const std::string& converter, cons
     }
     std::printf("  %-28s %6.3f ms  (best %.3f ms)  loads the shared C++ runtime\n", "baseline (fprintf per cell)",
                 baseline.median * 1e3, baseline.best * 1e3);
-    if (runs[3]) {
-        const Timing floor = Summarise(times[3]);
+    if (runs[kDoNothing]) {
+        const Timing floor = Summarise(times[kDoNothing]);
         std::printf("  %-28s %6.3f ms  (best %.3f ms)  starting a C program that does nothing\n", doNothing.c_str(),
                     floor.median * 1e3, floor.best * 1e3);
     }
+    if (!runs[kDebBuild])
+        std::printf("  (--deb-build PATH times the .deb's build too, e.g. build/deb/converter/bmp2grid)\n");
 }
 
 // --- grid2bmp: map text back to a picture ----------------------------------
@@ -504,6 +521,7 @@ int main(int argc, char** argv) {
 
     int runs = 5;
     std::string converter = BMP2GRID_EXE;
+    std::string debBuild;
     int size = 8192;
     std::string only;  // "png", "file" or "small": those rows alone
     std::string folder = fs::temp_directory_path().string();
@@ -512,6 +530,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--size") == 0) size = std::atoi(argv[i + 1]);
         if (std::strcmp(argv[i], "--dir") == 0) folder = argv[i + 1];
         if (std::strcmp(argv[i], "--converter") == 0) converter = argv[i + 1];
+        if (std::strcmp(argv[i], "--deb-build") == 0) debBuild = argv[i + 1];
         if (std::strcmp(argv[i], "--only") == 0) only = argv[i + 1];
     }
     runs = std::max(runs, 1);
@@ -535,7 +554,7 @@ int main(int argc, char** argv) {
     if (only == "png" || only == "file" || only == "small") {
         if (only == "png") PngRows(converter, work, plain, runs);
         if (only == "file") FileRows(work, plain, converter, runs);
-        if (only == "small") SmallMapLatency(work, converter, self);
+        if (only == "small") SmallMapLatency(work, converter, self, debBuild);
         fs::remove_all(work);
         return 0;
     }
@@ -572,7 +591,7 @@ int main(int argc, char** argv) {
         std::printf("  %-6s %7.1f MiB   (input file %.1f MiB, picture %.1f MiB; limit %.1f MiB)\n", name,
                     s.peakKiB / 1024.0, inputMiB, pictureMiB, limitMiB);
     }
-    SmallMapLatency(work, converter, self);
+    SmallMapLatency(work, converter, self, debBuild);
     MeasureGrid2Bmp(work, plain, converter, runs);
     Rle8Rows(converter, work, runs);
     PngRows(converter, work, plain, runs);
