@@ -47,12 +47,13 @@ set(BMP2GRID_PACKAGE_CONTACT "The bmp2grid authors" CACHE STRING
 set(CPACK_PACKAGE_NAME bmp2grid)
 set(CPACK_PACKAGE_VENDOR "The bmp2grid authors")
 set(CPACK_PACKAGE_CONTACT "${BMP2GRID_PACKAGE_CONTACT}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert 8-bit BMP pictures into map text and back")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert palettized BMP and PNG pictures into map text and back")
 set(CPACK_PACKAGE_DESCRIPTION
-  "bmp2grid converts an 8-bit palettized BMP picture into map text: a plain-text
-grid in which every cell carries the palette index of one picture pixel,
-sampled along a skewed, horizontally wrapping grid. grid2bmp turns map text
-back into a BMP picture that any viewer or paint program opens.")
+  "bmp2grid converts an 8-bit palettized BMP picture, or an indexed PNG, into
+map text: a plain-text grid in which every cell carries the palette index of
+one picture pixel, sampled along a skewed, horizontally wrapping grid.
+grid2bmp turns map text back into a BMP or PNG picture that any viewer or
+paint program opens.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
