@@ -42,7 +42,10 @@ endif()
 # Packages: `cpack -G DEB` on Linux, `cpack -G ZIP` for a Windows build (see
 # the deb, windows-x64-zip and windows-x86-zip workflows). They are written
 # to <build folder>/packages.
-set(BMP2GRID_PACKAGE_CONTACT "The bmp2grid authors" CACHE STRING
+# The project has no mail address of its own yet: the default's domain,
+# under .invalid (RFC 2606), says so; a package handed to others names a
+# real one.
+set(BMP2GRID_PACKAGE_CONTACT "The bmp2grid authors <maintainers@bmp2grid.invalid>" CACHE STRING
   "The packages' maintainer, \"Name <address>\"")
 set(CPACK_PACKAGE_NAME bmp2grid)
 set(CPACK_PACKAGE_VENDOR "The bmp2grid authors")
