@@ -1,12 +1,26 @@
 # What `cmake --install` puts where, and the packages CPack makes of it.
 #
-# Linux and other Unix systems (and the Debian package, whose prefix is /usr):
+# Linux and other Unix systems:
 #   bin/                      bmp2grid, grid2bmp
 #   share/man/man1/           bmp2grid.1, grid2bmp.1
 #   share/doc/bmp2grid/       README.md, LICENSE, sample.bmp, sample.txt
+# The Debian package (BMP2GRID_DEBIAN_PACKAGE, the deb preset; its prefix is
+# /usr) lays its files out as Debian's policy asks:
+#   bin/                      bmp2grid, grid2bmp
+#   share/man/man1/           bmp2grid.1.gz, grid2bmp.1.gz
+#   share/doc/bmp2grid/       README.md.gz, copyright, changelog.Debian.gz,
+#                             sample.bmp, sample.txt
 # Windows (the zip): everything in one folder, the text files as README.txt
 # and LICENSE.txt with CR LF line ends and a UTF-8 byte-order mark.
 include(GNUInstallDirs)
+
+option(BMP2GRID_DEBIAN_PACKAGE "Install as the Debian package does (compressed manual pages and README, a copyright file, a Debian changelog) and make a .deb with cpack; needs BMP2GRID_STATIC=OFF" OFF)
+set(BMP2GRID_DEBIAN_REVISION 1 CACHE STRING "The Debian package's revision, after the project's version (1.1.0-1)")
+# The project has no mail address of its own yet: the default's domain,
+# under .invalid (RFC 2606), says so; a package handed to others names a
+# real one.
+set(BMP2GRID_PACKAGE_CONTACT "The bmp2grid authors <maintainers@bmp2grid.invalid>" CACHE STRING
+  "The packages' maintainer, \"Name <address>\"")
 
 # The manual pages, with the project's version filled in.
 foreach(page bmp2grid grid2bmp)
@@ -30,6 +44,8 @@ if(WIN32)
   install(TARGETS bmp2grid grid2bmp RUNTIME DESTINATION .)
   install(FILES ${PROJECT_BINARY_DIR}/crlf/README.txt ${PROJECT_BINARY_DIR}/crlf/LICENSE.txt DESTINATION .)
   install(FILES ${PROJECT_SOURCE_DIR}/examples/sample.bmp ${PROJECT_SOURCE_DIR}/examples/sample.txt DESTINATION .)
+elseif(BMP2GRID_DEBIAN_PACKAGE)
+  include(${CMAKE_CURRENT_LIST_DIR}/bmp2grid_debian.cmake)
 else()
   install(TARGETS bmp2grid grid2bmp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_BINARY_DIR}/man/bmp2grid.1 ${PROJECT_BINARY_DIR}/man/grid2bmp.1
@@ -39,14 +55,9 @@ else()
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
-# Packages: `cpack -G DEB` on Linux, `cpack -G ZIP` for a Windows build (see
-# the deb, windows-x64-zip and windows-x86-zip workflows). They are written
-# to <build folder>/packages.
-# The project has no mail address of its own yet: the default's domain,
-# under .invalid (RFC 2606), says so; a package handed to others names a
-# real one.
-set(BMP2GRID_PACKAGE_CONTACT "The bmp2grid authors <maintainers@bmp2grid.invalid>" CACHE STRING
-  "The packages' maintainer, \"Name <address>\"")
+# Packages: the Debian package from a build with BMP2GRID_DEBIAN_PACKAGE,
+# `cpack -G ZIP` for a Windows build (see the deb, windows-x64-zip and
+# windows-x86-zip workflows). They are written to <build folder>/packages.
 set(CPACK_PACKAGE_NAME bmp2grid)
 set(CPACK_PACKAGE_VENDOR "The bmp2grid authors")
 set(CPACK_PACKAGE_CONTACT "${BMP2GRID_PACKAGE_CONTACT}")
@@ -67,13 +78,22 @@ if(WIN32)
     set(CPACK_SYSTEM_NAME win32)
   endif()
   set(CPACK_GENERATOR ZIP)
-else()
+elseif(BMP2GRID_DEBIAN_PACKAGE)
   set(CPACK_GENERATOR DEB)
+else()
+  # Without the Debian layout, a plain archive of what `cmake --install`
+  # puts in place.
+  set(CPACK_GENERATOR TGZ)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The package's version is the project's, then the package's own revision
+# (bmp2grid_1.1.0-1): the project is not made for Debian alone, so its
+# package is not a Debian-native one, and its changelog is
+# changelog.Debian.gz.
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${BMP2GRID_DEBIAN_REVISION})
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies are those of the programs' shared libraries
-# (dpkg-shlibdeps).
+# (dpkg-shlibdeps): libpng (which brings zlib) and the C and C++ runtimes.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 include(CPack)

@@ -53,7 +53,9 @@ option(BMP2GRID_STATIC "Link the programs statically where the tool chain can (n
 # randomised; where it can't link (code not position-independent), plain
 # -static; where there is no static C library (it is a package of its own on
 # some systems), the C++ runtime alone. Sanitizers need their shared
-# runtimes, so a sanitized build stays dynamic.
+# runtimes, so a sanitized build stays dynamic. The Debian package's build
+# (the deb preset) turns BMP2GRID_STATIC off; cmake/bmp2grid_debian.cmake
+# says why.
 function(bmp2grid_program target)
   bmp2grid_program_link_options(options)
   target_link_options(${target} PRIVATE ${options})

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package (the deb workflow), installs it with dpkg -i,
-# runs bmp2grid and man -w from the installed system, removes it with
-# dpkg -r and checks that no file it installed is left behind.
+# runs bmp2grid and man -w from the installed system, checks that the
+# programs load the system's libpng and zlib, removes it with dpkg -r and
+# checks that no file it installed is left behind.
 #
 # Needs root (dpkg), dpkg-dev (dpkg-shlibdeps, for the package's
 # dependencies) and man-db. Refuses to run where bmp2grid is installed
@@ -15,10 +16,18 @@ if dpkg -s bmp2grid >/dev/null 2>&1; then
 fi
 
 cmake --workflow --preset deb
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/release/CMakeCache.txt)
-deb=build/release/packages/bmp2grid_${version}_$(dpkg --print-architecture).deb
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/deb/CMakeCache.txt)
+revision=$(sed -n 's/^BMP2GRID_DEBIAN_REVISION:STRING=//p' build/deb/CMakeCache.txt)
+deb=build/deb/packages/bmp2grid_${version}-${revision}_$(dpkg --print-architecture).deb
 echo "== $deb ($(stat -c %s "$deb") bytes)"
 dpkg-deb --field "$deb" Package Version Architecture Section Maintainer Depends
+# The libraries' security updates reach the package's users only through
+# its dependencies.
+depends=$(dpkg-deb --field "$deb" Depends)
+if [[ "$depends" != *libpng16-16* ]]; then
+  echo "FAILED: the package does not depend on the system's libpng (libpng16-16)"
+  exit 1
+fi
 
 work=$(mktemp -d)
 installed=no
@@ -37,12 +46,29 @@ echo "== the installed programs and manual pages"
 [ "$(command -v bmp2grid)" = /usr/bin/bmp2grid ] || { echo "FAILED: bmp2grid is not /usr/bin/bmp2grid"; exit 1; }
 [ "$(bmp2grid --version)" = "bmp2grid $version" ] || { echo "FAILED: bmp2grid --version"; exit 1; }
 [ "$(grid2bmp --version)" = "grid2bmp $version" ] || { echo "FAILED: grid2bmp --version"; exit 1; }
+# The programs load the system's libpng and zlib.
+for program in /usr/bin/bmp2grid /usr/bin/grid2bmp; do
+  ldd "$program" > "$work/libraries"
+  for library in libpng16.so.16 libz.so.1; do
+    if ! grep -Eq "^[[:space:]]$library => /" "$work/libraries"; then
+      echo "FAILED: $program does not load the system's $library:"
+      cat "$work/libraries"
+      exit 1
+    fi
+  done
+done
 doc=/usr/share/doc/bmp2grid
+first=$(zcat $doc/changelog.Debian.gz | sed -n 1p)
+case "$first" in
+  "bmp2grid ($version-$revision) "*) ;;
+  *) echo "FAILED: changelog.Debian.gz starts with \"$first\", not version $version-$revision"; exit 1 ;;
+esac
+zcat $doc/README.md.gz | cmp - README.md || { echo "FAILED: README.md.gz is not README.md"; exit 1; }
 (cd "$work" &&
   bmp2grid $doc/sample.bmp sample.txt && cmp sample.txt $doc/sample.txt &&
   grid2bmp --palette $doc/sample.bmp $doc/sample.txt back.bmp &&
   bmp2grid - - < back.bmp 2>/dev/null | cmp - $doc/sample.txt)
-if [ ! -f /usr/share/man/man1/bmp2grid.1 ]; then
+if [ ! -f /usr/share/man/man1/bmp2grid.1.gz ]; then
   echo "FAILED: dpkg did not unpack the manual pages (a path-exclude in /etc/dpkg/dpkg.cfg.d?)"
   exit 1
 fi
