@@ -102,3 +102,6 @@ install(FILES ${bmp2grid_deb_dir}/README.md.gz ${bmp2grid_deb_dir}/copyright
               ${bmp2grid_deb_dir}/changelog.Debian.gz
               ${PROJECT_SOURCE_DIR}/examples/sample.bmp ${PROJECT_SOURCE_DIR}/examples/sample.txt
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# lintian's verdicts that do not apply to this package, each with its reason.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/deb/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME bmp2grid)

@@ -10,6 +10,7 @@
 #   share/man/man1/           bmp2grid.1.gz, grid2bmp.1.gz
 #   share/doc/bmp2grid/       README.md.gz, copyright, changelog.Debian.gz,
 #                             sample.bmp, sample.txt
+#   share/lintian/overrides/  bmp2grid
 # Windows (the zip): everything in one folder, the text files as README.txt
 # and LICENSE.txt with CR LF line ends and a UTF-8 byte-order mark.
 include(GNUInstallDirs)

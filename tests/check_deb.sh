@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# Builds the Debian package (the deb workflow), installs it with dpkg -i,
-# runs bmp2grid and man -w from the installed system, checks that the
-# programs load the system's libpng and zlib, removes it with dpkg -r and
-# checks that no file it installed is left behind.
+# Builds the Debian package (the deb workflow), has lintian check it (any
+# error or warning fails), installs it with dpkg -i, runs bmp2grid and
+# man -w from the installed system, checks that the programs load the
+# system's libpng and zlib, removes it with dpkg -r and checks that no file
+# it installed is left behind.
 #
 # Needs root (dpkg), dpkg-dev (dpkg-shlibdeps, for the package's
-# dependencies) and man-db. Refuses to run where bmp2grid is installed
-# already, so that it never removes a package it did not install.
+# dependencies), lintian and man-db. Refuses to run where bmp2grid is
+# installed already, so that it never removes a package it did not install.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if dpkg -s bmp2grid >/dev/null 2>&1; then
   echo "FAILED: a bmp2grid package is installed already; remove it first (dpkg -r bmp2grid)"
+  exit 1
+fi
+
+if ! command -v lintian >/dev/null; then
+  echo "FAILED: lintian is not installed (Debian: lintian)"
   exit 1
 fi
 
@@ -28,6 +34,11 @@ if [[ "$depends" != *libpng16-16* ]]; then
   echo "FAILED: the package does not depend on the system's libpng (libpng16-16)"
   exit 1
 fi
+
+echo "== lintian (errors and warnings fail; informational, pedantic and experimental notes are shown)"
+# Tags the package overrides, each with its reason, are in
+# cmake/deb/lintian-overrides.
+lintian --display-info --display-experimental --pedantic --fail-on error,warning "$deb"
 
 work=$(mktemp -d)
 installed=no
