@@ -876,6 +876,13 @@ TEST_F(Cli, WindowsPathsAndDevices) {
     EXPECT_EQ(missing.exitStatus, 1);
     EXPECT_EQ(missing.out, "Can't open Z:\\no\\such\\pic.bmp\n");
 
+    // A file named in Windows' device namespace is a file all the same.
+    const std::string inDeviceForm = "\\\\.\\" + Program::WindowsPath(dir / "new.txt");
+    RunResult deviceForm = Convert({"pic.bmp", inDeviceForm});
+    EXPECT_EQ(deviceForm.exitStatus, 0) << deviceForm.out;
+    EXPECT_EQ(ReadFile(dir / "new.txt"), Map(SampleMode::TwoToOne));
+    std::filesystem::remove(dir / "new.txt");
+
     RunResult nul = Convert({"pic.bmp", "NUL"});
     EXPECT_EQ(nul.exitStatus, 0);
     EXPECT_EQ(nul.out, sizeReport_);
@@ -916,6 +923,157 @@ TEST_F(Cli, WindowsBuildInterruptedLeavesNothingBehind) {
     const std::vector<std::string> expected{"big.bmp", "map.txt", "pic.bmp"};
     WaitUntil([&] { return dir.Entries() == expected; });
     EXPECT_EQ(dir.Entries(), expected);
+}
+
+// Names as a user types them, in any script. The file named is the one read
+// or written, never one whose name looks alike (the decoys stay as they
+// were), and a message gives the name in UTF-8 on every platform.
+TEST_F(Cli, EveryNameIsTheFileNamed) {
+    const std::vector<TypedName>& cases = NamesInSeveralScripts();
+    fs::create_directory(dir / "sub");
+    const Bytes decoyPicture = MakeBmp(CountingPicture(2, 2, 200));
+    const std::string decoyMap = "decoy map\r\n";
+    for (const TypedName& c : cases) {
+        if (c.decoy.empty()) continue;
+        WriteFile(dir / (c.decoy + ".bmp"), decoyPicture);
+        WriteFile(dir / (c.decoy + ".txt"), decoyMap);
+    }
+    for (const TypedName& c : cases) {
+        SCOPED_TRACE(c.stem);
+        WriteFile(dir / (c.stem + ".bmp"), MakeBmp(picture_));
+        RunResult result = Convert({c.stem + ".bmp", c.stem + ".txt"});
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.out, sizeReport_);
+        EXPECT_EQ(ReadFile(dir / (c.stem + ".txt")), Map(SampleMode::TwoToOne));
+        if (!c.decoy.empty()) {
+            EXPECT_EQ(ReadFile(dir / (c.decoy + ".bmp")), std::string(decoyPicture.begin(), decoyPicture.end()));
+            EXPECT_EQ(ReadFile(dir / (c.decoy + ".txt")), decoyMap);
+        }
+        RunResult missing = Convert({c.stem + "-missing.bmp", "m.txt"});
+        EXPECT_EQ(missing.exitStatus, 1);
+        EXPECT_EQ(missing.out, "Can't open " + c.stem + "-missing.bmp\n");
+    }
+}
+
+// A path longer than Windows' old limit of 260 characters, as input and as
+// output; and a target short enough for that limit whose temporary file
+// beside it is not.
+TEST_F(Cli, LongPaths) {
+    // Written with the platform's own separator.
+    const std::string sep = UnderTest().windows() ? "\\" : "/";
+    const std::string folder(80, 'd');
+    const std::string picture = std::string(61, 'p') + ".bmp", map = std::string(61, 'm') + ".txt";
+    fs::create_directories(dir / (folder + "/" + folder + "/" + folder));
+    WriteFile(dir / (folder + "/" + folder + "/" + folder + "/" + picture), MakeBmp(picture_));
+    const std::string deep = folder + sep + folder + sep + folder + sep;  // 243 characters
+    RunResult result = Convert({deep + picture, deep + map});              // 308 characters each
+    EXPECT_EQ(result.exitStatus, 0) << result.out;
+    EXPECT_EQ(ReadFile(dir / (folder + "/" + folder + "/" + folder + "/" + map)), Map(SampleMode::TwoToOne));
+
+    // A target whose full path (the folder's, then its name) has 250
+    // characters.
+    const std::string full = UnderTest().windows() ? Program::WindowsPath(dir.path()) + "\\" : dir.path() + "/";
+    const std::string near = std::string(250 - 4 - std::min<std::size_t>(full.size(), 100), 'n') + ".txt";
+    RunResult nearLimit = Convert({"pic.bmp", near});
+    EXPECT_EQ(nearLimit.exitStatus, 0) << near.size() << ": " << nearLimit.out;
+    EXPECT_EQ(ReadFile(dir / near), Map(SampleMode::TwoToOne));
+}
+
+// On Windows a read-only file is not written, as Windows' own tools don't
+// write it; a hidden one stays hidden when replaced.
+TEST_F(Cli, WindowsReadOnlyAndHiddenOutputs) {
+    if (!UnderTest().windows()) GTEST_SKIP() << "only for the Windows build (Unix permission bits are kept)";
+    // The attributes Windows' own `attrib` gives `name`: "R", "H", ...
+    const auto attributes = [&](const std::string& name) {
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        const RunResult shown = RunProgram(UnderTest().WindowsShell({"attrib", name}), options);
+        // "A    R       Z:\...\name": the letters come before the path.
+        const std::string out = AsText(shown.out);
+        const std::size_t path = out.find(':');
+        std::string letters;
+        for (char c : out.substr(0, path == std::string::npos ? 0 : path - 1))
+            if (c != ' ') letters += c;
+        return letters;
+    };
+    const auto setAttribute = [&](const std::string& name, const std::string& flag) {
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        RunProgram(UnderTest().WindowsShell({"attrib", flag, name}), options);
+    };
+    const std::string previous = "previous map\r\n";
+    WriteFile(dir / "ro.txt", previous);
+    setAttribute("ro.txt", "+r");
+    ASSERT_NE(attributes("ro.txt").find('R'), std::string::npos) << "attrib +r did not take";
+    RunResult readOnly = Convert({"pic.bmp", "ro.txt"});
+    EXPECT_EQ(readOnly.exitStatus, 1);
+    EXPECT_EQ(readOnly.out, "Can't open ro.txt\n");
+    EXPECT_EQ(ReadFile(dir / "ro.txt"), previous);
+    EXPECT_NE(attributes("ro.txt").find('R'), std::string::npos);
+
+    WriteFile(dir / "hidden.txt", previous);
+    setAttribute("hidden.txt", "+h");
+    if (attributes("hidden.txt").find('H') == std::string::npos)
+        GTEST_SKIP() << "this file system keeps no hidden attribute for Wine (no extended attributes)";
+    RunResult hidden = Convert({"pic.bmp", "hidden.txt"});
+    EXPECT_EQ(hidden.exitStatus, 0);
+    EXPECT_EQ(ReadFile(dir / "hidden.txt"), Map(SampleMode::TwoToOne));
+    EXPECT_NE(attributes("hidden.txt").find('H'), std::string::npos) << "the replacement is not hidden";
+}
+
+// An output file that standard input or standard error holds open, as
+// Windows' own shell redirects them: the shell and the stream hold it, so
+// it can't be replaced, and it is refused untouched before any work, as a
+// file with contents that standard output holds.
+TEST_F(Cli, WindowsOutputThatAStandardStreamHolds) {
+    if (!UnderTest().windows()) GTEST_SKIP() << "only for the Windows build (POSIX replaces it)";
+    struct Case {
+        std::vector<std::string> words;  // after the program
+        std::string output;
+    };
+    const Case cases[] = {
+        {{"-", "pic.bmp", "<", "pic.bmp"}, "pic.bmp"},
+        {{"pic.bmp", "map.txt", "<", "map.txt"}, "map.txt"},
+        {{"pic.bmp", "map.txt", "2>>", "map.txt"}, "map.txt"},
+    };
+    const std::string picture = ReadFile(dir / "pic.bmp");
+    const std::string previous = "previous map\r\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words[2] + " " + c.output);
+        WriteFile(dir / "map.txt", previous);
+        std::vector<std::string> words = c.words;
+        words.insert(words.begin(), Program::WindowsPath(UnderTest().exe()));
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        const RunResult result = RunProgram(UnderTest().WindowsShell(words), options);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(AsText(result.out), "Can't open " + c.output + "\n");
+        EXPECT_EQ(ReadFile(dir / "pic.bmp"), picture);
+        EXPECT_EQ(ReadFile(dir / "map.txt"), previous);
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "pic.bmp"}));
+    }
+}
+
+// Windows' device names, with a colon or without, are the same device: never
+// a file made in their place. Whether the console can be written depends on
+// whether Wine gives the program one.
+TEST_F(Cli, WindowsDeviceNamesWithAColon) {
+    if (!UnderTest().windows()) GTEST_SKIP() << "only for the Windows build";
+    const RunResult nul = Convert({"pic.bmp", "NUL:"});
+    EXPECT_EQ(nul.exitStatus, 0);
+    EXPECT_EQ(nul.out, sizeReport_);
+    const RunResult console = Convert({"pic.bmp", "CON"});
+    for (const std::string name : {"CON:", "con:", "con"}) {
+        SCOPED_TRACE(name);
+        const RunResult result = Convert({"pic.bmp", name});
+        EXPECT_EQ(result.exitStatus, console.exitStatus);
+        if (console.exitStatus == 0) {
+            EXPECT_EQ(result.out.substr(0, sizeReport_.size()), sizeReport_);
+        } else {
+            EXPECT_EQ(result.out, "Can't open " + name + "\n");  // not written first, then refused
+        }
+    }
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"pic.bmp"});
 }
 
 TEST_F(Cli, PngInputAndItsRefusals) {

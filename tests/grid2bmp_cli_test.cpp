@@ -475,6 +475,71 @@ TEST_F(Grid2Bmp, DashIsStandardInputOrOutput) {
               (std::vector<std::string>{"-", "coloured.bmp", "map.txt", "pal.bmp", "plain.bmp"}));
 }
 
+// Names in any script, as map text and as picture: the file named is the
+// one read or written, never a look-alike (the decoys stay as they were).
+TEST_F(Grid2Bmp, EveryNameIsTheFileNamed) {
+    namespace fs = std::filesystem;
+    const std::vector<TypedName>& cases = NamesInSeveralScripts();
+    fs::create_directory(dir / "sub");
+    const std::string map = "2,1\r\n5,0,0,0,0\t7,0,0,0,0\t\r\n";
+    const std::string decoyMap = "1,1\r\n9,0,0,0,0\t\r\n";
+    const std::string decoyPicture = "decoy picture";
+    WriteFile(dir / "plain.txt", map);
+    ASSERT_EQ(Run({"plain.txt", "plain.bmp"}).exitStatus, 0);
+    const std::string expected = ReadFile(dir / "plain.bmp");
+    for (const TypedName& c : cases) {
+        if (c.decoy.empty()) continue;
+        WriteFile(dir / (c.decoy + ".txt"), decoyMap);
+        WriteFile(dir / (c.decoy + ".bmp"), decoyPicture);
+    }
+    for (const TypedName& c : cases) {
+        SCOPED_TRACE(c.stem);
+        WriteFile(dir / (c.stem + ".txt"), map);
+        const RunResult result = Run({c.stem + ".txt", c.stem + ".bmp"});
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(result.out, "Size: 4x1\n");
+        EXPECT_EQ(ReadFile(dir / (c.stem + ".bmp")), expected);
+        if (!c.decoy.empty()) {
+            EXPECT_EQ(ReadFile(dir / (c.decoy + ".txt")), decoyMap);
+            EXPECT_EQ(ReadFile(dir / (c.decoy + ".bmp")), decoyPicture);
+        }
+    }
+}
+
+// The picture may replace its own map text: the map is read to its end, and
+// closed, before the picture takes its place.
+TEST_F(Grid2Bmp, PictureMayReplaceItsOwnMapText) {
+    const std::string map = "2,1\r\n5,0,0,0,0\t7,0,0,0,0\t\r\n";
+    WriteFile(dir / "map.txt", map);
+    for (const std::string format : {"bmp", "png"}) {
+        SCOPED_TRACE(format);
+        ASSERT_EQ(Run({"--format", format, "map.txt", "expected." + format}).exitStatus, 0);
+        WriteFile(dir / "same.txt", map);
+        const RunResult result = Run({"--format", format, "same.txt", "same.txt"});
+        EXPECT_EQ(result.exitStatus, 0) << result.out;
+        EXPECT_EQ(result.out, "Size: 4x1\n");
+        EXPECT_EQ(ReadFile(dir / "same.txt"), ReadFile(dir / ("expected." + format)));
+    }
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"expected.bmp", "expected.png", "map.txt", "same.txt"}));
+}
+
+// Standard input that is the output file, through Windows' own shell, which
+// holds it open: refused untouched, as a file with contents that standard
+// output holds.
+TEST_F(Grid2Bmp, WindowsStandardInputThatIsTheOutput) {
+    if (!kGrid2Bmp.windows()) GTEST_SKIP() << "only for the Windows build (POSIX replaces it)";
+    const std::string map = "2,1\r\n5,0,0,0,0\t7,0,0,0,0\t\r\n";
+    WriteFile(dir / "same.txt", map);
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    const RunResult result = RunProgram(
+        kGrid2Bmp.WindowsShell({Program::WindowsPath(kGrid2Bmp.exe()), "-", "same.txt", "<", "same.txt"}), options);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(kGrid2Bmp.AsText(result.out), "Can't open same.txt\n");
+    EXPECT_EQ(ReadFile(dir / "same.txt"), map);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"same.txt"});
+}
+
 TEST_F(Grid2Bmp, OutputNamesAndLinks) {
     if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: symbolic links";
     // Names up to the file system's 255 bytes work; longer names and links

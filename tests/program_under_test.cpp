@@ -57,10 +57,15 @@ std::vector<std::string> Program::WindowsShellCommand(std::vector<std::string> a
                                                       StdoutMode mode) const {
     if (mode != StdoutMode::Truncate && mode != StdoutMode::Append)
         throw std::invalid_argument("cmd redirects standard output only with > and >>");
-    args.insert(args.begin(), {"cmd", "/c", WindowsPath(exe_)});
-    args.insert(args.begin(), wrapper_.begin(), wrapper_.end());
+    args.insert(args.begin(), WindowsPath(exe_));
     args.insert(args.end(), {mode == StdoutMode::Append ? ">>" : ">", file});
-    return args;
+    return WindowsShell(std::move(args));
+}
+
+std::vector<std::string> Program::WindowsShell(std::vector<std::string> words) const {
+    words.insert(words.begin(), {"cmd", "/c"});
+    words.insert(words.begin(), wrapper_.begin(), wrapper_.end());
+    return words;
 }
 
 RunResult RunWithStandardOutputTo(const Program& program, std::vector<std::string> args, const std::string& file,
@@ -87,6 +92,17 @@ std::vector<std::string> MemoryLimitedScript(const Program& program, const std::
     std::vector<std::string> command = program.Command({});
     command.insert(command.begin(), {"/bin/sh", "-c", limit + " && " + script, "sh"});
     return command;
+}
+
+const std::vector<TypedName>& NamesInSeveralScripts() {
+    static const std::vector<TypedName> names{
+        {"é", ""},
+        {"日本", ""},
+        {"\xF0\x9F\x97\xBA", ""},       // an emoji, beyond 16 bits
+        {"\xEF\xBD\x98", "x"},           // fullwidth x
+        {"sub\xEF\xBC\xBCy", "sub/y"},   // fullwidth backslash
+    };
+    return names;
 }
 
 const Program& Bmp2GridUnderTest() {

@@ -49,6 +49,12 @@ public:
     // A Unix path as a Windows program under Wine sees it.
     static std::string WindowsPath(std::string path);
 
+    // The command line that runs `words` with Windows' own shell, `cmd /c`,
+    // through the wrapper (Windows build): its own commands (`attrib`) and
+    // redirections (`<`, `>`) included. The program's own path is
+    // WindowsPath(exe()).
+    std::vector<std::string> WindowsShell(std::vector<std::string> words) const;
+
     // The command line that runs the program with `args` through Windows'
     // own shell, its standard output redirected to `file` (Windows build):
     // `>` for StdoutMode::Truncate, `>>` for StdoutMode::Append (the shell has
@@ -78,6 +84,16 @@ RunResult RunWithStandardOutputTo(const Program& program, std::vector<std::strin
 // (`ulimit -v`), or under AddressSanitizer, which reserves far more address
 // space than it uses, on resident memory.
 std::vector<std::string> MemoryLimitedScript(const Program& program, const std::string& script, long limitKiB);
+
+// File names as users type them, in several scripts, each with the decoy
+// (empty: none) that a look-alike could land on, as Windows' ANSI code page
+// maps a character it lacks to a look-alike or '?': a name without its
+// extension, '/' separating folders.
+struct TypedName {
+    std::string stem;
+    std::string decoy;
+};
+const std::vector<TypedName>& NamesInSeveralScripts();
 
 // bmp2grid and grid2bmp as the tests run them.
 const Program& Bmp2GridUnderTest();
