@@ -104,7 +104,9 @@ public:
     // CantOpen, before anything is written, when the target can't be made:
     // a missing folder, a directory, no permission, a name longer than the
     // file system holds, or symbolic links that can't be resolved (a loop);
-    // on Windows also a file with contents that standard output holds.
+    // on Windows also a file with contents that standard output holds, a
+    // file that standard input or error holds, and a read-only file (a
+    // hidden or system one is replaced, keeping that attribute).
     // With Targets::ReplacedOnly, a target that would be written directly (a
     // device, a FIFO, standard output) gives Direct and is not opened.
     OpenStatus Open(const std::string& path, Targets targets = Targets::Any);
@@ -142,6 +144,9 @@ private:
 // found by OutputFile::Open(), which checks these two again.
 bool OutputPathIsPossible(const std::string& path);
 
+// Paths are UTF-8 on every platform (on Windows, see program_entry.h); a
+// path that is not UTF-8 can't be opened there.
+//
 // The paths InputFile and OutputFile take for the process's
 // own standard input and standard output: /dev/stdin and /dev/stdout on
 // POSIX. Windows has no such names, so there they are "<stdin>" and
