@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""Plants faults in the product one at a time and says which tests catch each.
+
+Usage: tests/plant_faults.py FAULTS [--build-dir build/release] [--jobs 2]
+
+FAULTS is a text file of faults, each:
+
+    === a short name for the fault
+    file: converter/map_writer.cpp
+    - the exact text to replace (it must occur once in the file)
+    + the text that replaces it
+
+Lines starting with '#' are comments; '\\n' in a '-' or '+' line stands for
+a line break. For each fault the file is changed, the build folder rebuilt
+and every test run (ctest); then the file is restored, whatever happened.
+One line per fault says which tests failed (the fault is caught), or that
+none did (it survived), or that it does not build. Not run by CI: a tool
+for measuring how strong the tests are.
+"""
+import argparse
+import pathlib
+import re
+import subprocess
+import sys
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+
+
+def read_faults(path):
+    faults, current = [], None
+    for raw in pathlib.Path(path).read_text(encoding="utf-8").splitlines():
+        if raw.startswith("#") or not raw.strip():
+            continue
+        if raw.startswith("=== "):
+            current = {"name": raw[4:].strip()}
+            faults.append(current)
+        elif current is None:
+            sys.exit(f"{path}: text before the first '=== ' line: {raw}")
+        elif raw.startswith("file: "):
+            current["file"] = raw[6:].strip()
+        elif raw.startswith("- "):
+            current["old"] = raw[2:].replace("\\n", "\n")
+        elif raw.startswith("+ ") or raw == "+":
+            current["new"] = raw[2:].replace("\\n", "\n")
+        else:
+            sys.exit(f"{path}: can't read: {raw}")
+    for fault in faults:
+        missing = [k for k in ("file", "old", "new") if k not in fault]
+        if missing:
+            sys.exit(f"fault '{fault['name']}' lacks {', '.join(missing)}")
+    return faults
+
+
+def run(command):
+    return subprocess.run(command, cwd=ROOT, capture_output=True, text=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("faults")
+    parser.add_argument("--build-dir", default="build/release")
+    parser.add_argument("--jobs", default="2")
+    args = parser.parse_args()
+
+    faults = read_faults(args.faults)
+    for fault in faults:
+        text = (ROOT / fault["file"]).read_text(encoding="utf-8")
+        if text.count(fault["old"]) != 1:
+            sys.exit(f"fault '{fault['name']}': the text occurs {text.count(fault['old'])} times in {fault['file']}")
+
+    caught = survived = 0
+    for fault in faults:
+        path = ROOT / fault["file"]
+        original = path.read_bytes()
+        try:
+            path.write_bytes(original.replace(fault["old"].encode(), fault["new"].encode(), 1))
+            build = run(["cmake", "--build", args.build_dir, "--parallel", args.jobs])
+            if build.returncode != 0:
+                print(f"DOES NOT BUILD | {fault['name']} | {fault['file']}", flush=True)
+                continue
+            tests = run(["ctest", "--test-dir", args.build_dir, "-j", args.jobs])
+            failed = re.findall(r"^\s*\d+ - (\S+) \(Failed|^\s*\d+ - (\S+) \((?:SEGFAULT|Subprocess|Timeout|Exception)",
+                                tests.stdout, re.M)
+            names = sorted({a or b for a, b in failed})
+            if names:
+                caught += 1
+                print(f"CAUGHT | {fault['name']} | {fault['file']} | {', '.join(names)}", flush=True)
+            else:
+                survived += 1
+                print(f"SURVIVED | {fault['name']} | {fault['file']}", flush=True)
+        finally:
+            path.write_bytes(original)
+    run(["cmake", "--build", args.build_dir, "--parallel", args.jobs])
+    total = caught + survived
+    if total:
+        print(f"{caught} of {total} caught ({100 * caught // total} %)")
+
+
+if __name__ == "__main__":
+    main()
