@@ -57,14 +57,12 @@ CellRecords RecordsFor(const IndexMap& values) {
     return records;
 }
 
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
-
 // A block of map text being filled; slack at the end lets a cell record be
 // copied as one full slot even when it is the last to fit.
 using Block = std::unique_ptr<char[]>;
 // (Left uninitialised, as make_unique_for_overwrite would, which the C++
 // library of Emscripten 3.1, the web page's build, does not have.)
-Block NewBlock(std::size_t size = kBlockSize) {
+Block NewBlock(std::size_t size = kMapBlockBytes) {
     return Block(new char[size + CellRecords::kSlot]);
 }
 
@@ -203,7 +201,7 @@ private:
 // Appends map text to the current block and passes it on when full.
 class BlockWriter {
 public:
-    BlockWriter(BlockChannel& channel, char* first, std::size_t size = kBlockSize)
+    BlockWriter(BlockChannel& channel, char* first, std::size_t size = kMapBlockBytes)
         : channel_(channel), block_(first), size_(size) {}
 
     // Bytes that may still be appended before a flush is needed.
@@ -363,7 +361,7 @@ MapWriteStatus WriteRows(OutputSink& sink, const CellRecords& records, const Bit
     // A second thread pays off only for maps of more than a few blocks going
     // where writing takes time; small maps need no more than a block of
     // their own size.
-    constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kBlockSize);
+    constexpr auto kThreadFrom = static_cast<std::int64_t>(8 * kMapBlockBytes);
     const std::int64_t size = RowsSizeUpTo(image, mode, kThreadFrom);
     // A big map's space is set aside, for the bytes its rows take at the
     // least (every record at its shortest), so that all of it is written:
@@ -405,7 +403,7 @@ MapWriteStatus WriteRows(OutputSink& sink, const CellRecords& records, const Bit
             return written ? formatted : MapWriteStatus::OutputFailed;
         }
     }
-    const std::size_t blockSize = std::min(kBlockSize, static_cast<std::size_t>(size) + 2);
+    const std::size_t blockSize = std::min(kMapBlockBytes, static_cast<std::size_t>(size) + 2);
     DirectChannel channel(*output);
     Block block;
     try {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "bitmap_loader.h"
@@ -54,6 +55,13 @@ enum class MapWriteStatus {
     NoMemory,      // memory for the output blocks or the row window ran out
     Refused,       // the RowCheck refused a row
 };
+
+// Map text is made in blocks of this many bytes (a smaller map in one block
+// of its own size), each handed to the output whole. A row's text runs on
+// from one block into the next: a block is passed on once fewer bytes are
+// left in it than the next cell record may take (12 at most) or than the
+// line end takes (2).
+constexpr std::size_t kMapBlockBytes = std::size_t{1} << 20;
 
 // How much of a picture kept in its file is read at a time: as many whole
 // rows as fit, and a row wider than this in pieces of this size.

@@ -104,6 +104,52 @@ TEST(MapWriter, RowsLongerThanOneOutputBlock) {
         EXPECT_EQ(Convert(picture, mode), ReferenceMap(picture, mode));
 }
 
+// A picture whose first row's cell records take exactly `bytes` bytes in
+// `mode`: cells of three digits (12 bytes each) with as many of two digits
+// (11 bytes) first as make up the difference, so that every cell but the
+// last leaves room for the longest record and the row is written whole into
+// the first block. The other rows are random.
+IndexedPicture FirstRowOfBytes(std::int64_t bytes, SampleMode mode, std::int64_t rows, std::uint32_t seed) {
+    const std::int64_t cells = (bytes + 11) / 12;
+    const std::int64_t twoDigits = cells * 12 - bytes;
+    const std::int64_t step = mode == SampleMode::TwoToOne ? 2 : 1;
+    IndexedPicture picture = RandomPicture(cells * step, rows, seed);
+    for (std::int64_t c = 0; c < cells; ++c)
+        picture.pixels[static_cast<std::size_t>(c * step)] = c < twoDigits ? 42 : 200;
+    return picture;
+}
+
+TEST(MapWriter, RowsEndingJustBeforeABlockEndMatchPerCellReference) {
+    // The first row's cells end `gap` bytes before the end of the first
+    // block, so that its line end fits, fits exactly, is split from its
+    // cells or lands just past the block, and the next row starts there.
+    // Written from memory (directly, and with formatting on its own thread,
+    // which takes a map of eight blocks or more), and from the picture's
+    // file a window of 1000 columns at a time.
+    TempDir dir;
+    constexpr auto kBlock = static_cast<std::int64_t>(kMapBlockBytes);
+    std::uint32_t seed = 300;
+    for (std::int64_t gap : {0, 1, 2, 3, 4, 5})
+        for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+            const std::string name = "gap " + std::to_string(gap) + " mode " + std::to_string(static_cast<int>(mode));
+            const IndexedPicture picture = FirstRowOfBytes(kBlock - gap, mode, 3, ++seed);
+            const std::string expected = ReferenceMap(picture, mode);
+            const std::size_t header = expected.find("\r\n") + 2;
+            ASSERT_EQ(static_cast<std::int64_t>(expected.find("\r\n", header) - header), kBlock - gap) << name;
+            LoadResult loaded = DecodeBytes(MakeBmp(picture));
+            ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
+            EXPECT_TRUE(MapText(loaded.image, mode) == expected) << name << ", in memory";
+            WriteFile(dir / "pic.bmp", MakeBmp(picture));
+            LoadResult kept = LoadBitmap(dir / "pic.bmp", LoadOptions{});
+            ASSERT_TRUE(kept.ok()) << LoadErrorReason(kept);
+            EXPECT_TRUE(MapText(kept.image, mode, false, 1000) == expected) << name << ", read in pieces";
+            const IndexedPicture nineRows = FirstRowOfBytes(kBlock - gap, mode, 9, ++seed);
+            LoadResult big = DecodeBytes(MakeBmp(nineRows));
+            ASSERT_TRUE(big.ok()) << LoadErrorReason(big);
+            EXPECT_TRUE(MapText(big.image, mode, true) == ReferenceMap(nineRows, mode)) << name << ", overlapped";
+        }
+}
+
 TEST(MapWriter, MatchesPerCellReferenceForRandomPictures) {
     const Storage storages[] = {Storage::BottomUp, Storage::TopDown, Storage::Rle8};
     const std::uint32_t headers[] = {12, 40, 124};
