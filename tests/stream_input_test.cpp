@@ -6,18 +6,21 @@
 // many rows its header promises, while the input stalls.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
 
+#include "bmp_format.h"
 #include "process_runner.h"
 #include "program_under_test.h"
 #include "test_support.h"
@@ -124,6 +127,158 @@ TEST(StandardInput, IsDescriptorZeroReadFromWhereItStands) {
             EXPECT_EQ(piped.out, named.out) << c.what << " through " << how;
             EXPECT_TRUE(ReadFile(dir / c.output) == expected) << c.what << " through " << how;
             ::unlink((dir / c.output).c_str());
+        }
+    }
+}
+
+// Runs `argv` with standard input a pipe that `bytes` are put into one at a
+// time, each once the program has read the one before, so that every read
+// it makes gets a single byte.
+RunResult RunWithBytesOneAtATime(const std::vector<std::string>& argv, const std::string& bytes,
+                                 RunOptions options) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    std::signal(SIGPIPE, SIG_IGN);
+    std::atomic<bool> ended{false};
+    std::thread writer([&] {
+        for (const char byte : bytes) {
+            if (::write(fds[1], &byte, 1) != 1) break;
+            // Until the program has read it, or has ended without doing so.
+            WaitUntil([&] {
+                int queued = 0;
+                return ended || ::ioctl(fds[1], FIONREAD, &queued) != 0 || queued == 0;
+            });
+            if (ended) break;
+        }
+        ::close(fds[1]);
+    });
+    options.stdinFd = fds[0];
+    RunResult result = RunProgram(argv, options);
+    ended = true;
+    writer.join();
+    ::close(fds[0]);
+    return result;
+}
+
+// `text` with every `from` replaced by `to`.
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+// `png` with the CRC of its first chunk of type `type` spoilt.
+Bytes WithBadCrc(Bytes png, const char* type) {
+    for (std::size_t at = 8; at + 8 <= png.size();) {
+        const std::size_t length = std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 |
+                                   std::size_t{png[at + 2]} << 8 | png[at + 3];
+        if (std::memcmp(&png[at + 4], type, 4) == 0) {
+            png[at + 8 + length + 3] ^= 1;
+            return png;
+        }
+        at += 12 + length;
+    }
+    throw std::runtime_error(std::string("no ") + type + " chunk");
+}
+
+Bytes CutShort(Bytes file, std::size_t bytes) {
+    file.resize(file.size() - bytes);
+    return file;
+}
+
+// Small pictures (indices below 4, palettes of 4 colours) and damaged ones,
+// `width` pixels wide and 5 rows high.
+struct PictureCase {
+    std::string what;
+    Bytes file;
+    const char* name;  // the file's name
+};
+std::vector<PictureCase> SmallPictures(std::int64_t width, bool damagedOnly) {
+    IndexedPicture picture = RandomPicture(width, 5, static_cast<std::uint32_t>(width));
+    for (auto& pixel : picture.pixels) pixel %= 4;
+    BmpOptions bmp;
+    bmp.paletteEntries = 4;
+    BmpOptions rle = bmp;
+    rle.storage = Storage::Rle8;
+    BmpOptions core = bmp;
+    core.headerSize = 12;
+    PngOptions png8;
+    png8.paletteEntries = 4;
+    PngOptions png2 = png8;
+    png2.bitDepth = 2;
+    const Bytes png = MakePng(picture, png8);
+    std::vector<PictureCase> cases = {
+        {"PNG cut short in its image data", CutShort(png, 20), "pic.png"},
+        {"PNG without its end chunk", CutShort(png, 12), "pic.png"},
+        {"PNG with a bad image data CRC", WithBadCrc(png, "IDAT"), "pic.png"},
+        {"RLE8 BMP without its end marker", CutShort(MakeBmp(picture, rle), 2), "pic.bmp"},
+        {"BMP cut short in its pixels", CutShort(MakeBmp(picture, bmp), 1 + bmp::RowStride(width) - width), "pic.bmp"},
+    };
+    if (damagedOnly) return cases;
+    for (PictureCase sound : std::initializer_list<PictureCase>{
+             {"BMP", MakeBmp(picture, bmp), "pic.bmp"},
+             {"RLE8 BMP", MakeBmp(picture, rle), "pic.bmp"},
+             {"BMP with the OS/2 header", MakeBmp(picture, core), "pic.bmp"},
+             {"8-bit PNG", png, "pic.png"},
+             {"2-bit PNG", MakePng(picture, png2), "pic.png"}})
+        cases.push_back(std::move(sound));
+    return cases;
+}
+
+TEST(StandardInput, PicturesReadAByteAtATimeGiveWhatTheirFilesGive) {
+    // The same map text and messages (the name aside), whether the picture
+    // is named or read from standard input a byte at a time; damaged ones
+    // are refused alike.
+    TempDir dir;
+    RunOptions here;
+    here.workingDirectory = dir.path();
+    for (const PictureCase& c : SmallPictures(7, false)) {
+        WriteFile(dir / c.name, c.file);
+        const std::string bytes(c.file.begin(), c.file.end());
+        for (const std::vector<std::string>& mode : {std::vector<std::string>{}, std::vector<std::string>{"-1"}}) {
+            auto args = [&mode](const std::string& input) {
+                std::vector<std::string> all = mode;
+                all.insert(all.end(), {input, "out.txt"});
+                return all;
+            };
+            const std::string how = c.what + (mode.empty() ? "" : " -1");
+            const RunResult named = RunProgram(Bmp2Grid(args(c.name)), here);
+            const std::string expected = ReadFile(dir / "out.txt");
+            ::unlink((dir / "out.txt").c_str());
+            const RunResult piped = RunWithBytesOneAtATime(Bmp2Grid(args("-")), bytes, here);
+            EXPECT_EQ(piped.exitStatus, named.exitStatus) << how;
+            EXPECT_EQ(piped.out, Replaced(named.out, c.name, "-")) << how;
+            EXPECT_EQ(ReadFile(dir / "out.txt"), expected) << how;
+            ::unlink((dir / "out.txt").c_str());
+        }
+    }
+}
+
+TEST(DamagedPicture, WithNoCellsIsRefusedAsAWideOneIs) {
+    // One pixel wide, a picture has no cells in the two-to-one mode, but a
+    // fault in it is found all the same: its rows are read (a PNG's
+    // decoded) as they would be for a map with cells, from a file or a
+    // stream, and it is refused with the same message, leaving no map.
+    TempDir dir;
+    RunOptions here;
+    here.workingDirectory = dir.path();
+    const std::vector<PictureCase> wide = SmallPictures(7, true);
+    const std::vector<PictureCase> narrow = SmallPictures(1, true);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        WriteFile(dir / "wide", wide[i].file);
+        const RunResult refused = RunProgram(Bmp2Grid({"wide", "out.txt"}), here);
+        ASSERT_EQ(refused.exitStatus, 1) << wide[i].what;
+        // Its last line: "Can't convert wide: " and the reason.
+        const std::string refusal = refused.out.substr(refused.out.rfind('\n', refused.out.size() - 2) + 1);
+        WriteFile(dir / "narrow", narrow[i].file);
+        for (const std::string input : {"narrow", "-"}) {
+            here.stdinData = input == "-" ? std::string(narrow[i].file.begin(), narrow[i].file.end()) : "";
+            const RunResult result = RunProgram(Bmp2Grid({input, "out.txt"}), here);
+            EXPECT_EQ(result.exitStatus, 1) << narrow[i].what << " from " << input;
+            EXPECT_TRUE(result.out.ends_with(Replaced(refusal, "wide", input)))
+                << narrow[i].what << " from " << input << ": " << result.out << " is not refused as with "
+                << refusal;
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"narrow", "wide"})) << narrow[i].what << " from " << input;
         }
     }
 }
