@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Plants faults in the product one at a time and says which tests catch each.
 
-Usage: tests/plant_faults.py FAULTS [--build-dir build/release] [--jobs 2]
+Usage: tests/plant_faults.py FAULTS [--build-dir build/release] [--jobs 2] [--timeout 600]
 
 FAULTS is a text file of faults, each:
 
@@ -60,6 +60,7 @@ def main():
     parser.add_argument("faults")
     parser.add_argument("--build-dir", default="build/release")
     parser.add_argument("--jobs", default="2")
+    parser.add_argument("--timeout", default="600", help="seconds a test may take (ctest --timeout)")
     args = parser.parse_args()
 
     faults = read_faults(args.faults)
@@ -78,7 +79,9 @@ def main():
             if build.returncode != 0:
                 print(f"DOES NOT BUILD | {fault['name']} | {fault['file']}", flush=True)
                 continue
-            tests = run(["ctest", "--test-dir", args.build_dir, "-j", args.jobs])
+            # A fault that makes a loop endless would otherwise hold each
+            # test it hangs for ctest's default of 25 minutes.
+            tests = run(["ctest", "--test-dir", args.build_dir, "-j", args.jobs, "--timeout", args.timeout])
             failed = re.findall(r"^\s*\d+ - (\S+) \(Failed|^\s*\d+ - (\S+) \((?:SEGFAULT|Subprocess|Timeout|Exception)",
                                 tests.stdout, re.M)
             names = sorted({a or b for a, b in failed})
