@@ -291,6 +291,79 @@ TEST(PaletteMatch, MatchingRules) {
     }
 }
 
+// References of 1, 2, 255 and 256 colours, read from a picture (BMP and
+// PNG), a GIMP palette and a JASC palette, and a picture with every index
+// once whose colour at the index equal to the reference's size is black, a
+// colour the reference lacks (and what a table holds past its colours):
+// the indices below that size keep their values and the pixel of that
+// index is the one refused. The entry just past the reference is never
+// matched, even when it holds the picture's very colour.
+TEST(PaletteMatch, TheEntryPastTheReferenceIsNeverMatched) {
+    const ColourTable own = FixtureColours();
+    IndexedPicture picture{16, 16, {}};
+    for (int i = 0; i < 256; ++i) picture.pixels.push_back(static_cast<std::uint8_t>(i));
+    const LoadResult ownColours = DecodeBytes(MakeBmp(picture));
+    ASSERT_TRUE(ownColours.ok());
+    for (const int size : {1, 2, 255, 256}) {
+        std::string colours;
+        for (int i = 0; i < size; ++i) {
+            const Rgb rgb = ColourAt(own, i);
+            colours += std::to_string(rgb[0]) + " " + std::to_string(rgb[1]) + " " + std::to_string(rgb[2]) + "\n";
+        }
+        TempDir dir;
+        WriteFile(dir / "ref.gpl", "GIMP Palette\n" + colours);
+        WriteFile(dir / "ref.pal", "JASC-PAL\n0100\n" + std::to_string(size) + "\n" + colours);
+        BmpOptions bmpOptions;
+        bmpOptions.paletteEntries = size;
+        WriteFile(dir / "ref.bmp", MakeBmp(CountingPicture(1, 1, 0), bmpOptions));
+        PngOptions pngOptions;
+        pngOptions.paletteEntries = size;
+        WriteFile(dir / "ref.png", MakePng(CountingPicture(1, 1, 0), pngOptions));
+        for (const char* name : {"ref.gpl", "ref.pal", "ref.bmp", "ref.png"}) {
+            const std::string label = std::string(name) + " of " + std::to_string(size) + " colours";
+            // The picture's colours are the reference's (MakePng's are
+            // MakeBmp's with red and blue swapped), with black at `size`.
+            Bytes file = MakeBmp(picture);
+            const bool png = std::string(name) == "ref.png";
+            for (std::size_t i = 0; i < 256; ++i) {
+                std::uint8_t* entry = file.data() + bmp::kFileHeaderSize + 40 + 4 * i;
+                if (png) std::swap(entry[0], entry[2]);
+                if (static_cast<int>(i) == size) std::fill(entry, entry + 3, 0);
+            }
+            const LoadResult loaded = DecodeBytes(file);
+            ASSERT_TRUE(loaded.ok());
+            const PaletteResult reference = ReadPalette(dir / name, name);
+            ASSERT_TRUE(reference.ok()) << label << ": " << PaletteFailureMessage(reference, name);
+            ASSERT_EQ(reference.size, size) << label;
+            const PaletteMatch match = MatchPalette(loaded.image, reference.colours, reference.size);
+            for (int i = 0; i < size; ++i) {
+                EXPECT_EQ(match.values[static_cast<std::size_t>(i)], i) << label << " index " << i;
+                EXPECT_EQ(match.refused[static_cast<std::size_t>(i)], 0) << label << " index " << i;
+            }
+            if (size == 256) {
+                EXPECT_TRUE(match.ok()) << label;
+                continue;
+            }
+            EXPECT_EQ(match.error, PaletteMatchError::UnknownColour) << label;
+            EXPECT_EQ(match.index, size) << label;
+            EXPECT_EQ(match.column, size % 16) << label;
+            EXPECT_EQ(match.row, size / 16) << label;
+            EXPECT_EQ(PaletteMatchFailureMessage(match, "pic.bmp", name),
+                      "Can't convert pic.bmp: colour #000000 at column " + std::to_string(size % 16) + ", row " +
+                          std::to_string(size / 16) + " is not in " + name + "\n")
+                << label;
+        }
+        // The picture's own colours, the reference holding all of them but
+        // counting only the first `size`.
+        const PaletteMatch match = MatchPalette(ownColours.image, own, size);
+        EXPECT_EQ(match.ok(), size == 256) << size;
+        if (size < 256) {
+            EXPECT_EQ(match.index, size);
+            EXPECT_EQ(match.refused[static_cast<std::size_t>(size)], 1) << size;
+        }
+    }
+}
+
 TEST(PaletteMatch, RefusesTheFirstPixelFromTheTopLeft) {
     // Pixel (5, 2) is the first of index 7, whose colour the reference
     // lacks; (1, 3) and (0, 4) come later.
