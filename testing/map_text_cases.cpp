@@ -57,6 +57,39 @@ std::vector<MapTextCase> MapTextCases() {
         bad("trailing-empty-line", "2,1\r\n" + row + "\r\n", 3, MapTextError::MoreRows),
         bad("too-wide", "3000000000,1\r\n", 1, MapTextError::TooLarge),
 
+        // The header's grammar: exactly two fields of digits, the first
+        // perhaps after a '-' when it is 0; nothing else on the line.
+        bad("third-field", "2,1,3\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("third-field-empty", "2,1,\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("one-field", "2\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("empty-columns", ",1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("empty-rows", "2,\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("comma-alone", ",\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("empty-header-line", "\r\n2,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("plus-columns", "+2,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("plus-rows", "2,+1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("minus-alone", "-,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("two-minuses", "--0,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("minus-after-digits", "2-,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("minus-after-a-zero", "0-,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("negative-columns", "-2,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("space-before-header", " 2,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("space-before-comma", "2 ,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("space-after-comma", "2, 1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("space-after-header", "2,1 \r\n" + row, 1, MapTextError::MissingHeader),
+        bad("tab-after-header", "2,1\t\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("lone-cr-in-header", "2,\r1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("minus-zero-columns", "-0,1\r\n" + row, 1, MapTextError::NoCells),
+        bad("minus-zero-rows", "2,-0\r\n", 1, MapTextError::NoCells),
+        bad("zeros-only", "0000000000000000000000000,01\r\n", 1, MapTextError::NoCells),
+        good("leading-zeros-past-64-bits", "00000000000000000000000000002,000000000000000000000000001\r\n" + row),
+        bad("leading-zeros-then-too-wide", "000000000000000000001073741824,1\r\n", 1, MapTextError::TooLarge),
+        bad("plus-value", "2,1\r\n+1,0,0,0,0\t2,0,0,0,0\t\r\n", 2, MapTextError::NotANumber),
+        bad("minus-after-digits-value", "2,1\r\n1,0,0,0,0\t2-,0,0,0,0\t\r\n", 2, MapTextError::NotANumber),
+        bad("minus-alone-value", "2,1\r\n1,0,-,0,0\t2,0,0,0,0\t\r\n", 2, MapTextError::NotANumber),
+        bad("empty-last-value", "2,1\r\n1,0,0,0,\t2,0,0,0,0\t\r\n", 2, MapTextError::NotANumber),
+        bad("empty-record", "2,1\r\n1,0,0,0,0\t\t2,0,0,0,0\t\r\n", 2, MapTextError::NotANumber),
+
         // Headers at and past what a BMP can describe: width and height up
         // to 2^31 - 1, the file (1078 bytes of headers and colours, then the
         // rows, each padded to 4 bytes) up to 2^32 - 1 bytes.
