@@ -6,6 +6,7 @@
 // many rows its header promises, while the input stalls.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ostream>
 #include <stdexcept>
 #include <thread>
 
@@ -280,6 +282,142 @@ TEST(DamagedPicture, WithNoCellsIsRefusedAsAWideOneIs) {
                 << refusal;
             EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"narrow", "wide"})) << narrow[i].what << " from " << input;
         }
+    }
+}
+
+// Writes `bytes` to the FIFO at `path` one at a time, each once the reader
+// has taken the one before, so that every read the reader makes gets one
+// byte. Stops when the reader closes the FIFO, or, if it never opens it,
+// once `ended` is set.
+void SendByteByByte(const std::string& path, const std::string& bytes, const std::atomic<bool>& ended) {
+    std::signal(SIGPIPE, SIG_IGN);
+    int fd = -1;
+    WaitUntil([&] {
+        fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // fails while no reader has it open
+        return fd >= 0 || ended;
+    });
+    if (fd < 0) return;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const auto readerGone = [fd] {
+        pollfd p{fd, 0, 0};
+        return ::poll(&p, 1, 0) == 1 && (p.revents & POLLERR) != 0;
+    };
+    for (const char c : bytes) {
+        if (::write(fd, &c, 1) != 1) break;
+        int unread = 1;
+        if (!WaitUntil([&] { return (::ioctl(fd, FIONREAD, &unread) == 0 && unread == 0) || readerGone(); }) ||
+            unread != 0)
+            break;
+    }
+    ::close(fd);
+}
+
+// What a run left: its exit status, its messages and its output file.
+struct Outcome {
+    int exitStatus;
+    std::string out;
+    std::string err;
+    std::string output;  // "(none)" when there is no output file
+    bool operator==(const Outcome&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Outcome& o) {
+    return os << "status " << o.exitStatus << ", out " << testing::PrintToString(o.out) << ", err "
+              << testing::PrintToString(o.err) << ", " << o.output.size() << " bytes of output";
+}
+
+// Palette files, palette pictures and map text that arrive one byte at a
+// time through a FIFO of the same name give what the file gives: the same
+// output, byte for byte, or the same refusal with the same line.
+TEST(StreamInput, BytesOneAtATimeGiveWhatTheFileGives) {
+    TempDir dir;
+    // A picture of four colours; references that list them in another order.
+    const IndexedPicture picture{5, 3, {0, 1, 2, 3, 0, 3, 2, 1, 0, 3, 2, 2, 1, 0, 3}};
+    BmpOptions four;
+    four.paletteEntries = 4;
+    WriteFile(dir / "pic.bmp", MakeBmp(picture, four));
+    std::string colours;
+    for (int i = 3; i >= 0; --i)
+        colours += std::to_string(i ^ 0x55) + " " + std::to_string(255 - i) + " " + std::to_string(i) + "\r\n";
+    const std::string gimp = "GIMP Palette\r\nName: reversed\r\n# four colours\r\n" + colours;
+    const std::string jasc = "JASC-PAL\r\n0100\r\n4\r\n" + colours;
+    const Bytes bmp = MakeBmp(picture, four);
+    PngOptions pngFour;
+    pngFour.paletteEntries = 4;
+    const Bytes png = MakePng(picture, pngFour);
+    const std::string map = ReferenceMap(picture, SampleMode::TwoToOne);
+    const std::string row = "1,0,0,0,0\t2,0,0,0,0\t\r\n";
+    struct Case {
+        const char* what;
+        bool grid2bmp;
+        std::vector<std::string> args;
+        std::string input;  // the file, then the FIFO, of this name
+        std::string bytes;
+        std::string output;
+    };
+    const Case cases[] = {
+        {"a GIMP palette", false, {"--palette", "ref.gpl", "pic.bmp", "map.txt"}, "ref.gpl", gimp, "map.txt"},
+        {"a JASC palette", false, {"-1", "--palette", "ref.pal", "pic.bmp", "map.txt"}, "ref.pal", jasc, "map.txt"},
+        {"a GIMP palette told by its first line after a byte-order mark", false,
+         {"--palette", "ref", "pic.bmp", "map.txt"}, "ref", "\xEF\xBB\xBF" + gimp, "map.txt"},
+        {"a JASC palette told by its first line", false, {"--palette", "ref", "pic.bmp", "map.txt"}, "ref", jasc,
+         "map.txt"},
+        {"a GIMP palette refused at line 3", false, {"--palette", "ref.gpl", "pic.bmp", "map.txt"}, "ref.gpl",
+         "GIMP Palette\n1 2 3\n4 5 x\n6 7 8\n", "map.txt"},
+        {"a GIMP palette that lacks a colour", false, {"--palette", "ref.gpl", "pic.bmp", "map.txt"}, "ref.gpl",
+         "GIMP Palette\n85 255 0\n84 254 1\n87 253 2\n", "map.txt"},
+        {"a JASC palette that ends early", false, {"--palette", "ref.pal", "pic.bmp", "map.txt"}, "ref.pal",
+         "JASC-PAL\r\n0100\r\n3\r\n1 2 3\r\n", "map.txt"},
+        {"a JASC palette that goes on", false, {"--palette", "ref.pal", "pic.bmp", "map.txt"}, "ref.pal",
+         "JASC-PAL\n0100\n1\n1 2 3\n4 5 6\n", "map.txt"},
+        {"a BMP palette picture", false, {"--palette", "ref", "pic.bmp", "map.txt"}, "ref",
+         std::string(bmp.begin(), bmp.end()), "map.txt"},
+        {"a PNG palette picture", false, {"--palette", "ref", "pic.bmp", "map.txt"}, "ref",
+         std::string(png.begin(), png.end()), "map.txt"},
+        {"a palette picture cut in its headers", false, {"--palette", "ref", "pic.bmp", "map.txt"}, "ref",
+         std::string(bmp.begin(), bmp.begin() + 30), "map.txt"},
+        {"a PNG palette picture cut in its pixels", false, {"--palette", "ref", "pic.bmp", "map.txt"}, "ref",
+         std::string(png.begin(), png.end() - 20), "map.txt"},
+        {"grid2bmp's GIMP palette", true, {"--palette", "ref.gpl", "map.txt", "out.bmp"}, "ref.gpl", gimp, "out.bmp"},
+        {"grid2bmp's palette refused", true, {"--palette", "ref.gpl", "map.txt", "out.bmp"}, "ref.gpl",
+         "GIMP Palette\n\n# none\n", "out.bmp"},
+        {"map text", true, {"in.txt", "out.bmp"}, "in.txt", map, "out.bmp"},
+        {"map text to a PNG", true, {"-1", "in.txt", "out.png"}, "in.txt", ReferenceMap(picture, SampleMode::OneToOne),
+         "out.png"},
+        {"map text with a byte-order mark, LF line ends and no last one", true, {"in.txt", "out.bmp"}, "in.txt",
+         "\xEF\xBB\xBF" "2,2\n1,0,0,0,0\t2,0,0,0,0\t\n3,0,0,0,0\t4,5,0,0,0\t", "out.bmp"},
+        {"map text with a third header field", true, {"in.txt", "out.bmp"}, "in.txt", "2,1,3\r\n" + row, "out.bmp"},
+        {"map text with a short row", true, {"in.txt", "out.bmp"}, "in.txt", "2,3\r\n" + row + "1,0,0,0,0\t\r\n" + row,
+         "out.bmp"},
+        {"map text that ends early", true, {"in.txt", "out.bmp"}, "in.txt", "2,3\r\n" + row + row, "out.bmp"},
+        {"map text that goes on", true, {"in.txt", "out.bmp"}, "in.txt", "2,1\r\n" + row + "\r\n", "out.bmp"},
+        {"map text with a value out of range", true, {"in.txt", "out.bmp"}, "in.txt",
+         "2,2\r\n" + row + "1,0,0,0,0\t256,0,0,0,0\t\r\n", "out.bmp"},
+    };
+    RunOptions here;
+    here.workingDirectory = dir.path();
+    for (const Case& c : cases) {
+        const std::vector<std::string> command = c.grid2bmp ? Grid2Bmp(c.args) : Bmp2Grid(c.args);
+        const std::string input = dir / c.input;
+        const std::string output = dir / c.output;
+        const auto outcome = [&output](const RunResult& result) {
+            Outcome o{result.exitStatus, result.out, result.err, "(none)"};
+            if (::access(output.c_str(), F_OK) == 0) o.output = ReadFile(output);
+            ::unlink(output.c_str());
+            return o;
+        };
+        if (c.grid2bmp) WriteFile(dir / "map.txt", map);  // bmp2grid's output, grid2bmp's input
+        WriteFile(input, c.bytes);
+        const Outcome fromFile = outcome(RunProgram(command, here));
+        ::unlink(input.c_str());
+        ASSERT_EQ(::mkfifo(input.c_str(), 0600), 0);
+        std::atomic<bool> ended = false;
+        std::thread sender([&] { SendByteByByte(input, c.bytes, ended); });
+        const RunResult piped = RunProgram(command, here);
+        ended = true;
+        sender.join();
+        EXPECT_EQ(outcome(piped), fromFile) << c.what;
+        ::unlink(input.c_str());
     }
 }
 
