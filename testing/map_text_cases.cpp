@@ -122,6 +122,8 @@ std::vector<MapTextCase> MapTextCases() {
         // A UTF-8 byte-order mark before the header is skipped; lines are
         // still counted from the header.
         bad("byte-order-mark-alone", "\xEF\xBB\xBF", 1, MapTextError::MissingHeader),
+        bad("byte-order-mark-cut-short", "\xEF\xBB" "2,1\r\n" + row, 1, MapTextError::MissingHeader),
+        bad("byte-order-mark-first-byte", "\xEF" "2,1\r\n" + row, 1, MapTextError::MissingHeader),
         bad("byte-order-mark-twice", "\xEF\xBB\xBF\xEF\xBB\xBF" "2,1\r\n" + row, 1, MapTextError::MissingHeader),
         bad("byte-order-mark-short-row", "\xEF\xBB\xBF" "2,1\r\n1,0,0,0,0\t\r\n", 2, MapTextError::WrongCellCount),
     };
