@@ -622,6 +622,7 @@ TEST_F(Grid2Bmp, PngByTheOutputsNameOrByFormat) {
         {{"out.bmp"}, false},
         {{"out.png.bmp"}, false},
         {{"png"}, false},
+        {{".png"}, true},  // the ending alone
         {{"--format", "png", "out.bmp"}, true},
         {{"--format", "bmp", "out.png"}, false},
         {{"--format", "png", "--palette", "pal.bmp", "out"}, true},
