@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "command_line.h"
@@ -160,6 +161,21 @@ TEST(CommandLine, EveryMapTextErrorHasItsMessage) {
         result.error = c.error;
         result.line = 7;
         EXPECT_EQ(MapTextFailureMessage(result, "m.txt"), c.message);
+    }
+}
+
+// The note after a map whose cells carried values the picture can't keep:
+// none for no cell, "cell" for one, "cells" for more.
+TEST(CommandLine, NoteOfValuesThePictureCannotKeep) {
+    const std::string rest = " carried values other than 0 after the first; the picture keeps only the first\n";
+    const std::pair<std::int64_t, std::string> cases[] = {
+        {0, ""}, {1, "Note: 1 cell" + rest}, {2, "Note: 2 cells" + rest}, {3, "Note: 3 cells" + rest},
+        {3000000000, "Note: 3000000000 cells" + rest},
+    };
+    for (const auto& [cells, note] : cases) {
+        MapTextSummary summary;
+        summary.cellsWithExtraValues = cells;
+        EXPECT_EQ(ExtraValuesNote(summary), note) << cells;
     }
 }
 
