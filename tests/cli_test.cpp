@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -806,6 +807,65 @@ TEST_F(Cli, OutputLinksThatCannotBeResolved) {
         EXPECT_EQ(fs::read_symlink(dir / "ping"), "pong");
         EXPECT_EQ(fs::read_symlink(dir / "pong"), "ping");
         EXPECT_EQ(fs::read_symlink(dir / "toself"), "self");
+    }
+}
+
+TEST_F(Cli, OutputLinkChainsUpToTheKernelsLimit) {
+    SKIP_ON_WINDOWS("symbolic links");
+    // The output follows as many links in a row as Linux does, 40: a chain
+    // of 40 leads to the map, one of 41 is refused, whether the file at its
+    // end exists yet or not. The chain is chain/l1 -> l2 -> ... -> l41 ->
+    // ../map.txt, so that chain/lN is 42 - N links long.
+    constexpr int kLimit = 40;
+    const auto link = [](int n) { return std::string("l").append(std::to_string(n)); };
+    fs::create_directory(dir / "chain");
+    for (int n = 1; n <= kLimit + 1; ++n)
+        fs::create_symlink(n == kLimit + 1 ? "../map.txt" : link(n + 1), dir / ("chain/" + link(n)));
+    for (const bool exists : {false, true}) {
+        for (const int links : {kLimit, kLimit + 1}) {
+            const std::string output = "chain/" + link(kLimit + 2 - links);
+            const std::string label = std::to_string(links) + (exists ? " links to a map" : " links to no file");
+            if (exists) WriteFile(dir / "map.txt", std::string("previous map\r\n"));
+            const RunResult result = Convert({"pic.bmp", output});
+            if (links <= kLimit) {
+                EXPECT_EQ(result.exitStatus, 0) << label;
+                EXPECT_EQ(result.out, sizeReport_) << label;
+                EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::TwoToOne)) << label;
+            } else {
+                EXPECT_EQ(result.exitStatus, 1) << label;
+                EXPECT_EQ(result.out, "Can't open " + output + "\n") << label;
+                if (exists) {
+                    EXPECT_EQ(ReadFile(dir / "map.txt"), "previous map\r\n") << label;
+                }
+            }
+            EXPECT_TRUE(fs::is_symlink(dir / output)) << label;
+            EXPECT_EQ(fs::read_symlink(dir / "chain/l41"), "../map.txt") << label;
+            fs::remove(dir / "map.txt");
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"chain", "pic.bmp"})) << label;
+        }
+    }
+}
+
+TEST_F(Cli, NewOutputsTakeTheUmask) {
+    SKIP_ON_WINDOWS("Unix permission bits");
+    // A new output gets 0666 less the umask, as any program's new file
+    // does, through the unnamed temporary file and the named one alike.
+    for (const bool named : {false, true}) {
+        for (const fs::perms umask : {fs::perms{0022}, fs::perms{0077}, fs::perms{0002}, fs::perms{0}}) {
+            char octal[8];
+            std::snprintf(octal, sizeof octal, "%03o", static_cast<unsigned>(umask));
+            const std::string label = std::string("umask ") + octal + (named ? ", named temporary" : "");
+            RunOptions options;
+            options.workingDirectory = dir.path();
+            if (named) options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+            std::vector<std::string> command = UnderTest().Command({"pic.bmp", "map.txt"});
+            command.insert(command.begin(), {"/bin/sh", "-c", std::string("umask ") + octal + " && exec \"$@\"", "sh"});
+            const RunResult result = RunProgram(command, options);
+            EXPECT_EQ(result.exitStatus, 0) << label;
+            EXPECT_EQ(ReadFile(dir / "map.txt"), Map(SampleMode::TwoToOne)) << label;
+            EXPECT_EQ(fs::status(dir / "map.txt").permissions(), fs::perms{0666} & ~umask) << label;
+            fs::remove(dir / "map.txt");
+        }
     }
 }
 
