@@ -178,6 +178,29 @@ TEST_P(Faults, InterruptedBySignalLeavesNothingBehind) {
     }
 }
 
+TEST_P(Faults, HangupIgnoredAtStartStaysIgnored) {
+    // Started by nohup (SIGHUP ignored), a conversion goes on when its
+    // terminal closes while it writes (SIGHUP), and puts its map in place.
+    const IndexedPicture picture = RandomPicture(2500, 2000, 7);  // about 50 MB of map text
+    WriteFile(dir / "big.bmp", MakeBmp(picture));
+    WriteFile(dir / "map.txt", kPrevious);
+    std::vector<std::string> command = Bmp2Grid({"-1", "big.bmp", "map.txt"});
+    command.insert(command.begin(), {"/bin/sh", "-c", "exec nohup \"$@\"", "sh"});
+    Child child(command, Options());
+    ASSERT_TRUE(WaitForTemporary(child, dir.path(), "big.bmp", 1)) << "never seen writing its map";
+    // Stopped while it writes, so that the hangup surely lands mid-write.
+    child.Signal(SIGSTOP);
+    ASSERT_TRUE(WaitUntil([&] { return child.Stopped() || child.Ended(); }));
+    ASSERT_TRUE(TemporaryOf(child.pid(), dir.path(), "big.bmp")) << "done before the hangup";
+    child.Signal(SIGHUP);
+    child.Signal(SIGCONT);
+    const RunResult result = child.Wait();
+    EXPECT_EQ(result.signal, 0) << strsignal(result.signal);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "map.txt") == ReferenceMap(picture, SampleMode::OneToOne));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"big.bmp", "map.txt"}));
+}
+
 TEST_P(Faults, FileSizeLimitHitMidOutput) {
     // A file-size limit (as `ulimit -f` sets) makes a write fail: the program
     // says so instead of dying by SIGXFSZ, and the previous output survives.
@@ -194,6 +217,7 @@ TEST_P(Faults, FileSizeLimitHitMidOutput) {
         {Bmp2Grid({"-1", "pic.bmp", "out"}), 1000000L, report + "Can't write out\n"},  // inside the first block
         {Bmp2Grid({"-1", "pic.bmp", "out"}), 5000000L, report + "Can't write out\n"},  // blocks later
         {Grid2Bmp({"map.txt", "out"}), 500000L, "Can't write out\n"},             // a picture of 800 000 bytes
+        {Grid2Bmp({"--format", "png", "map.txt", "out"}), 200000L, "Can't write out\n"},  // random indices: a big PNG
     };
     for (const Case& c : cases) {
         WriteFile(dir / "out", kPrevious);

@@ -65,6 +65,9 @@ public:
     RunResult Wait();
     // Whether it has ended (it is then a zombie until Wait()).
     bool Ended() const;
+    // Whether it is stopped now (by SIGSTOP): a signal sent to it then
+    // lands once it goes on, wherever it stopped.
+    bool Stopped() const;
 
 private:
     pid_t pid_;
