@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <thread>
@@ -460,6 +461,29 @@ std::int64_t SetAsideAhead(const OpenFile& file) {
     return std::max<std::int64_t>(0, file.allocated - used);
 }
 
+// Whether the file system holding `folder` sets space aside past a file's
+// end (fallocate, keeping its size) and counts it in the file's blocks.
+bool SetsSpaceAside(const std::string& folder) {
+    const std::string probe = folder + "/space-probe";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    constexpr off_t kProbe = off_t{1} << 20;
+    struct stat st {};
+    const bool held = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, kProbe) == 0 && ::fstat(fd, &st) == 0 &&
+                      static_cast<off_t>(st.st_blocks) * 512 >= kProbe;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return held;
+}
+
+// The file other than `input` that process `pid` holds open in `folder`:
+// the output it is writing.
+std::optional<OpenFile> OutputOf(pid_t pid, const std::string& folder, const std::string& input) {
+    for (const OpenFile& file : OpenFilesOf(pid))
+        if (file.path.starts_with(folder + "/") && file.path != folder + "/" + input) return file;
+    return std::nullopt;
+}
+
 TEST(DiskSpace, APromisingHeaderThatStallsHoldsAtMostAStepAhead) {
     // 4096 x 20000 pixels promise 819 MB of map text in one-to-one mode;
     // the first 2400 rows (98 MB of it) arrive, then the input stalls.
@@ -468,6 +492,7 @@ TEST(DiskSpace, APromisingHeaderThatStallsHoldsAtMostAStepAhead) {
     constexpr std::int64_t kMaxAhead = std::int64_t{64} << 20;
     const std::string start = PromisingPngStart(kWidth, kRows, kSent);
     TempDir dir;
+    const bool setsAside = SetsSpaceAside(dir.path());
     const std::string previous = "1,1\r\n7,0,0,0,0\t\r\n";
     WriteFile(dir / "map.txt", previous);
     const std::string fifo = dir / "stalled.png";
@@ -481,20 +506,21 @@ TEST(DiskSpace, APromisingHeaderThatStallsHoldsAtMostAStepAhead) {
     // The map's temporary file, once the program has it open.
     std::string temporary;
     ASSERT_TRUE(WaitUntil([&] {
-        for (const OpenFile& file : OpenFilesOf(child.pid()))
-            if (file.path.starts_with(dir.path() + "/") && file.path != fifo) temporary = file.path;
-        return !temporary.empty();
+        const std::optional<OpenFile> output = OutputOf(child.pid(), dir.path(), "stalled.png");
+        if (output) temporary = output->path;
+        return output.has_value();
     })) << "the program never opened its output";
     // Wait for the rows sent to be written (all but the blocks in flight),
     // looking at the space set aside each time.
     std::int64_t size = 0;
+    std::int64_t ahead = 0;
     std::int64_t mostAhead = 0;
     std::int64_t sizeAtMost = 0;
     auto look = [&] {
         for (const OpenFile& file : OpenFilesOf(child.pid())) {
             if (file.path != temporary) continue;
             size = file.size;
-            const std::int64_t ahead = SetAsideAhead(file);
+            ahead = SetAsideAhead(file);
             if (ahead > mostAhead) {
                 mostAhead = ahead;
                 sizeAtMost = size;
@@ -508,12 +534,54 @@ TEST(DiskSpace, APromisingHeaderThatStallsHoldsAtMostAStepAhead) {
     EXPECT_TRUE(written) << "only " << size << " bytes of map text were written";
     look();  // stalled
     EXPECT_LE(mostAhead, kMaxAhead) << "set aside ahead of " << sizeAtMost << " bytes of map text";
+    // The next step is set aside once half of one is used: the space set
+    // aside is held while the input stalls, not handed back.
+    if (setsAside) {
+        EXPECT_GE(ahead, kMaxAhead / 4) << "set aside while stalled at " << size << " bytes";
+    }
     ::close(fd);  // the input ends: a truncated PNG
     const RunResult result = child.Wait();
     EXPECT_EQ(result.exitStatus, 1);
     EXPECT_EQ(ReadFile(dir / "map.txt"), previous);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"map.txt", "stalled.png"}));
-    if (mostAhead == 0) GTEST_SKIP() << "the temporary folder's file system sets no space aside (fallocate)";
+    if (!setsAside) GTEST_SKIP() << "the temporary folder's file system sets no space aside (fallocate)";
+}
+
+TEST(DiskSpace, ABigMapHoldsItsSpaceUntilItIsWritten) {
+    // A BMP's pixels are all at hand, so its map's space is set aside at
+    // once; with every record as long (indices of one digit), that is the
+    // whole map. It stays held while the map is written: looked at with the
+    // program stopped a quarter and three quarters of the way.
+    TempDir dir;
+    if (!SetsSpaceAside(dir.path())) GTEST_SKIP() << "the temporary folder's file system sets no space aside";
+    IndexedPicture picture = RandomPicture(3000, 2000, 8);  // about 60 MB of map text
+    for (auto& px : picture.pixels) px %= 10;
+    WriteFile(dir / "big.bmp", MakeBmp(picture));
+    const std::string expected = ReferenceMap(picture, SampleMode::OneToOne);
+    const auto total = static_cast<std::int64_t>(expected.size());
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    Child child(Bmp2Grid({"-1", "big.bmp", "map.txt"}), options);
+    for (const std::int64_t part : {total / 4, total * 3 / 4}) {
+        std::optional<OpenFile> output;
+        WaitUntil([&] {
+            output = OutputOf(child.pid(), dir.path(), "big.bmp");
+            return (output && output->size >= part) || child.Ended();
+        });
+        ASSERT_TRUE(output && output->size >= part) << "never seen with " << part << " bytes written";
+        child.Signal(SIGSTOP);
+        ASSERT_TRUE(WaitUntil([&] { return child.Stopped() || child.Ended(); }));
+        output = OutputOf(child.pid(), dir.path(), "big.bmp");
+        ASSERT_TRUE(output) << "done before it was looked at";
+        // A file system may round the space up; never down by more than a block or two.
+        EXPECT_GE(output->allocated, total - (std::int64_t{64} << 10))
+            << "held at " << output->size << " bytes of " << total;
+        child.Signal(SIGCONT);
+    }
+    const RunResult result = child.Wait();
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_TRUE(ReadFile(dir / "map.txt") == expected);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"big.bmp", "map.txt"}));
 }
 
 }  // namespace
