@@ -82,9 +82,11 @@ def main():
             # A fault that makes a loop endless would otherwise hold each
             # test it hangs for ctest's default of 25 minutes.
             tests = run(["ctest", "--test-dir", args.build_dir, "-j", args.jobs, "--timeout", args.timeout])
-            failed = re.findall(r"^\s*\d+ - (\S+) \(Failed|^\s*\d+ - (\S+) \((?:SEGFAULT|Subprocess|Timeout|Exception)",
+            # "  12 - Suite.Name (Failed)"; a parameterised test's name goes
+            # on with "  # GetParam() = ...".
+            failed = re.findall(r"^\s*\d+ - (\S+)(?:\s+# .*?)? \((?:Failed|SEGFAULT|Subprocess|Timeout|Exception)",
                                 tests.stdout, re.M)
-            names = sorted({a or b for a, b in failed})
+            names = sorted(set(failed))
             if names:
                 caught += 1
                 print(f"CAUGHT | {fault['name']} | {fault['file']} | {', '.join(names)}", flush=True)
