@@ -435,6 +435,11 @@ TEST_F(Cli, DashIsStandardInputOrOutput) {
     const std::string pic = ReadFile(dir / "pic.bmp");
     const std::string two = Map(SampleMode::TwoToOne);
     const std::string one = Map(SampleMode::OneToOne);
+    // Bigger than a pipe holds and than the first block a stream is read
+    // into, so that it is read in many pieces into a growing block.
+    const IndexedPicture big = CountingPicture(600, 300);
+    const Bytes bigBmp = MakeBmp(big);
+    const std::string bigPic(bigBmp.begin(), bigBmp.end());
     struct Case {
         std::vector<std::string> args;
         std::string stdinData;
@@ -448,6 +453,8 @@ TEST_F(Cli, DashIsStandardInputOrOutput) {
         {{"-1", "-", "map.txt"}, pic, 0, sizeReport_, "", one},
         {{"pic.bmp", "-"}, "", 0, two, sizeReport_, ""},
         {{"-1", "-", "-"}, pic, 0, one, sizeReport_, ""},
+        {{"-", "map.txt"}, bigPic, 0, "Size: 600x300 (should be 180000 bytes, is 180000 bytes)\n", "",
+         ReferenceMap(big, SampleMode::TwoToOne)},
         {{"-", "map.txt"}, "", 1, "Can't convert -: file is shorter than a bitmap file header\n", "", ""},
         {{"-", "-"}, "BM", 1, "Can't convert -: file is shorter than a bitmap file header\n", "", ""},
         {{"./-", "map.txt"}, pic, 1, "Only 8bpp bitmaps are supported!\n", "", ""},
