@@ -167,6 +167,16 @@ Bytes PngChunk(const char* type, const Bytes& data) {
     return chunk;
 }
 
+PngChunkPlace FindPngChunk(const Bytes& png, const char* type) {
+    for (std::size_t at = 8; at + 8 <= png.size();) {
+        const std::size_t length = std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 |
+                                   std::size_t{png[at + 2]} << 8 | png[at + 3];
+        if (std::memcmp(&png[at + 4], type, 4) == 0) return {at, length};
+        at += 12 + length;
+    }
+    throw std::runtime_error(std::string("no ") + type + " chunk");
+}
+
 Bytes MakePng(const IndexedPicture& picture, const PngOptions& o) {
     const int channels = o.colourType == 2 ? 3 : o.colourType == 4 ? 2 : o.colourType == 6 ? 4 : 1;
     const std::int64_t bits = picture.width * channels * o.bitDepth;

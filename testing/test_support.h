@@ -61,6 +61,14 @@ Bytes MakePng(const IndexedPicture& picture, const PngOptions& options = {});
 // A PNG chunk: length, type, data and CRC.
 Bytes PngChunk(const char* type, const Bytes& data);
 
+// Where `png`'s first chunk of type `type` starts (its length field), and
+// its data length. Throws when there is none.
+struct PngChunkPlace {
+    std::size_t at;
+    std::size_t length;
+};
+PngChunkPlace FindPngChunk(const Bytes& png, const char* type);
+
 // The map text rendered cell by cell from the rules of the map text alone,
 // independently of the library's sampling helpers.
 std::string ReferenceMap(const IndexedPicture& picture, SampleMode mode);

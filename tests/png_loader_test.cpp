@@ -206,18 +206,11 @@ TEST(PngLoader, DamagedFilesAreRefusedWithTheirReasons) {
 
 // `png` with `chunk` put in before its first chunk of type `before`.
 Bytes WithChunkBefore(const Bytes& png, const char* before, const Bytes& chunk) {
-    for (std::size_t at = 8; at + 8 <= png.size();) {
-        const std::size_t length = std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 |
-                                   std::size_t{png[at + 2]} << 8 | png[at + 3];
-        if (std::memcmp(&png[at + 4], before, 4) == 0) {
-            Bytes spliced(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(at));
-            spliced.insert(spliced.end(), chunk.begin(), chunk.end());
-            spliced.insert(spliced.end(), png.begin() + static_cast<std::ptrdiff_t>(at), png.end());
-            return spliced;
-        }
-        at += 12 + length;
-    }
-    throw std::runtime_error(std::string("no ") + before + " chunk");
+    const auto at = static_cast<std::ptrdiff_t>(FindPngChunk(png, before).at);
+    Bytes spliced(png.begin(), png.begin() + at);
+    spliced.insert(spliced.end(), chunk.begin(), chunk.end());
+    spliced.insert(spliced.end(), png.begin() + at, png.end());
+    return spliced;
 }
 
 // `png` without its chunks of type `type`.

@@ -172,16 +172,9 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
 
 // `png` with the CRC of its first chunk of type `type` spoilt.
 Bytes WithBadCrc(Bytes png, const char* type) {
-    for (std::size_t at = 8; at + 8 <= png.size();) {
-        const std::size_t length = std::size_t{png[at]} << 24 | std::size_t{png[at + 1]} << 16 |
-                                   std::size_t{png[at + 2]} << 8 | png[at + 3];
-        if (std::memcmp(&png[at + 4], type, 4) == 0) {
-            png[at + 8 + length + 3] ^= 1;
-            return png;
-        }
-        at += 12 + length;
-    }
-    throw std::runtime_error(std::string("no ") + type + " chunk");
+    const PngChunkPlace chunk = FindPngChunk(png, type);
+    png[chunk.at + 8 + chunk.length + 3] ^= 1;
+    return png;
 }
 
 Bytes CutShort(Bytes file, std::size_t bytes) {
