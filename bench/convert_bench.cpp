@@ -59,6 +59,7 @@
 #include <vector>
 
 #include "bmp_format.h"
+#include "builtin_palette.h"
 #include "png_writer.h"
 #include "test_support.h"
 
@@ -387,8 +388,8 @@ void PngRows(const std::string& converter, const std::string& work, const std::s
         const std::string text = bmp2grid::test::ReadFile(bmp);
         bmp2grid::LoadResult loaded = bmp2grid::test::DecodeBytes(bmp2grid::test::Bytes(text.begin(), text.end()));
         bmp2grid::StringSink sink;
-        if (!loaded.ok() || !bmp2grid::WritePng(sink, bmp2grid::test::PictureOf(loaded.image),
-                                                bmp2grid::DistinctPalette()))
+        if (!loaded.ok() || !bmp2grid::WritePng(sink, bmp2grid::test::PictureOf(loaded.picture),
+                                                bmp2grid::BuiltInPalette()))
             std::exit(1);
         bmp2grid::test::WriteFile(png, sink.text);
     }

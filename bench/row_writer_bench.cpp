@@ -22,7 +22,7 @@ public:
 
 // A 2048 x 2048 picture of terrain indices in runs, loaded from an
 // uncompressed BMP held in memory.
-const bmp2grid::BitmapImage& Picture() {
+const bmp2grid::Picture& Picture() {
     static const bmp2grid::LoadResult loaded = [] {
         bmp2grid::IndexedPicture picture{2048, 2048, bmp2grid::test::Bytes(2048 * 2048)};
         std::mt19937 gen(1);
@@ -34,11 +34,11 @@ const bmp2grid::BitmapImage& Picture() {
         return bmp2grid::test::DecodeBytes(bmp2grid::test::MakeBmp(picture));
     }();
     if (!loaded.ok()) std::abort();
-    return loaded.image;
+    return loaded.picture;
 }
 
 void BM_WriteMapRows(benchmark::State& state, bmp2grid::SampleMode mode) {
-    const bmp2grid::BitmapImage& image = Picture();
+    const bmp2grid::Picture& image = Picture();
     std::size_t bytes = 0;
     for (auto _ : state) {
         CountingSink sink;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "bmp_format.h"
 #include "platform.h"
@@ -20,6 +21,106 @@ LoadResult Refuse(LoadError error) {
     result.error = error;
     return result;
 }
+
+// What the headers say, as stored, and the layout of the rows they describe.
+struct Headers {
+    std::uint32_t bfOffBits = 0;
+    std::uint32_t biSize = 0;
+    std::int32_t biWidth = 0;
+    std::int32_t biHeight = 0;
+    std::uint16_t biBitCount = 0;
+    std::uint32_t biCompression = 0;
+    bool topDown = false;     // the first stored row is the top row
+    std::int64_t stride = 0;  // bytes from one stored row to the next
+};
+
+// A header read: the picture as described (no pixels yet), or the refusal.
+struct HeaderResult {
+    LoadResult result;
+    Headers headers;
+};
+
+HeaderResult RefuseHeaders(LoadError error) { return {Refuse(error), {}}; }
+
+// Where stored row `stored` of a picture starts, counted from the pixel data.
+std::int64_t StoredRow(const Headers& headers, std::int64_t rows, std::int64_t y) {
+    return headers.topDown ? y : rows - 1 - y;
+}
+
+// An uncompressed picture held in memory: its stored rows from `first` on.
+std::shared_ptr<const PixelStore> HeldRows(ByteBuffer storage, const std::uint8_t* first, const Headers& headers,
+                                           std::int64_t rows) {
+    const std::uint8_t* top = first + StoredRow(headers, rows, 0) * headers.stride;
+    return std::make_shared<HeldPixels>(std::move(storage), top, headers.topDown ? headers.stride : -headers.stride);
+}
+
+// An uncompressed picture kept in its regular file: rows are read from it
+// as they are asked for, a window of rows at a time into a buffer that is
+// reused, so memory use stays small whatever the picture's size. Rows wider
+// than the window are read a window of columns at a time instead.
+class FileRows final : public PixelStore {
+public:
+    FileRows(std::shared_ptr<const platform::InputFile> file, const Headers& headers, std::int64_t width,
+             std::int64_t rows)
+        : file_(std::move(file)), headers_(headers), width_(width), rows_(rows) {}
+    Kept Where() const override { return Kept::InFile; }
+    std::unique_ptr<RowReader> ReadRows(std::int64_t windowBytes) const override {
+        return std::make_unique<Reader>(*this, windowBytes);
+    }
+
+private:
+    class Reader final : public RowReader {
+    public:
+        Reader(const FileRows& rows, std::int64_t windowBytes) : rows_(rows), windowBytes_(windowBytes) {}
+        bool Wide() const override { return rows_.headers_.stride > windowBytes_; }
+        std::int64_t WindowBytes() const override { return windowBytes_; }
+        const std::uint8_t* Row(std::int64_t y) override {
+            const std::int64_t stored = StoredRow(rows_.headers_, rows_.rows_, y);
+            if ((stored < first_ || stored >= first_ + count_) && !Load(y)) return nullptr;
+            return window_.data() + (stored - first_) * rows_.headers_.stride;
+        }
+        const std::uint8_t* Columns(std::int64_t y, std::int64_t first, std::int64_t count) override {
+            count_ = 0;  // the window no longer holds whole rows
+            if (window_.size() < static_cast<std::size_t>(count)) window_.resize(static_cast<std::size_t>(count));
+            const std::int64_t offset = rows_.headers_.bfOffBits +
+                                        StoredRow(rows_.headers_, rows_.rows_, y) * rows_.headers_.stride + first;
+            return rows_.file_->ReadAt(offset, window_.data(), static_cast<std::size_t>(count)) ? window_.data()
+                                                                                               : nullptr;
+        }
+
+    private:
+        // Reads picture rows y, y + 1, ... as far as the window holds. They
+        // are stored next to each other: in order top-down, in reverse
+        // bottom-up.
+        bool Load(std::int64_t y) {
+            const std::int64_t stride = rows_.headers_.stride;
+            count_ = std::min(std::max<std::int64_t>(1, windowBytes_ / stride), rows_.rows_ - y);
+            first_ = rows_.headers_.topDown ? y : rows_.rows_ - y - count_;
+            const std::int64_t offset = rows_.headers_.bfOffBits + first_ * stride;
+            // The last stored row may end at the end of the file, without padding.
+            const std::int64_t length = std::min(count_ * stride, rows_.file_->Size() - offset);
+            if (window_.size() < static_cast<std::size_t>(count_ * stride))
+                window_.resize(static_cast<std::size_t>(count_ * stride));
+            if (length < (count_ - 1) * stride + rows_.width_ ||
+                !rows_.file_->ReadAt(offset, window_.data(), static_cast<std::size_t>(length))) {
+                count_ = 0;
+                return false;
+            }
+            return true;
+        }
+
+        const FileRows& rows_;
+        const std::int64_t windowBytes_;
+        std::vector<std::uint8_t> window_;
+        std::int64_t first_ = 0;  // first stored row in the window
+        std::int64_t count_ = 0;  // rows in the window
+    };
+
+    std::shared_ptr<const platform::InputFile> file_;
+    Headers headers_;
+    std::int64_t width_;
+    std::int64_t rows_;
+};
 
 // How a request for bytes of the input turned out.
 enum class Got { Ok, Ended, Failed };
@@ -244,18 +345,18 @@ Rle8Status DecodeRle8(Stream& in, std::int64_t width, std::int64_t rows, std::ui
 // skipped. On success the image describes the picture but holds no pixels
 // yet, and its pixel block has not been measured.
 template <class Input>
-LoadResult ReadHeaders(Input& input) {
+HeaderResult ReadHeaders(Input& input) {
     std::uint8_t fileHeader[kFileHeaderSize];
     switch (input.Read(0, fileHeader, sizeof fileHeader)) {
         case Got::Ok:
             break;
         case Got::Ended:
-            return Refuse(LoadError::FileShorterThanHeader);
+            return RefuseHeaders(LoadError::FileShorterThanHeader);
         case Got::Failed:
-            return Refuse(LoadError::ReadFailed);
+            return RefuseHeaders(LoadError::ReadFailed);
     }
     const std::uint32_t bfOffBits = Get32(fileHeader + kPixelOffsetOffset);
-    if (bfOffBits < kFileHeaderSize) return Refuse(LoadError::OffsetIntoFileHeader);
+    if (bfOffBits < kFileHeaderSize) return RefuseHeaders(LoadError::OffsetIntoFileHeader);
 
     // The fields are held in a block of exactly the length read, so that
     // reading a field the info block does not reach is an error the
@@ -263,7 +364,7 @@ LoadResult ReadHeaders(Input& input) {
     const std::uint64_t infoLength = bfOffBits - kFileHeaderSize;
     const auto fieldsLength = static_cast<std::size_t>(std::min<std::uint64_t>(infoLength, kInfoFieldsSize));
     ByteBuffer fields;
-    if (!fields.Reserve(fieldsLength)) return Refuse(LoadError::NoMemory);
+    if (!fields.Reserve(fieldsLength)) return RefuseHeaders(LoadError::NoMemory);
     Got got = input.Read(kFileHeaderSize, fields.data(), fieldsLength);
 
     // The colour table follows the info header and ends before the pixel
@@ -290,72 +391,74 @@ LoadResult ReadHeaders(Input& input) {
         }
     }
     if (got == Got::Ok) got = input.Reach(bfOffBits);
-    if (got == Got::Failed) return Refuse(LoadError::ReadFailed);
-    if (got == Got::Ended) return Refuse(LoadError::EndsBeforePixelData);
+    if (got == Got::Failed) return RefuseHeaders(LoadError::ReadFailed);
+    if (got == Got::Ended) return RefuseHeaders(LoadError::EndsBeforePixelData);
 
     const std::uint8_t* header = fields.data();
-    if (fieldsLength < info::kSize + 4) return Refuse(LoadError::InfoHeaderTooShort);
-    BitmapImage image;
-    image.bfOffBits = bfOffBits;
-    image.biSize = biSize;
-    if (image.biSize == kCoreHeaderSize) {
-        if (fieldsLength < core::kBitCount + 2) return Refuse(LoadError::InfoHeaderTooShort);
-        image.biWidth = Get16(header + core::kWidth);
-        image.biHeight = Get16(header + core::kHeight);
-        image.biBitCount = Get16(header + core::kBitCount);
+    if (fieldsLength < info::kSize + 4) return RefuseHeaders(LoadError::InfoHeaderTooShort);
+    HeaderResult read;
+    Headers& h = read.headers;
+    h.bfOffBits = bfOffBits;
+    h.biSize = biSize;
+    if (h.biSize == kCoreHeaderSize) {
+        if (fieldsLength < core::kBitCount + 2) return RefuseHeaders(LoadError::InfoHeaderTooShort);
+        h.biWidth = Get16(header + core::kWidth);
+        h.biHeight = Get16(header + core::kHeight);
+        h.biBitCount = Get16(header + core::kBitCount);
     } else {
-        if (fieldsLength < info::kBitCount + 2) return Refuse(LoadError::InfoHeaderTooShort);
-        image.biWidth = static_cast<std::int32_t>(Get32(header + info::kWidth));
-        image.biHeight = static_cast<std::int32_t>(Get32(header + info::kHeight));
-        image.biBitCount = Get16(header + info::kBitCount);
-        if (image.biSize >= kInfoFieldsSize && fieldsLength >= kInfoFieldsSize)
-            image.biCompression = Get32(header + info::kCompression);
+        if (fieldsLength < info::kBitCount + 2) return RefuseHeaders(LoadError::InfoHeaderTooShort);
+        h.biWidth = static_cast<std::int32_t>(Get32(header + info::kWidth));
+        h.biHeight = static_cast<std::int32_t>(Get32(header + info::kHeight));
+        h.biBitCount = Get16(header + info::kBitCount);
+        if (h.biSize >= kInfoFieldsSize && fieldsLength >= kInfoFieldsSize)
+            h.biCompression = Get32(header + info::kCompression);
     }
 
-    if (image.biBitCount != 8) return Refuse(LoadError::NotEightBit);
-    if (image.biCompression != kCompressionNone && image.biCompression != kCompressionRle8) {
-        LoadResult refused = Refuse(LoadError::UnsupportedCompression);
-        refused.compression = image.biCompression;
+    if (h.biBitCount != 8) return RefuseHeaders(LoadError::NotEightBit);
+    if (h.biCompression != kCompressionNone && h.biCompression != kCompressionRle8) {
+        HeaderResult refused = RefuseHeaders(LoadError::UnsupportedCompression);
+        refused.result.compression = h.biCompression;
         return refused;
     }
-    if (image.biWidth < 0) return Refuse(LoadError::NegativeWidth);
-    if (image.biHeight == std::numeric_limits<std::int32_t>::min()) {
-        return Refuse(LoadError::HeightOutOfRange);
+    if (h.biWidth < 0) return RefuseHeaders(LoadError::NegativeWidth);
+    if (h.biHeight == std::numeric_limits<std::int32_t>::min()) {
+        return RefuseHeaders(LoadError::HeightOutOfRange);
     }
-    if (image.biCompression == kCompressionRle8 && image.biHeight < 0) {
-        return Refuse(LoadError::Rle8TopDown);
+    if (h.biCompression == kCompressionRle8 && h.biHeight < 0) {
+        return RefuseHeaders(LoadError::Rle8TopDown);
     }
 
-    image.width = image.biWidth;
-    image.topDown = image.biHeight < 0;
-    image.rows = image.topDown ? -static_cast<std::int64_t>(image.biHeight) : image.biHeight;
-    image.stride = image.biCompression == kCompressionNone ? RowStride(image.width) : image.width;
-    image.paletteSize = static_cast<int>(tableLength / entrySize);
+    Picture& picture = read.result.picture;
+    picture.width = h.biWidth;
+    h.topDown = h.biHeight < 0;
+    picture.rows = h.topDown ? -static_cast<std::int64_t>(h.biHeight) : h.biHeight;
+    h.stride = h.biCompression == kCompressionNone ? RowStride(picture.width) : picture.width;
+    picture.colourCount = static_cast<int>(tableLength / entrySize);
     for (std::size_t i = 0; i < tableLength / entrySize; ++i) {
         const std::uint8_t* entry = table.data() + i * entrySize;
-        image.palette[i] = {entry[0], entry[1], entry[2], 0};
+        picture.colours[i] = {entry[0], entry[1], entry[2], 0};
     }
-    LoadResult result;
-    result.image = std::move(image);
-    return result;
+    return read;
 }
 
 // The last header check, once the input's size is known: the pixel block
 // runs from the pixel data offset to the end, and an uncompressed picture's
 // rows must all lie inside it.
-bool RowsAreComplete(BitmapImage& image, std::uint64_t fileSize) {
-    image.pixelBlockLength = static_cast<std::int64_t>(fileSize - image.bfOffBits);
-    return image.biCompression != kCompressionNone || image.width == 0 || image.rows == 0 ||
-           image.pixelBlockLength >= (image.rows - 1) * image.stride + image.width;
+bool RowsAreComplete(HeaderResult& read, std::uint64_t fileSize) {
+    Picture& picture = read.result.picture;
+    const Headers& h = read.headers;
+    picture.storedBytes = static_cast<std::int64_t>(fileSize - h.bfOffBits);
+    return h.biCompression != kCompressionNone || picture.width == 0 || picture.rows == 0 ||
+           picture.storedBytes >= (picture.rows - 1) * h.stride + picture.width;
 }
 
 // Decodes a checked RLE8 picture whose stream is bytes `begin` to `end` of
 // `input`, read through a window of at most LoadOptions::rle8WindowBytes.
 template <class Input>
-LoadResult DecodeRle8Picture(LoadResult result, Input& input, std::uint64_t begin, std::uint64_t end,
+LoadResult DecodeRle8Picture(HeaderResult read, Input& input, std::uint64_t begin, std::uint64_t end,
                              const LoadOptions& options) {
-    BitmapImage& image = result.image;
-    const std::int64_t pixelCount = image.width * image.rows;  // below 2^62
+    Picture& picture = read.result.picture;
+    const std::int64_t pixelCount = picture.width * picture.rows;  // below 2^62
     if (pixelCount > options.maxDecodedPixels) return Refuse(LoadError::TooLarge);
     ByteBuffer decoded;
     if (static_cast<std::uint64_t>(pixelCount) > SIZE_MAX ||
@@ -367,7 +470,7 @@ LoadResult DecodeRle8Picture(LoadResult result, Input& input, std::uint64_t begi
     ByteBuffer window;
     if (!window.Reserve(static_cast<std::size_t>(windowBytes))) return Refuse(LoadError::NoMemory);
     RleWindow<Input> stream(input, begin, end, window);
-    switch (DecodeRle8(stream, image.width, image.rows, decoded.data())) {
+    switch (DecodeRle8(stream, picture.width, picture.rows, decoded.data())) {
         case Rle8Status::Ok:
             break;
         case Rle8Status::Corrupt:
@@ -375,24 +478,24 @@ LoadResult DecodeRle8Picture(LoadResult result, Input& input, std::uint64_t begi
         case Rle8Status::ReadFailed:
             return Refuse(LoadError::ReadFailed);
     }
-    image.storage = std::move(decoded);
-    image.pixels = image.storage.data();
-    return result;
+    // Decoded one byte per pixel, rows bottom first, no padding.
+    const std::uint8_t* first = decoded.data();
+    picture.pixels = HeldRows(std::move(decoded), first, read.headers, picture.rows);
+    return std::move(read.result);
 }
 
 // Gives a checked picture its pixels from `block`, whose bytes from `start`
 // to its end are the pixel block: an uncompressed picture keeps the block
 // and addresses its rows in place; an RLE8 picture is decoded and the block
 // released.
-LoadResult TakePixels(LoadResult result, ByteBuffer block, std::size_t start, const LoadOptions& options) {
-    BitmapImage& image = result.image;
-    if (image.biCompression == kCompressionNone) {
-        image.storage = std::move(block);
-        image.pixels = image.storage.data() + start;
-        return result;
+LoadResult TakePixels(HeaderResult read, ByteBuffer block, std::size_t start, const LoadOptions& options) {
+    if (read.headers.biCompression == kCompressionNone) {
+        const std::uint8_t* first = block.data() + start;
+        read.result.picture.pixels = HeldRows(std::move(block), first, read.headers, read.result.picture.rows);
+        return std::move(read.result);
     }
     MemoryInput input(block.data(), block.size());
-    return DecodeRle8Picture(std::move(result), input, start, block.size(), options);
+    return DecodeRle8Picture(std::move(read), input, start, block.size(), options);
 }
 
 // An input opened as a regular file. An uncompressed picture stays in its
@@ -400,16 +503,17 @@ LoadResult TakePixels(LoadResult result, ByteBuffer block, std::size_t start, co
 // decoded from its file a window at a time, up to its end-of-bitmap marker.
 LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file, const LoadOptions& options) {
     FileInput input(*file);
-    LoadResult result = ReadHeaders(input);
-    if (!result.ok()) return result;
-    BitmapImage& image = result.image;
+    HeaderResult read = ReadHeaders(input);
+    if (!read.result.ok()) return std::move(read.result);
     const auto size = static_cast<std::uint64_t>(file->Size());
-    if (!RowsAreComplete(image, size)) return Refuse(LoadError::PixelDataTruncated);
-    if (image.biCompression == kCompressionNone) {
-        image.file = std::move(file);
-        return result;
+    if (!RowsAreComplete(read, size)) return Refuse(LoadError::PixelDataTruncated);
+    if (read.headers.biCompression == kCompressionNone) {
+        Picture& picture = read.result.picture;
+        picture.pixels = std::make_shared<FileRows>(std::move(file), read.headers, picture.width, picture.rows);
+        return std::move(read.result);
     }
-    return DecodeRle8Picture(std::move(result), input, image.bfOffBits, size, options);
+    const std::uint64_t begin = read.headers.bfOffBits;
+    return DecodeRle8Picture(std::move(read), input, begin, size, options);
 }
 
 // An input read in sequence (a pipe, a device). It is refused as soon as
@@ -418,8 +522,8 @@ LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file, const LoadOpt
 LoadResult LoadFromStream(platform::InputFile& file, std::span<const std::uint8_t> taken,
                           const LoadOptions& options) {
     StreamInput input(file, taken);
-    LoadResult result = ReadHeaders(input);
-    if (!result.ok()) return result;
+    HeaderResult read = ReadHeaders(input);
+    if (!read.result.ok()) return std::move(read.result);
     ByteBuffer block;
     switch (file.ReadToEnd(block)) {
         case platform::ReadStatus::Ok:
@@ -431,21 +535,21 @@ LoadResult LoadFromStream(platform::InputFile& file, std::span<const std::uint8_
             return Refuse(LoadError::NoMemory);
     }
     if (!input.PutBackHead(block)) return Refuse(LoadError::NoMemory);
-    if (!RowsAreComplete(result.image, std::uint64_t{result.image.bfOffBits} + block.size())) {
+    if (!RowsAreComplete(read, std::uint64_t{read.headers.bfOffBits} + block.size())) {
         return Refuse(LoadError::PixelDataTruncated);
     }
-    return TakePixels(std::move(result), std::move(block), 0, options);
+    return TakePixels(std::move(read), std::move(block), 0, options);
 }
 
 }  // namespace
 
 LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options) {
     MemoryInput input(file.data(), file.size());
-    LoadResult result = ReadHeaders(input);
-    if (!result.ok()) return result;
-    if (!RowsAreComplete(result.image, file.size())) return Refuse(LoadError::PixelDataTruncated);
-    const std::size_t start = result.image.bfOffBits;
-    return TakePixels(std::move(result), std::move(file), start, options);
+    HeaderResult read = ReadHeaders(input);
+    if (!read.result.ok()) return std::move(read.result);
+    if (!RowsAreComplete(read, file.size())) return Refuse(LoadError::PixelDataTruncated);
+    const std::size_t start = read.headers.bfOffBits;
+    return TakePixels(std::move(read), std::move(file), start, options);
 }
 
 LoadResult LoadBitmap(const std::string& path, const LoadOptions& options) {

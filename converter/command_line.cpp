@@ -70,7 +70,7 @@ std::string HelpText(const char* programName) {
            "  --version          print the version\n";
 }
 
-std::string LoadErrorReason(const LoadResult& result) {
+std::string LoadErrorReason(const LoadFailure& result) {
     switch (result.error) {
         case LoadError::None:
         case LoadError::CantOpen:
@@ -110,7 +110,7 @@ std::string LoadErrorReason(const LoadResult& result) {
     return {};
 }
 
-std::string LoadFailureMessage(const LoadResult& result, const std::string& path) {
+std::string LoadFailureMessage(const LoadFailure& result, const std::string& path) {
     switch (result.error) {
         case LoadError::CantOpen:
         case LoadError::ReadFailed:
@@ -123,12 +123,9 @@ std::string LoadFailureMessage(const LoadResult& result, const std::string& path
     return "Can't convert " + path + ": " + LoadErrorReason(result) + "\n";
 }
 
-std::string RowsFailureMessage(const BitmapImage& image, const std::string& path) {
-    if (image.rowSource != nullptr) {
-        const LoadResult failure = image.rowSource->Failure();
-        if (failure.error != LoadError::ReadFailed && failure.error != LoadError::None)
-            return LoadFailureMessage(failure, path);
-    }
+std::string RowsFailureMessage(const LoadFailure& failure, const std::string& path) {
+    if (failure.error != LoadError::ReadFailed && failure.error != LoadError::None)
+        return LoadFailureMessage(failure, path);
     return "Can't convert " + path + ": pixel data could not be read\n";
 }
 
@@ -191,12 +188,12 @@ std::string PaletteMatchFailureMessage(const PaletteMatch& match, const std::str
     return {};
 }
 
-std::string SizeReport(const BitmapImage& image) {
+std::string SizeReport(const Picture& image) {
     char line[160];
     std::snprintf(line, sizeof line, "Size: %lldx%lld (should be %lld bytes, is %lld bytes)\n",
                   static_cast<long long>(image.width), static_cast<long long>(image.rows),
                   static_cast<long long>(image.width * image.rows),
-                  static_cast<long long>(image.pixelBlockLength));
+                  static_cast<long long>(image.storedBytes));
     return line;
 }
 

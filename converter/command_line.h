@@ -90,15 +90,15 @@ std::string HelpText(const char* programName);
 // gives ("pixel data is truncated", "unsupported compression 3", ...); empty
 // for the refusals whose messages say it all (CantOpen, ReadFailed,
 // NotEightBit) and for None.
-std::string LoadErrorReason(const LoadResult& result);
+std::string LoadErrorReason(const LoadFailure& result);
 
 // The one-line message for a picture that could not be loaded from `path`.
-std::string LoadFailureMessage(const LoadResult& result, const std::string& path);
+std::string LoadFailureMessage(const LoadFailure& result, const std::string& path);
 
 // The message for a picture whose rows could not all be had while its map
 // was being written: "Can't convert <path>: pixel data could not be read"
 // when its file failed, or the reason its row source (a PNG's) gives.
-std::string RowsFailureMessage(const BitmapImage& image, const std::string& path);
+std::string RowsFailureMessage(const LoadFailure& failure, const std::string& path);
 
 // The one-line message for a palette file that could not be read from
 // `path`: a refused picture's message, or "Can't convert <path>: line N:
@@ -113,6 +113,6 @@ std::string PaletteMatchFailureMessage(const PaletteMatch& match, const std::str
 // "Size: WxH (should be W*H bytes, is N bytes)\n": the width, the row count,
 // their product and the pixel block's length (for a PNG, the bytes its rows
 // decode to at its bit depth), all exact 64-bit figures.
-std::string SizeReport(const BitmapImage& image);
+std::string SizeReport(const Picture& image);
 
 }  // namespace bmp2grid

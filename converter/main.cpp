@@ -65,7 +65,7 @@ int ProgramMain(int argc, char** argv) {
     }
     LoadResult loaded = LoadPicture(InputPathToOpen(args.inputPath), options);
     if (!loaded.ok()) return messages.Fail(LoadFailureMessage(loaded, args.inputPath));
-    const BitmapImage& image = loaded.image;
+    const Picture& image = loaded.picture;
     PaletteMatch match;
     if (remap) match = MatchColours(image, reference.colours, reference.size);
 
@@ -87,10 +87,10 @@ int ProgramMain(int argc, char** argv) {
     // been checked.
     if (!remap) messages.Print(SizeReport(image));
     PixelCheck check(image, match);
-    const MapWriteStatus written =
+    const MapWriteResult written =
         remap ? WriteMapRows(*output, image, args.mode, match.values, output == &replaced ? &check : nullptr)
               : WriteMapRows(*output, image, args.mode);
-    switch (written) {
+    switch (written.status) {
         case MapWriteStatus::Ok:
             break;
         case MapWriteStatus::OutputFailed:
@@ -98,7 +98,7 @@ int ProgramMain(int argc, char** argv) {
         case MapWriteStatus::InputFailed:
             // The picture's file shrank or failed while it was being read,
             // or a PNG's rows turned out faulty as they were decoded.
-            return messages.Fail(RowsFailureMessage(image, args.inputPath));
+            return messages.Fail(RowsFailureMessage(written.input, args.inputPath));
         case MapWriteStatus::NoMemory:
             // Memory for the output blocks or the row window ran out.
             return messages.Fail("Can't convert " + args.inputPath + ": not enough memory\n");
@@ -110,8 +110,7 @@ int ProgramMain(int argc, char** argv) {
     if (remap) messages.Print(SizeReport(image));
     // Close the input before the output takes its place: the output may
     // replace the input itself, which Windows refuses while it is open.
-    loaded.image.file.reset();
-    loaded.image.rowSource.reset();
+    loaded.picture.pixels.reset();
     if (!output->Commit()) return messages.Fail(cantWrite);
     return 0;
 }

@@ -11,11 +11,11 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
-#include "picture_rows.h"
 
 namespace bmp2grid {
 namespace {
@@ -26,19 +26,18 @@ namespace {
 // fixed-size move.
 struct CellRecords {
     static constexpr std::size_t kSlot = 16;
-    static constexpr std::size_t kMaxLength = 12;
+    static constexpr std::size_t kMaxLength = map_text::kMaxRecordLength;
     std::array<std::array<char, kSlot>, 256> text{};
     std::array<std::uint8_t, 256> length{};
 
     constexpr CellRecords() {
-        constexpr char kTail[] = ",0,0,0,0\t";
         for (int value = 0; value < 256; ++value) {
             auto& record = text[static_cast<std::size_t>(value)];
             std::size_t n = 0;
             if (value >= 100) record[n++] = static_cast<char>('0' + value / 100);
             if (value >= 10) record[n++] = static_cast<char>('0' + value / 10 % 10);
             record[n++] = static_cast<char>('0' + value % 10);
-            for (std::size_t i = 0; i + 1 < sizeof kTail; ++i) record[n++] = kTail[i];
+            for (const char c : map_text::kRecordTail) record[n++] = c;
             length[static_cast<std::size_t>(value)] = static_cast<std::uint8_t>(n);
         }
     }
@@ -245,24 +244,23 @@ std::int64_t AppendCells(BlockWriter& writer, const CellRecords& records, const 
     return column < 0 ? column + width : column;
 }
 
+// Ends a row line. Returns false if the output failed.
+bool EndLine(BlockWriter& writer) {
+    if (writer.Room() < map_text::kLineEnd.size() && !writer.Flush()) return false;
+    char* out = writer.Cursor();
+    std::memcpy(out, map_text::kLineEnd.data(), map_text::kLineEnd.size());
+    writer.Advance(out + map_text::kLineEnd.size());
+    return true;
+}
+
 // Formats the rows of a picture kept in its file whose rows are wider than
 // the row window. The cells of a row read columns s, s + step, ... up to the
 // right edge and then, wrapping once at most, on from the left edge; each
 // stretch of them is read as consecutive windows of columns, so no more than
 // a window of the row is held at a time.
-// Ends a row line with CR LF. Returns false if the output failed.
-bool EndLine(BlockWriter& writer) {
-    if (writer.Room() < 2 && !writer.Flush()) return false;
-    char* out = writer.Cursor();
-    out[0] = '\r';
-    out[1] = '\n';
-    writer.Advance(out + 2);
-    return true;
-}
-
 template <std::int64_t kStep>
-MapWriteStatus FormatWideRows(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
-                              SampleMode mode, RowCursor& rows, RowCheck* check) {
+MapWriteStatus FormatWideRows(BlockWriter& writer, const CellRecords& records, const Picture& image,
+                              SampleMode mode, RowReader& rows, RowCheck* check) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
     for (std::int64_t y = 0; y < image.rows; ++y) {
@@ -305,11 +303,10 @@ MapWriteStatus FormatWideRows(BlockWriter& writer, const CellRecords& records, c
 }
 
 template <std::int64_t kStep>
-MapWriteStatus FormatRows(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
-                          SampleMode mode, std::int64_t windowBytes, RowCheck* check) {
+MapWriteStatus FormatRows(BlockWriter& writer, const CellRecords& records, const Picture& image,
+                          SampleMode mode, RowReader& rows, RowCheck* check) {
     const std::int64_t width = image.width;
     const std::int64_t cells = MapColumnCount(width, mode);
-    RowCursor rows(image, windowBytes);
     if (rows.Wide()) return FormatWideRows<kStep>(writer, records, image, mode, rows, check);
     for (std::int64_t y = 0; y < image.rows; ++y) {
         if (cells > 0 || rows.Decodes() || (check != nullptr && width > 0)) {
@@ -335,27 +332,32 @@ MapWriteStatus FormatRows(BlockWriter& writer, const CellRecords& records, const
 
 // Formats the whole map. Memory that runs out on the way (for the row
 // window, or in passing a block on) ends it with NoMemory.
-MapWriteStatus FormatMap(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
+MapWriteResult FormatMap(BlockWriter& writer, const CellRecords& records, const Picture& image,
                          SampleMode mode, std::int64_t windowBytes, RowCheck* check) {
+    MapWriteResult result;
     try {
-        return mode == SampleMode::TwoToOne ? FormatRows<2>(writer, records, image, mode, windowBytes, check)
-                                            : FormatRows<1>(writer, records, image, mode, windowBytes, check);
+        const std::unique_ptr<RowReader> rows = image.ReadRows(windowBytes);
+        result.status = mode == SampleMode::TwoToOne ? FormatRows<2>(writer, records, image, mode, *rows, check)
+                                                     : FormatRows<1>(writer, records, image, mode, *rows, check);
+        if (result.status == MapWriteStatus::InputFailed) result.input = rows->Failure();
     } catch (const std::bad_alloc&) {
-        return MapWriteStatus::NoMemory;
+        result.status = MapWriteStatus::NoMemory;
     }
+    return result;
 }
 
 // The row lines' size with every cell's record `cellBytes` long (an upper
 // bound of their size with the longest, a lower one with the shortest),
 // saturating at `limit`.
-std::int64_t RowsSizeUpTo(const BitmapImage& image, SampleMode mode, std::int64_t limit,
+std::int64_t RowsSizeUpTo(const Picture& image, SampleMode mode, std::int64_t limit,
                           std::int64_t cellBytes = CellRecords::kMaxLength) {
-    const std::int64_t bytesPerRow = MapColumnCount(image.width, mode) * cellBytes + 2;
+    const std::int64_t bytesPerRow = MapColumnCount(image.width, mode) * cellBytes +
+                                    static_cast<std::int64_t>(map_text::kLineEnd.size());
     return image.rows > limit / bytesPerRow ? limit : image.rows * bytesPerRow;
 }
 
 // Writes every row line with `records`.
-MapWriteStatus WriteRows(OutputSink& sink, const CellRecords& records, const BitmapImage& image,
+MapWriteResult WriteRows(OutputSink& sink, const CellRecords& records, const Picture& image,
                          SampleMode mode, std::int64_t rowWindowBytes, RowCheck* check) {
     const std::int64_t window = std::max<std::int64_t>(1, rowWindowBytes);
     // A second thread pays off only for maps of more than a few blocks going
@@ -375,7 +377,7 @@ MapWriteStatus WriteRows(OutputSink& sink, const CellRecords& records, const Bit
     if (size == kThreadFrom) {
         const std::uint8_t shortest = *std::min_element(records.length.begin(), records.length.end());
         const std::int64_t total = RowsSizeUpTo(image, mode, std::numeric_limits<std::int64_t>::max(), shortest);
-        if (image.rowSource != nullptr) {
+        if (image.Where() == PixelStore::Kept::AsDecoded) {
             output = &stepped.emplace(sink, total);
         } else {
             sink.Reserve(total);
@@ -384,7 +386,7 @@ MapWriteStatus WriteRows(OutputSink& sink, const CellRecords& records, const Bit
     if (size == kThreadFrom && output->OverlapsWork()) {
         std::unique_ptr<PipelineChannel> channel;
         std::optional<std::thread> formatter;
-        MapWriteStatus formatted = MapWriteStatus::Ok;
+        MapWriteResult formatted;
         try {
             channel = std::make_unique<PipelineChannel>();
             formatter.emplace([&channel, &records, &image, mode, window, check, &formatted] {
@@ -395,21 +397,21 @@ MapWriteStatus WriteRows(OutputSink& sink, const CellRecords& records, const Bit
         } catch (const std::system_error&) {
             // No thread to be had: format on this thread instead.
         } catch (const std::bad_alloc&) {
-            return MapWriteStatus::NoMemory;
+            return {MapWriteStatus::NoMemory, {}};
         }
         if (formatter) {
             const bool written = channel->Drain(*output);
             formatter->join();
-            return written ? formatted : MapWriteStatus::OutputFailed;
+            return written ? formatted : MapWriteResult{MapWriteStatus::OutputFailed, {}};
         }
     }
-    const std::size_t blockSize = std::min(kMapBlockBytes, static_cast<std::size_t>(size) + 2);
+    const std::size_t blockSize = std::min(kMapBlockBytes, static_cast<std::size_t>(size) + map_text::kLineEnd.size());
     DirectChannel channel(*output);
     Block block;
     try {
         block = NewBlock(blockSize);
     } catch (const std::bad_alloc&) {
-        return MapWriteStatus::NoMemory;
+        return {MapWriteStatus::NoMemory, {}};
     }
     BlockWriter writer(channel, block.get(), blockSize);
     return FormatMap(writer, records, image, mode, window, check);
@@ -417,20 +419,18 @@ MapWriteStatus WriteRows(OutputSink& sink, const CellRecords& records, const Bit
 
 }  // namespace
 
-bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mode) {
-    char line[64];
-    const int n = std::snprintf(line, sizeof line, "%lld,%lld\r\n",
-                                static_cast<long long>(MapColumnCount(image.width, mode)),
-                                static_cast<long long>(image.rows));
-    return output.Write(line, static_cast<std::size_t>(n));
+bool WriteMapHeader(OutputSink& output, const Picture& image, SampleMode mode) {
+    const std::string line = std::to_string(MapColumnCount(image.width, mode)) + map_text::kHeaderSeparator +
+                             std::to_string(image.rows) + std::string(map_text::kLineEnd);
+    return output.Write(line.data(), line.size());
 }
 
-MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
+MapWriteResult WriteMapRows(OutputSink& output, const Picture& image, SampleMode mode,
                             std::int64_t rowWindowBytes) {
     return WriteRows(output, kRecords, image, mode, rowWindowBytes, nullptr);
 }
 
-MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode, const IndexMap& values,
+MapWriteResult WriteMapRows(OutputSink& output, const Picture& image, SampleMode mode, const IndexMap& values,
                             RowCheck* check, std::int64_t rowWindowBytes) {
     const CellRecords records = RecordsFor(values);
     return WriteRows(output, records, image, mode, rowWindowBytes, check);

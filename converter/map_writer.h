@@ -1,57 +1,25 @@
-// Writing a loaded picture as map text.
-//
-// The map text is a header line "columns,rows" and then one line per picture
-// row, top row first. Each line holds one cell record per map column: the
-// palette index of the sampled pixel, ",0,0,0,0" and a TAB. Every line ends
-// in CR LF on every platform.
-//
-// Sampling follows a skewed grid that wraps horizontally: map row y starts
-// half a map cell further right than the row above it. In the two-to-one mode
-// cell c of row y reads picture column (2c + y) mod width; in the one-to-one
-// mode it reads column (c + y / 2) mod width.
+// Writing a loaded picture as map text (map_text_format.h has the format
+// and the sampling; docs/map-text.md describes them).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-#include "bitmap_loader.h"
+#include "map_text_format.h"
 #include "output_sink.h"
+#include "picture.h"
 
 namespace bmp2grid {
 
-enum class SampleMode {
-    TwoToOne,  // two picture columns per map cell (the default)
-    OneToOne,  // one picture column per map cell ("-1")
-};
-
-// Picture columns from one map cell to the next.
-constexpr std::int64_t ColumnStep(SampleMode mode) { return mode == SampleMode::TwoToOne ? 2 : 1; }
-
-// How far map row `y` is shifted to the right, in picture columns.
-constexpr std::int64_t RowShift(std::int64_t y, SampleMode mode) {
-    return mode == SampleMode::TwoToOne ? y : y / 2;
-}
-
-// Number of cells per map row for a picture `width` columns wide.
-constexpr std::int64_t MapColumnCount(std::int64_t width, SampleMode mode) {
-    return mode == SampleMode::TwoToOne ? width / 2 : width;
-}
-
-// The picture column that cell `c` of map row `y` reads (width > 0).
-constexpr std::int64_t SampledColumn(std::int64_t c, std::int64_t y, std::int64_t width,
-                                     SampleMode mode) {
-    return (c * ColumnStep(mode) + RowShift(y, mode)) % width;
-}
-
 // Writes the header line. Returns false if the sink failed.
-bool WriteMapHeader(OutputSink& output, const BitmapImage& image, SampleMode mode);
+bool WriteMapHeader(OutputSink& output, const Picture& image, SampleMode mode);
 
 enum class MapWriteStatus {
     Ok,
     OutputFailed,  // the sink failed
-    InputFailed,   // the picture's file could not be read (it may have shrunk), or
-                   // its row source failed (image.rowSource->Failure() says why)
+    InputFailed,   // the picture's rows could not all be had: its file could not be
+                   // read (it may have shrunk), or its rows failed as they were decoded
     NoMemory,      // memory for the output blocks or the row window ran out
     Refused,       // the RowCheck refused a row
 };
@@ -63,13 +31,16 @@ enum class MapWriteStatus {
 // line end takes (2).
 constexpr std::size_t kMapBlockBytes = std::size_t{1} << 20;
 
-// How much of a picture kept in its file is read at a time: as many whole
-// rows as fit, and a row wider than this in pieces of this size.
-constexpr std::int64_t kRowWindowBytes = std::int64_t{1} << 20;
+// How writing the rows went; for InputFailed, `input` says why the rows
+// could not be had (ReadFailed when the picture's file failed).
+struct MapWriteResult {
+    MapWriteStatus status = MapWriteStatus::Ok;
+    LoadFailure input;
+};
 
 // Writes every row line, in large blocks. `rowWindowBytes` (at least 1) lets
 // tests take pictures with small rows through the wide-row path.
-MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode,
+MapWriteResult WriteMapRows(OutputSink& output, const Picture& image, SampleMode mode,
                             std::int64_t rowWindowBytes = kRowWindowBytes);
 
 // The value each palette index is written as: a pixel of index i gives a
@@ -92,7 +63,7 @@ public:
 // once for the map. With a `check`, every pixel of a row (those not sampled
 // too) is given to it before the row's cells are written, and a refusal ends
 // the writing with Refused: for an output put in place only once complete.
-MapWriteStatus WriteMapRows(OutputSink& output, const BitmapImage& image, SampleMode mode, const IndexMap& values,
+MapWriteResult WriteMapRows(OutputSink& output, const Picture& image, SampleMode mode, const IndexMap& values,
                             RowCheck* check = nullptr, std::int64_t rowWindowBytes = kRowWindowBytes);
 
 }  // namespace bmp2grid

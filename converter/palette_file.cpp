@@ -286,14 +286,10 @@ private:
     long long announced_ = 0;  // JASC: the colour count on line 3
 };
 
-PaletteResult PictureRefused(const LoadResult& loaded) {
+PaletteResult PictureRefused(const LoadFailure& failure) {
     PaletteResult result;
     result.error = PaletteError::Picture;
-    result.picture.error = loaded.error;
-    result.picture.compression = loaded.compression;
-    result.picture.pngColourType = loaded.pngColourType;
-    result.picture.pngBitDepth = loaded.pngBitDepth;
-    result.picture.reason = loaded.reason;
+    result.picture = failure;
     return result;
 }
 
@@ -302,20 +298,18 @@ PaletteResult PaletteOfPicture(const LoadResult& loaded) {
     // A PNG whose rows are decoded only as they are asked for is decoded to
     // its end here, so that a damaged palette picture is refused as it is as
     // an input (an interlaced PNG, decoded whole, already was).
-    if (RowSource* rows = loaded.image.rowSource.get())
-        for (std::int64_t y = 0; y < loaded.image.rows; ++y)
+    if (loaded.picture.Where() == PixelStore::Kept::AsDecoded) {
+        const std::unique_ptr<RowReader> rows = loaded.picture.ReadRows();
+        for (std::int64_t y = 0; y < loaded.picture.rows; ++y)
             if (rows->Row(y) == nullptr) return PictureRefused(rows->Failure());
+    }
     PaletteResult result;
-    result.size = loaded.image.paletteSize;
-    result.colours = loaded.image.palette;
+    result.size = loaded.picture.colourCount;
+    result.colours = loaded.picture.colours;
     return result;
 }
 
-PaletteResult CantRead() {
-    LoadResult failed;
-    failed.error = LoadError::ReadFailed;
-    return PictureRefused(failed);
-}
+PaletteResult CantRead() { return PictureRefused(Failure(LoadError::ReadFailed)); }
 
 // Reads a text palette from `file` in pieces, after its first bytes `start`.
 PaletteResult ReadPaletteText(PaletteFormat format, platform::InputFile& file, std::string_view start) {

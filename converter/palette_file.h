@@ -9,13 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "bitmap_loader.h"
+#include "colour_table.h"
+#include "picture.h"
 
 namespace bmp2grid {
-
-// Colours in index order, as a BMP colour table stores them: blue, green,
-// red, reserved (always 0 here).
-using ColourTable = std::array<std::array<std::uint8_t, 4>, 256>;
 
 // Why a palette file was refused: one value per refusal. The programs'
 // command-line code turns each into its message.
@@ -40,7 +37,7 @@ struct PaletteResult {
     PaletteError error = PaletteError::None;
     PaletteFormat format = PaletteFormat::Picture;
     std::int64_t line = 0;  // the line a GIMP or JASC palette was refused at (1 is the first)
-    LoadResult picture;     // the refusal, for PaletteError::Picture (its image is not kept)
+    LoadFailure picture;    // the refusal, for PaletteError::Picture
     ColourTable colours{};  // the first `size` entries are the palette; the rest are 0
     // The line each of the first `size` colours of a GIMP or JASC palette
     // was read from (1 is the first); 0 for a picture's colours.

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "picture_rows.h"
 
 namespace bmp2grid {
 namespace {
@@ -112,14 +111,14 @@ private:
 };
 
 // Records the refused pixel at `column`, `y` in `match`.
-void Refuse(const BitmapImage& image, PaletteMatch& match, std::int64_t column, std::int64_t y, int index) {
+void Refuse(const Picture& image, PaletteMatch& match, std::int64_t column, std::int64_t y, int index) {
     match.column = column;
     match.row = y;
     match.index = index;
-    if (index >= image.paletteSize) {
+    if (index >= image.colourCount) {
         match.error = PaletteMatchError::IndexPastTable;
     } else {
-        const auto& colour = image.palette[static_cast<std::size_t>(index)];
+        const auto& colour = image.colours[static_cast<std::size_t>(index)];
         match.rgb = {colour[2], colour[1], colour[0]};
         match.error = PaletteMatchError::UnknownColour;
     }
@@ -132,9 +131,9 @@ public:
     using RefusedIndices::RefusedIndices;
 };
 
-PaletteMatch MatchColours(const BitmapImage& image, const ColourTable& reference, int referenceSize) {
+PaletteMatch MatchColours(const Picture& image, const ColourTable& reference, int referenceSize) {
     PaletteMatch match;
-    match.pictureColours = image.paletteSize;
+    match.pictureColours = image.colourCount;
     // The reference's colours sorted, each with its index, so that the
     // lowest index of a colour is the first of its entries.
     const auto key = [](const std::array<std::uint8_t, 4>& colour) {
@@ -147,8 +146,8 @@ PaletteMatch MatchColours(const BitmapImage& image, const ColourTable& reference
     for (int i = 0; i < 256; ++i) {
         const auto index = static_cast<std::size_t>(i);
         match.refused[index] = 1;
-        if (i >= image.paletteSize) continue;
-        const auto& colour = image.palette[index];
+        if (i >= image.colourCount) continue;
+        const auto& colour = image.colours[index];
         if (i < referenceSize && SameColour(reference[index], colour)) {
             match.values[index] = static_cast<std::uint8_t>(i);
             match.refused[index] = 0;
@@ -165,11 +164,12 @@ PaletteMatch MatchColours(const BitmapImage& image, const ColourTable& reference
     return match;
 }
 
-void CheckPixels(const BitmapImage& image, PaletteMatch& match, std::int64_t rowWindowBytes) {
+void CheckPixels(const Picture& image, PaletteMatch& match, std::int64_t rowWindowBytes) {
     if (!match.checkPixels || image.width == 0) return;
     const RefusedIndices refused(match.refused);
     try {
-        RowCursor rows(image, std::max<std::int64_t>(1, rowWindowBytes));
+        const std::unique_ptr<RowReader> reader = image.ReadRows(std::max<std::int64_t>(1, rowWindowBytes));
+        RowReader& rows = *reader;
         for (std::int64_t y = 0; y < image.rows; ++y) {
             // A row at once, or a row wider than the window a window at a time.
             const std::int64_t piece = rows.Wide() ? rows.WindowBytes() : image.width;
@@ -189,14 +189,14 @@ void CheckPixels(const BitmapImage& image, PaletteMatch& match, std::int64_t row
     }
 }
 
-PaletteMatch MatchPalette(const BitmapImage& image, const ColourTable& reference, int referenceSize,
+PaletteMatch MatchPalette(const Picture& image, const ColourTable& reference, int referenceSize,
                           std::int64_t rowWindowBytes) {
     PaletteMatch match = MatchColours(image, reference, referenceSize);
     CheckPixels(image, match, rowWindowBytes);
     return match;
 }
 
-PixelCheck::PixelCheck(const BitmapImage& image, PaletteMatch& match)
+PixelCheck::PixelCheck(const Picture& image, PaletteMatch& match)
     : image_(image), match_(match), finder_(std::make_unique<Finder>(match.refused)) {}
 
 PixelCheck::~PixelCheck() = default;

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "bitmap_loader.h"
+#include "colour_table.h"
 #include "map_writer.h"
-#include "palette_file.h"
+#include "picture.h"
 
 namespace bmp2grid {
 
@@ -46,15 +46,15 @@ struct PaletteMatch {
 // compared) in both palettes keeps its value; any other index gets the
 // lowest index in the reference with exactly its colour; an index with
 // neither, or past the picture's colour table, is refused.
-PaletteMatch MatchColours(const BitmapImage& image, const ColourTable& reference, int referenceSize);
+PaletteMatch MatchColours(const Picture& image, const ColourTable& reference, int referenceSize);
 
 // Looks at every pixel, top row first and left to right in each, and
 // refuses the first whose index `match` refuses (when match.checkPixels).
 // A picture kept in its file is read a window of `rowWindowBytes` at a time.
-void CheckPixels(const BitmapImage& image, PaletteMatch& match, std::int64_t rowWindowBytes = kRowWindowBytes);
+void CheckPixels(const Picture& image, PaletteMatch& match, std::int64_t rowWindowBytes = kRowWindowBytes);
 
 // MatchColours, then CheckPixels.
-PaletteMatch MatchPalette(const BitmapImage& image, const ColourTable& reference, int referenceSize,
+PaletteMatch MatchPalette(const Picture& image, const ColourTable& reference, int referenceSize,
                           std::int64_t rowWindowBytes = kRowWindowBytes);
 
 // The same check made row by row as the map is written (WriteMapRows with a
@@ -62,7 +62,7 @@ PaletteMatch MatchPalette(const BitmapImage& image, const ColourTable& reference
 // place only once complete. A refusal is recorded in the PaletteMatch.
 class PixelCheck final : public RowCheck {
 public:
-    PixelCheck(const BitmapImage& image, PaletteMatch& match);
+    PixelCheck(const Picture& image, PaletteMatch& match);
     ~PixelCheck() override;
     PixelCheck(const PixelCheck&) = delete;
     PixelCheck& operator=(const PixelCheck&) = delete;
@@ -70,7 +70,7 @@ public:
 
 private:
     class Finder;
-    const BitmapImage& image_;
+    const Picture& image_;
     PaletteMatch& match_;
     std::unique_ptr<Finder> finder_;
 };

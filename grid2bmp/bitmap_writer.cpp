@@ -1,7 +1,6 @@
 #include "bitmap_writer.h"
 
 #include <algorithm>
-#include <cmath>
 #include <exception>
 #include <limits>
 #include <vector>
@@ -14,42 +13,14 @@ namespace {
 // The file header, the 40-byte info header and the colour table, then the rows.
 constexpr std::size_t kInfo = bmp::kFileHeaderSize;
 constexpr std::size_t kPalette = kInfo + bmp::kInfoHeaderSize;
-constexpr std::size_t kOffBits = kPalette + bmp::kMaxPaletteEntries * bmp::kPaletteEntrySize;
+constexpr std::size_t kOffBits = bmp::kWrittenPixelOffset;
 
 }  // namespace
-
-Palette DistinctPalette() {
-    Palette palette{};
-    for (int i = 0; i < 256; ++i) {
-        const double hue = std::fmod(i * 0.618033988749895, 1.0) * 6.0;
-        const double value = i % 2 == 0 ? 0.95 : 0.6;
-        const double saturation = (i / 2) % 2 == 0 ? 0.85 : 0.55;
-        const double chroma = value * saturation;
-        const double second = chroma * (1.0 - std::fabs(std::fmod(hue, 2.0) - 1.0));
-        double rgb[3] = {0, 0, 0};
-        const int sector = static_cast<int>(hue) % 6;
-        const int order[6][3] = {{0, 1, 2}, {1, 0, 2}, {2, 0, 1}, {2, 1, 0}, {1, 2, 0}, {0, 2, 1}};
-        rgb[order[sector][0]] = chroma;
-        rgb[order[sector][1]] = second;
-        const double light = value - chroma;
-        auto channel = [light](double c) { return static_cast<std::uint8_t>(std::lround((c + light) * 255.0)); };
-        palette[static_cast<std::size_t>(i)] = {channel(rgb[2]), channel(rgb[1]), channel(rgb[0]), 0};
-    }
-    return palette;
-}
-
-bool BitmapCanHold(std::int64_t width, std::int64_t rows) {
-    constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max();
-    constexpr std::int64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
-    // With both sides below 2^31 the product stays below 2^63.
-    return width <= kMaxSide && rows <= kMaxSide &&
-           bmp::RowStride(width) * rows <= kMaxFileSize - static_cast<std::int64_t>(kOffBits);
-}
 
 namespace {
 
 // The bytes before the rows: file header, info header and colour table.
-std::vector<std::uint8_t> BitmapHeader(std::int64_t width, std::int64_t rows, const Palette& palette) {
+std::vector<std::uint8_t> BitmapHeader(std::int64_t width, std::int64_t rows, const ColourTable& palette) {
     using namespace bmp;
     const std::int64_t imageSize = RowStride(width) * rows;
 
@@ -79,7 +50,7 @@ constexpr std::int64_t kBlockBytes = std::int64_t{1} << 20;
 
 }  // namespace
 
-bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palette& palette) {
+bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const ColourTable& palette) {
     const std::int64_t stride = bmp::RowStride(picture.width);
     const std::vector<std::uint8_t> header = BitmapHeader(picture.width, picture.rows, palette);
     if (!output.Write(reinterpret_cast<const char*>(header.data()), header.size())) return false;
@@ -100,7 +71,7 @@ bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palett
     return true;
 }
 
-BitmapRowWriter::BitmapRowWriter(OutputSink& output, const Palette& palette, std::int64_t blockBytes)
+BitmapRowWriter::BitmapRowWriter(OutputSink& output, const ColourTable& palette, std::int64_t blockBytes)
     : output_(output), palette_(palette), blockBytes_(blockBytes) {}
 
 void BitmapRowWriter::Begin(std::int64_t width, std::int64_t rows) {

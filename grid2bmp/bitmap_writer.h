@@ -5,32 +5,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "colour_table.h"
 #include "indexed_picture.h"
-#include "map_reader.h"
 #include "output_sink.h"
+#include "row_sink.h"
 
 namespace bmp2grid {
-
-// 256 colour table entries: blue, green, red, reserved.
-using Palette = std::array<std::array<std::uint8_t, 4>, 256>;
-
-// A palette in which neighbouring indices have clearly different colours:
-// hues step by the golden angle and lightness alternates, so the usual
-// terrain indices 0, 1, 2, ... stand apart in any viewer.
-Palette DistinctPalette();
-
-
-// Whether WriteBitmap can write a picture of this size (both non-negative):
-// a BMP stores its width and height as signed 32-bit numbers and its file
-// size as an unsigned 32-bit one, and the file written holds the headers and
-// a full colour table (1078 bytes), then the rows, each padded to a multiple
-// of 4 bytes.
-bool BitmapCanHold(std::int64_t width, std::int64_t rows);
 
 // Writes `picture` as a bottom-up, uncompressed 8-bit BMP with a 40-byte
 // info header and a 256-entry colour table. Returns false if the sink failed,
 // its only failure.
-bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Palette& palette);
+bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const ColourTable& palette);
 
 // Writes a map's picture rows, as they are read, straight to their places in
 // a BMP file like WriteBitmap's: the output (a sink that CanWriteAt()) gets
@@ -43,7 +28,7 @@ class BitmapRowWriter final : public MapRowSink {
 public:
     // `blockBytes`: how many bytes of rows to gather before each write
     // (at least one row).
-    BitmapRowWriter(OutputSink& output, const Palette& palette, std::int64_t blockBytes = std::int64_t{1} << 20);
+    BitmapRowWriter(OutputSink& output, const ColourTable& palette, std::int64_t blockBytes = std::int64_t{1} << 20);
     void Begin(std::int64_t width, std::int64_t rows) override;
     std::uint8_t* Row(std::int64_t y) override;
     void RowDone(std::int64_t y) override;
@@ -52,7 +37,7 @@ public:
 
 private:
     OutputSink& output_;
-    Palette palette_;
+    ColourTable palette_;
     std::int64_t blockBytes_;
     bool ok_ = true;
     std::int64_t width_ = 0;

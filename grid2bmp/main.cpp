@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "bitmap_loader.h"
 #include "bitmap_writer.h"
+#include "builtin_palette.h"
 #include "grid_command_line.h"
 #include "map_reader.h"
 #include "messages.h"
@@ -37,7 +37,7 @@ using namespace bmp2grid;
 // text is still reported first.
 class OutputRows final : public MapRowSink {
 public:
-    OutputRows(platform::OutputFile& output, std::string path, const Palette& palette, PictureFormat format,
+    OutputRows(platform::OutputFile& output, std::string path, const ColourTable& palette, PictureFormat format,
                SampleMode mode, std::int64_t textBytes)
         : output_(output), path_(std::move(path)), bmp_(output, palette), png_(output, palette),
           format_(format), writer_(format == PictureFormat::Png ? static_cast<MapRowSink&>(png_) : bmp_),
@@ -109,7 +109,7 @@ int ProgramMain(int argc, char** argv) {
     // An output name that can never work is refused before anything is read.
     if (!platform::OutputPathIsPossible(OutputPathToOpen(args.outputPath))) return messages.Fail("Can't open " + args.outputPath + "\n");
 
-    Palette palette = DistinctPalette();
+    ColourTable palette = BuiltInPalette();
     if (args.palettePath) {
         const std::string& path = *args.palettePath;
         const PaletteResult source = ReadPalette(InputPathToOpen(path), path);

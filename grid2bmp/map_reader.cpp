@@ -6,12 +6,12 @@
 #include <new>
 #include <stdexcept>
 
-#include "bitmap_writer.h"
+#include "bmp_format.h"
 
 namespace bmp2grid {
 namespace {
 
-constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+using map_text::kByteOrderMark;
 constexpr std::int64_t kInt64Max = std::numeric_limits<std::int64_t>::max();
 
 // Runs `allocate` (a vector's reserve or resize); false if memory ran out.
@@ -67,7 +67,7 @@ bool MapTextReader::Feed(const char* data, std::size_t size) {
     while (!bomDecided_ && p < end) {
         if (*p == kByteOrderMark[bomHeld_]) {
             ++p;
-            if (++bomHeld_ == 3) bomDecided_ = true;
+            if (++bomHeld_ == static_cast<int>(kByteOrderMark.size())) bomDecided_ = true;
         } else {
             bomDecided_ = true;
             for (int i = 0; i < bomHeld_; ++i) Byte(kByteOrderMark[i]);
@@ -142,7 +142,7 @@ void MapTextReader::EndLine() {
 // "cols,rows": two non-negative decimal numbers. A number past 64 bits is
 // too large for any picture. Everything after the first comma is the rows.
 void MapTextReader::HeaderByte(char c) {
-    if (headerPart_ == 0 && c == ',') {
+    if (headerPart_ == 0 && c == map_text::kHeaderSeparator) {
         headerPart_ = 1;
         return;
     }
@@ -172,7 +172,7 @@ void MapTextReader::EndHeader() {
     const auto rows = static_cast<std::int64_t>(headerNumbers_[1].magnitude);
     // Checked before the width is computed, so nothing here can overflow.
     const std::int64_t step = ColumnStep(mode_);
-    if (columns > std::numeric_limits<std::int32_t>::max() / step || !BitmapCanHold(columns * step, rows) ||
+    if (columns > std::numeric_limits<std::int32_t>::max() / step || !bmp::CanHold(columns * step, rows) ||
         columns * step > maxWidth_) {
         Fail(MapTextError::TooLarge);
         return;
@@ -202,11 +202,11 @@ void MapTextReader::RowByte(char c) {
         value_ = Number{};
         extraValues_ = false;
     }
-    if (c == '\t') {
+    if (c == map_text::kRecordEnd) {
         if (EndRecord()) inRecord_ = false;
-    } else if (c == ',') {
+    } else if (c == map_text::kValueSeparator) {
         if (!EndValue()) return;
-        if (valueCount_ == 5) {
+        if (valueCount_ == map_text::kValuesPerRecord) {
             Fail(MapTextError::NeedsFiveValues);
             return;
         }
@@ -237,7 +237,7 @@ bool MapTextReader::EndValue() {
 
 bool MapTextReader::EndRecord() {
     if (!EndValue()) return false;
-    if (valueCount_ != 5) return Fail(MapTextError::NeedsFiveValues);
+    if (valueCount_ != map_text::kValuesPerRecord) return Fail(MapTextError::NeedsFiveValues);
     if (firstValue_ < 0 || firstValue_ > 255) return Fail(MapTextError::ValueOutOfRange);
     if (extraValues_) ++summary_.cellsWithExtraValues;
     return PushCell(static_cast<std::uint8_t>(firstValue_));
@@ -291,11 +291,12 @@ void MapTextReader::EndRow() {
     if (++y_ == summary_.rows) state_ = State::AfterRows;
 }
 
-// Reads records of the usual form, a value of 1 to 3 digits and
-// ",0,0,0,0" and a TAB, and line ends, while at least 16 bytes are left;
+// Reads records of the usual form, a value of 1 to 3 digits and the record
+// tail bmp2grid writes, and line ends, while at least 16 bytes are left;
 // stops at anything else, for Byte() to read. Returns where it stopped.
 const char* MapTextReader::FastRecords(const char* p, const char* end) {
-    static constexpr char kRest[] = ",0,0,0,0\t";
+    static_assert(map_text::kMaxRecordLength + 2 <= 16);
+    constexpr std::string_view kRest = map_text::kRecordTail;
     const auto columns = static_cast<std::size_t>(summary_.columns);
     while (end - p >= 16) {
         if (p[0] == '\r' || p[0] == '\n') {
@@ -319,10 +320,10 @@ const char* MapTextReader::FastRecords(const char* p, const char* end) {
                 ++q;
             }
         }
-        if (value > 255 || std::memcmp(q, kRest, 9) != 0) break;
+        if (value > 255 || std::memcmp(q, kRest.data(), kRest.size()) != 0) break;
         cells_[cellCount_++] = static_cast<std::uint8_t>(value);
         lineHasBytes_ = true;
-        p = q + 9;
+        p = q + kRest.size();
     }
     return p;
 }

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "indexed_picture.h"
-#include "map_writer.h"
+#include "map_text_format.h"
+#include "row_sink.h"
 
 namespace bmp2grid {
 
@@ -46,20 +47,6 @@ struct MapTextSummary {
 
 struct MapReadResult : MapTextSummary {
     IndexedPicture picture;  // when `error` is None
-};
-
-// Where a map's picture rows go as they are read, top row first. A row is
-// handed over only once its line has been read whole and found right.
-class MapRowSink {
-public:
-    virtual ~MapRowSink() = default;
-    // The header line has been checked: the picture is `width` x `rows`
-    // pixels (both at least 1, and a BMP file can hold them).
-    virtual void Begin(std::int64_t width, std::int64_t rows) = 0;
-    // Room for the `width` pixels of row `y`; null when memory ran out.
-    virtual std::uint8_t* Row(std::int64_t y) = 0;
-    // Row `y` has been filled.
-    virtual void RowDone(std::int64_t y) = 0;
 };
 
 // Reads map text handed over in pieces of any size ("cols,rows", then one

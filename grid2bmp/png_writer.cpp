@@ -10,7 +10,7 @@ namespace bmp2grid {
 
 struct PngRowWriter::State {
     OutputSink& output;
-    Palette palette;
+    ColourTable palette;
     png::Report report;
     png_structp png = nullptr;
     png_infop info = nullptr;
@@ -18,7 +18,7 @@ struct PngRowWriter::State {
     std::int64_t width = 0;
     std::int64_t rows = 0;
 
-    State(OutputSink& sink, const Palette& colours) : output(sink), palette(colours) {}
+    State(OutputSink& sink, const ColourTable& colours) : output(sink), palette(colours) {}
     ~State() {
         if (png != nullptr) png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
     }
@@ -70,7 +70,7 @@ void WriteRow(png_structp png, void* data) {
 
 std::int64_t PngMaxWidth() { return png::kMaxWidth; }
 
-PngRowWriter::PngRowWriter(OutputSink& output, const Palette& palette)
+PngRowWriter::PngRowWriter(OutputSink& output, const ColourTable& palette)
     : state_(std::make_unique<State>(output, palette)) {}
 
 PngRowWriter::~PngRowWriter() = default;
@@ -115,7 +115,7 @@ void PngRowWriter::RowDone(std::int64_t y) {
     ok_ = png::Guarded(s.png, WriteRow, &step);
 }
 
-bool WritePng(OutputSink& output, const IndexedPicture& picture, const Palette& palette) {
+bool WritePng(OutputSink& output, const IndexedPicture& picture, const ColourTable& palette) {
     PngRowWriter writer(output, palette);
     writer.Begin(picture.width, picture.rows);
     for (std::int64_t y = 0; y < picture.rows && writer.ok(); ++y) {

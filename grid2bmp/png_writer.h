@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "bitmap_writer.h"
+#include "colour_table.h"
 #include "indexed_picture.h"
-#include "map_reader.h"
 #include "output_sink.h"
+#include "row_sink.h"
 
 namespace bmp2grid {
 
@@ -22,7 +22,7 @@ std::int64_t PngMaxWidth();
 // the map text can be read to its end.
 class PngRowWriter final : public MapRowSink {
 public:
-    PngRowWriter(OutputSink& output, const Palette& palette);
+    PngRowWriter(OutputSink& output, const ColourTable& palette);
     ~PngRowWriter() override;
     PngRowWriter(const PngRowWriter&) = delete;
     PngRowWriter& operator=(const PngRowWriter&) = delete;
@@ -42,6 +42,6 @@ private:
 
 // Writes `picture` as PngRowWriter does. Returns false if the sink failed
 // (or memory ran out).
-bool WritePng(OutputSink& output, const IndexedPicture& picture, const Palette& palette);
+bool WritePng(OutputSink& output, const IndexedPicture& picture, const ColourTable& palette);
 
 }  // namespace bmp2grid

@@ -25,13 +25,13 @@ bool SameColour(const std::array<std::uint8_t, 4>& a, const std::array<std::uint
 
 // A reference palette made from the picture's own colours, shuffled, some
 // dropped, some repeated, some replaced and some added, as `seed` decides.
-ColourTable RandomReference(const BitmapImage& image, std::uint32_t seed, int& size) {
+ColourTable RandomReference(const Picture& image, std::uint32_t seed, int& size) {
     std::mt19937 random(seed);
     ColourTable table{};
     if (random() % 2 == 0) {
         // Every colour of the picture, in another order.
-        size = image.paletteSize;
-        std::copy_n(image.palette.begin(), size, table.begin());
+        size = image.colourCount;
+        std::copy_n(image.colours.begin(), size, table.begin());
         std::shuffle(table.begin(), table.begin() + size, random);
         return table;
     }
@@ -39,8 +39,8 @@ ColourTable RandomReference(const BitmapImage& image, std::uint32_t seed, int& s
     for (int i = 0; i < size; ++i) {
         auto& entry = table[static_cast<std::size_t>(i)];
         const std::uint32_t pick = random();
-        if (image.paletteSize > 0 && pick % 8 != 0) {
-            entry = image.palette[pick / 8 % static_cast<std::uint32_t>(image.paletteSize)];
+        if (image.colourCount > 0 && pick % 8 != 0) {
+            entry = image.colours[pick / 8 % static_cast<std::uint32_t>(image.colourCount)];
         } else {
             entry = {static_cast<std::uint8_t>(pick >> 8), static_cast<std::uint8_t>(pick >> 16),
                      static_cast<std::uint8_t>(pick >> 24), 0};
@@ -59,7 +59,7 @@ std::uint32_t SeedOf(const std::uint8_t* data, std::size_t size) {
     return seed;
 }
 
-bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pixels, std::uint32_t seed) {
+bool RemapsLikeThePlainRules(const Picture& image, const IndexedPicture& pixels, std::uint32_t seed) {
     int size = 0;
     const ColourTable reference = RandomReference(image, seed, size);
     // Each used index's value by the rules, or -1 if it has none.
@@ -70,8 +70,8 @@ bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pix
         int& value = valueOf[static_cast<std::size_t>(index)];
         value = -1;
         if (!used[static_cast<std::size_t>(index)]) continue;
-        if (index >= image.paletteSize) continue;
-        const auto& colour = image.palette[static_cast<std::size_t>(index)];
+        if (index >= image.colourCount) continue;
+        const auto& colour = image.colours[static_cast<std::size_t>(index)];
         if (index < size && SameColour(reference[static_cast<std::size_t>(index)], colour)) {
             value = index;
             continue;
@@ -86,7 +86,7 @@ bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pix
     PixelCheck check(image, whileWriting);
     StringSink checked;
     const SampleMode checkedMode = seed % 2 == 0 ? SampleMode::TwoToOne : SampleMode::OneToOne;
-    const MapWriteStatus status = WriteMapRows(checked, image, checkedMode, whileWriting.values, &check);
+    const MapWriteStatus status = WriteMapRows(checked, image, checkedMode, whileWriting.values, &check).status;
     if ((status == MapWriteStatus::Refused) != !match.ok() || whileWriting.error != match.error ||
         whileWriting.column != match.column || whileWriting.row != match.row)
         return false;
@@ -96,7 +96,7 @@ bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pix
             const int value = valueOf[pixels.at(x, y)];
             if (value < 0) {
                 // The first pixel without a value, from the top left, is refused.
-                const bool past = pixels.at(x, y) >= image.paletteSize;
+                const bool past = pixels.at(x, y) >= image.colourCount;
                 return match.error ==
                            (past ? PaletteMatchError::IndexPastTable : PaletteMatchError::UnknownColour) &&
                        match.column == x && match.row == y && match.index == pixels.at(x, y);
@@ -107,7 +107,7 @@ bool RemapsLikeThePlainRules(const BitmapImage& image, const IndexedPicture& pix
     // The remapped map text, in the mode the check was made in.
     StringSink sink;
     if (!WriteMapHeader(sink, image, checkedMode) ||
-        WriteMapRows(sink, image, checkedMode, match.values) != MapWriteStatus::Ok)
+        WriteMapRows(sink, image, checkedMode, match.values).status != MapWriteStatus::Ok)
         return false;
     const std::string plain = test::ReferenceMap(expected, checkedMode);
     return sink.text == plain && checked.text == plain.substr(plain.find('\n') + 1);
@@ -123,15 +123,15 @@ ByteBuffer Copy(const std::uint8_t* data, std::size_t size) {
 
 // A refusal must carry a reason the program can print, or have a message of
 // its own.
-bool Printable(const LoadResult& refused) {
+bool Printable(const LoadFailure& refused) {
     return !LoadErrorReason(refused).empty() || refused.error == LoadError::NotEightBit;
 }
 
-bool TooLargeToCheck(const BitmapImage& image) {
+bool TooLargeToCheck(const Picture& image) {
     return image.rows > kMaxMapCells || image.width * image.rows > kMaxMapCells;
 }
 
-// A picture whose rows come from a row source (a non-interlaced PNG) can be
+// A picture whose rows are decoded as they are read (a non-interlaced PNG) can be
 // read once: each mode loads it anew. The reference is the same bytes
 // decoded whole, which must give the same picture or, where the rows turn
 // out faulty, the same refusal.
@@ -141,16 +141,17 @@ bool ConvertStreamed(const std::uint8_t* data, std::size_t size, LoadResult load
     const LoadResult reference = DecodePicture(Copy(data, size), whole);
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
         if (mode == SampleMode::OneToOne) loaded = DecodePicture(Copy(data, size), options);
-        if (!loaded.ok() || loaded.image.rowSource == nullptr) return false;
+        if (!loaded.ok() || loaded.picture.Where() != PixelStore::Kept::AsDecoded) return false;
         StringSink sink;
-        if (!WriteMapHeader(sink, loaded.image, mode)) return false;
-        switch (WriteMapRows(sink, loaded.image, mode)) {
+        if (!WriteMapHeader(sink, loaded.picture, mode)) return false;
+        const MapWriteResult written = WriteMapRows(sink, loaded.picture, mode);
+        switch (written.status) {
             case MapWriteStatus::Ok:
-                if (!reference.ok() || sink.text != test::ReferenceMap(test::PictureOf(reference.image), mode))
+                if (!reference.ok() || sink.text != test::ReferenceMap(test::PictureOf(reference.picture), mode))
                     return false;
                 break;
             case MapWriteStatus::InputFailed: {
-                const LoadResult failure = loaded.image.rowSource->Failure();
+                const LoadFailure& failure = written.input;
                 if (reference.ok() || failure.error != reference.error || failure.reason != reference.reason ||
                     !Printable(failure))
                     return false;
@@ -164,7 +165,7 @@ bool ConvertStreamed(const std::uint8_t* data, std::size_t size, LoadResult load
     }
     if (!reference.ok()) return true;
     // The picture decoded whole, matched with a reference palette.
-    return RemapsLikeThePlainRules(reference.image, test::PictureOf(reference.image), SeedOf(data, size));
+    return RemapsLikeThePlainRules(reference.picture, test::PictureOf(reference.picture), SeedOf(data, size));
 }
 
 }  // namespace
@@ -176,13 +177,13 @@ bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
     options.maxDecodedPixels = kMaxDecodedPixels;
     LoadResult loaded = DecodePicture(std::move(file), options);
     if (!loaded.ok()) return Printable(loaded);
-    if (TooLargeToCheck(loaded.image)) return true;
-    if (loaded.image.rowSource != nullptr) return ConvertStreamed(data, size, std::move(loaded), options);
-    const BitmapImage& image = loaded.image;
+    if (TooLargeToCheck(loaded.picture)) return true;
+    if (loaded.picture.Where() == PixelStore::Kept::AsDecoded) return ConvertStreamed(data, size, std::move(loaded), options);
+    const Picture& image = loaded.picture;
     const IndexedPicture pixels = test::PictureOf(image);
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
         StringSink sink;
-        if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode) != MapWriteStatus::Ok)
+        if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode).status != MapWriteStatus::Ok)
             return false;
         if (sink.text != test::ReferenceMap(pixels, mode)) return false;
     }

@@ -10,6 +10,7 @@
 
 #include "bitmap_loader.h"
 #include "bitmap_writer.h"
+#include "builtin_palette.h"
 #include "grid_command_line.h"
 #include "map_reader.h"
 #include "map_writer.h"
@@ -127,7 +128,7 @@ bool CheckOneMode(std::string_view text, SampleMode mode) {
         return false;
     if (cells->columns * cells->rows > kMaxRoundTripCells) return true;
 
-    static const Palette palette = DistinctPalette();
+    static const ColourTable palette = BuiltInPalette();
     StringSink bmp;
     if (!WriteBitmap(bmp, map.picture, palette)) return false;
     ByteBuffer file;
@@ -135,11 +136,11 @@ bool CheckOneMode(std::string_view text, SampleMode mode) {
     std::memcpy(file.data(), bmp.text.data(), bmp.text.size());
     file.SetSize(bmp.text.size());
     const LoadResult loaded = DecodeBitmap(std::move(file), LoadOptions{});
-    if (!loaded.ok() || loaded.image.width != map.picture.width ||
-        loaded.image.rows != map.picture.rows)
+    if (!loaded.ok() || loaded.picture.width != map.picture.width ||
+        loaded.picture.rows != map.picture.rows)
         return false;
     StringSink back;
-    if (!WriteMapHeader(back, loaded.image, mode) || WriteMapRows(back, loaded.image, mode) != MapWriteStatus::Ok)
+    if (!WriteMapHeader(back, loaded.picture, mode) || WriteMapRows(back, loaded.picture, mode).status != MapWriteStatus::Ok)
         return false;
     return back.text == CanonicalMapText(*cells);
 }

@@ -1,5 +1,6 @@
 #include "seed_corpus.h"
 
+#include "builtin_palette.h"
 #include "png_writer.h"
 
 namespace bmp2grid::fuzzing {
@@ -68,7 +69,7 @@ std::vector<std::pair<std::string, Bytes>> SeedCorpus() {
 
 std::vector<std::pair<std::string, Bytes>> PngSeedCorpus() {
     std::vector<std::pair<std::string, Bytes>> seeds;
-    const Palette palette = DistinctPalette();
+    const ColourTable palette = BuiltInPalette();
     auto add = [&](std::string name, const IndexedPicture& picture) {
         StringSink sink;
         WritePng(sink, picture, palette);

@@ -244,7 +244,7 @@ std::string ReferenceMap(const IndexedPicture& picture, SampleMode mode) {
     return text;
 }
 
-IndexedPicture PictureOf(const BitmapImage& image) {
+IndexedPicture PictureOf(const Picture& image) {
     IndexedPicture picture{image.width, image.rows, {}};
     picture.pixels.reserve(static_cast<std::size_t>(image.width * image.rows));
     for (std::int64_t y = 0; y < image.rows; ++y)
@@ -260,7 +260,7 @@ LoadResult DecodeBytes(const Bytes& file) {
     return DecodeBitmap(std::move(buffer), LoadOptions{});
 }
 
-std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped, std::int64_t windowBytes) {
+std::string MapText(const Picture& image, SampleMode mode, bool overlapped, std::int64_t windowBytes) {
     class Sink final : public OutputSink {
     public:
         explicit Sink(bool overlapped) : overlapped_(overlapped) {}
@@ -274,7 +274,7 @@ std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped, 
     private:
         bool overlapped_;
     } sink(overlapped);
-    if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode, windowBytes) != MapWriteStatus::Ok)
+    if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode, windowBytes).status != MapWriteStatus::Ok)
         throw std::runtime_error("writing map text failed");
     return sink.text;
 }

@@ -21,7 +21,7 @@ IndexedPicture CountingPicture(std::int64_t width, std::int64_t rows, int first 
 IndexedPicture RandomPicture(std::int64_t width, std::int64_t rows, std::uint32_t seed);
 
 // A picture loaded in memory (not kept in its file), top row first.
-IndexedPicture PictureOf(const BitmapImage& image);
+IndexedPicture PictureOf(const Picture& image);
 
 enum class Storage { BottomUp, TopDown, Rle8 };
 
@@ -80,7 +80,7 @@ LoadResult DecodeBytes(const Bytes& file);
 // `overlapped`, the sink asks for formatting to overlap with writing, as a
 // file does, so big maps take the two-thread path. A picture kept in its
 // file is read `windowBytes` at a time.
-std::string MapText(const BitmapImage& image, SampleMode mode, bool overlapped = false,
+std::string MapText(const Picture& image, SampleMode mode, bool overlapped = false,
                     std::int64_t windowBytes = kRowWindowBytes);
 
 std::string ReadFile(const std::string& path);

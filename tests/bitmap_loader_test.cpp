@@ -91,17 +91,13 @@ void ExpectSameLoad(const LoadResult& a, const LoadResult& b, const std::string&
     ASSERT_EQ(a.error, b.error) << label;
     EXPECT_EQ(a.compression, b.compression) << label;
     if (!a.ok()) return;
-    const BitmapImage& x = a.image;
-    const BitmapImage& y = b.image;
-    EXPECT_EQ(x.bfOffBits, y.bfOffBits) << label;
-    EXPECT_EQ(x.biSize, y.biSize) << label;
-    EXPECT_EQ(x.biWidth, y.biWidth) << label;
-    EXPECT_EQ(x.biHeight, y.biHeight) << label;
-    EXPECT_EQ(x.biBitCount, y.biBitCount) << label;
-    EXPECT_EQ(x.biCompression, y.biCompression) << label;
-    EXPECT_EQ(x.pixelBlockLength, y.pixelBlockLength) << label;
-    EXPECT_EQ(x.paletteSize, y.paletteSize) << label;
-    EXPECT_EQ(x.palette, y.palette) << label;
+    const Picture& x = a.picture;
+    const Picture& y = b.picture;
+    EXPECT_EQ(x.width, y.width) << label;
+    EXPECT_EQ(x.rows, y.rows) << label;
+    EXPECT_EQ(x.storedBytes, y.storedBytes) << label;
+    EXPECT_EQ(x.colourCount, y.colourCount) << label;
+    EXPECT_EQ(x.colours, y.colours) << label;
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
         EXPECT_EQ(MapText(x, mode), MapText(y, mode)) << label;
 }
@@ -119,9 +115,9 @@ TEST(BitmapLoader, EveryHeaderVariantAndStorageGivesThePicture) {
             options.storage = storage;
             LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
             ASSERT_TRUE(loaded.ok()) << header << ": " << LoadErrorReason(loaded);
-            EXPECT_EQ(loaded.image.width, 13);
-            EXPECT_EQ(loaded.image.rows, 9);
-            EXPECT_EQ(PictureOf(loaded.image).pixels, picture.pixels)
+            EXPECT_EQ(loaded.picture.width, 13);
+            EXPECT_EQ(loaded.picture.rows, 9);
+            EXPECT_EQ(PictureOf(loaded.picture).pixels, picture.pixels)
                 << "header " << header << " storage " << static_cast<int>(storage);
         }
 }
@@ -133,9 +129,9 @@ TEST(BitmapLoader, PaletteIsReadForBothEntrySizes) {
         options.paletteEntries = 16;
         LoadResult loaded = DecodeBytes(MakeBmp(CountingPicture(2, 2), options));
         ASSERT_TRUE(loaded.ok());
-        EXPECT_EQ(loaded.image.paletteSize, 16);
+        EXPECT_EQ(loaded.picture.colourCount, 16);
         const std::array<std::uint8_t, 4> entry5{5, 250, 5 ^ 0x55, 0};
-        EXPECT_EQ(loaded.image.palette[5], entry5) << header;
+        EXPECT_EQ(loaded.picture.colours[5], entry5) << header;
     }
 }
 
@@ -149,9 +145,9 @@ TEST(BitmapLoader, AcceptsOddButSoundFiles) {
     file[1] = 'Y';
     LoadResult loaded = DecodeBytes(file);
     ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
-    EXPECT_EQ(PictureOf(loaded.image).pixels, picture.pixels);
+    EXPECT_EQ(PictureOf(loaded.picture).pixels, picture.pixels);
     // Trailing bytes count in the pixel block length: 4 rows of stride 8, plus 11.
-    EXPECT_EQ(loaded.image.pixelBlockLength, 4 * 8 + 11);
+    EXPECT_EQ(loaded.picture.storedBytes, 4 * 8 + 11);
 
     // Row padding may be missing after the last row.
     Bytes unpadded = MakeBmp(picture);
@@ -162,8 +158,8 @@ TEST(BitmapLoader, AcceptsOddButSoundFiles) {
     // there are no pixels to read.
     LoadResult empty = DecodeBytes(MakeBmpWithPixelBlock(0, 5, 0, {}));
     ASSERT_TRUE(empty.ok());
-    EXPECT_EQ(empty.image.pixelBlockLength, 0);
-    EXPECT_EQ(MapText(empty.image, SampleMode::OneToOne), "0,5\r\n\r\n\r\n\r\n\r\n\r\n");
+    EXPECT_EQ(empty.picture.storedBytes, 0);
+    EXPECT_EQ(MapText(empty.picture, SampleMode::OneToOne), "0,5\r\n\r\n\r\n\r\n\r\n\r\n");
 }
 
 TEST(BitmapLoader, TopDownPictureUsesThePositiveRowCount) {
@@ -172,8 +168,8 @@ TEST(BitmapLoader, TopDownPictureUsesThePositiveRowCount) {
     const IndexedPicture picture = CountingPicture(4, 3);
     LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
     ASSERT_TRUE(loaded.ok());
-    EXPECT_EQ(loaded.image.biHeight, -3);
-    EXPECT_EQ(MapText(loaded.image, SampleMode::TwoToOne), ReferenceMap(picture, SampleMode::TwoToOne));
+    EXPECT_EQ(loaded.picture.rows, 3);
+    EXPECT_EQ(MapText(loaded.picture, SampleMode::TwoToOne), ReferenceMap(picture, SampleMode::TwoToOne));
 }
 
 struct Refusal {
@@ -324,9 +320,9 @@ TEST(BitmapLoader, ColourTableFarFromTheFileHeaderIsRead) {
     options.paletteEntries = 256;
     const LoadResult loaded = DecodeBytes(MakeBmp(CountingPicture(4, 3), options));
     ASSERT_TRUE(loaded.ok());
-    EXPECT_EQ(loaded.image.paletteSize, 256);
+    EXPECT_EQ(loaded.picture.colourCount, 256);
     const std::array<std::uint8_t, 4> entry200{200, 55, 200 ^ 0x55, 0};
-    EXPECT_EQ(loaded.image.palette[200], entry200);
+    EXPECT_EQ(loaded.picture.colours[200], entry200);
 }
 
 TEST(BitmapLoader, InfoBlockEndingBeforeTheCompressionFieldIsNotReadPastIt) {
@@ -349,8 +345,7 @@ TEST(BitmapLoader, InfoBlockEndingBeforeTheCompressionFieldIsNotReadPastIt) {
                 const EveryWay loaded = LoadEveryWay(shortened);
                 for (const LoadResult* result : {&loaded.memory, &loaded.file, &loaded.stream}) {
                     ASSERT_TRUE(result->ok()) << label << ": " << LoadErrorReason(*result);
-                    EXPECT_EQ(result->image.biCompression, 0u) << label;
-                    EXPECT_EQ(MapText(result->image, SampleMode::OneToOne),
+                    EXPECT_EQ(MapText(result->picture, SampleMode::OneToOne),
                               ReferenceMap(IndexedPicture{4, rows, Bytes(static_cast<std::size_t>(rows) * 4, 7)},
                                            SampleMode::OneToOne))
                         << label;
@@ -411,7 +406,7 @@ TEST(Rle8Decoder, HandlesEveryCode) {
     for (const Case& c : cases) {
         LoadResult loaded = DecodeBytes(MakeBmpWithPixelBlock(c.width, c.height, 1, c.stream));
         ASSERT_TRUE(loaded.ok()) << c.name << ": " << LoadErrorReason(loaded);
-        EXPECT_EQ(PictureOf(loaded.image).pixels, c.topRows) << c.name;
+        EXPECT_EQ(PictureOf(loaded.picture).pixels, c.topRows) << c.name;
     }
 }
 
@@ -419,7 +414,7 @@ TEST(Rle8Decoder, KeepsTheCompressedLengthForTheSizeReport) {
     const Bytes stream = {3, 1, 0, 0, 3, 2, 0, 1, 0xAA};
     LoadResult loaded = DecodeBytes(MakeBmpWithPixelBlock(3, 2, 1, stream));
     ASSERT_TRUE(loaded.ok());
-    EXPECT_EQ(loaded.image.pixelBlockLength, 9);
+    EXPECT_EQ(loaded.picture.storedBytes, 9);
 }
 
 TEST(Rle8Decoder, RefusesPicturesOverTheCallersLimit) {
@@ -490,7 +485,7 @@ TEST(Rle8Decoder, StreamLongerThanTheWindowEndsInTheNextOne) {
     ASSERT_GT(whole.size() - streamStart, kRle8WindowBytes + 2);
     const LoadResult loaded = LoadEveryWay(whole).file;
     ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
-    EXPECT_EQ(PictureOf(loaded.image).pixels, picture.pixels);
+    EXPECT_EQ(PictureOf(loaded.picture).pixels, picture.pixels);
     const std::size_t streamLengths[] = {kRle8WindowBytes - 1, kRle8WindowBytes, kRle8WindowBytes + 1,
                                          whole.size() - streamStart - 1};
     for (std::size_t streamLength : streamLengths) {
@@ -513,9 +508,9 @@ TEST(Rle8Decoder, BytesAfterTheEndOfBitmapAreNeverRead) {
     ASSERT_EQ(::truncate((dir / "pic.bmp").c_str(), kFileSize), 0) << "no sparse file of 1 TiB here";
     const LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
     ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
-    EXPECT_EQ(PictureOf(loaded.image).pixels, (Bytes{8, 9, 5, 5}));
+    EXPECT_EQ(PictureOf(loaded.picture).pixels, (Bytes{8, 9, 5, 5}));
     // The size report's figure still runs to the end of the file.
-    EXPECT_EQ(loaded.image.pixelBlockLength, kFileSize - static_cast<std::int64_t>(picture.size()) + 10);
+    EXPECT_EQ(loaded.picture.storedBytes, kFileSize - static_cast<std::int64_t>(picture.size()) + 10);
 }
 
 }  // namespace

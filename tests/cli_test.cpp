@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "bmp_format.h"
+#include "builtin_palette.h"
 #include "process_runner.h"
 #include "png_writer.h"
 #include "program_under_test.h"
@@ -1204,7 +1205,7 @@ TEST_F(Cli, PngRowsAreDecodedOneAtATime) {
     // converts within 64 MiB of memory: its rows are never held together.
     {
         StringSink png;
-        PngRowWriter writer(png, DistinctPalette());
+        PngRowWriter writer(png, BuiltInPalette());
         writer.Begin(16384, 8192);
         for (std::int64_t y = 0; y < 8192; ++y) {
             std::uint8_t* row = writer.Row(y);

@@ -100,10 +100,10 @@ TEST(CommandLine, VersionOnlyAsTheOnlyArgument) {
 }
 
 TEST(CommandLine, SizeReportFiguresAreExactPast32Bits) {
-    BitmapImage image;
+    Picture image;
     image.width = 70000;
     image.rows = 40000;
-    image.pixelBlockLength = 2800000000LL + 160000;
+    image.storedBytes = 2800000000LL + 160000;
     EXPECT_EQ(SizeReport(image), "Size: 70000x40000 (should be 2800000000 bytes, is 2800160000 bytes)\n");
 }
 

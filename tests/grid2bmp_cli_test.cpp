@@ -11,6 +11,7 @@
 
 #include "bitmap_writer.h"
 #include "bmp_format.h"
+#include "builtin_palette.h"
 #include "map_reader.h"
 #include "process_runner.h"
 #include "program_under_test.h"
@@ -740,7 +741,7 @@ TEST_F(Grid2Bmp, PngIsReadBackByPngcheckPillowAndImageMagick) {
         missing.push_back("Pillow (python3-pil)");
     }
     if (std::filesystem::exists("/usr/bin/convert")) {
-        const Palette palette = DistinctPalette();
+        const ColourTable palette = BuiltInPalette();
         std::map<std::array<std::uint8_t, 3>, std::uint8_t> indexOf;
         for (int i = 0; i < 256; ++i) {
             const auto& c = palette[static_cast<std::size_t>(i)];

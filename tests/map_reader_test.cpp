@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bitmap_writer.h"
+#include "builtin_palette.h"
 #include "command_line.h"
 #include "grid_command_line.h"
 #include "map_reader.h"
@@ -33,7 +34,7 @@ std::string RandomMapText(std::int64_t columns, std::int64_t rows, std::uint32_t
     return text;
 }
 
-std::string BitmapBytes(const IndexedPicture& picture, const Palette& palette) {
+std::string BitmapBytes(const IndexedPicture& picture, const ColourTable& palette) {
     StringSink sink;
     EXPECT_TRUE(WriteBitmap(sink, picture, palette));
     return sink.text;
@@ -47,10 +48,10 @@ TEST(MapReader, RoundTripThroughTheConverter) {
                 const std::string text = RandomMapText(columns, rows, ++seed);
                 const MapReadResult map = ReadMapText(text, mode);
                 ASSERT_TRUE(map.ok()) << map.line << ": " << MapTextErrorReason(map.error);
-                const std::string bmp = BitmapBytes(map.picture, DistinctPalette());
+                const std::string bmp = BitmapBytes(map.picture, BuiltInPalette());
                 LoadResult loaded = DecodeBytes(Bytes(bmp.begin(), bmp.end()));
                 ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
-                EXPECT_EQ(MapText(loaded.image, mode), text)
+                EXPECT_EQ(MapText(loaded.picture, mode), text)
                     << columns << "x" << rows << " mode " << static_cast<int>(mode);
             }
 }
@@ -74,7 +75,7 @@ TEST(MapReader, WritesTheExpectedBitmapBytes) {
     const MapReadResult map = ReadMapText("3,2\n7,0,0,0,0\t8,0,0,0,0\t9,0,0,0,0\t\n4,0,0,0,0\t5,0,0,0,0\t6,0,0,0,0\t\n",
                                           SampleMode::OneToOne);
     ASSERT_TRUE(map.ok());
-    Palette palette{};
+    ColourTable palette{};
     for (std::size_t i = 0; i < 256; ++i) palette[i] = {static_cast<std::uint8_t>(i), 1, 2, 0};
 
     Bytes expected = {'B', 'M', 0x3E, 0x04, 0, 0, 0, 0, 0, 0, 0x36, 0x04, 0, 0,  // file header
@@ -196,7 +197,7 @@ TEST(BitmapRowWriter, WritesWhatWriteBitmapWrites) {
                 IndexedPicture picture{width, rows, {}};
                 for (std::int64_t i = 0; i < width * rows; ++i) picture.pixels.push_back(static_cast<std::uint8_t>(gen()));
                 StringSink sink;
-                BitmapRowWriter writer(sink, DistinctPalette(), blockBytes);
+                BitmapRowWriter writer(sink, BuiltInPalette(), blockBytes);
                 writer.Begin(width, rows);
                 for (std::int64_t y = 0; y < rows; ++y) {
                     std::uint8_t* row = writer.Row(y);
@@ -205,7 +206,7 @@ TEST(BitmapRowWriter, WritesWhatWriteBitmapWrites) {
                     writer.RowDone(y);
                 }
                 EXPECT_TRUE(writer.ok());
-                EXPECT_TRUE(sink.text == BitmapBytes(picture, DistinctPalette()))
+                EXPECT_TRUE(sink.text == BitmapBytes(picture, BuiltInPalette()))
                     << width << "x" << rows << ", blocks of " << blockBytes;
             }
 
@@ -213,7 +214,7 @@ TEST(BitmapRowWriter, WritesWhatWriteBitmapWrites) {
     // one piece; the rows are still taken.
     for (std::int64_t blockBytes : {4, 1 << 20}) {
         FailingSink failing;
-        BitmapRowWriter writer(failing, DistinctPalette(), blockBytes);
+        BitmapRowWriter writer(failing, BuiltInPalette(), blockBytes);
         writer.Begin(3, 2);
         for (std::int64_t y = 0; y < 2; ++y) {
             ASSERT_NE(writer.Row(y), nullptr);
@@ -224,7 +225,7 @@ TEST(BitmapRowWriter, WritesWhatWriteBitmapWrites) {
 }
 
 TEST(MapReader, DistinctPaletteSeparatesNeighbours) {
-    const Palette palette = DistinctPalette();
+    const ColourTable palette = BuiltInPalette();
     for (std::size_t i = 0; i + 1 < 256; ++i) {
         int distance = 0;
         for (std::size_t c = 0; c < 3; ++c) distance += std::abs(palette[i][c] - palette[i + 1][c]);

@@ -22,7 +22,7 @@ std::string Convert(const IndexedPicture& picture, SampleMode mode, const BmpOpt
                     bool overlapped = false) {
     LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
     EXPECT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
-    return MapText(loaded.image, mode, overlapped);
+    return MapText(loaded.picture, mode, overlapped);
 }
 
 std::string Cells(std::initializer_list<int> values) {
@@ -49,8 +49,7 @@ TEST(MapWriter, PaddedRowsUseTheStride) {
         for (std::size_t pad = 5; pad < 8; ++pad) file[offBits + row * 8 + pad] = 0xEE;
     LoadResult loaded = DecodeBytes(file);
     ASSERT_TRUE(loaded.ok());
-    EXPECT_EQ(loaded.image.stride, 8);
-    EXPECT_EQ(MapText(loaded.image, SampleMode::OneToOne),
+    EXPECT_EQ(MapText(loaded.picture, SampleMode::OneToOne),
               "5,3\r\n" + Cells({10, 11, 12, 13, 14}) + Cells({20, 21, 22, 23, 24}) +
                   Cells({31, 32, 33, 34, 30}));
 }
@@ -138,15 +137,15 @@ TEST(MapWriter, RowsEndingJustBeforeABlockEndMatchPerCellReference) {
             ASSERT_EQ(static_cast<std::int64_t>(expected.find("\r\n", header) - header), kBlock - gap) << name;
             LoadResult loaded = DecodeBytes(MakeBmp(picture));
             ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
-            EXPECT_TRUE(MapText(loaded.image, mode) == expected) << name << ", in memory";
+            EXPECT_TRUE(MapText(loaded.picture, mode) == expected) << name << ", in memory";
             WriteFile(dir / "pic.bmp", MakeBmp(picture));
             LoadResult kept = LoadBitmap(dir / "pic.bmp", LoadOptions{});
             ASSERT_TRUE(kept.ok()) << LoadErrorReason(kept);
-            EXPECT_TRUE(MapText(kept.image, mode, false, 1000) == expected) << name << ", read in pieces";
+            EXPECT_TRUE(MapText(kept.picture, mode, false, 1000) == expected) << name << ", read in pieces";
             const IndexedPicture nineRows = FirstRowOfBytes(kBlock - gap, mode, 9, ++seed);
             LoadResult big = DecodeBytes(MakeBmp(nineRows));
             ASSERT_TRUE(big.ok()) << LoadErrorReason(big);
-            EXPECT_TRUE(MapText(big.image, mode, true) == ReferenceMap(nineRows, mode)) << name << ", overlapped";
+            EXPECT_TRUE(MapText(big.picture, mode, true) == ReferenceMap(nineRows, mode)) << name << ", overlapped";
         }
 }
 
@@ -214,10 +213,10 @@ TEST(MapWriter, PicturesReadFromTheirFileMatchPerCellReference) {
         WriteFile(dir / "pic.bmp", file);
         LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
         ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
-        EXPECT_EQ(loaded.image.file != nullptr, c.storage != Storage::Rle8) << "kept in its file";
+        EXPECT_EQ((loaded.picture.Where() == PixelStore::Kept::InFile), c.storage != Storage::Rle8) << "kept in its file";
         for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
             for (bool overlapped : {false, true})
-                EXPECT_TRUE(MapText(loaded.image, mode, overlapped) == ReferenceMap(picture, mode))
+                EXPECT_TRUE(MapText(loaded.picture, mode, overlapped) == ReferenceMap(picture, mode))
                     << c.width << "x" << c.rows << " mode " << static_cast<int>(mode);
     }
 }
@@ -244,10 +243,10 @@ TEST(MapWriter, RowsWiderThanTheWindowAreReadInPieces) {
                     WriteFile(dir / "pic.bmp", file);
                     LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
                     ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
-                    ASSERT_NE(loaded.image.file, nullptr);
+                    ASSERT_EQ(loaded.picture.Where(), PixelStore::Kept::InFile);
                     for (std::int64_t window : {1, 2, 3, 4, 5, 7, 16, 1000})
                         for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
-                            ASSERT_EQ(MapText(loaded.image, mode, false, window), ReferenceMap(picture, mode))
+                            ASSERT_EQ(MapText(loaded.picture, mode, false, window), ReferenceMap(picture, mode))
                                 << width << "x" << rows << " storage " << static_cast<int>(storage) << " trimmed "
                                 << trimLastPadding << " window " << window << " mode " << static_cast<int>(mode);
                 }
@@ -263,7 +262,7 @@ TEST(MapWriter, WideRowsOfALargeMapMatchPerCellReference) {
     ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
         for (bool overlapped : {false, true})
-            EXPECT_TRUE(MapText(loaded.image, mode, overlapped, 1000) == ReferenceMap(picture, mode))
+            EXPECT_TRUE(MapText(loaded.picture, mode, overlapped, 1000) == ReferenceMap(picture, mode))
                 << "mode " << static_cast<int>(mode) << " overlapped " << overlapped;
 }
 
@@ -282,7 +281,7 @@ TEST(MapWriter, PictureFileShrinkingMidWayIsAnInputFailure) {
                 bool OverlapsWork() const override { return true; }
             } overlappedSink;
             OutputSink& output = overlapped ? static_cast<OutputSink&>(overlappedSink) : sink;
-            EXPECT_EQ(WriteMapRows(output, loaded.image, SampleMode::TwoToOne, window), MapWriteStatus::InputFailed)
+            EXPECT_EQ(WriteMapRows(output, loaded.picture, SampleMode::TwoToOne, window).status, MapWriteStatus::InputFailed)
                 << "overlapped " << overlapped << " window " << window;
         }
 }
@@ -307,12 +306,12 @@ TEST(MapWriter, ReportsAFailingSink) {
     LoadResult loaded = DecodeBytes(MakeBmp(RandomPicture(3000, 400, 3)));
     ASSERT_TRUE(loaded.ok());
     FailingSink none(0, false);
-    EXPECT_FALSE(WriteMapHeader(none, loaded.image, SampleMode::TwoToOne));
+    EXPECT_FALSE(WriteMapHeader(none, loaded.picture, SampleMode::TwoToOne));
     for (bool overlapped : {true, false}) {
         FailingSink partWay(3u << 20, overlapped);  // fills up after three blocks
-        EXPECT_EQ(WriteMapRows(partWay, loaded.image, SampleMode::OneToOne), MapWriteStatus::OutputFailed);
+        EXPECT_EQ(WriteMapRows(partWay, loaded.picture, SampleMode::OneToOne).status, MapWriteStatus::OutputFailed);
         FailingSink nearTheEnd(12u << 20, overlapped);  // about 13 MiB of map text; 12 fit
-        EXPECT_EQ(WriteMapRows(nearTheEnd, loaded.image, SampleMode::OneToOne), MapWriteStatus::OutputFailed);
+        EXPECT_EQ(WriteMapRows(nearTheEnd, loaded.picture, SampleMode::OneToOne).status, MapWriteStatus::OutputFailed);
     }
 }
 
@@ -354,7 +353,7 @@ TEST(MapWriter, SpaceSetAsideIsAllWritten) {
         ASSERT_TRUE(loaded.ok());
         for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
             Recording sink;
-            ASSERT_EQ(WriteMapRows(sink, loaded.image, mode, p.values), MapWriteStatus::Ok);
+            ASSERT_EQ(WriteMapRows(sink, loaded.picture, mode, p.values).status, MapWriteStatus::Ok);
             ASSERT_EQ(sink.reservations.size(), 1u) << p.name;
             EXPECT_EQ(sink.reservations[0].first, 0) << p.name;
             EXPECT_LE(sink.reservations[0].second, sink.written) << p.name;
@@ -386,9 +385,9 @@ TEST(MapWriter, SpaceSetAsideIsAllWritten) {
         ::setenv("BMP2GRID_NAMED_TEMPORARY", c.temporary, 1);
         platform::OutputFile out;
         ASSERT_EQ(out.Open(dir / "map.txt"), platform::OutputFile::OpenStatus::Ok);
-        ASSERT_TRUE(WriteMapHeader(out, loaded.image, SampleMode::OneToOne));
+        ASSERT_TRUE(WriteMapHeader(out, loaded.picture, SampleMode::OneToOne));
         if (c.extra > 0) out.Reserve(c.extra);
-        ASSERT_EQ(WriteMapRows(out, loaded.image, SampleMode::OneToOne), MapWriteStatus::Ok);
+        ASSERT_EQ(WriteMapRows(out, loaded.picture, SampleMode::OneToOne).status, MapWriteStatus::Ok);
         ASSERT_TRUE(out.Commit());
         EXPECT_TRUE(ReadFile(dir / "map.txt") == expected) << c.temporary << " " << c.extra;
         // A file system may add a little for its own records, never a whole

@@ -239,10 +239,10 @@ ColourTable FixtureColours() {
     return table;
 }
 
-std::string RemappedMap(const BitmapImage& image, SampleMode mode, const PaletteMatch& match) {
+std::string RemappedMap(const Picture& image, SampleMode mode, const PaletteMatch& match) {
     StringSink sink;
     EXPECT_TRUE(WriteMapHeader(sink, image, mode));
-    EXPECT_EQ(WriteMapRows(sink, image, mode, match.values), MapWriteStatus::Ok);
+    EXPECT_EQ(WriteMapRows(sink, image, mode, match.values).status, MapWriteStatus::Ok);
     return sink.text;
 }
 
@@ -259,10 +259,10 @@ TEST(PaletteMatch, SameColoursUnderOtherIndicesGiveTheSameMap) {
             ReverseColourTable(file, header == 12 ? bmp::kCorePaletteEntrySize : bmp::kPaletteEntrySize);
             const LoadResult loaded = DecodeBytes(file);
             ASSERT_TRUE(loaded.ok());
-            const PaletteMatch match = MatchPalette(loaded.image, reference, 256);
+            const PaletteMatch match = MatchPalette(loaded.picture, reference, 256);
             ASSERT_TRUE(match.ok()) << header << " " << static_cast<int>(storage);
             for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
-                EXPECT_EQ(RemappedMap(loaded.image, mode, match), ReferenceMap(picture, mode))
+                EXPECT_EQ(RemappedMap(loaded.picture, mode, match), ReferenceMap(picture, mode))
                     << "header " << header << " storage " << static_cast<int>(storage);
         }
 }
@@ -288,7 +288,7 @@ TEST(PaletteMatch, MatchingRules) {
         ColourTable reference{};
         for (std::size_t i = 0; i < c.reference.size(); ++i) reference[i] = own[static_cast<std::size_t>(c.reference[i])];
         const LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
-        const PaletteMatch match = MatchPalette(loaded.image, reference, static_cast<int>(c.reference.size()));
+        const PaletteMatch match = MatchPalette(loaded.picture, reference, static_cast<int>(c.reference.size()));
         ASSERT_TRUE(match.ok()) << c.label;
         for (std::size_t i = 0; i < c.values.size(); ++i) EXPECT_EQ(match.values[i], c.values[i]) << c.label << " " << i;
     }
@@ -338,7 +338,7 @@ TEST(PaletteMatch, TheEntryPastTheReferenceIsNeverMatched) {
             const PaletteResult reference = ReadPalette(dir / name, name);
             ASSERT_TRUE(reference.ok()) << label << ": " << PaletteFailureMessage(reference, name);
             ASSERT_EQ(reference.size, size) << label;
-            const PaletteMatch match = MatchPalette(loaded.image, reference.colours, reference.size);
+            const PaletteMatch match = MatchPalette(loaded.picture, reference.colours, reference.size);
             for (int i = 0; i < size; ++i) {
                 EXPECT_EQ(match.values[static_cast<std::size_t>(i)], i) << label << " index " << i;
                 EXPECT_EQ(match.refused[static_cast<std::size_t>(i)], 0) << label << " index " << i;
@@ -358,7 +358,7 @@ TEST(PaletteMatch, TheEntryPastTheReferenceIsNeverMatched) {
         }
         // The picture's own colours, the reference holding all of them but
         // counting only the first `size`.
-        const PaletteMatch match = MatchPalette(ownColours.image, own, size);
+        const PaletteMatch match = MatchPalette(ownColours.picture, own, size);
         EXPECT_EQ(match.ok(), size == 256) << size;
         if (size < 256) {
             EXPECT_EQ(match.index, size);
@@ -382,7 +382,7 @@ TEST(PaletteMatch, RefusesTheFirstPixelFromTheTopLeft) {
         BmpOptions options;
         options.storage = storage;
         const LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
-        const PaletteMatch match = MatchPalette(loaded.image, reference, 256);
+        const PaletteMatch match = MatchPalette(loaded.picture, reference, 256);
         EXPECT_EQ(match.error, PaletteMatchError::UnknownColour);
         EXPECT_EQ(match.column, 5);
         EXPECT_EQ(match.row, 2);
@@ -393,7 +393,7 @@ TEST(PaletteMatch, RefusesTheFirstPixelFromTheTopLeft) {
     BmpOptions shortTable;
     shortTable.paletteEntries = 8;
     const LoadResult loaded = DecodeBytes(MakeBmp(picture, shortTable));
-    const PaletteMatch past = MatchPalette(loaded.image, FixtureColours(), 256);
+    const PaletteMatch past = MatchPalette(loaded.picture, FixtureColours(), 256);
     EXPECT_EQ(past.error, PaletteMatchError::IndexPastTable);
     EXPECT_EQ(PaletteMatchFailureMessage(past, "pic.bmp", "ref.gpl"),
               "Can't convert pic.bmp: index 9 at column 0, row 4 is past the picture's 8 colours\n");
@@ -427,7 +427,7 @@ TEST(PaletteMatch, FindsTheRefusedPixelWhereverItIs) {
             picture.pixels[static_cast<std::size_t>(3 * 200 + column)] = c.refused;
             picture.pixels[static_cast<std::size_t>(4 * 200)] = c.refused;  // later
             const LoadResult loaded = DecodeBytes(MakeBmp(picture));
-            const PaletteMatch match = MatchPalette(loaded.image, reference, static_cast<int>(c.known.size()));
+            const PaletteMatch match = MatchPalette(loaded.picture, reference, static_cast<int>(c.known.size()));
             EXPECT_EQ(match.error, PaletteMatchError::UnknownColour) << c.label << " " << column;
             EXPECT_EQ(match.column, column) << c.label;
             EXPECT_EQ(match.row, 3) << c.label;
@@ -435,7 +435,7 @@ TEST(PaletteMatch, FindsTheRefusedPixelWhereverItIs) {
         }
         // Without the refused pixels the picture is sound.
         const LoadResult sound = DecodeBytes(MakeBmp(IndexedPicture{200, 5, Bytes(1000, 1)}));
-        EXPECT_TRUE(MatchPalette(sound.image, reference, static_cast<int>(c.known.size())).ok()) << c.label;
+        EXPECT_TRUE(MatchPalette(sound.picture, reference, static_cast<int>(c.known.size())).ok()) << c.label;
     }
 }
 
@@ -453,10 +453,10 @@ TEST(PaletteMatch, PictureKeptInItsFileIsReadInWindows) {
         WriteFile(dir / "pic.bmp", MakeBmp(picture, options));
         const LoadResult loaded = LoadBitmap(dir / "pic.bmp", LoadOptions{});
         ASSERT_TRUE(loaded.ok());
-        ASSERT_NE(loaded.image.file, nullptr);
+        ASSERT_EQ(loaded.picture.Where(), PixelStore::Kept::InFile);
         // Windows of several rows, of one row, and narrower than a row.
         for (std::int64_t window : {std::int64_t{1} << 20, std::int64_t{200}, std::int64_t{52}, std::int64_t{7}}) {
-            const PaletteMatch match = MatchPalette(loaded.image, reference, 256, window);
+            const PaletteMatch match = MatchPalette(loaded.picture, reference, 256, window);
             EXPECT_EQ(match.error, PaletteMatchError::UnknownColour) << window;
             EXPECT_EQ(match.column, 47) << window;
             EXPECT_EQ(match.row, 31) << window;
@@ -495,9 +495,9 @@ TEST(PaletteMatch, CheckWhileWritingRefusesTheSamePixel) {
             const LoadResult loaded = inFile ? LoadBitmap(dir / "pic.bmp", LoadOptions{}) : DecodeBytes(MakeBmp(picture));
             ASSERT_TRUE(loaded.ok());
             for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
-                PaletteMatch match = MatchColours(loaded.image, reference, 256);
+                PaletteMatch match = MatchColours(loaded.picture, reference, 256);
                 ASSERT_TRUE(match.checkPixels);
-                PixelCheck check(loaded.image, match);
+                PixelCheck check(loaded.picture, match);
                 class Sink final : public OutputSink {
                 public:
                     explicit Sink(bool overlapped) : overlapped_(overlapped) {}
@@ -507,7 +507,7 @@ TEST(PaletteMatch, CheckWhileWritingRefusesTheSamePixel) {
                 private:
                     bool overlapped_;
                 } sink(c.overlapped);
-                EXPECT_EQ(WriteMapRows(sink, loaded.image, mode, match.values, &check, c.window),
+                EXPECT_EQ(WriteMapRows(sink, loaded.picture, mode, match.values, &check, c.window).status,
                           MapWriteStatus::Refused)
                     << c.width << " window " << c.window;
                 EXPECT_EQ(match.error, PaletteMatchError::UnknownColour);
@@ -539,10 +539,10 @@ TEST(PaletteMatch, ALongLineKeepsEveryColoursIndex) {
     for (const char* name : {"ref.gpl", "ref.pal"}) {
         const PaletteResult reference = ReadPalette(dir / name, name);
         ASSERT_TRUE(reference.ok()) << name << ": " << PaletteFailureMessage(reference, name);
-        const PaletteMatch match = MatchPalette(loaded.image, reference.colours, reference.size);
+        const PaletteMatch match = MatchPalette(loaded.picture, reference.colours, reference.size);
         ASSERT_TRUE(match.ok()) << name;
         for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
-            EXPECT_EQ(RemappedMap(loaded.image, mode, match), ReferenceMap(picture, mode)) << name;
+            EXPECT_EQ(RemappedMap(loaded.picture, mode, match), ReferenceMap(picture, mode)) << name;
     }
 }
 
@@ -560,20 +560,20 @@ TEST(PaletteMatch, RealWorldFilesWithOtherPaletteOrders) {
                              "pillow-quantized.bmp", "imagemagick-remapped.bmp"}) {
         const LoadResult loaded = LoadBitmap(data + "/" + file, LoadOptions{});
         ASSERT_TRUE(loaded.ok()) << file;
-        const PaletteMatch match = MatchPalette(loaded.image, reference.colours, reference.size);
+        const PaletteMatch match = MatchPalette(loaded.picture, reference.colours, reference.size);
         ASSERT_TRUE(match.ok()) << file << ": " << PaletteMatchFailureMessage(match, file, "palette.gpl");
         for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
-            EXPECT_EQ(RemappedMap(loaded.image, mode, match), ReferenceMap(picture, mode)) << file;
+            EXPECT_EQ(RemappedMap(loaded.picture, mode, match), ReferenceMap(picture, mode)) << file;
         // A picture as the reference palette gives the same.
         const PaletteResult own = ReadPalette(data + "/pillow.bmp", "pillow.bmp");
-        const PaletteMatch ownMatch = MatchPalette(loaded.image, own.colours, own.size);
+        const PaletteMatch ownMatch = MatchPalette(loaded.picture, own.colours, own.size);
         ASSERT_TRUE(ownMatch.ok()) << file;
-        EXPECT_EQ(RemappedMap(loaded.image, SampleMode::TwoToOne, ownMatch),
+        EXPECT_EQ(RemappedMap(loaded.picture, SampleMode::TwoToOne, ownMatch),
                   ReferenceMap(picture, SampleMode::TwoToOne)) << file;
     }
     for (const char* reordered : {"pillow-trimmed.bmp", "pillow-quantized.bmp", "imagemagick-remapped.bmp"}) {
         const LoadResult loaded = LoadBitmap(data + "/" + reordered, LoadOptions{});
-        EXPECT_NE(MapText(loaded.image, SampleMode::TwoToOne), ReferenceMap(picture, SampleMode::TwoToOne)) << reordered;
+        EXPECT_NE(MapText(loaded.picture, SampleMode::TwoToOne), ReferenceMap(picture, SampleMode::TwoToOne)) << reordered;
     }
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "bitmap_loader.h"
+#include "builtin_palette.h"
 #include "command_line.h"
 #include "map_reader.h"
 #include "picture_loader.h"
@@ -45,12 +46,12 @@ Bytes FileBytes(const std::string& path) {
 // that turn out faulty as they are decoded).
 std::string OutcomeOf(LoadResult& loaded, SampleMode mode, const std::string& name) {
     if (!loaded.ok()) return LoadFailureMessage(loaded, name);
-    std::string outcome = SizeReport(loaded.image);
+    std::string outcome = SizeReport(loaded.picture);
     StringSink sink;
-    EXPECT_TRUE(WriteMapHeader(sink, loaded.image, mode));
-    const MapWriteStatus status = WriteMapRows(sink, loaded.image, mode);
-    if (status == MapWriteStatus::InputFailed) return outcome + RowsFailureMessage(loaded.image, name);
-    EXPECT_EQ(status, MapWriteStatus::Ok) << name;
+    EXPECT_TRUE(WriteMapHeader(sink, loaded.picture, mode));
+    const MapWriteResult written = WriteMapRows(sink, loaded.picture, mode);
+    if (written.status == MapWriteStatus::InputFailed) return outcome + RowsFailureMessage(written.input, name);
+    EXPECT_EQ(written.status, MapWriteStatus::Ok) << name;
     return outcome + sink.text;
 }
 
@@ -97,7 +98,7 @@ PipeLoad LoadThroughPipe(const Bytes& bytes, SampleMode mode = SampleMode::TwoTo
     PipeLoad load;
     load.result = LoadPicture(path, LoadOptions{});
     load.outcome = OutcomeOf(load.result, mode, "f");
-    load.result.image.rowSource.reset();  // closes the pipe
+    load.result.picture.pixels.reset();  // closes the pipe
     writer.join();
     return load;
 }
@@ -134,17 +135,16 @@ TEST(PngLoader, EveryKindReadGivesItsIndices) {
                                       std::to_string(kind.depth) + " width " + std::to_string(width);
             LoadResult loaded = DecodePicture(BufferOf(png), LoadOptions{});
             ASSERT_TRUE(loaded.ok()) << label << ": " << LoadErrorReason(loaded);
-            EXPECT_EQ(loaded.image.pixelBlockLength, 6 * ((width * kind.depth + 7) / 8)) << label;
+            EXPECT_EQ(loaded.picture.storedBytes, 6 * ((width * kind.depth + 7) / 8)) << label;
             // Rows come one at a time: no pixels are held.
-            EXPECT_NE(loaded.image.rowSource, nullptr) << label;
-            EXPECT_EQ(loaded.image.pixels, nullptr) << label;
+            EXPECT_EQ(loaded.picture.Where(), PixelStore::Kept::AsDecoded) << label;
             for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
                 LoadResult again = DecodePicture(BufferOf(png), LoadOptions{});
-                EXPECT_EQ(MapText(again.image, mode), ReferenceMap(picture, mode)) << label;
+                EXPECT_EQ(MapText(again.picture, mode), ReferenceMap(picture, mode)) << label;
             }
             if (kind.colourType == 3) {
-                EXPECT_EQ(loaded.image.paletteSize, 1 << kind.depth);
-                EXPECT_EQ(loaded.image.palette[1], (std::array<std::uint8_t, 4>{0x54, 254, 1, 0})) << label;
+                EXPECT_EQ(loaded.picture.colourCount, 1 << kind.depth);
+                EXPECT_EQ(loaded.picture.colours[1], (std::array<std::uint8_t, 4>{0x54, 254, 1, 0})) << label;
             }
         }
 }
@@ -292,8 +292,7 @@ TEST(PngLoader, RealWorldRefusals) {
 TEST(PngLoader, InterlacedOrAskedForIsDecodedWhole) {
     LoadResult interlaced = LoadPicture(kData + "/imagemagick-interlaced.png", LoadOptions{});
     ASSERT_TRUE(interlaced.ok());
-    EXPECT_EQ(interlaced.image.rowSource, nullptr);
-    EXPECT_NE(interlaced.image.pixels, nullptr);
+    EXPECT_EQ(interlaced.picture.Where(), PixelStore::Kept::InMemory);
     LoadOptions limited;
     limited.maxDecodedPixels = 37 * 23 - 1;
     EXPECT_EQ(LoadPicture(kData + "/imagemagick-interlaced.png", limited).error, LoadError::TooLarge);
@@ -301,9 +300,9 @@ TEST(PngLoader, InterlacedOrAskedForIsDecodedWhole) {
     whole.decodePngWhole = true;
     LoadResult plain = LoadPicture(kData + "/imagemagick-png8.png", whole);
     ASSERT_TRUE(plain.ok());
-    EXPECT_EQ(plain.image.rowSource, nullptr);
+    EXPECT_EQ(plain.picture.Where(), PixelStore::Kept::InMemory);
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne})
-        EXPECT_EQ(MapText(plain.image, mode), MapText(interlaced.image, mode));
+        EXPECT_EQ(MapText(plain.picture, mode), MapText(interlaced.picture, mode));
 }
 
 TEST(PngLoader, MemoryFilesAndPipesAgree) {
@@ -336,10 +335,10 @@ TEST(PictureLoader, TheSignatureNotTheNameDecides) {
     LoadResult png = LoadPicture(dir / "png.bmp", LoadOptions{});
     LoadResult bmp = LoadPicture(dir / "bmp.png", LoadOptions{});
     ASSERT_TRUE(png.ok() && bmp.ok());
-    EXPECT_NE(png.image.rowSource, nullptr);
-    EXPECT_EQ(bmp.image.biBitCount, 8);
-    EXPECT_EQ(MapText(png.image, SampleMode::OneToOne), ReferenceMap(picture, SampleMode::OneToOne));
-    EXPECT_EQ(MapText(bmp.image, SampleMode::OneToOne), ReferenceMap(picture, SampleMode::OneToOne));
+    EXPECT_EQ(png.picture.Where(), PixelStore::Kept::AsDecoded);
+    EXPECT_EQ(bmp.picture.Where(), PixelStore::Kept::InFile);  // only the BMP reader keeps rows in the file
+    EXPECT_EQ(MapText(png.picture, SampleMode::OneToOne), ReferenceMap(picture, SampleMode::OneToOne));
+    EXPECT_EQ(MapText(bmp.picture, SampleMode::OneToOne), ReferenceMap(picture, SampleMode::OneToOne));
 }
 
 TEST(PictureLoader, BmpsAndTheirRefusalsAreAsBefore) {
@@ -387,7 +386,7 @@ private:
 };
 
 TEST(PngWriter, WritesWhatTheLoaderReadsBack) {
-    const Palette palette = DistinctPalette();
+    const ColourTable palette = BuiltInPalette();
     for (const IndexedPicture& picture : {CountingPicture(1, 1), RandomPicture(13, 7, 1), RandomPicture(2000, 300, 4)}) {
         const std::string label = std::to_string(picture.width) + "x" + std::to_string(picture.rows);
         StringSink sink;
@@ -405,8 +404,8 @@ TEST(PngWriter, WritesWhatTheLoaderReadsBack) {
         const Bytes png(sink.text.begin(), sink.text.end());
         LoadResult loaded = DecodePicture(BufferOf(png), LoadOptions{});
         ASSERT_TRUE(loaded.ok()) << label << LoadErrorReason(loaded);
-        EXPECT_EQ(loaded.image.palette, palette) << label;  // blue, green, red, 0 both
-        EXPECT_TRUE(MapText(loaded.image, SampleMode::OneToOne) == ReferenceMap(picture, SampleMode::OneToOne)) << label;
+        EXPECT_EQ(loaded.picture.colours, palette) << label;  // blue, green, red, 0 both
+        EXPECT_TRUE(MapText(loaded.picture, SampleMode::OneToOne) == ReferenceMap(picture, SampleMode::OneToOne)) << label;
     }
 }
 
@@ -414,7 +413,7 @@ TEST(PngWriter, AFailedWriteIsKeptAndTheRowsAreStillTaken) {
     const IndexedPicture picture = RandomPicture(3000, 200, 8);  // more than libpng's first buffers
     for (std::size_t limit : {0, 10, 900, 5000}) {
         FailingSink sink(limit);
-        PngRowWriter writer(sink, DistinctPalette());
+        PngRowWriter writer(sink, BuiltInPalette());
         writer.Begin(picture.width, picture.rows);
         for (std::int64_t y = 0; y < picture.rows; ++y) {
             std::uint8_t* row = writer.Row(y);
@@ -423,7 +422,7 @@ TEST(PngWriter, AFailedWriteIsKeptAndTheRowsAreStillTaken) {
             writer.RowDone(y);
         }
         EXPECT_FALSE(writer.ok()) << limit;
-        EXPECT_FALSE(WritePng(sink, picture, DistinctPalette())) << limit;
+        EXPECT_FALSE(WritePng(sink, picture, BuiltInPalette())) << limit;
     }
 }
 

@@ -20,7 +20,7 @@ IndexedPicture FixturePicture() {
 std::string ConvertFile(const std::string& path, SampleMode mode) {
     LoadResult loaded = LoadPicture(path, LoadOptions{});
     EXPECT_TRUE(loaded.ok()) << path << ": " << LoadErrorReason(loaded);
-    return MapText(loaded.image, mode);
+    return MapText(loaded.picture, mode);
 }
 
 TEST(RealWorldFiles, EveryToolGivesTheSameMapText) {
@@ -86,7 +86,7 @@ TEST(RealWorldFiles, EveryLayoutOfTheSamePictureGivesTheSameMapText) {
                     options.rleLiterals = literals;
                     LoadResult loaded = DecodeBytes(MakeBmp(picture, options));
                     ASSERT_TRUE(loaded.ok()) << LoadErrorReason(loaded);
-                    EXPECT_EQ(MapText(loaded.image, mode), expected)
+                    EXPECT_EQ(MapText(loaded.picture, mode), expected)
                         << "header " << header << " storage " << static_cast<int>(storage);
                 }
     }

@@ -21,6 +21,7 @@
 
 #include "bitmap_loader.h"
 #include "bitmap_writer.h"
+#include "builtin_palette.h"
 #include "byte_buffer.h"
 #include "command_line.h"
 #include "grid_command_line.h"
@@ -177,7 +178,7 @@ LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size) {
 }
 
 // A palette as red, green, blue, alpha (1024 bytes), as the page draws.
-void ToRgba(const Palette& palette, std::uint8_t* rgba) {
+void ToRgba(const ColourTable& palette, std::uint8_t* rgba) {
     for (std::size_t i = 0; i < 256; ++i) {
         rgba[i * 4 + 0] = palette[i][2];
         rgba[i * 4 + 1] = palette[i][1];
@@ -187,7 +188,7 @@ void ToRgba(const Palette& palette, std::uint8_t* rgba) {
 }
 
 // Keeps a decoded picture's indices and colours for the page to draw.
-void KeepPicture(const BitmapImage& image) {
+void KeepPicture(const Picture& image) {
     result.width = image.width;
     result.rows = image.rows;
     const auto count = static_cast<std::size_t>(image.width * image.rows);
@@ -197,7 +198,7 @@ void KeepPicture(const BitmapImage& image) {
             std::memcpy(result.pixels.data() + y * image.width, image.Row(y), static_cast<std::size_t>(image.width));
     }
     result.palette.assign(256 * 4, 0);
-    ToRgba(image.palette, result.palette.data());
+    ToRgba(image.colours, result.palette.data());
 }
 
 // Keeps the map's cells (the value each reads) for the page's preview.
@@ -245,10 +246,10 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
     const SampleMode mode = ModeOf(oneToOne);
     const LoadResult loaded = DecodeBytes(data, size);
     if (!loaded.ok()) return Refuse(LoadFailureMessage(loaded, name));
-    const BitmapImage& image = loaded.image;
+    const Picture& image = loaded.picture;
     const std::string noMemory = NoMemoryMessage(name);
     if (!WriteMapHeader(result.output, image, mode)) return Refuse(noMemory);
-    switch (WriteMapRows(result.output, image, mode)) {
+    switch (WriteMapRows(result.output, image, mode).status) {
         case MapWriteStatus::Ok:
             break;
         case MapWriteStatus::InputFailed:
@@ -277,11 +278,11 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
                                             const char* paletteName) {
     Reset();
     const SampleMode mode = ModeOf(oneToOne);
-    Palette palette = DistinctPalette();
+    ColourTable palette = BuiltInPalette();
     if (paletteName != nullptr && paletteName[0] != '\0') {
         const LoadResult source = DecodeBytes(paletteData, paletteSize);
         if (!source.ok()) return Refuse(LoadFailureMessage(source, paletteName));
-        palette = source.image.palette;  // entries past its colours are 0
+        palette = source.picture.colours;  // entries past its colours are 0
     }
     BitmapRowWriter writer(result.output, palette);
     PngRowWriter pngWriter(result.png, palette);
@@ -309,7 +310,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     // The picture the page shows is the BMP file written, decoded again.
     const LoadResult written = DecodeBytes(result.output.bytes_.data(), result.output.bytes_.size());
     if (!written.ok()) return Refuse(NoMemoryMessage(name));
-    KeepPicture(written.image);
+    KeepPicture(written.picture);
     result.message = MapSizeReport(map);
     result.note = ExtraValuesNote(map);
     result.ok = true;
@@ -354,7 +355,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_column_step(int oneToOne) { return static_cast<int>
 
 // grid2bmp's built-in palette, as red, green, blue, alpha (1024 bytes).
 EMSCRIPTEN_KEEPALIVE void b2g_builtin_palette(std::uint8_t* rgba) {
-    ToRgba(DistinctPalette(), rgba);
+    ToRgba(BuiltInPalette(), rgba);
 }
 
 }  // extern "C"

@@ -149,12 +149,18 @@ LoadResult Refuse(LoadError error) {
     return result;
 }
 
+LoadResult Refuse(LoadFailure failure) {
+    LoadResult result;
+    static_cast<LoadFailure&>(result) = std::move(failure);
+    return result;
+}
+
 // A PNG being read: libpng's structs, the input, and (non-interlaced) the
 // row handed out last.
-class PngReader final : public RowSource {
+class PngReader final {
 public:
     explicit PngReader(PngInput input) : input_(std::move(input)) {}
-    ~PngReader() override {
+    ~PngReader() {
         if (png_ != nullptr) png_destroy_read_struct(&png_, info_ != nullptr ? &info_ : nullptr, nullptr);
     }
     PngReader(const PngReader&) = delete;
@@ -162,15 +168,15 @@ public:
 
     LoadResult Open(const LoadOptions& options);
 
-    const std::uint8_t* Row(std::int64_t y) override {
+    const std::uint8_t* Row(std::int64_t y) {
         if (failed_) return nullptr;
         Rows rows{info_, row_.data(), width_, 1, 1, y == height_ - 1};
         if (!Run(ReadRows, &rows)) return nullptr;
         if (rows.last) input_.Release();
         return row_.data();
     }
-    LoadResult Failure() const override {
-        LoadResult failure = Refuse(failure_);
+    LoadFailure Failure() const {
+        LoadFailure failure = bmp2grid::Failure(failure_);
         failure.reason = reason_;
         return failure;
     }
@@ -218,7 +224,7 @@ LoadResult PngReader::Open(const LoadOptions& options) {
         if (failure_ == LoadError::PngRefused && report_.warning[0] != '\0' &&
             report_.warningChunk == report_.errorChunk)
             reason_ += std::string(" (") + report_.warning + ")";
-        return Failure();
+        return Refuse(Failure());
     }
 
     png_uint_32 width = 0;
@@ -235,7 +241,7 @@ LoadResult PngReader::Open(const LoadOptions& options) {
         return refused;
     }
     Transforms transforms{info_, bitDepth, interlace != PNG_INTERLACE_NONE, 1};
-    if (!Run(SetTransforms, &transforms)) return Failure();
+    if (!Run(SetTransforms, &transforms)) return Refuse(Failure());
 
     width_ = width;
     height_ = height;
@@ -247,32 +253,30 @@ LoadResult PngReader::Open(const LoadOptions& options) {
         return refused;
     }
     LoadResult result;
-    BitmapImage& image = result.image;
+    Picture& image = result.picture;
     image.width = width_;
     image.rows = height_;
-    image.topDown = true;
-    image.stride = width_;
-    image.pixelBlockLength = height_ * ((width_ * bitDepth + 7) / 8);
+    image.storedBytes = height_ * ((width_ * bitDepth + 7) / 8);
     if (indexed) {
         png_colorp colours = nullptr;
         int count = 0;
         if (png_get_PLTE(png_, info_, &colours, &count) != 0) {
-            image.paletteSize = std::min(count, 256);
-            for (int i = 0; i < image.paletteSize; ++i)
-                image.palette[static_cast<std::size_t>(i)] = {colours[i].blue, colours[i].green, colours[i].red, 0};
+            image.colourCount = std::min(count, 256);
+            for (int i = 0; i < image.colourCount; ++i)
+                image.colours[static_cast<std::size_t>(i)] = {colours[i].blue, colours[i].green, colours[i].red, 0};
         }
     } else {
         // Grey: index i is the grey of value i.
-        image.paletteSize = 256;
+        image.colourCount = 256;
         for (int i = 0; i < 256; ++i) {
             const auto v = static_cast<std::uint8_t>(i);
-            image.palette[static_cast<std::size_t>(i)] = {v, v, v, 0};
+            image.colours[static_cast<std::size_t>(i)] = {v, v, v, 0};
         }
     }
 
     if (!transforms.interlaced && !options.decodePngWhole) {
         if (!row_.Reserve(static_cast<std::size_t>(width_))) return Refuse(LoadError::NoMemory);
-        return result;  // the caller makes this reader the image's row source
+        return result;  // the caller makes this reader the picture's pixels
     }
     const std::int64_t pixelCount = width_ * height_;  // below 2^51
     if (pixelCount > options.maxDecodedPixels) return Refuse(LoadError::TooLarge);
@@ -282,16 +286,39 @@ LoadResult PngReader::Open(const LoadOptions& options) {
         return Refuse(LoadError::NoMemory);
     }
     Rows rows{info_, pixels.data(), width_, height_, transforms.passes, true};
-    if (!Run(ReadRows, &rows)) return Failure();
-    image.storage = std::move(pixels);
-    image.pixels = image.storage.data();
+    if (!Run(ReadRows, &rows)) return Refuse(Failure());
+    const std::uint8_t* top = pixels.data();
+    image.pixels = std::make_shared<HeldPixels>(std::move(pixels), top, width_);
     return result;
 }
+
+// A non-interlaced PNG's rows, decoded as they are read: they can be read
+// once.
+class DecodedRows final : public PixelStore {
+public:
+    explicit DecodedRows(std::shared_ptr<PngReader> png) : png_(std::move(png)) {}
+    Kept Where() const override { return Kept::AsDecoded; }
+    std::unique_ptr<RowReader> ReadRows(std::int64_t) const override { return std::make_unique<Reader>(*png_); }
+
+private:
+    class Reader final : public RowReader {
+    public:
+        explicit Reader(PngReader& png) : png_(png) {}
+        bool Decodes() const override { return true; }
+        const std::uint8_t* Row(std::int64_t y) override { return png_.Row(y); }
+        LoadFailure Failure() const override { return png_.Failure(); }
+
+    private:
+        PngReader& png_;
+    };
+    std::shared_ptr<PngReader> png_;
+};
 
 LoadResult Load(PngInput input, const LoadOptions& options) {
     auto reader = std::make_shared<PngReader>(std::move(input));
     LoadResult result = reader->Open(options);
-    if (result.ok() && result.image.pixels == nullptr) result.image.rowSource = std::move(reader);
+    if (result.ok() && result.picture.pixels == nullptr)
+        result.picture.pixels = std::make_shared<DecodedRows>(std::move(reader));
     return result;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 namespace bmp2grid::bmp {
 
@@ -64,6 +65,21 @@ constexpr std::size_t kMaxPaletteEntries = 256;  // for 8 bits per pixel
 // Bytes from row start to row start in an uncompressed 8-bit picture: the
 // width rounded up to a multiple of 4.
 constexpr std::int64_t RowStride(std::int64_t width) { return (width + 3) / 4 * 4; }
+
+// The BMP files grid2bmp writes: the file header, the 40-byte info header
+// and a full colour table, then the rows from the pixel data offset on.
+constexpr std::size_t kWrittenPixelOffset = kFileHeaderSize + kInfoHeaderSize + kMaxPaletteEntries * kPaletteEntrySize;
+
+// Whether a BMP file as grid2bmp writes it can hold a picture of this size
+// (both non-negative): a BMP stores its width and height as signed 32-bit
+// numbers and its file size as an unsigned 32-bit one.
+constexpr bool CanHold(std::int64_t width, std::int64_t rows) {
+    constexpr std::int64_t kMaxSide = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int64_t kMaxFileSize = std::numeric_limits<std::uint32_t>::max();
+    // With both sides below 2^31 the product stays below 2^63.
+    return width <= kMaxSide && rows <= kMaxSide &&
+           RowStride(width) * rows <= kMaxFileSize - static_cast<std::int64_t>(kWrittenPixelOffset);
+}
 
 // Little-endian fields.
 constexpr std::uint16_t Get16(const std::uint8_t* p) {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <span>
 
-#include "bitmap_loader.h"
 #include "byte_buffer.h"
+#include "picture.h"
 #include "platform.h"
 
 namespace bmp2grid {
@@ -21,7 +21,7 @@ bool IsPngSignature(std::span<const std::uint8_t> first);
 // indices); each pixel's index is its cell value. Any other kind is refused
 // with PngWithoutIndices; a file libpng refuses gives PngRefused and its
 // words. Only the header chunks are read here: a non-interlaced picture's
-// rows are decoded one at a time as they are asked for (image.rowSource),
+// rows are decoded one at a time as they are read (kept AsDecoded),
 // so neither the file nor the picture is held; an interlaced one is decoded
 // whole (and refused with TooLarge over LoadOptions::maxDecodedPixels).
 // `taken` holds the bytes already read from the start of an input read in
