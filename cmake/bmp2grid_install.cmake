@@ -15,14 +15,6 @@
 # and LICENSE.txt with CR LF line ends and a UTF-8 byte-order mark.
 include(GNUInstallDirs)
 
-option(BMP2GRID_DEBIAN_PACKAGE "Install as the Debian package does (compressed manual pages and README, a copyright file, a Debian changelog) and make a .deb with cpack; needs BMP2GRID_STATIC=OFF" OFF)
-set(BMP2GRID_DEBIAN_REVISION 1 CACHE STRING "The Debian package's revision, after the project's version (1.1.0-1)")
-# The project has no mail address of its own yet: the default's domain,
-# under .invalid (RFC 2606), says so; a package handed to others names a
-# real one.
-set(BMP2GRID_PACKAGE_CONTACT "The bmp2grid authors <maintainers@bmp2grid.invalid>" CACHE STRING
-  "The packages' maintainer, \"Name <address>\"")
-
 # The manual pages, with the project's version filled in.
 foreach(page bmp2grid grid2bmp)
   configure_file(${PROJECT_SOURCE_DIR}/man/${page}.1.in ${PROJECT_BINARY_DIR}/man/${page}.1 @ONLY)

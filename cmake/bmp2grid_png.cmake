@@ -20,11 +20,6 @@
 # static libpng and zlib are chosen, so that the programs stay
 # self-contained: a Windows build imports only system DLLs.
 
-set(BMP2GRID_DEPS_DIR "${PROJECT_BINARY_DIR}/deps" CACHE PATH
-  "Where BMP2GRID_BUILD_LIBPNG and BMP2GRID_BUILD_ZLIB keep Debian's sources and what they build")
-option(BMP2GRID_BUILD_LIBPNG "Build a static libpng for the target from Debian's source package (libpng1.6)" OFF)
-option(BMP2GRID_BUILD_ZLIB "Build a static zlib for the target from Debian's source package (zlib)" OFF)
-
 # Unpacks Debian's source package PACKAGE into BMP2GRID_DEPS_DIR/src, unless
 # it is there already, and sets <out>_DIR and <out>_VERSION. Takes the
 # newest version apt offers; where that can't be fetched (a mirror without

@@ -42,8 +42,6 @@ function(bmp2grid_folder_settings)
   endforeach()
 endfunction()
 
-option(BMP2GRID_STATIC "Link the programs statically where the tool chain can (never with sanitizers; Windows builds always are)" ON)
-
 # A program's executable: on Windows self-contained, with no runtime DLLs
 # beside it. Elsewhere, with BMP2GRID_STATIC, linked statically: loading and
 # relocating the shared C++ runtime (libstdc++, libm, libgcc_s) took longer
