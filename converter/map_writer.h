@@ -8,7 +8,9 @@
 
 #include "map_text_format.h"
 #include "output_sink.h"
+#include "palette.h"
 #include "picture.h"
+#include "row_check.h"
 
 namespace bmp2grid {
 
@@ -42,21 +44,6 @@ struct MapWriteResult {
 // tests take pictures with small rows through the wide-row path.
 MapWriteResult WriteMapRows(OutputSink& output, const Picture& image, SampleMode mode,
                             std::int64_t rowWindowBytes = kRowWindowBytes);
-
-// The value each palette index is written as: a pixel of index i gives a
-// cell of `values[i]`.
-using IndexMap = std::array<std::uint8_t, 256>;
-
-// A check of every pixel of the picture, made row by row (top row first)
-// before each row's cells are written.
-class RowCheck {
-public:
-    virtual ~RowCheck() = default;
-    // Pixels `firstColumn` to `firstColumn + count - 1` of picture row `y`,
-    // each row's pieces in order. False refuses the picture.
-    virtual bool Check(const std::uint8_t* pixels, std::int64_t count, std::int64_t firstColumn,
-                       std::int64_t y) = 0;
-};
 
 // Writes every row line as WriteMapRows does, each pixel's index replaced by
 // its value in `values`, at the same speed: the 256 cell records are made

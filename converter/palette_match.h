@@ -7,38 +7,11 @@
 #include <memory>
 
 #include "colour_table.h"
-#include "map_writer.h"
+#include "palette.h"
 #include "picture.h"
+#include "row_check.h"
 
 namespace bmp2grid {
-
-enum class PaletteMatchError {
-    None,
-    UnknownColour,   // a pixel's colour is not in the reference palette
-    IndexPastTable,  // a pixel's index is past the picture's colour table
-    InputFailed,     // the picture's file could not be read (it may have shrunk)
-    NoMemory,        // memory for the row window ran out
-};
-
-struct PaletteMatch {
-    PaletteMatchError error = PaletteMatchError::None;
-    // The first pixel refused, counted from the top left (row 0 at the top),
-    // its index, and that index's colour as red, green, blue.
-    std::int64_t column = 0;
-    std::int64_t row = 0;
-    int index = 0;
-    std::array<std::uint8_t, 3> rgb{};
-    int pictureColours = 0;  // the picture's colour table entries
-    // The value each index is written as, when the picture is sound.
-    IndexMap values{};
-    // The indices no pixel may have (1): past the picture's colour table, or
-    // with a colour the reference lacks. When there is none, no pixel needs
-    // checking.
-    std::array<std::uint8_t, 256> refused{};
-    bool checkPixels = false;
-
-    bool ok() const { return error == PaletteMatchError::None; }
-};
 
 // Matches the picture's colours with the first `referenceSize` colours of
 // `reference`, from the two palettes alone: no pixel is read. An index that

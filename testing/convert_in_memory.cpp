@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "diagnostics.h"
 #include "map_writer.h"
 #include "palette_match.h"
 #include "picture_loader.h"

@@ -11,6 +11,7 @@
 #include "bitmap_loader.h"
 #include "bitmap_writer.h"
 #include "builtin_palette.h"
+#include "diagnostics.h"
 #include "grid_command_line.h"
 #include "map_reader.h"
 #include "map_writer.h"

@@ -15,6 +15,7 @@
 #include "bitmap_loader.h"
 #include "bmp_format.h"
 #include "command_line.h"
+#include "diagnostics.h"
 #include "process_runner.h"
 #include "test_support.h"
 

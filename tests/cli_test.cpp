@@ -17,6 +17,7 @@
 
 #include "bmp_format.h"
 #include "builtin_palette.h"
+#include "diagnostics.h"
 #include "process_runner.h"
 #include "png_writer.h"
 #include "program_under_test.h"

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "command_line.h"
+#include "diagnostics.h"
+#include "map_reader.h"
 #include "grid_command_line.h"
 
 namespace bmp2grid {

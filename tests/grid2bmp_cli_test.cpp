@@ -47,7 +47,7 @@ protected:
 
 TEST_F(Grid2Bmp, UsageAndHelp) {
     const std::string usage =
-        "Usage: " + kGrid2Bmp.Name() + " [-1] [--palette PICTURE] [--format png|bmp] <maptext> <outfile>\n";
+        "Usage: " + kGrid2Bmp.Name() + " [-1] [--palette PALETTE] [--format png|bmp] <maptext> <outfile>\n";
     struct Case {
         std::vector<std::string> args;
         int status;

@@ -11,6 +11,7 @@
 #include "bitmap_writer.h"
 #include "builtin_palette.h"
 #include "command_line.h"
+#include "diagnostics.h"
 #include "grid_command_line.h"
 #include "map_reader.h"
 #include "map_text_cases.h"

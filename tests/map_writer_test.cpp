@@ -10,6 +10,7 @@
 
 #include "bmp_format.h"
 #include "command_line.h"
+#include "diagnostics.h"
 #include "map_writer.h"
 #include "platform.h"
 #include "process_runner.h"

@@ -8,6 +8,7 @@
 
 #include "bmp_format.h"
 #include "command_line.h"
+#include "diagnostics.h"
 #include "palette_file.h"
 #include "palette_lines.h"
 #include "palette_match.h"

@@ -16,6 +16,7 @@
 #include "bitmap_loader.h"
 #include "builtin_palette.h"
 #include "command_line.h"
+#include "diagnostics.h"
 #include "map_reader.h"
 #include "picture_loader.h"
 #include "png_loader.h"

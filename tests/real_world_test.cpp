@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "command_line.h"
+#include "diagnostics.h"
 #include "picture_loader.h"
 #include "test_support.h"
 

@@ -24,6 +24,7 @@
 #include "builtin_palette.h"
 #include "byte_buffer.h"
 #include "command_line.h"
+#include "diagnostics.h"
 #include "grid_command_line.h"
 #include "indexed_picture.h"
 #include "map_reader.h"

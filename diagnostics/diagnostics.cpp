@@ -1,0 +1,214 @@
+#include "diagnostics.h"
+
+#include <cstdio>
+#include <string>
+
+namespace bmp2grid {
+namespace {
+
+// argv[0], or `fallback` when the program was started without it.
+std::string ProgramName(const char* programName, const char* fallback) {
+    return programName != nullptr ? programName : fallback;
+}
+
+std::string PixelDataUnreadable(const std::string& path) {
+    return "Can't convert " + path + ": pixel data could not be read\n";
+}
+
+// The short lower-case reason a GIMP or JASC palette was refused for.
+std::string_view PaletteErrorReason(PaletteError error) {
+    switch (error) {
+        case PaletteError::None:
+        case PaletteError::Picture:
+            return {};
+        case PaletteError::NotGimpPalette:
+            return "not a GIMP palette";
+        case PaletteError::NotJascPalette:
+            return "not a JASC palette";
+        case PaletteError::NotJascVersion:
+            return "not JASC palette version 0100";
+        case PaletteError::NotColourCount:
+            return "not a colour count";
+        case PaletteError::NotAColour:
+            return "not a colour";
+        case PaletteError::ValueOutOfRange:
+            return "value out of 0..255";
+        case PaletteError::FewerColours:
+            return "fewer colours than announced";
+        case PaletteError::MoreColours:
+            return "more colours than announced";
+        case PaletteError::NoColours:
+            return "no colours";
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string UsageLine(const char* programName) {
+    return "Usage: " + ProgramName(programName, "bmp2grid") + " [-1] <infile> <outfile>\n";
+}
+
+std::string HelpText(const char* programName) {
+    return UsageLine(programName) +
+           "  -1                 one map cell per picture column, not per two\n"
+           "  --palette PALETTE  cells hold each pixel's colour's index in PALETTE (a picture, .gpl or .pal)\n"
+           "  --version          print the version\n";
+}
+
+std::string GridUsageLine(const char* programName) {
+    return "Usage: " + ProgramName(programName, "grid2bmp") +
+           " [-1] [--palette PALETTE] [--format png|bmp] <maptext> <outfile>\n";
+}
+
+std::string VersionLine(const char* program) {
+    return std::string(program) + " " BMP2GRID_VERSION "\n";
+}
+
+std::string CantOpenMessage(const std::string& path) { return "Can't open " + path + "\n"; }
+
+std::string CantWriteMessage(const std::string& path) { return "Can't write " + path + "\n"; }
+
+std::string NoMemoryMessage(const std::string& path) { return "Can't convert " + path + ": not enough memory\n"; }
+
+std::string LoadErrorReason(const LoadFailure& result) {
+    switch (result.error) {
+        case LoadError::None:
+        case LoadError::CantOpen:
+        case LoadError::ReadFailed:
+        case LoadError::NotEightBit:
+            return {};
+        case LoadError::FileShorterThanHeader:
+            return "file is shorter than a bitmap file header";
+        case LoadError::OffsetIntoFileHeader:
+            return "pixel data offset points into the file header";
+        case LoadError::EndsBeforePixelData:
+            return "file ends before the pixel data";
+        case LoadError::InfoHeaderTooShort:
+            return "bitmap info header is too short";
+        case LoadError::UnsupportedCompression:
+            return "unsupported compression " + std::to_string(result.compression);
+        case LoadError::NegativeWidth:
+            return "negative width";
+        case LoadError::HeightOutOfRange:
+            return "height is out of range";
+        case LoadError::Rle8TopDown:
+            return "RLE8 picture is stored top-down";
+        case LoadError::PixelDataTruncated:
+            return "pixel data is truncated";
+        case LoadError::CorruptRle:
+            return "corrupt RLE data";
+        case LoadError::TooLarge:
+            return "picture is too large";
+        case LoadError::NoMemory:
+            return "not enough memory";
+        case LoadError::PngWithoutIndices:
+            return "PNG colour type " + std::to_string(result.pngColourType) + " bit depth " +
+                   std::to_string(result.pngBitDepth) + " carries no palette indices";
+        case LoadError::PngRefused:
+            return result.reason;
+    }
+    return {};
+}
+
+std::string LoadFailureMessage(const LoadFailure& result, const std::string& path) {
+    switch (result.error) {
+        case LoadError::CantOpen:
+        case LoadError::ReadFailed:
+            return CantOpenMessage(path);
+        case LoadError::NotEightBit:
+            return "Only 8bpp bitmaps are supported!\n";
+        default:
+            break;
+    }
+    return "Can't convert " + path + ": " + LoadErrorReason(result) + "\n";
+}
+
+std::string RowsFailureMessage(const LoadFailure& failure, const std::string& path) {
+    if (failure.error != LoadError::ReadFailed && failure.error != LoadError::None)
+        return LoadFailureMessage(failure, path);
+    return PixelDataUnreadable(path);
+}
+
+std::string PaletteFailureMessage(const PaletteResult& result, const std::string& path) {
+    if (result.error == PaletteError::Picture) return LoadFailureMessage(result.picture, path);
+    return "Can't convert " + path + ": line " + std::to_string(result.line) + ": " +
+           std::string(PaletteErrorReason(result.error)) + "\n";
+}
+
+std::string PaletteMatchFailureMessage(const PaletteMatch& match, const std::string& inputPath,
+                                       const std::string& palettePath) {
+    const std::string at = " at column " + std::to_string(match.column) + ", row " + std::to_string(match.row);
+    switch (match.error) {
+        case PaletteMatchError::None:
+            return {};
+        case PaletteMatchError::UnknownColour: {
+            char colour[8];
+            std::snprintf(colour, sizeof colour, "#%02X%02X%02X", match.rgb[0], match.rgb[1], match.rgb[2]);
+            return "Can't convert " + inputPath + ": colour " + colour + at + " is not in " + palettePath + "\n";
+        }
+        case PaletteMatchError::IndexPastTable:
+            return "Can't convert " + inputPath + ": index " + std::to_string(match.index) + at +
+                   " is past the picture's " + std::to_string(match.pictureColours) + " colours\n";
+        case PaletteMatchError::InputFailed:
+            return PixelDataUnreadable(inputPath);
+        case PaletteMatchError::NoMemory:
+            return NoMemoryMessage(inputPath);
+    }
+    return {};
+}
+
+std::string SizeReport(const Picture& picture) {
+    char line[160];
+    std::snprintf(line, sizeof line, "Size: %lldx%lld (should be %lld bytes, is %lld bytes)\n",
+                  static_cast<long long>(picture.width), static_cast<long long>(picture.rows),
+                  static_cast<long long>(picture.width * picture.rows),
+                  static_cast<long long>(picture.storedBytes));
+    return line;
+}
+
+std::string_view MapTextErrorReason(MapTextError error) {
+    switch (error) {
+        case MapTextError::None:
+            return {};
+        case MapTextError::MissingHeader:
+            return "missing header";
+        case MapTextError::TooLarge:
+            return "picture would be too large";
+        case MapTextError::NoCells:
+            return "no cells to draw";
+        case MapTextError::WrongCellCount:
+            return "wrong cell count";
+        case MapTextError::NotANumber:
+            return "not a number";
+        case MapTextError::ValueOutOfRange:
+            return "value out of 0..255";
+        case MapTextError::NeedsFiveValues:
+            return "a cell needs five values";
+        case MapTextError::FewerRows:
+            return "fewer rows than announced";
+        case MapTextError::MoreRows:
+            return "more rows than announced";
+        case MapTextError::NoMemory:
+            return "not enough memory";
+    }
+    return {};
+}
+
+std::string MapTextFailureMessage(const MapTextSummary& result, const std::string& path) {
+    return "Can't convert " + path + ": line " + std::to_string(result.line) + ": " +
+           std::string(MapTextErrorReason(result.error)) + "\n";
+}
+
+std::string MapSizeReport(const MapTextSummary& result) {
+    return "Size: " + std::to_string(result.width) + "x" + std::to_string(result.rows) + "\n";
+}
+
+std::string ExtraValuesNote(const MapTextSummary& result) {
+    const std::int64_t cells = result.cellsWithExtraValues;
+    if (cells <= 0) return {};
+    return "Note: " + std::to_string(cells) + (cells == 1 ? " cell" : " cells") +
+           " carried values other than 0 after the first; the picture keeps only the first\n";
+}
+
+}  // namespace bmp2grid

@@ -1,0 +1,89 @@
+// The words of every message both programs and the page give: the library
+// returns enum values and their details, and this module alone turns them
+// into text, as strerror does for errno. Each function gives a whole line,
+// ending in "\n", or a reason to put in one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "map_text_summary.h"
+#include "palette.h"
+#include "picture.h"
+
+namespace bmp2grid {
+
+// --- Usage, help and version ------------------------------------------------
+
+// "Usage: <program> [-1] <infile> <outfile>\n"; `programName` is argv[0]
+// (null: "bmp2grid").
+std::string UsageLine(const char* programName);
+// bmp2grid's usage line, then one line for each option.
+std::string HelpText(const char* programName);
+// "Usage: <program> [-1] [--palette PALETTE] [--format png|bmp] <maptext> <outfile>\n"
+std::string GridUsageLine(const char* programName);
+// "<program> <version>\n", the version being the project's.
+std::string VersionLine(const char* program);
+
+// --- Files ------------------------------------------------------------------
+
+// "Can't open <path>\n": an input that can't be opened or read, or an
+// output that can't be made.
+std::string CantOpenMessage(const std::string& path);
+// "Can't write <path>\n": an output that failed while it was written or
+// put in place.
+std::string CantWriteMessage(const std::string& path);
+// "Can't convert <path>: not enough memory\n"
+std::string NoMemoryMessage(const std::string& path);
+
+// --- Pictures ---------------------------------------------------------------
+
+// The short lower-case reason a refused picture's "Can't convert" message
+// gives ("pixel data is truncated", "unsupported compression 3", ...); empty
+// for the refusals whose messages say it all (CantOpen, ReadFailed,
+// NotEightBit) and for None.
+std::string LoadErrorReason(const LoadFailure& failure);
+
+// The one-line message for a picture that could not be loaded from `path`.
+std::string LoadFailureMessage(const LoadFailure& failure, const std::string& path);
+
+// The message for a picture whose rows could not all be had while its map
+// was being written: "Can't convert <path>: pixel data could not be read"
+// when its input failed, or the reason its decoder gives.
+std::string RowsFailureMessage(const LoadFailure& failure, const std::string& path);
+
+// "Size: WxH (should be W*H bytes, is N bytes)\n": the width, the row count,
+// their product and the bytes the input stores the pixels in, all exact
+// 64-bit figures.
+std::string SizeReport(const Picture& picture);
+
+// --- Palettes ---------------------------------------------------------------
+
+// The one-line message for a palette file that could not be read from
+// `path`: a refused picture's message, or "Can't convert <path>: line N:
+// <reason>\n" for a GIMP or JASC palette.
+std::string PaletteFailureMessage(const PaletteResult& result, const std::string& path);
+
+// The one-line message for a picture `inputPath` whose pixels could not be
+// matched with the palette `palettePath`.
+std::string PaletteMatchFailureMessage(const PaletteMatch& match, const std::string& inputPath,
+                                       const std::string& palettePath);
+
+// --- Map text ---------------------------------------------------------------
+
+// The short lower-case reason for refused map text ("wrong cell count", ...);
+// empty for None.
+std::string_view MapTextErrorReason(MapTextError error);
+
+// "Can't convert <path>: line N: <reason>\n" for map text that was refused.
+std::string MapTextFailureMessage(const MapTextSummary& result, const std::string& path);
+
+// "Size: WxH\n": the picture's size, for map text that was read.
+std::string MapSizeReport(const MapTextSummary& result);
+
+// "Note: N cells carried values other than 0 after the first; ...\n" when
+// cells of the map text that was read had such values; empty when none had.
+std::string ExtraValuesNote(const MapTextSummary& result);
+
+}  // namespace bmp2grid
