@@ -62,9 +62,9 @@ constexpr std::size_t kPaletteFormatBytes = 32;
 // line cut there is judged by what it holds up to the cut.
 PaletteFormat PaletteFormatOf(std::string_view name, std::string_view start);
 
-// Reads the palette in a file's bytes, given whole (the reader keeps them);
-// `name` is the file's name as typed (for its ending). The result is the
-// one ReadPalette gives for a file holding these bytes.
+// Reads the palette in a whole file held in memory; takes ownership of the
+// bytes. `name` is the file's name as typed (for its ending). The result is
+// the one ReadPalette gives for a file holding these bytes.
 PaletteResult DecodePalette(ByteBuffer file, std::string_view name);
 
 // Reads the palette in the file at `path`; `name` is the path as typed (for
