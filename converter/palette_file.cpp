@@ -330,7 +330,7 @@ PaletteResult ReadPaletteText(PaletteFormat format, platform::InputFile& file, s
 PaletteFormat PaletteFormatOf(std::string_view name, std::string_view start) {
     if (EndsWithNoCase(name, ".gpl")) return PaletteFormat::Gimp;
     if (EndsWithNoCase(name, ".pal")) return PaletteFormat::Jasc;
-    const std::string_view first = FirstLine(start);
+    const std::string_view first = FirstLine(start.substr(0, kPaletteFormatBytes));
     if (first == kGimpHeader) return PaletteFormat::Gimp;
     if (first == kJascHeader) return PaletteFormat::Jasc;
     return PaletteFormat::Picture;
@@ -343,6 +343,16 @@ PaletteResult ParsePaletteText(PaletteFormat format, std::string_view text, std:
     return parser.Finish();
 }
 
+PaletteResult DecodePalette(ByteBuffer file, std::string_view name) {
+    const std::string_view bytes(reinterpret_cast<const char*>(file.data()), file.size());
+    const PaletteFormat format = PaletteFormatOf(name, bytes);
+    if (format != PaletteFormat::Picture) return ParsePaletteText(format, bytes);
+    return PaletteOfPicture(DecodePicture(std::move(file), LoadOptions{}));
+}
+
+// What DecodePalette does, without holding the file: the same format rule,
+// the same text parser, the same colour table of a picture; what is left
+// here is how the file is read (and that it can fail to open or to read).
 PaletteResult ReadPalette(const std::string& path, std::string_view name) {
     auto file = std::make_shared<platform::InputFile>();
     if (file->Open(path) != platform::ReadStatus::Ok) {
@@ -350,10 +360,8 @@ PaletteResult ReadPalette(const std::string& path, std::string_view name) {
         missing.error = LoadError::CantOpen;
         return PictureRefused(missing);
     }
-    // Enough of the start, read in sequence, to tell the formats apart: the
-    // longest first line looked for, after a byte-order mark, and its line
-    // end.
-    std::uint8_t head[32];
+    // Enough of the start, read in sequence, to tell the formats apart.
+    std::uint8_t head[kPaletteFormatBytes];
     std::size_t got = 0;
     while (got < sizeof head) {
         const long long n = file->Read(head + got, sizeof head - got);

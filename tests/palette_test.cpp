@@ -217,6 +217,105 @@ TEST(PaletteText, FormatFromNameOrFirstLine) {
     for (const Case& c : cases) EXPECT_EQ(PaletteFormatOf(c.name, c.start), c.format) << c.name;
 }
 
+// Everything a palette result holds: its refusal (and a picture's), its
+// colours and the lines they came from.
+void ExpectSameResult(const PaletteResult& a, const PaletteResult& b, const std::string& label) {
+    EXPECT_EQ(a.error, b.error) << label;
+    EXPECT_EQ(a.format, b.format) << label;
+    EXPECT_EQ(a.line, b.line) << label;
+    EXPECT_EQ(a.picture.error, b.picture.error) << label;
+    EXPECT_EQ(a.picture.compression, b.picture.compression) << label;
+    EXPECT_EQ(a.picture.pngColourType, b.picture.pngColourType) << label;
+    EXPECT_EQ(a.picture.pngBitDepth, b.picture.pngBitDepth) << label;
+    EXPECT_EQ(a.picture.reason, b.picture.reason) << label;
+    EXPECT_EQ(a.size, b.size) << label;
+    EXPECT_EQ(a.colours, b.colours) << label;
+    EXPECT_EQ(a.colourLines, b.colourLines) << label;
+}
+
+// A palette file's bytes given whole (as the web page gives them) are read
+// as the file holding them is: the format told by the name, else by the
+// first line, else a picture; the same colours and the same refusal, in the
+// same words.
+TEST(PaletteBytes, ReadAsTheFileHoldingThemIs) {
+    const std::string data = BMP2GRID_TEST_DATA;
+    const auto bytesOf = [](const std::string& text) { return Bytes(text.begin(), text.end()); };
+    const auto cut = [](Bytes bytes, std::size_t size) {
+        bytes.resize(size);
+        return bytes;
+    };
+    const auto fileBytes = [](const std::string& path) {
+        const std::string text = ReadFile(path);
+        return Bytes(text.begin(), text.end());
+    };
+    BmpOptions four;
+    four.paletteEntries = 4;
+    BmpOptions rle;
+    rle.storage = Storage::Rle8;
+    BmpOptions deep;
+    deep.bitCount = 24;
+    const Bytes bmp = MakeBmp(CountingPicture(5, 3, 0), four);
+    const std::string gimp = "GIMP Palette\nName: x\n# two\n1 2 3\n4 5 6 sea\n";
+    const std::string jasc = "JASC-PAL\r\n0100\r\n2\r\n1 2 3\r\n4 5 6 255\r\n";
+    struct Case {
+        std::string label;
+        std::string name;
+        Bytes bytes;
+        PaletteFormat format;
+        PaletteError error;
+        int size;  // colours read
+    };
+    const Case cases[] = {
+        {"a BMP", "ref.bmp", bmp, PaletteFormat::Picture, PaletteError::None, 4},
+        {"an RLE8 BMP named without an ending", "ref", MakeBmp(CountingPicture(7, 4, 0), rle), PaletteFormat::Picture,
+         PaletteError::None, 256},
+        {"a PNG", "ref.png", MakePng(CountingPicture(5, 3, 0)), PaletteFormat::Picture, PaletteError::None, 256},
+        {"a GIMP palette", "ref.GPL", bytesOf(gimp), PaletteFormat::Gimp, PaletteError::None, 2},
+        {"a JASC palette", "ref.pal", bytesOf(jasc), PaletteFormat::Jasc, PaletteError::None, 2},
+        {"a GIMP palette told by its first line", "ref", bytesOf(gimp), PaletteFormat::Gimp, PaletteError::None, 2},
+        {"a JASC palette told by its first line after a byte-order mark", "ref.txt", bytesOf("\xEF\xBB\xBF" + jasc),
+         PaletteFormat::Jasc, PaletteError::None, 2},
+        // Only the first 32 bytes tell the format: a header line that goes
+        // on past them is a GIMP palette's, refused at its first line.
+        {"a first line cut by the bytes that tell the format", "ref",
+         bytesOf("GIMP Palette" + std::string(25, ' ') + "x\n1 2 3\n"), PaletteFormat::Gimp,
+         PaletteError::NotGimpPalette, 0},
+        {"a GIMP palette refused at line 3", "ref.gpl", bytesOf("GIMP Palette\n1 2 3\n4 5 x\n"),
+         PaletteFormat::Gimp, PaletteError::NotAColour, 0},
+        {"a JASC palette that ends early", "ref.pal", bytesOf("JASC-PAL\n0100\n3\n1 2 3\n"), PaletteFormat::Jasc,
+         PaletteError::FewerColours, 0},
+        {"an empty .gpl", "ref.gpl", {}, PaletteFormat::Gimp, PaletteError::NotGimpPalette, 0},
+        {"a picture named .gpl", "ref.gpl", bmp, PaletteFormat::Gimp, PaletteError::NotGimpPalette, 0},
+        {"an empty file", "ref", {}, PaletteFormat::Picture, PaletteError::Picture, 0},
+        {"a BMP cut in its headers", "ref.bmp", cut(bmp, 30), PaletteFormat::Picture, PaletteError::Picture, 0},
+        {"a BMP cut in its pixels", "ref.bmp", cut(bmp, bmp.size() - 8), PaletteFormat::Picture,
+         PaletteError::Picture, 0},
+        {"a 24-bit BMP", "ref.bmp", MakeBmp(CountingPicture(2, 2, 0), deep), PaletteFormat::Picture,
+         PaletteError::Picture, 0},
+        {"a PNG without indices", "ref.png", fileBytes(data + "/pillow-rgb.png"), PaletteFormat::Picture,
+         PaletteError::Picture, 0},
+        {"a PNG cut in its pixels", "ref.png", fileBytes(data + "/png-truncated.png"), PaletteFormat::Picture,
+         PaletteError::Picture, 0},
+        {"a PNG whose data fails its check", "ref.png", fileBytes(data + "/png-bad-crc.png"), PaletteFormat::Picture,
+         PaletteError::Picture, 0},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        WriteFile(dir / "palette", c.bytes);
+        ByteBuffer bytes;
+        ASSERT_TRUE(bytes.Reserve(c.bytes.size() + 1));
+        std::copy(c.bytes.begin(), c.bytes.end(), bytes.data());
+        bytes.SetSize(c.bytes.size());
+        const PaletteResult given = DecodePalette(std::move(bytes), c.name);
+        const PaletteResult read = ReadPalette(dir / "palette", c.name);
+        EXPECT_EQ(given.format, c.format) << c.label;
+        EXPECT_EQ(given.error, c.error) << c.label << ": " << PaletteFailureMessage(given, c.name);
+        EXPECT_EQ(given.size, c.size) << c.label;
+        ExpectSameResult(given, read, c.label);
+        EXPECT_EQ(PaletteFailureMessage(given, c.name), PaletteFailureMessage(read, c.name)) << c.label;
+    }
+}
+
 // A picture from MakeBmp whose colour table is reversed and its indices
 // rewritten to match: the same colours under other indices.
 IndexedPicture Reversed(IndexedPicture picture) {

@@ -1,12 +1,12 @@
 // The web page's way into the library: the WebAssembly module's exports.
 //
-// Bytes come in (a picture, map text, a palette picture) in memory the page
+// Bytes come in (a picture, map text, a palette file) in memory the page
 // fills through b2g_alloc, and results leave as bytes the page reads from
 // the module's memory: the map text, or the BMP and PNG files, exactly as the
 // programs write them, the message line the programs would print, and the
 // picture for the page to draw. Nothing passes through a file system. Every rule
-// (decoding, sampling, formatting, reading map text, writing the BMP and the
-// PNG) is the library's; this file only moves bytes and results.
+// (decoding, reading palettes, sampling, formatting, reading map text, writing
+// the BMP and the PNG) is the library's; this file only moves bytes and results.
 //
 // One result is held at a time; each conversion replaces the last. The page
 // runs the module in a Web Worker, so a long conversion never blocks it.
@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bitmap_loader.h"
@@ -30,6 +31,7 @@
 #include "map_reader.h"
 #include "map_writer.h"
 #include "output_sink.h"
+#include "palette_file.h"
 #include "picture_loader.h"
 #include "png_writer.h"
 
@@ -163,9 +165,7 @@ bool CopyBytes(const std::uint8_t* data, std::size_t size, ByteBuffer& file) {
 // Decodes a picture's bytes with the library's loader, which picks the
 // format by its signature (a PNG, or else a BMP): the one place the page's
 // pictures are decoded. A PNG's rows are decoded at once: the page keeps the
-// picture (a streamed PNG's rows can be read only once, by the map writer),
-// and a palette picture is decoded to its end, so that a damaged one is
-// refused as the programs refuse it.
+// picture (a streamed PNG's rows can be read only once, by the map writer).
 LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size) {
     ByteBuffer file;
     if (!CopyBytes(data, size, file)) {
@@ -268,8 +268,9 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
 }
 
 // grid2bmp [-1] [--palette <paletteName>] <name> <picture>.bmp, and the same
-// to <picture>.png, on the map text's bytes (and the palette picture's,
-// a BMP or a PNG; size 0 and no name for the built-in palette). Returns 1
+// to <picture>.png, on the map text's bytes (and the palette file's: a
+// picture, a GIMP or a JASC palette, told by its name and first line as
+// --palette tells them; size 0 and no name for the built-in palette). Returns 1
 // when the BMP file was written (b2g_output; b2g_width, b2g_rows, b2g_pixels
 // and b2g_palette describe it) and then the PNG file too (b2g_png_output,
 // empty when none could be written: b2g_png_message holds grid2bmp's line
@@ -281,9 +282,11 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     const SampleMode mode = ModeOf(oneToOne);
     ColourTable palette = BuiltInPalette();
     if (paletteName != nullptr && paletteName[0] != '\0') {
-        const LoadResult source = DecodeBytes(paletteData, paletteSize);
-        if (!source.ok()) return Refuse(LoadFailureMessage(source, paletteName));
-        palette = source.picture.colours;  // entries past its colours are 0
+        ByteBuffer file;
+        if (!CopyBytes(paletteData, paletteSize, file)) return Refuse(NoMemoryMessage(paletteName));
+        const PaletteResult source = DecodePalette(std::move(file), paletteName);
+        if (!source.ok()) return Refuse(PaletteFailureMessage(source, paletteName));
+        palette = source.colours;  // entries past its colours are 0
     }
     BitmapRowWriter writer(result.output, palette);
     PngRowWriter pngWriter(result.png, palette);

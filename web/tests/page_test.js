@@ -391,17 +391,25 @@ async function main() {
   }
 
   // Map text to pictures: grid2bmp's bytes, as a BMP and as a PNG, with
-  // the built-in colours or a palette picture's (a BMP or a PNG).
+  // the built-in colours, a palette picture's (a BMP or a PNG) or a
+  // palette's (a GIMP .gpl, a JASC .pal).
   const sampleText = path.join(options.source, "examples", "sample.txt");
   const oneToOneText = path.join(options.work, "pillow-1.txt");
   fs.writeFileSync(oneToOneText, nativeMap(pictures[1], true).bytes);
+  // Seven colours for the sample's values 0 to 6, with CR LF, a byte-order
+  // mark and JASC's alpha values.
+  const jascPalette = path.join(options.work, "sample.pal");
+  fs.writeFileSync(jascPalette, `\uFEFFJASC-PAL\r\n0100\r\n7\r\n${[0, 1, 2, 3, 4, 5, 6]
+    .map((i) => `${(i * 40) % 256} ${255 - i * 30} ${(i * 97) % 256} 255\r\n`).join("")}`);
   const maps = [
     [sampleText, false, null],
     [sampleText, false, pictures[0]],
     [sampleText, false, path.join(data, "pillow-p8.png")],
+    [sampleText, false, jascPalette],
     [oneToOneText, true, null],
     [oneToOneText, true, pictures[1]],
     [oneToOneText, true, path.join(data, "pillow-l.png")],
+    [oneToOneText, true, path.join(data, "palette.gpl")],
   ];
   for (const [mapText, oneToOne, palette] of maps) {
     await check(`map to picture: ${path.basename(mapText)}${oneToOne ? " -1" : ""}${palette ? ` --palette ${path.basename(palette)}` : ""}`, async () => {
@@ -427,6 +435,7 @@ async function main() {
       }
       assert.ok(!(await visible("#png-refusal")));
       if (!palette && !oneToOne) await screenshot("map-to-picture", "#to-picture");
+      if (palette && palette.endsWith(".gpl")) await screenshot("map-to-picture-gimp-palette", "#to-picture");
     });
   }
 
@@ -465,6 +474,29 @@ async function main() {
       const native = nativePicture(mapText, false, palette);
       assert.equal(native.status, 1);
       assert.equal(await text("#map-refusal"), native.stdout);
+      await page.click("#palette-clear");
+    });
+  }
+
+  // Refused GIMP and JASC palettes: grid2bmp's line, naming the file and
+  // the line at fault.
+  const badPalettes = [
+    ["pal.gpl", "GIMP Palette\n1 2 3\n4 5 x\n6 7 8\n", "Can't convert pal.gpl: line 3: not a colour\n"],
+    ["pal.pal", "JASC-PAL\r\n0100\r\n3\r\n1 2 3\r\n4 5 6\r\n", "Can't convert pal.pal: line 6: fewer colours than announced\n"],
+  ];
+  for (const [name, content, line] of badPalettes) {
+    await check(`refused palette: ${name}`, async () => {
+      const palette = path.join(options.work, name);
+      const mapText = path.join(options.work, `sample-for-${name}.txt`);
+      fs.writeFileSync(palette, content);
+      fs.copyFileSync(sampleText, mapText);
+      await (await page.$("#palette-file")).uploadFile(palette);
+      await give("map", "map-file", mapText);
+      const native = nativePicture(mapText, false, palette);
+      assert.equal(native.status, 1);
+      assert.equal(native.stdout, line);
+      assert.equal(await text("#map-refusal"), native.stdout);
+      if (name.endsWith(".gpl")) await screenshot("palette-refusal", "#to-picture");
       await page.click("#palette-clear");
     });
   }
