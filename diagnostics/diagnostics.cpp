@@ -196,8 +196,12 @@ std::string_view MapTextErrorReason(MapTextError error) {
 }
 
 std::string MapTextFailureMessage(const MapTextSummary& result, const std::string& path) {
-    return "Can't convert " + path + ": line " + std::to_string(result.line) + ": " +
-           std::string(MapTextErrorReason(result.error)) + "\n";
+    return MapTextFailureMessage(result.error, result.line, path);
+}
+
+std::string MapTextFailureMessage(MapTextError error, std::int64_t line, const std::string& path) {
+    return "Can't convert " + path + ": line " + std::to_string(line) + ": " +
+           std::string(MapTextErrorReason(error)) + "\n";
 }
 
 std::string MapSizeReport(const MapTextSummary& result) {

@@ -78,6 +78,7 @@ std::string_view MapTextErrorReason(MapTextError error);
 
 // "Can't convert <path>: line N: <reason>\n" for map text that was refused.
 std::string MapTextFailureMessage(const MapTextSummary& result, const std::string& path);
+std::string MapTextFailureMessage(MapTextError error, std::int64_t line, const std::string& path);
 
 // "Size: WxH\n": the picture's size, for map text that was read.
 std::string MapSizeReport(const MapTextSummary& result);

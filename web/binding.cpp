@@ -24,9 +24,7 @@
 #include "bitmap_writer.h"
 #include "builtin_palette.h"
 #include "byte_buffer.h"
-#include "command_line.h"
 #include "diagnostics.h"
-#include "grid_command_line.h"
 #include "indexed_picture.h"
 #include "map_reader.h"
 #include "map_writer.h"
@@ -170,7 +168,7 @@ LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size) {
     ByteBuffer file;
     if (!CopyBytes(data, size, file)) {
         LoadResult refused;
-        refused.error = LoadError::NoMemory;
+        static_cast<LoadFailure&>(refused) = Failure(LoadError::NoMemory);
         return refused;
     }
     LoadOptions options;
@@ -215,13 +213,6 @@ void KeepCells(SampleMode mode) {
 
 void Reset() { result = Result{}; }
 
-// "Can't convert <name>: not enough memory\n", in the library's words.
-std::string NoMemoryMessage(const char* name) {
-    LoadResult refused;
-    refused.error = LoadError::NoMemory;
-    return LoadFailureMessage(refused, name);
-}
-
 bool Refuse(std::string message) {
     result.ok = false;
     result.message = std::move(message);
@@ -250,11 +241,12 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
     const Picture& image = loaded.picture;
     const std::string noMemory = NoMemoryMessage(name);
     if (!WriteMapHeader(result.output, image, mode)) return Refuse(noMemory);
-    switch (WriteMapRows(result.output, image, mode).status) {
+    const MapWriteResult written = WriteMapRows(result.output, image, mode);
+    switch (written.status) {
         case MapWriteStatus::Ok:
             break;
         case MapWriteStatus::InputFailed:
-            return Refuse(std::string("Can't convert ") + name + ": pixel data could not be read\n");
+            return Refuse(RowsFailureMessage(written.input, name));
         case MapWriteStatus::Refused:  // only a row check refuses, and none is made here
         case MapWriteStatus::OutputFailed:
         case MapWriteStatus::NoMemory:
@@ -303,10 +295,7 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     if (!writer.ok()) return Refuse(NoMemoryMessage(name));
     if (!both.pngWanted()) {
         // grid2bmp reads no map text wider than a PNG can be into a PNG.
-        MapTextSummary tooWide;
-        tooWide.error = MapTextError::TooLarge;
-        tooWide.line = 1;
-        result.pngMessage = MapTextFailureMessage(tooWide, name);
+        result.pngMessage = MapTextFailureMessage(MapTextError::TooLarge, 1, name);
     } else if (!both.pngWritten()) {
         result.pngMessage = NoMemoryMessage(name);
     }
