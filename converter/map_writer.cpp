@@ -74,11 +74,6 @@ std::int64_t AppendCells(BlockWriter& writer, const CellRecords& records, const 
     return column < 0 ? column + width : column;
 }
 
-// Formats the rows of a picture kept in its file whose rows are wider than
-// the row window. The cells of a row read columns s, s + step, ... up to the
-// right edge and then, wrapping once at most, on from the left edge; each
-// stretch of them is read as consecutive windows of columns, so no more than
-// a window of the row is held at a time.
 // Ends a row line with CR LF. Returns false if the output failed.
 bool EndLine(BlockWriter& writer) {
     if (writer.Room() < 2 && !writer.Flush()) return false;
@@ -89,6 +84,11 @@ bool EndLine(BlockWriter& writer) {
     return true;
 }
 
+// Formats the rows of a picture kept in its file whose rows are wider than
+// the row window. The cells of a row read columns s, s + step, ... up to the
+// right edge and then, wrapping once at most, on from the left edge; each
+// stretch of them is read as consecutive windows of columns, so no more than
+// a window of the row is held at a time.
 template <std::int64_t kStep>
 MapWriteStatus FormatWideRows(BlockWriter& writer, const CellRecords& records, const BitmapImage& image,
                               SampleMode mode, RowCursor& rows, RowCheck* check) {
