@@ -111,9 +111,6 @@ private:
     bool failed_ = false;
 };
 
-// The most space set aside ahead of the bytes written.
-constexpr std::int64_t kMaxReservedAhead = std::int64_t{64} << 20;
-
 }  // namespace
 
 BlockOutcome FillBlocks(OutputSink& output, BlockShape shape, bool twoThreads, BlockFiller& filler) {

@@ -46,8 +46,8 @@ private:
 };
 
 // The blocks' size, and the bytes past each block's end that a writer may
-// write over without their being passed on (room to copy a last record as
-// a whole fixed-size slot).
+// write over but that are never passed on (room to copy a piece of fixed
+// size whole where less of it is kept).
 struct BlockShape {
     std::size_t bytes = 0;
     std::size_t slack = 0;
@@ -78,12 +78,14 @@ enum class BlockOutcome {
 BlockOutcome FillBlocks(OutputSink& output, BlockShape shape, bool twoThreads, BlockFiller& filler);
 
 // Passes every write on to `sink`, setting the space of the `total` bytes
-// to come aside in steps: at most 64 MiB ahead of the bytes written, and the
-// next step once half of it is used. For an output whose size its input
-// only promises: a few bytes that promise a huge picture and then stall
-// must never hold a disk.
+// to come aside in steps: at most kMaxReservedAhead ahead of the bytes
+// written, and the next step once half of it is used. For an output whose
+// size its input only promises: a few bytes that promise a huge picture and
+// then stall must never hold a disk.
 class SteppedReservation final : public OutputSink {
 public:
+    static constexpr std::int64_t kMaxReservedAhead = std::int64_t{64} << 20;
+
     SteppedReservation(OutputSink& sink, std::int64_t total);
     bool Write(const char* data, std::size_t size) override;
     bool OverlapsWork() const override { return sink_.OverlapsWork(); }
