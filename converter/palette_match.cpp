@@ -29,6 +29,7 @@ void Refuse(const BitmapImage& image, PaletteMatch& match, std::int64_t column, 
 
 }  // namespace
 
+// PixelCheck's finder, which palette_match.h names without the scan's header.
 class PixelCheck::Finder : public RefusedIndices {
 public:
     using RefusedIndices::RefusedIndices;
