@@ -2,20 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <limits>
-#include <memory>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
-#include <vector>
 
+#include "block_output.h"
 
 namespace bmp2grid {
 namespace {
@@ -55,171 +49,6 @@ CellRecords RecordsFor(const IndexMap& values) {
     }
     return records;
 }
-
-// A block of map text being filled; slack at the end lets a cell record be
-// copied as one full slot even when it is the last to fit.
-using Block = std::unique_ptr<char[]>;
-// (Left uninitialised, as make_unique_for_overwrite would, which the C++
-// library of Emscripten 3.1, the web page's build, does not have.)
-Block NewBlock(std::size_t size = kMapBlockBytes) {
-    return Block(new char[size + CellRecords::kSlot]);
-}
-
-// Takes filled blocks from the formatter and gets them to the sink.
-class BlockChannel {
-public:
-    virtual ~BlockChannel() = default;
-    // Hands over a block holding `used` bytes; returns an empty block to go
-    // on with, or nullptr once the output has failed.
-    virtual char* Pass(char* block, std::size_t used) = 0;
-};
-
-// Writes each block to the sink at once, on the formatting thread.
-class DirectChannel final : public BlockChannel {
-public:
-    explicit DirectChannel(OutputSink& sink) : sink_(sink) {}
-    char* Pass(char* block, std::size_t used) override {
-        return used == 0 || sink_.Write(block, used) ? block : nullptr;
-    }
-
-private:
-    OutputSink& sink_;
-};
-
-// Lets a formatter thread fill blocks while the calling thread writes the
-// ones already filled, so formatting overlaps with the kernel's copying of
-// the output. A small ring of blocks bounds the memory used.
-class PipelineChannel final : public BlockChannel {
-public:
-    PipelineChannel() {
-        for (Block& block : blocks_) {
-            block = NewBlock();
-            free_.push_back(block.get());
-        }
-    }
-
-    // Formatter side: its first block. Every block is free until the
-    // formatter passes one on, so there is always one to take.
-    char* Take() {
-        std::lock_guard lock(mutex_);
-        char* block = free_.back();
-        free_.pop_back();
-        return block;
-    }
-
-    // Formatter side.
-    char* Pass(char* block, std::size_t used) override {
-        std::unique_lock lock(mutex_);
-        if (failed_) return nullptr;
-        filled_.push_back({block, used});
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return failed_ || !free_.empty(); });
-        if (failed_) return nullptr;
-        char* next = free_.back();
-        free_.pop_back();
-        return next;
-    }
-
-    // Formatter side: no more blocks will come.
-    void Finish() {
-        std::lock_guard lock(mutex_);
-        finished_ = true;
-        changed_.notify_all();
-    }
-
-    // Writer side: writes blocks in order until the formatter has finished.
-    // Returns false, and releases the formatter, if a write fails.
-    bool Drain(OutputSink& sink) {
-        for (;;) {
-            Filled next;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return finished_ || !filled_.empty(); });
-                if (filled_.empty()) return true;
-                next = filled_.front();
-                filled_.pop_front();
-            }
-            const bool ok = next.used == 0 || sink.Write(next.block, next.used);
-            std::lock_guard lock(mutex_);
-            if (!ok) failed_ = true;
-            free_.push_back(next.block);
-            changed_.notify_all();
-            if (!ok) return false;
-        }
-    }
-
-private:
-    struct Filled {
-        char* block = nullptr;
-        std::size_t used = 0;
-    };
-    std::array<Block, 4> blocks_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<char*> free_;
-    std::deque<Filled> filled_;
-    bool finished_ = false;
-    bool failed_ = false;
-};
-
-// The most space set aside ahead of the bytes written, for a picture whose
-// rows are decoded as the map is written: its header alone promises them,
-// so a few bytes of input that promise a huge picture and then stall must
-// never hold a disk. The space is set aside in steps as the bytes arrive.
-constexpr std::int64_t kMaxReservedAhead = std::int64_t{64} << 20;
-
-// Passes every write on to `sink`, setting the space of the `total` bytes
-// to come aside in steps: at most kMaxReservedAhead ahead of the bytes
-// written, and the next step once half of it is used.
-class SteppedReservation final : public OutputSink {
-public:
-    SteppedReservation(OutputSink& sink, std::int64_t total) : sink_(sink), total_(total) { Step(); }
-
-    bool Write(const char* data, std::size_t size) override {
-        if (!sink_.Write(data, size)) return false;
-        written_ += static_cast<std::int64_t>(size);
-        if (reservedTo_ - written_ <= kMaxReservedAhead / 2) Step();
-        return true;
-    }
-    bool OverlapsWork() const override { return sink_.OverlapsWork(); }
-
-private:
-    void Step() {
-        const std::int64_t ahead = std::min(kMaxReservedAhead, total_ - written_);
-        if (ahead <= 0 || written_ + ahead <= reservedTo_) return;
-        sink_.Reserve(ahead);
-        reservedTo_ = written_ + ahead;
-    }
-
-    OutputSink& sink_;
-    std::int64_t total_;
-    std::int64_t written_ = 0;
-    std::int64_t reservedTo_ = 0;
-};
-
-// Appends map text to the current block and passes it on when full.
-class BlockWriter {
-public:
-    BlockWriter(BlockChannel& channel, char* first, std::size_t size = kMapBlockBytes)
-        : channel_(channel), block_(first), size_(size) {}
-
-    // Bytes that may still be appended before a flush is needed.
-    std::size_t Room() const { return size_ - used_; }
-    char* Cursor() { return block_ + used_; }
-    void Advance(char* cursor) { used_ = static_cast<std::size_t>(cursor - block_); }
-
-    bool Flush() {
-        block_ = channel_.Pass(block_, used_);
-        used_ = 0;
-        return block_ != nullptr;
-    }
-
-private:
-    BlockChannel& channel_;
-    char* block_;
-    std::size_t size_;
-    std::size_t used_ = 0;
-};
 
 // Appends `count` cell records, reading row[column], row[column + step], ...
 // and wrapping at `width`. The caller ensures the block has room for them.
@@ -356,6 +185,27 @@ std::int64_t RowsSizeUpTo(const Picture& image, SampleMode mode, std::int64_t li
     return image.rows > limit / bytesPerRow ? limit : image.rows * bytesPerRow;
 }
 
+// Formats the whole map into the blocks it is given, keeping what came of it.
+class MapFormatter final : public BlockFiller {
+public:
+    MapFormatter(const CellRecords& records, const Picture& image, SampleMode mode, std::int64_t windowBytes,
+                 RowCheck* check)
+        : records_(records), image_(image), mode_(mode), windowBytes_(windowBytes), check_(check) {}
+
+    void Fill(BlockWriter& writer) override {
+        result = FormatMap(writer, records_, image_, mode_, windowBytes_, check_);
+    }
+
+    MapWriteResult result;
+
+private:
+    const CellRecords& records_;
+    const Picture& image_;
+    SampleMode mode_;
+    std::int64_t windowBytes_;
+    RowCheck* check_;
+};
+
 // Writes every row line with `records`.
 MapWriteResult WriteRows(OutputSink& sink, const CellRecords& records, const Picture& image,
                          SampleMode mode, std::int64_t rowWindowBytes, RowCheck* check) {
@@ -371,7 +221,8 @@ MapWriteResult WriteRows(OutputSink& sink, const CellRecords& records, const Pic
     // keeps an extent whole while any of it is in use). A small map's would
     // cost more than it saves. A picture whose pixel bytes are all at hand
     // has its map's space set aside at once; one whose rows are decoded as
-    // the map is written, in steps as its bytes arrive.
+    // the map is written (its header alone promises them), in steps as its
+    // bytes arrive.
     std::optional<SteppedReservation> stepped;
     OutputSink* output = &sink;
     if (size == kThreadFrom) {
@@ -383,38 +234,20 @@ MapWriteResult WriteRows(OutputSink& sink, const CellRecords& records, const Pic
             sink.Reserve(total);
         }
     }
-    if (size == kThreadFrom && output->OverlapsWork()) {
-        std::unique_ptr<PipelineChannel> channel;
-        std::optional<std::thread> formatter;
-        MapWriteResult formatted;
-        try {
-            channel = std::make_unique<PipelineChannel>();
-            formatter.emplace([&channel, &records, &image, mode, window, check, &formatted] {
-                BlockWriter writer(*channel, channel->Take());
-                formatted = FormatMap(writer, records, image, mode, window, check);
-                channel->Finish();
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: format on this thread instead.
-        } catch (const std::bad_alloc&) {
+    // Blocks of kMapBlockBytes (a small map's of its own size), each with
+    // room past its end to copy a last record as a whole slot.
+    const BlockShape shape{std::min(kMapBlockBytes, static_cast<std::size_t>(size) + map_text::kLineEnd.size()),
+                           CellRecords::kSlot};
+    MapFormatter formatter(records, image, mode, window, check);
+    switch (FillBlocks(*output, shape, size == kThreadFrom && output->OverlapsWork(), formatter)) {
+        case BlockOutcome::Passed:
+            return formatter.result;
+        case BlockOutcome::OutputFailed:
+            return {MapWriteStatus::OutputFailed, {}};
+        case BlockOutcome::NoMemory:
             return {MapWriteStatus::NoMemory, {}};
-        }
-        if (formatter) {
-            const bool written = channel->Drain(*output);
-            formatter->join();
-            return written ? formatted : MapWriteResult{MapWriteStatus::OutputFailed, {}};
-        }
     }
-    const std::size_t blockSize = std::min(kMapBlockBytes, static_cast<std::size_t>(size) + map_text::kLineEnd.size());
-    DirectChannel channel(*output);
-    Block block;
-    try {
-        block = NewBlock(blockSize);
-    } catch (const std::bad_alloc&) {
-        return {MapWriteStatus::NoMemory, {}};
-    }
-    BlockWriter writer(channel, block.get(), blockSize);
-    return FormatMap(writer, records, image, mode, window, check);
+    return {MapWriteStatus::OutputFailed, {}};
 }
 
 }  // namespace
