@@ -7,11 +7,11 @@ Usage:
   tests/behaviour_snapshot.py compare BEFORE.json AFTER.json
 
 `take` runs both programs over a set of inputs and writes one record per
-run: the command line, what standard input was, the exit status, the
-SHA-256 of standard output and of standard error (and their text when they
-carry messages), the bytes written to the output wherever it went (a file,
-a pipe, /dev/stdout on a pipe or on a file) and every file left in the run's
-folder, with its permission bits. `compare` prints every run whose record
+run: the command line, what standard input and output were, the exit
+status, and the SHA-256 of standard output and of standard error (with
+their text when it is short UTF-8), of the bytes written to the output
+wherever it went (a file, a pipe, /dev/stdout on a pipe or on a file) and
+of every file left in the run's folder, with its permission bits. `compare` prints every run whose record
 differs, every run found in one snapshot only, every input whose bytes
 differ, and the number of runs compared; exit status 1 on any difference.
 
@@ -34,7 +34,11 @@ The inputs:
   and a JASC palette holding every colour of the made pictures, a GIMP
   palette lacking most of them and a GIMP palette that is refused;
 - the map texts bmp2grid wrote in this snapshot's own runs (each distinct
-  text once, named after the first picture that gave it).
+  text once, named after the first picture that gave it);
+- a few large inputs, for a few runs each: a 2048 x 600 picture as BMP,
+  RLE8 and PNG (and that PNG cut short), and a 1024 x 600 map text (and cut
+  short), so that the maps and pictures written pass 1 MiB blocks and the
+  one-to-one map passes 8 MiB.
 
 The runs:
 - bmp2grid over every picture, with and without -1, without --palette and
@@ -379,12 +383,15 @@ def run_one(work, index, run, programs, env):
               "stdout_is": stdout_mode, "exit": status, "stdout": sha(out), "stderr": sha(err)}
     placeholder = str(work).encode()
     for stream, data in (("stdout", out), ("stderr", err)):
-        if stream == "stdout" and run.get("output") == "stdout":
-            continue
-        data = data.replace(placeholder, b"<work>")
-        record[stream] = sha(data)
+        if not (stream == "stdout" and run.get("output") == "stdout"):
+            data = data.replace(placeholder, b"<work>")
+            record[stream] = sha(data)
+        # The text too, for reading a difference: messages, or a short map text on standard output.
         if len(data) <= MESSAGE_TEXT_LIMIT:
-            record[stream + "_text"] = data.decode("utf-8", "backslashreplace")
+            try:
+                record[stream + "_text"] = data.decode("utf-8")
+            except UnicodeDecodeError:
+                pass
     files = {}
     for path in sorted(folder.rglob("*")):
         info = path.lstat()
@@ -592,6 +599,56 @@ def edge_runs(source):
     return runs
 
 
+def made_large():
+    """Pictures and a map text past the programs' 1 MiB blocks and 8 MiB reservation: few runs each."""
+    width, height = 2048, 600
+    rows = picture(width, height, seed=5)
+    whole_png = png(width, height, rows)
+    return {
+        "large/bmp8-2048x600.bmp": bmp(width, height, rows),
+        "large/rle8-2048x600.bmp": bmp(width, height, pixels=rle8(rows), compression=1),
+        "large/png-p8-2048x600.png": whole_png,
+        "large/png-p8-truncated-2048x600.png": whole_png[: len(whole_png) * 2 // 3],
+        "large/map-1024x600.txt": map_text(1024, height, lambda c, y: rows[y][c]).encode(),
+        "large/map-cut-short-1024x600.txt": map_text(1024, height, lambda c, y: rows[y][c]).encode()[:-9000],
+    }
+
+
+def large_runs():
+    runs = []
+    old = b"the previous output\n", 0o640
+    for name in ("large/bmp8-2048x600.bmp", "large/rle8-2048x600.bmp", "large/png-p8-2048x600.png",
+                 "large/png-p8-truncated-2048x600.png"):
+        path = f"{IN}/{name}"
+        ways = [
+            ("-1 out=file-replaced", ["-1", path, "out.txt"], None, "pipe", "out.txt", {"out.txt": old}),
+            ("out=file", [path, "out.txt"], None, "pipe", "out.txt", {}),
+            ("-1 out=-", ["-1", path, "-"], None, "pipe", "stdout", {}),
+            ("-1 out=/dev/stdout-file", ["-1", path, "/dev/stdout"], None, "file", "stdout", {}),
+            ("-1 in=-pipe out=file", ["-1", "-", "out.txt"], ("pipe", name), "pipe", "out.txt", {}),
+            ("-1 --palette every-colour.gpl out=file", ["-1", "--palette", f"{IN}/gen/every-colour.gpl", path,
+                                                        "out.txt"], None, "pipe", "out.txt", {}),
+        ]
+        for label, args, stdin, stdout, output, setup in ways:
+            runs.append({"name": f"bmp2grid {label} | {name}", "argv": ["bmp2grid"] + args, "stdin": stdin,
+                         "stdout": stdout, "output": output, "setup": setup})
+    for name in ("large/map-1024x600.txt", "large/map-cut-short-1024x600.txt"):
+        path = f"{IN}/{name}"
+        ways = [
+            ("out=file-replaced.bmp", [path, "out.bmp"], None, "pipe", "out.bmp", {"out.bmp": old}),
+            ("out=file.png", [path, "out.png"], None, "pipe", "out.png", {}),
+            ("-1 out=file.bmp", ["-1", path, "out.bmp"], None, "pipe", "out.bmp", {}),
+            ("out=-", [path, "-"], None, "pipe", "stdout", {}),
+            ("--format png out=/dev/stdout-file", ["--format", "png", path, "/dev/stdout"], None, "file", "stdout",
+             {}),
+            ("in=-pipe out=file.bmp", ["-", "out.bmp"], ("pipe", name), "pipe", "out.bmp", {}),
+        ]
+        for label, args, stdin, stdout, output, setup in ways:
+            runs.append({"name": f"grid2bmp {label} | {name}", "argv": ["grid2bmp"] + args, "stdin": stdin,
+                         "stdout": stdout, "output": output, "setup": setup})
+    return runs
+
+
 def classify(relative):
     """'map', 'palette', 'picture' or None for a file that is not an input."""
     path = pathlib.PurePosixPath(relative)
@@ -634,6 +691,8 @@ def gather_inputs(work, source, corpora):
         add(f"gen/{name}", data, "map")
     for name, data in sorted(made_palettes().items()):
         add(f"gen/{name}", data, "palette")
+    for name, data in sorted(made_large().items()):
+        add(name, data, None)
     return kinds, hashes
 
 
@@ -655,7 +714,7 @@ def take(args):
         full = ["gen/every-colour.gpl", "gen/four-colours.gpl"]
         short = ["examples/sample.bmp", "gen/every-colour.pal", "gen/refused.gpl"]
         first = picture_runs(kinds["picture"], full, short) + palette_runs(kinds["palette"], kinds["picture"]) \
-            + edge_runs(source)
+            + edge_runs(source) + large_runs()
         print(f"{len(first)} runs over {len(kinds['picture'])} pictures, {len(kinds['palette'])} palettes and "
               f"the command line...", file=sys.stderr)
         records, kept = run_all(work, first, programs, args.jobs, 0)
