@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "palette_file.h"
+#include "palette_text.h"
 
 namespace bmp2grid::fuzzing {
 namespace {

@@ -10,6 +10,7 @@
 #include "command_line.h"
 #include "diagnostics.h"
 #include "palette_file.h"
+#include "palette_text.h"
 #include "palette_lines.h"
 #include "palette_match.h"
 #include "process_runner.h"
