@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -65,7 +66,7 @@ public:
         : file_(std::move(file)), headers_(headers), width_(width), rows_(rows) {}
     Kept Where() const override { return Kept::InFile; }
     std::unique_ptr<RowReader> ReadRows(std::int64_t windowBytes) const override {
-        return std::make_unique<Reader>(*this, windowBytes);
+        return std::unique_ptr<RowReader>(new (std::nothrow) Reader(*this, windowBytes));
     }
 
 private:
@@ -81,7 +82,7 @@ private:
         }
         const std::uint8_t* Columns(std::int64_t y, std::int64_t first, std::int64_t count) override {
             count_ = 0;  // the window no longer holds whole rows
-            if (window_.size() < static_cast<std::size_t>(count)) window_.resize(static_cast<std::size_t>(count));
+            if (!Room(count)) return nullptr;
             const std::int64_t offset = rows_.headers_.bfOffBits +
                                         StoredRow(rows_.headers_, rows_.rows_, y) * rows_.headers_.stride + first;
             return rows_.file_->ReadAt(offset, window_.data(), static_cast<std::size_t>(count)) ? window_.data()
@@ -99,8 +100,10 @@ private:
             const std::int64_t offset = rows_.headers_.bfOffBits + first_ * stride;
             // The last stored row may end at the end of the file, without padding.
             const std::int64_t length = std::min(count_ * stride, rows_.file_->Size() - offset);
-            if (window_.size() < static_cast<std::size_t>(count_ * stride))
-                window_.resize(static_cast<std::size_t>(count_ * stride));
+            if (!Room(count_ * stride)) {
+                count_ = 0;
+                return false;
+            }
             if (length < (count_ - 1) * stride + rows_.width_ ||
                 !rows_.file_->ReadAt(offset, window_.data(), static_cast<std::size_t>(length))) {
                 count_ = 0;
@@ -109,8 +112,24 @@ private:
             return true;
         }
 
+        // Makes the window hold at least `bytes`; false (Failure() then
+        // says NoMemory) when memory ran out.
+        bool Room(std::int64_t bytes) {
+            failure_ = LoadError::ReadFailed;
+            if (window_.size() >= static_cast<std::size_t>(bytes)) return true;
+            try {
+                window_.resize(static_cast<std::size_t>(bytes));
+                return true;
+            } catch (const std::bad_alloc&) {
+                failure_ = LoadError::NoMemory;
+                return false;
+            }
+        }
+        LoadFailure Failure() const override { return bmp2grid::Failure(failure_); }
+
         const FileRows& rows_;
         const std::int64_t windowBytes_;
+        LoadError failure_ = LoadError::ReadFailed;
         std::vector<std::uint8_t> window_;
         std::int64_t first_ = 0;  // first stored row in the window
         std::int64_t count_ = 0;  // rows in the window

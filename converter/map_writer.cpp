@@ -164,13 +164,17 @@ MapWriteStatus FormatRows(BlockWriter& writer, const CellRecords& records, const
 MapWriteResult FormatMap(BlockWriter& writer, const CellRecords& records, const Picture& image,
                          SampleMode mode, std::int64_t windowBytes, RowCheck* check) {
     MapWriteResult result;
+    const std::unique_ptr<RowReader> rows = image.ReadRows(windowBytes);
+    if (rows == nullptr) return {MapWriteStatus::NoMemory, {}};
     try {
-        const std::unique_ptr<RowReader> rows = image.ReadRows(windowBytes);
         result.status = mode == SampleMode::TwoToOne ? FormatRows<2>(writer, records, image, mode, *rows, check)
                                                      : FormatRows<1>(writer, records, image, mode, *rows, check);
-        if (result.status == MapWriteStatus::InputFailed) result.input = rows->Failure();
     } catch (const std::bad_alloc&) {
         result.status = MapWriteStatus::NoMemory;
+    }
+    if (result.status == MapWriteStatus::InputFailed) {
+        result.input = rows->Failure();
+        if (result.input.error == LoadError::NoMemory) result = {MapWriteStatus::NoMemory, {}};
     }
     return result;
 }

@@ -30,6 +30,7 @@ PaletteResult PaletteOfPicture(const LoadResult& loaded) {
     // an input (an interlaced PNG, decoded whole, already was).
     if (loaded.picture.Where() == PixelStore::Kept::AsDecoded) {
         const std::unique_ptr<RowReader> rows = loaded.picture.ReadRows();
+        if (rows == nullptr) return PictureRefused(Failure(LoadError::NoMemory));
         for (std::int64_t y = 0; y < loaded.picture.rows; ++y)
             if (rows->Row(y) == nullptr) return PictureRefused(rows->Failure());
     }

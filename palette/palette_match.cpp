@@ -70,25 +70,26 @@ PaletteMatch MatchColours(const Picture& image, const ColourTable& reference, in
 void CheckPixels(const Picture& image, PaletteMatch& match, std::int64_t rowWindowBytes) {
     if (!match.checkPixels || image.width == 0) return;
     const RefusedIndices refused(match.refused);
-    try {
-        const std::unique_ptr<RowReader> reader = image.ReadRows(std::max<std::int64_t>(1, rowWindowBytes));
-        RowReader& rows = *reader;
-        for (std::int64_t y = 0; y < image.rows; ++y) {
-            // A row at once, or a row wider than the window a window at a time.
-            const std::int64_t piece = rows.Wide() ? rows.WindowBytes() : image.width;
-            for (std::int64_t first = 0; first < image.width; first += piece) {
-                const std::int64_t count = std::min(piece, image.width - first);
-                const std::uint8_t* pixels = rows.Wide() ? rows.Columns(y, first, count) : rows.Row(y);
-                if (pixels == nullptr) {
-                    match.error = PaletteMatchError::InputFailed;
-                    return;
-                }
-                const std::int64_t at = refused.First(pixels, count);
-                if (at < count) return Refuse(image, match, first + at, y, pixels[at]);
-            }
-        }
-    } catch (const std::bad_alloc&) {
+    const std::unique_ptr<RowReader> reader = image.ReadRows(std::max<std::int64_t>(1, rowWindowBytes));
+    if (reader == nullptr) {
         match.error = PaletteMatchError::NoMemory;
+        return;
+    }
+    RowReader& rows = *reader;
+    for (std::int64_t y = 0; y < image.rows; ++y) {
+        // A row at once, or a row wider than the window a window at a time.
+        const std::int64_t piece = rows.Wide() ? rows.WindowBytes() : image.width;
+        for (std::int64_t first = 0; first < image.width; first += piece) {
+            const std::int64_t count = std::min(piece, image.width - first);
+            const std::uint8_t* pixels = rows.Wide() ? rows.Columns(y, first, count) : rows.Row(y);
+            if (pixels == nullptr) {
+                match.error = rows.Failure().error == LoadError::NoMemory ? PaletteMatchError::NoMemory
+                                                                          : PaletteMatchError::InputFailed;
+                return;
+            }
+            const std::int64_t at = refused.First(pixels, count);
+            if (at < count) return Refuse(image, match, first + at, y, pixels[at]);
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "picture.h"
 
+#include <new>
+
 namespace bmp2grid {
 namespace {
 
@@ -15,7 +17,7 @@ private:
 }  // namespace
 
 std::unique_ptr<RowReader> HeldPixels::ReadRows(std::int64_t) const {
-    return std::make_unique<HeldRowReader>(*this);
+    return std::unique_ptr<RowReader>(new (std::nothrow) HeldRowReader(*this));
 }
 
 }  // namespace bmp2grid

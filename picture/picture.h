@@ -57,8 +57,8 @@ inline LoadFailure Failure(LoadError error) {
 
 // Reads a picture's rows top to bottom: in place for a picture held in
 // memory, a window at a time for one kept in its file, decoded one at a
-// time for a stream. Running out of memory for a window throws
-// std::bad_alloc.
+// time for a stream. Running out of memory is a row that can't be had
+// (Failure() says NoMemory), never an exception.
 class RowReader {
 public:
     virtual ~RowReader() = default;
@@ -98,7 +98,7 @@ public:
     virtual ~PixelStore() = default;
     virtual Kept Where() const = 0;
     // A reader of the rows; a picture kept in its file is read
-    // `windowBytes` (at least 1) at a time.
+    // `windowBytes` (at least 1) at a time. Null when memory ran out.
     virtual std::unique_ptr<RowReader> ReadRows(std::int64_t windowBytes) const = 0;
     // The pixels of row `y` of a picture kept in memory (0 <= y < rows);
     // nullptr for any other.

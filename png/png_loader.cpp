@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -298,7 +299,9 @@ class DecodedRows final : public PixelStore {
 public:
     explicit DecodedRows(std::shared_ptr<PngReader> png) : png_(std::move(png)) {}
     Kept Where() const override { return Kept::AsDecoded; }
-    std::unique_ptr<RowReader> ReadRows(std::int64_t) const override { return std::make_unique<Reader>(*png_); }
+    std::unique_ptr<RowReader> ReadRows(std::int64_t) const override {
+        return std::unique_ptr<RowReader>(new (std::nothrow) Reader(*png_));
+    }
 
 private:
     class Reader final : public RowReader {
