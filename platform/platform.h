@@ -87,13 +87,13 @@ private:
 // file exists, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and
 // closing the console) remove it before the process ends as they would end
 // it; SIGKILL can't be caught and leaves it.
-class OutputFile final : public OutputSink {
+class OutputFile final : public SeekableSink {
 public:
     // Direct: the target would be written directly (see Targets), and
     // nothing has been opened.
     enum class OpenStatus { Ok, CantOpen, Direct };
     // Which targets Open() opens: any, or only those replaced through a
-    // temporary file, which can be written at offsets (CanWriteAt()).
+    // temporary file, which can be given a size and written at offsets.
     enum class Targets { Any, ReplacedOnly };
 
     OutputFile();
@@ -115,9 +115,8 @@ public:
     // Sets the space aside in a temporary file, where the file system can;
     // Commit() hands back what was not used.
     void Reserve(std::int64_t size) override;
-    // True when the output goes to a temporary file, which SetSize() and
-    // WriteAt() then reach.
-    bool CanWriteAt() const override;
+    // SetSize() and WriteAt() reach a temporary file only: for a target
+    // written directly (a device, a FIFO, standard output) they fail.
     bool SetSize(std::int64_t size) override;
     bool WriteAt(std::int64_t offset, const char* data, std::size_t size) override;
     // Whether the target is where the process's own standard output goes
