@@ -1,7 +1,8 @@
-// The little the converter needs from the operating system, behind one
-// interface so that each platform supplies its own implementation at build
-// time: reading a file, replacing an output file safely, and writing
-// to the console.
+// The little that both programs and the web page need from the operating
+// system, behind one interface so that each platform supplies its own
+// implementation at build time: reading a file, replacing an output file
+// safely, and writing to the console. The page's build has no file system
+// (platform_memory_only.cpp): there every file fails to open.
 #pragma once
 
 #include <cstdint>
