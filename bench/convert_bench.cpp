@@ -60,6 +60,7 @@
 
 #include "bmp_format.h"
 #include "builtin_palette.h"
+#include "memory_sink.h"
 #include "png_writer.h"
 #include "test_support.h"
 
@@ -387,11 +388,11 @@ void PngRows(const std::string& converter, const std::string& work, const std::s
     {
         const std::string text = bmp2grid::test::ReadFile(bmp);
         bmp2grid::LoadResult loaded = bmp2grid::test::DecodeBytes(bmp2grid::test::Bytes(text.begin(), text.end()));
-        bmp2grid::StringSink sink;
+        bmp2grid::MemorySink sink;
         if (!loaded.ok() || !bmp2grid::WritePng(sink, bmp2grid::test::PictureOf(loaded.picture),
                                                 bmp2grid::BuiltInPalette()))
             std::exit(1);
-        bmp2grid::test::WriteFile(png, sink.text);
+        bmp2grid::test::WriteFile(png, std::string(sink.text()));
     }
     ::malloc_trim(0);
     std::printf("\nPNG input: the same picture as an 8-bit indexed PNG (%ju bytes), two-to-one\n",

@@ -71,7 +71,7 @@ bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Colour
     return true;
 }
 
-BitmapRowWriter::BitmapRowWriter(OutputSink& output, const ColourTable& palette, std::int64_t blockBytes)
+BitmapRowWriter::BitmapRowWriter(SeekableSink& output, const ColourTable& palette, std::int64_t blockBytes)
     : output_(output), palette_(palette), blockBytes_(blockBytes) {}
 
 void BitmapRowWriter::Begin(std::int64_t width, std::int64_t rows) {

@@ -18,17 +18,16 @@ namespace bmp2grid {
 bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const ColourTable& palette);
 
 // Writes a map's picture rows, as they are read, straight to their places in
-// a BMP file like WriteBitmap's: the output (a sink that CanWriteAt()) gets
-// the headers and its full size first, then each block of rows (about 1 MiB)
-// goes to its own offset, since rows are read top first and a BMP
-// stores them bottom first. Holds one block of rows, never the picture. A
+// a BMP file like WriteBitmap's: the output gets the headers and its full
+// size first, then each block of rows (about 1 MiB) goes to its own offset,
+// since rows are read top first and a BMP stores them bottom first. Holds one block of rows, never the picture. A
 // failed write is remembered (ok()) and the rest is not written; the rows
 // are still taken, so that the map text can be read to its end.
 class BitmapRowWriter final : public MapRowSink {
 public:
     // `blockBytes`: how many bytes of rows to gather before each write
     // (at least one row).
-    BitmapRowWriter(OutputSink& output, const ColourTable& palette, std::int64_t blockBytes = std::int64_t{1} << 20);
+    BitmapRowWriter(SeekableSink& output, const ColourTable& palette, std::int64_t blockBytes = std::int64_t{1} << 20);
     void Begin(std::int64_t width, std::int64_t rows) override;
     std::uint8_t* Row(std::int64_t y) override;
     void RowDone(std::int64_t y) override;
@@ -36,7 +35,7 @@ public:
     bool ok() const { return ok_; }
 
 private:
-    OutputSink& output_;
+    SeekableSink& output_;
     ColourTable palette_;
     std::int64_t blockBytes_;
     bool ok_ = true;

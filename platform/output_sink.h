@@ -1,10 +1,13 @@
-// Where map text goes: a file being written, a device, or memory.
+// Where an output's bytes go (map text, a BMP or a PNG file, from either
+// program or the web page): a file being written, a device, or memory.
+//
+// Two interfaces: an OutputSink takes bytes in sequence; a SeekableSink can
+// also be given its size first and then be written at any offset, as the
+// BMP row writer needs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <string>
 
 namespace bmp2grid {
 
@@ -14,6 +17,10 @@ public:
     // Writes all `size` bytes. Returns false if any of them could not be
     // written; the sink is then unusable.
     virtual bool Write(const char* data, std::size_t size) = 0;
+
+    // Performance hints for the map writer. A sink that gains nothing from
+    // them (memory, a device) keeps these defaults; the output file
+    // overrides them.
 
     // Whether writing takes long enough that formatting the next block while
     // this one is written pays off (a file, a pipe) or not (memory, a device
@@ -27,46 +34,18 @@ public:
     // what was set aside beyond them is handed back, where the file system
     // can, when the output is completed.
     virtual void Reserve(std::int64_t size) { (void)size; }
-
-    // Whether the sink can be given its size first and then be written at
-    // any offset (a file being replaced, memory), not only in sequence.
-    virtual bool CanWriteAt() const { return false; }
-    // Makes the output `size` bytes long; what is not written stays zero.
-    // Returns false on failure; the sink is then unusable.
-    virtual bool SetSize(std::int64_t size) {
-        (void)size;
-        return false;
-    }
-    // Writes all `size` bytes at `offset`, within the size set. Returns false
-    // on failure; the sink is then unusable.
-    virtual bool WriteAt(std::int64_t offset, const char* data, std::size_t size) {
-        (void)offset;
-        (void)data;
-        (void)size;
-        return false;
-    }
 };
 
-// Collects everything written into a string (tests, fuzzing, tools).
-class StringSink final : public OutputSink {
+// A sink that can be given its size first and then be written at any offset
+// (a file being replaced, memory), not only in sequence.
+class SeekableSink : public OutputSink {
 public:
-    bool Write(const char* data, std::size_t size) override {
-        text.append(data, size);
-        return true;
-    }
-    bool CanWriteAt() const override { return true; }
-    bool SetSize(std::int64_t size) override {
-        text.resize(static_cast<std::size_t>(size));
-        return true;
-    }
-    bool WriteAt(std::int64_t offset, const char* data, std::size_t size) override {
-        if (offset < 0 || static_cast<std::size_t>(offset) > text.size() ||
-            size > text.size() - static_cast<std::size_t>(offset))
-            return false;
-        if (size > 0) std::memcpy(text.data() + offset, data, size);
-        return true;
-    }
-    std::string text;
+    // Makes the output `size` bytes long; what is not written stays zero.
+    // Returns false on failure; the sink is then unusable.
+    virtual bool SetSize(std::int64_t size) = 0;
+    // Writes all `size` bytes at `offset`, within the size set. Returns false
+    // on failure; the sink is then unusable.
+    virtual bool WriteAt(std::int64_t offset, const char* data, std::size_t size) = 0;
 };
 
 }  // namespace bmp2grid

@@ -1,7 +1,8 @@
-// The little the converter needs from the operating system, behind one
-// interface so that each platform supplies its own implementation at build
-// time: reading a file, replacing an output file safely, and writing
-// to the console.
+// The little that both programs and the web page need from the operating
+// system, behind one interface so that each platform supplies its own
+// implementation at build time: reading a file, replacing an output file
+// safely, and writing to the console. The page's build has no file system
+// (platform_memory_only.cpp): there every file fails to open.
 #pragma once
 
 #include <cstdint>
@@ -87,13 +88,13 @@ private:
 // file exists, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and
 // closing the console) remove it before the process ends as they would end
 // it; SIGKILL can't be caught and leaves it.
-class OutputFile final : public OutputSink {
+class OutputFile final : public SeekableSink {
 public:
     // Direct: the target would be written directly (see Targets), and
     // nothing has been opened.
     enum class OpenStatus { Ok, CantOpen, Direct };
     // Which targets Open() opens: any, or only those replaced through a
-    // temporary file, which can be written at offsets (CanWriteAt()).
+    // temporary file, which can be given a size and written at offsets.
     enum class Targets { Any, ReplacedOnly };
 
     OutputFile();
@@ -115,9 +116,8 @@ public:
     // Sets the space aside in a temporary file, where the file system can;
     // Commit() hands back what was not used.
     void Reserve(std::int64_t size) override;
-    // True when the output goes to a temporary file, which SetSize() and
-    // WriteAt() then reach.
-    bool CanWriteAt() const override;
+    // SetSize() and WriteAt() reach a temporary file only: for a target
+    // written directly (a device, a FIFO, standard output) they fail.
     bool SetSize(std::int64_t size) override;
     bool WriteAt(std::int64_t offset, const char* data, std::size_t size) override;
     // Whether the target is where the process's own standard output goes

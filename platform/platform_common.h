@@ -43,10 +43,12 @@ std::string_view FileNameOf(std::string_view path, std::string_view separators);
 std::string TemporaryNameFor(const std::string& target, std::string_view separators,
                              std::size_t maxNameBytes);
 
-// Random bits that seed the temporary names, from the operating system; one
-// implementation per platform. Cheap to get: a run that takes a temporary
-// name pays for it, and std::random_device first asks the processor what it
-// offers, which a virtual machine answers slowly.
+// Random bits that seed the temporary names; one implementation per
+// platform. Every run that takes a temporary name pays for them, so POSIX
+// asks the operating system directly (getentropy, one system call) rather
+// than through std::random_device, which first asks the processor what it
+// offers, something a virtual machine answers slowly. Windows takes them
+// from std::random_device.
 std::uint64_t RandomSeed();
 
 }  // namespace bmp2grid::platform

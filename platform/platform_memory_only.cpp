@@ -1,6 +1,6 @@
 // The platform layer of a build with no file system (BMP2GRID_FILES=OFF),
 // such as the web page's WebAssembly module: pictures and map text come in
-// as bytes in memory and leave through an OutputSink in memory, so there is
+// as bytes in memory and leave through a MemorySink, so there is
 // no file to open. Every open fails as a missing file would, and nothing is
 // printed: such a build has no console of its own.
 #include "platform.h"
@@ -26,7 +26,6 @@ OutputFile::OpenStatus OutputFile::Open(const std::string&, Targets) { return Op
 bool OutputFile::Write(const char*, std::size_t) { return false; }
 bool OutputFile::OverlapsWork() const { return false; }
 void OutputFile::Reserve(std::int64_t) {}
-bool OutputFile::CanWriteAt() const { return false; }
 bool OutputFile::SetSize(std::int64_t) { return false; }
 bool OutputFile::WriteAt(std::int64_t, const char*, std::size_t) { return false; }
 bool OutputFile::SharesStandardOutput() const { return false; }

@@ -398,8 +398,6 @@ void OutputFile::Reserve(std::int64_t size) {
 #endif
 }
 
-bool OutputFile::CanWriteAt() const { return state_->replaces; }
-
 bool OutputFile::SetSize(std::int64_t size) {
     State& s = *state_;
     if (s.failed || s.fd < 0 || !s.replaces) return false;

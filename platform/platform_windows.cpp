@@ -396,8 +396,6 @@ bool OutputFile::OverlapsWork() const { return state_->slowWrites; }
 // Only a hint: the file is written just the same without it.
 void OutputFile::Reserve(std::int64_t) {}
 
-bool OutputFile::CanWriteAt() const { return state_->replaces; }
-
 bool OutputFile::SetSize(std::int64_t size) {
     State& s = *state_;
     if (s.failed || s.handle == INVALID_HANDLE_VALUE || !s.replaces) return false;

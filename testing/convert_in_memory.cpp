@@ -12,6 +12,7 @@
 #include "command_line.h"
 #include "diagnostics.h"
 #include "map_writer.h"
+#include "memory_sink.h"
 #include "palette_match.h"
 #include "picture_loader.h"
 #include "png_loader.h"
@@ -85,7 +86,7 @@ bool RemapsLikeThePlainRules(const Picture& image, const IndexedPicture& pixels,
     // other as the seed says, must agree with it.
     PaletteMatch whileWriting = MatchColours(image, reference, size);
     PixelCheck check(image, whileWriting);
-    StringSink checked;
+    MemorySink checked;
     const SampleMode checkedMode = seed % 2 == 0 ? SampleMode::TwoToOne : SampleMode::OneToOne;
     const MapWriteStatus status = WriteMapRows(checked, image, checkedMode, whileWriting.values, &check).status;
     if ((status == MapWriteStatus::Refused) != !match.ok() || whileWriting.error != match.error ||
@@ -106,12 +107,12 @@ bool RemapsLikeThePlainRules(const Picture& image, const IndexedPicture& pixels,
         }
     if (!match.ok()) return false;
     // The remapped map text, in the mode the check was made in.
-    StringSink sink;
+    MemorySink sink;
     if (!WriteMapHeader(sink, image, checkedMode) ||
         WriteMapRows(sink, image, checkedMode, match.values).status != MapWriteStatus::Ok)
         return false;
     const std::string plain = test::ReferenceMap(expected, checkedMode);
-    return sink.text == plain && checked.text == plain.substr(plain.find('\n') + 1);
+    return sink.text() == plain && checked.text() == plain.substr(plain.find('\n') + 1);
 }
 
 ByteBuffer Copy(const std::uint8_t* data, std::size_t size) {
@@ -143,12 +144,12 @@ bool ConvertStreamed(const std::uint8_t* data, std::size_t size, LoadResult load
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
         if (mode == SampleMode::OneToOne) loaded = DecodePicture(Copy(data, size), options);
         if (!loaded.ok() || loaded.picture.Where() != PixelStore::Kept::AsDecoded) return false;
-        StringSink sink;
+        MemorySink sink;
         if (!WriteMapHeader(sink, loaded.picture, mode)) return false;
         const MapWriteResult written = WriteMapRows(sink, loaded.picture, mode);
         switch (written.status) {
             case MapWriteStatus::Ok:
-                if (!reference.ok() || sink.text != test::ReferenceMap(test::PictureOf(reference.picture), mode))
+                if (!reference.ok() || sink.text() != test::ReferenceMap(test::PictureOf(reference.picture), mode))
                     return false;
                 break;
             case MapWriteStatus::InputFailed: {
@@ -183,10 +184,10 @@ bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
     const Picture& image = loaded.picture;
     const IndexedPicture pixels = test::PictureOf(image);
     for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
-        StringSink sink;
+        MemorySink sink;
         if (!WriteMapHeader(sink, image, mode) || WriteMapRows(sink, image, mode).status != MapWriteStatus::Ok)
             return false;
-        if (sink.text != test::ReferenceMap(pixels, mode)) return false;
+        if (sink.text() != test::ReferenceMap(pixels, mode)) return false;
     }
     // A reference palette drawn from the input's bytes.
     return RemapsLikeThePlainRules(image, pixels, SeedOf(data, size));

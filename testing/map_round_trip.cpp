@@ -15,6 +15,7 @@
 #include "grid_command_line.h"
 #include "map_reader.h"
 #include "map_writer.h"
+#include "memory_sink.h"
 
 namespace bmp2grid::fuzzing {
 namespace {
@@ -130,20 +131,20 @@ bool CheckOneMode(std::string_view text, SampleMode mode) {
     if (cells->columns * cells->rows > kMaxRoundTripCells) return true;
 
     static const ColourTable palette = BuiltInPalette();
-    StringSink bmp;
+    MemorySink bmp;
     if (!WriteBitmap(bmp, map.picture, palette)) return false;
     ByteBuffer file;
-    if (!file.Reserve(bmp.text.size() + 1)) return true;
-    std::memcpy(file.data(), bmp.text.data(), bmp.text.size());
-    file.SetSize(bmp.text.size());
+    if (!file.Reserve(bmp.size() + 1)) return true;
+    std::memcpy(file.data(), bmp.data(), bmp.size());
+    file.SetSize(bmp.size());
     const LoadResult loaded = DecodeBitmap(std::move(file), LoadOptions{});
     if (!loaded.ok() || loaded.picture.width != map.picture.width ||
         loaded.picture.rows != map.picture.rows)
         return false;
-    StringSink back;
+    MemorySink back;
     if (!WriteMapHeader(back, loaded.picture, mode) || WriteMapRows(back, loaded.picture, mode).status != MapWriteStatus::Ok)
         return false;
-    return back.text == CanonicalMapText(*cells);
+    return back.text() == CanonicalMapText(*cells);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "seed_corpus.h"
 
 #include "builtin_palette.h"
+#include "memory_sink.h"
 #include "png_writer.h"
 
 namespace bmp2grid::fuzzing {
@@ -71,9 +72,9 @@ std::vector<std::pair<std::string, Bytes>> PngSeedCorpus() {
     std::vector<std::pair<std::string, Bytes>> seeds;
     const ColourTable palette = BuiltInPalette();
     auto add = [&](std::string name, const IndexedPicture& picture) {
-        StringSink sink;
+        MemorySink sink;
         WritePng(sink, picture, palette);
-        seeds.emplace_back(std::move(name), Bytes(sink.text.begin(), sink.text.end()));
+        seeds.emplace_back(std::move(name), Bytes(sink.text().begin(), sink.text().end()));
     };
     add("png-13x7", test::RandomPicture(13, 7, 99));
     add("png-1x1", test::CountingPicture(1, 1));

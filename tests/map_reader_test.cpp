@@ -15,6 +15,7 @@
 #include "grid_command_line.h"
 #include "map_reader.h"
 #include "map_text_cases.h"
+#include "memory_sink.h"
 #include "test_support.h"
 
 namespace bmp2grid::test {
@@ -36,9 +37,9 @@ std::string RandomMapText(std::int64_t columns, std::int64_t rows, std::uint32_t
 }
 
 std::string BitmapBytes(const IndexedPicture& picture, const ColourTable& palette) {
-    StringSink sink;
+    MemorySink sink;
     EXPECT_TRUE(WriteBitmap(sink, picture, palette));
-    return sink.text;
+    return std::string(sink.text());
 }
 
 TEST(MapReader, RoundTripThroughTheConverter) {
@@ -179,10 +180,9 @@ TEST(MapReader, ReadsTextInPiecesOfAnySize) {
 }
 
 // Takes the headers written at offset 0, then fails every other write.
-class FailingSink final : public OutputSink {
+class FailingSink final : public SeekableSink {
 public:
     bool Write(const char*, std::size_t) override { return false; }
-    bool CanWriteAt() const override { return true; }
     bool SetSize(std::int64_t) override { return true; }
     bool WriteAt(std::int64_t offset, const char*, std::size_t) override { return offset == 0; }
 };
@@ -197,7 +197,7 @@ TEST(BitmapRowWriter, WritesWhatWriteBitmapWrites) {
             for (std::int64_t blockBytes : {1, 8, 12, 20, 1 << 20}) {
                 IndexedPicture picture{width, rows, {}};
                 for (std::int64_t i = 0; i < width * rows; ++i) picture.pixels.push_back(static_cast<std::uint8_t>(gen()));
-                StringSink sink;
+                MemorySink sink;
                 BitmapRowWriter writer(sink, BuiltInPalette(), blockBytes);
                 writer.Begin(width, rows);
                 for (std::int64_t y = 0; y < rows; ++y) {
@@ -207,7 +207,7 @@ TEST(BitmapRowWriter, WritesWhatWriteBitmapWrites) {
                     writer.RowDone(y);
                 }
                 EXPECT_TRUE(writer.ok());
-                EXPECT_TRUE(sink.text == BitmapBytes(picture, BuiltInPalette()))
+                EXPECT_TRUE(sink.text() == BitmapBytes(picture, BuiltInPalette()))
                     << width << "x" << rows << ", blocks of " << blockBytes;
             }
 

@@ -12,6 +12,7 @@
 #include "command_line.h"
 #include "diagnostics.h"
 #include "map_writer.h"
+#include "memory_sink.h"
 #include "platform.h"
 #include "process_runner.h"
 #include "test_support.h"
@@ -275,7 +276,7 @@ TEST(MapWriter, PictureFileShrinkingMidWayIsAnInputFailure) {
     std::filesystem::resize_file(dir / "pic.bmp", 1000000);  // another program cuts it short
     for (bool overlapped : {false, true})
         for (std::int64_t window : {kRowWindowBytes, std::int64_t{1000}}) {  // whole rows, pieces of rows
-            StringSink sink;
+            MemorySink sink;
             class Overlapped final : public OutputSink {
             public:
                 bool Write(const char*, std::size_t) override { return true; }

@@ -13,11 +13,12 @@ TEST(MemoryOnlyPlatform, OpensNothingAndTakesEveryCall) {
     EXPECT_EQ(input.Open("map.txt"), ReadStatus::CantOpen);
 
     OutputFile output;
-    OutputSink& sink = output;
+    SeekableSink& sink = output;
     EXPECT_EQ(output.Open("map.txt"), OutputFile::OpenStatus::CantOpen);
     sink.Reserve(std::int64_t{1} << 30);
     EXPECT_FALSE(sink.Write("1,1\r\n", 5));
-    EXPECT_FALSE(sink.CanWriteAt());
+    EXPECT_FALSE(sink.SetSize(5));
+    EXPECT_FALSE(sink.WriteAt(0, "1,1\r\n", 5));
     EXPECT_FALSE(output.Commit());
 }
 

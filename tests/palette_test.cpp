@@ -9,6 +9,7 @@
 #include "bmp_format.h"
 #include "command_line.h"
 #include "diagnostics.h"
+#include "memory_sink.h"
 #include "palette_file.h"
 #include "palette_text.h"
 #include "palette_lines.h"
@@ -341,10 +342,10 @@ ColourTable FixtureColours() {
 }
 
 std::string RemappedMap(const Picture& image, SampleMode mode, const PaletteMatch& match) {
-    StringSink sink;
+    MemorySink sink;
     EXPECT_TRUE(WriteMapHeader(sink, image, mode));
     EXPECT_EQ(WriteMapRows(sink, image, mode, match.values).status, MapWriteStatus::Ok);
-    return sink.text;
+    return std::string(sink.text());
 }
 
 TEST(PaletteMatch, SameColoursUnderOtherIndicesGiveTheSameMap) {

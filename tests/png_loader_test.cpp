@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <stdexcept>
 #include <thread>
@@ -18,6 +19,7 @@
 #include "command_line.h"
 #include "diagnostics.h"
 #include "map_reader.h"
+#include "memory_sink.h"
 #include "picture_loader.h"
 #include "png_loader.h"
 #include "png_writer.h"
@@ -48,12 +50,12 @@ Bytes FileBytes(const std::string& path) {
 std::string OutcomeOf(LoadResult& loaded, SampleMode mode, const std::string& name) {
     if (!loaded.ok()) return LoadFailureMessage(loaded, name);
     std::string outcome = SizeReport(loaded.picture);
-    StringSink sink;
+    MemorySink sink;
     EXPECT_TRUE(WriteMapHeader(sink, loaded.picture, mode));
     const MapWriteResult written = WriteMapRows(sink, loaded.picture, mode);
     if (written.status == MapWriteStatus::InputFailed) return outcome + RowsFailureMessage(written.input, name);
     EXPECT_EQ(written.status, MapWriteStatus::Ok) << name;
-    return outcome + sink.text;
+    return outcome + std::string(sink.text());
 }
 
 // The outcome in both modes, each from a load of its own.
@@ -390,10 +392,10 @@ TEST(PngWriter, WritesWhatTheLoaderReadsBack) {
     const ColourTable palette = BuiltInPalette();
     for (const IndexedPicture& picture : {CountingPicture(1, 1), RandomPicture(13, 7, 1), RandomPicture(2000, 300, 4)}) {
         const std::string label = std::to_string(picture.width) + "x" + std::to_string(picture.rows);
-        StringSink sink;
+        MemorySink sink;
         ASSERT_TRUE(WritePng(sink, picture, palette)) << label;
         // The same bytes as the rows written one at a time.
-        StringSink rows;
+        MemorySink rows;
         PngRowWriter writer(rows, palette);
         writer.Begin(picture.width, picture.rows);
         for (std::int64_t y = 0; y < picture.rows; ++y) {
@@ -401,8 +403,8 @@ TEST(PngWriter, WritesWhatTheLoaderReadsBack) {
             writer.RowDone(y);
         }
         EXPECT_TRUE(writer.ok());
-        EXPECT_TRUE(rows.text == sink.text) << label;
-        const Bytes png(sink.text.begin(), sink.text.end());
+        EXPECT_TRUE(rows.text() == sink.text()) << label;
+        const Bytes png(sink.text().begin(), sink.text().end());
         LoadResult loaded = DecodePicture(BufferOf(png), LoadOptions{});
         ASSERT_TRUE(loaded.ok()) << label << LoadErrorReason(loaded);
         EXPECT_EQ(loaded.picture.colours, palette) << label;  // blue, green, red, 0 both

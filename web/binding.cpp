@@ -28,7 +28,7 @@
 #include "indexed_picture.h"
 #include "map_reader.h"
 #include "map_writer.h"
-#include "output_sink.h"
+#include "memory_sink.h"
 #include "palette_file.h"
 #include "picture_loader.h"
 #include "png_writer.h"
@@ -42,57 +42,6 @@ EM_JS(void, b2g_report_progress, (double done), {
 namespace {
 
 using namespace bmp2grid;
-
-// An output in memory whose growth failing is a write failure, not an abort,
-// and which reports its progress unless told not to.
-class MemorySink final : public OutputSink {
-public:
-    MemorySink() = default;
-    explicit MemorySink(bool reportsProgress) : reportsProgress_(reportsProgress) {}
-
-    bool Write(const char* data, std::size_t size) override {
-        if (!Grow(length_ + size)) return false;
-        std::memcpy(bytes_.data() + length_, data, size);
-        length_ += size;
-        bytes_.SetSize(length_);
-        Progress(length_);
-        return true;
-    }
-    bool CanWriteAt() const override { return true; }
-    bool SetSize(std::int64_t size) override {
-        const auto wanted = static_cast<std::size_t>(size);
-        if (!Grow(wanted)) return false;
-        if (wanted > length_) std::memset(bytes_.data() + length_, 0, wanted - length_);
-        length_ = wanted;
-        bytes_.SetSize(length_);
-        return true;
-    }
-    bool WriteAt(std::int64_t offset, const char* data, std::size_t size) override {
-        const auto at = static_cast<std::size_t>(offset);
-        if (offset < 0 || at > length_ || size > length_ - at) return false;
-        if (size > 0) std::memcpy(bytes_.data() + at, data, size);
-        return true;
-    }
-
-    ByteBuffer bytes_;
-
-private:
-    bool Grow(std::size_t wanted) {
-        if (wanted <= bytes_.capacity()) return true;
-        const std::size_t grown = std::max(wanted, bytes_.capacity() + bytes_.capacity() / 2 + 4096);
-        return bytes_.Reserve(grown) || bytes_.Reserve(wanted);
-    }
-    void Progress(std::size_t done) {
-        if (reportsProgress_ && done >= reported_ + kProgressStep) {
-            reported_ = done;
-            b2g_report_progress(static_cast<double>(done));
-        }
-    }
-    static constexpr std::size_t kProgressStep = std::size_t{1} << 20;
-    std::size_t length_ = 0;
-    std::size_t reported_ = 0;
-    bool reportsProgress_ = true;
-};
 
 // Hands each row the map text gives to the BMP writer and, when the picture
 // is one a PNG can hold, to the PNG writer too: both files in one reading.
@@ -132,13 +81,17 @@ private:
     bool pngNoMemory_ = false;
 };
 
+// The output's progress is told every 1 MiB written.
+constexpr std::size_t kProgressStep = std::size_t{1} << 20;
+void ReportProgress(std::size_t written) { b2g_report_progress(static_cast<double>(written)); }
+
 // What the last conversion gave.
 struct Result {
     bool ok = false;
     std::string message;   // the line the program would print: the failure, or the size report
     std::string note;      // grid2bmp's note about cells with extra values, if any
-    MemorySink output;     // the map text or the BMP file
-    MemorySink png{false}; // map to picture: the PNG file, when one was written
+    MemorySink output{kProgressStep, ReportProgress};  // the map text or the BMP file
+    MemorySink png;        // map to picture: the PNG file, when one was written
     std::string pngMessage;  // otherwise the line grid2bmp would print for a PNG output
     std::int64_t width = 0;
     std::int64_t rows = 0;
@@ -299,9 +252,9 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     } else if (!both.pngWritten()) {
         result.pngMessage = NoMemoryMessage(name);
     }
-    if (!result.pngMessage.empty()) result.png = MemorySink(false);
+    if (!result.pngMessage.empty()) result.png = MemorySink();
     // The picture the page shows is the BMP file written, decoded again.
-    const LoadResult written = DecodeBytes(result.output.bytes_.data(), result.output.bytes_.size());
+    const LoadResult written = DecodeBytes(result.output.data(), result.output.size());
     if (!written.ok()) return Refuse(NoMemoryMessage(name));
     KeepPicture(written.picture);
     result.message = MapSizeReport(map);
@@ -312,10 +265,10 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
 
 EMSCRIPTEN_KEEPALIVE const char* b2g_message() { return result.message.c_str(); }
 EMSCRIPTEN_KEEPALIVE const char* b2g_note() { return result.note.c_str(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_output() { return result.output.bytes_.data(); }
-EMSCRIPTEN_KEEPALIVE double b2g_output_size() { return static_cast<double>(result.output.bytes_.size()); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_png_output() { return result.png.bytes_.data(); }
-EMSCRIPTEN_KEEPALIVE double b2g_png_output_size() { return static_cast<double>(result.png.bytes_.size()); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_output() { return result.output.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_output_size() { return static_cast<double>(result.output.size()); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_png_output() { return result.png.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_png_output_size() { return static_cast<double>(result.png.size()); }
 EMSCRIPTEN_KEEPALIVE const char* b2g_png_message() { return result.pngMessage.c_str(); }
 EMSCRIPTEN_KEEPALIVE double b2g_width() { return static_cast<double>(result.width); }
 EMSCRIPTEN_KEEPALIVE double b2g_rows() { return static_cast<double>(result.rows); }
