@@ -80,7 +80,7 @@ else()
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # The package's version is the project's, then the package's own revision
-# (bmp2grid_1.1.0-1): the project is not made for Debian alone, so its
+# (bmp2grid_<version>-1): the project is not made for Debian alone, so its
 # package is not a Debian-native one, and its changelog is
 # changelog.Debian.gz.
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${BMP2GRID_DEBIAN_REVISION})

@@ -5,6 +5,7 @@
 #include <span>
 #include <utility>
 
+#include "bitmap_loader.h"
 #include "bmp_format.h"
 #include "png_loader.h"
 

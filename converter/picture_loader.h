@@ -6,8 +6,9 @@
 #include <span>
 #include <string>
 
-#include "bitmap_loader.h"
 #include "byte_buffer.h"
+#include "picture.h"
+#include "platform.h"
 
 namespace bmp2grid {
 

@@ -20,12 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "bitmap_loader.h"
 #include "bitmap_writer.h"
 #include "builtin_palette.h"
 #include "byte_buffer.h"
 #include "diagnostics.h"
-#include "indexed_picture.h"
 #include "map_reader.h"
 #include "map_writer.h"
 #include "memory_sink.h"
