@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "bmp_format.h"
@@ -59,14 +60,18 @@ bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const Colour
     const auto rowBytes = static_cast<std::size_t>(stride);
     const std::size_t rowsPerBlock = std::max<std::size_t>(1, static_cast<std::size_t>(kBlockBytes) / std::max<std::size_t>(rowBytes, 1));
     std::vector<char> block;
-    for (std::int64_t y = picture.rows - 1; y >= 0; --y) {
-        const std::uint8_t* row = picture.Row(y);
-        block.insert(block.end(), row, row + picture.width);
-        block.resize(block.size() + static_cast<std::size_t>(stride - picture.width), 0);
-        if (block.size() >= rowsPerBlock * rowBytes || y == 0) {
-            if (!output.Write(block.data(), block.size())) return false;
-            block.clear();
+    try {
+        for (std::int64_t y = picture.rows - 1; y >= 0; --y) {
+            const std::uint8_t* row = picture.Row(y);
+            block.insert(block.end(), row, row + picture.width);
+            block.resize(block.size() + static_cast<std::size_t>(stride - picture.width), 0);
+            if (block.size() >= rowsPerBlock * rowBytes || y == 0) {
+                if (!output.Write(block.data(), block.size())) return false;
+                block.clear();
+            }
         }
+    } catch (const std::bad_alloc&) {
+        return false;  // no room for a block of rows: the output can't be written
     }
     return true;
 }

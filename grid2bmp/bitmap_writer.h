@@ -13,8 +13,8 @@
 namespace bmp2grid {
 
 // Writes `picture` as a bottom-up, uncompressed 8-bit BMP with a 40-byte
-// info header and a 256-entry colour table. Returns false if the sink failed,
-// its only failure.
+// info header and a 256-entry colour table. Returns false if the sink failed
+// or memory for a block of rows ran out.
 bool WriteBitmap(OutputSink& output, const IndexedPicture& picture, const ColourTable& palette);
 
 // Writes a map's picture rows, as they are read, straight to their places in

@@ -320,6 +320,46 @@ TEST_F(Grid2Bmp, MemoryFollowsTheTextNotTheHeader) {
 #endif
 }
 
+TEST_F(Grid2Bmp, MemoryRunningOutForADirectOutputIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#else
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: a Unix memory limit";
+    if (kGrid2Bmp.wrapped()) GTEST_SKIP() << "an emulator needs more address space than the limit leaves";
+    // A picture for an output written directly (a device) is held whole
+    // until the map text has been read, then written in blocks of rows. A
+    // row 8 MiB wide makes each of those a large allocation: under the
+    // largest address-space limit (ulimit -v, in steps of 64 KiB) too small
+    // for the conversion, and a little below it, memory runs out at one of
+    // them, which must be reported in one line, never end the program.
+    constexpr int kCells = 4 * (1 << 20);
+    std::string map = std::to_string(kCells) + ",1\r\n";
+    map.reserve(map.size() + kCells * 10 + 2);
+    for (int c = 0; c < kCells; ++c) map += "7,0,0,0,0\t";
+    map += "\r\n";
+    WriteFile(dir / "map.txt", map);
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    auto runWithin = [&](long limitKiB) {
+        return RunProgram(MemoryLimitedScript(kGrid2Bmp, "exec \"$@\" map.txt /dev/null", limitKiB), options);
+    };
+    long fails = 0, succeeds = 1L << 20;
+    ASSERT_EQ(runWithin(succeeds).exitStatus, 0);
+    while (succeeds - fails > 64) {
+        const long middle = (fails + succeeds) / 2;
+        (runWithin(middle).exitStatus == 0 ? succeeds : fails) = middle;
+    }
+    for (long limit = fails; limit > fails - 8 * 1024 && limit > 0; limit -= 1024) {
+        const RunResult result = runWithin(limit);
+        EXPECT_EQ(result.exitStatus, 1) << "limit " << limit << " KiB";
+        EXPECT_TRUE(result.out == "Can't write /dev/null\n" ||
+                    result.out == "Can't convert map.txt: line 2: not enough memory\n")
+            << "limit " << limit << " KiB: " << result.out;
+        EXPECT_EQ(result.err, "") << "limit " << limit << " KiB";
+    }
+#endif
+}
+
 TEST_F(Grid2Bmp, EndlessMapTextIsRefusedAtItsFirstWrongLine) {
     // Map text is read in blocks and refused at its first wrong line without
     // reading on: /dev/zero has no header line, and an endless stream of
