@@ -31,7 +31,8 @@ public:
     bool Possible() const;
 
     // Looks at the output and opens it when it is replaced through a
-    // temporary file: the previous file stays whole until Commit().
+    // temporary file: the previous file stays whole until Commit(). Until
+    // it is called the plan is CantOpen.
     Plan Prepare();
     Plan plan() const { return plan_; }
 
@@ -43,6 +44,9 @@ public:
 
     // The output being written, after Prepare() (Replaced) or Open().
     platform::OutputFile& file() { return plan_ == Plan::Direct ? direct_ : replaced_; }
+    // The output as it is once Prepare() has found it Replaced: for writers
+    // made before Prepare() that write only to a replaced output.
+    platform::OutputFile& replaced() { return replaced_; }
 
     // Flushes, closes and puts the output in place; false if that failed.
     bool Commit() { return file().Commit(); }

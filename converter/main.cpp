@@ -41,11 +41,11 @@ int ProgramMain(int argc, char** argv) {
 
     // Plan the output. A name that can never work is refused before any
     // conversion work. An output replaced through a temporary file is
-    // opened now (the previous file stays whole until the map is complete);
-    // one written directly (a device, a pipe, standard output) only once the
-    // picture has been checked in full, so a refused picture never touches
-    // an existing map. An output that can't be made is named only after the
-    // picture's own faults.
+    // opened by Prepare() (the previous file stays whole until the map is
+    // complete); one written directly (a device, a pipe, standard output)
+    // only once the picture has been checked in full, so a refused picture
+    // never touches an existing map. An output that can't be made is named
+    // only after the picture's own faults.
     OutputTarget output(args.outputPath);
     if (!output.Possible()) return output.Fail(CantOpenMessage(args.outputPath));
     const bool remap = args.palettePath.has_value();
@@ -54,19 +54,24 @@ int ProgramMain(int argc, char** argv) {
     if (remap) {
         reference = ReadPalette(InputPathToOpen(palettePath), palettePath);
         if (!reference.ok()) return output.Fail(PaletteFailureMessage(reference, palettePath));
+        // How the picture is loaded depends on how the output is written.
+        output.Prepare();
     }
-    const OutputTarget::Plan plan = output.Prepare();
 
     // Load. With a reference palette, every pixel is checked before any of
     // the map leaves: as the map is written to a replaced output's temporary
     // file, so the picture is read once; for a direct output, in a pass of
     // its own before the output is opened, so a PNG's rows are then decoded
-    // into memory to be read twice.
+    // into memory to be read twice. Without one, the output is prepared only
+    // once the picture has loaded, so that no temporary file waits beside
+    // the target while a slow input arrives.
     LoadOptions options;
-    options.decodePngWhole = remap && plan == OutputTarget::Plan::Direct;
+    options.decodePngWhole = remap && output.plan() == OutputTarget::Plan::Direct;
     LoadResult loaded = LoadPicture(InputPathToOpen(args.inputPath), options);
     if (!loaded.ok()) return output.Fail(LoadFailureMessage(loaded, args.inputPath));
     const Picture& picture = loaded.picture;
+    if (!remap) output.Prepare();
+    const OutputTarget::Plan plan = output.plan();
 
     // Check.
     PaletteMatch match;

@@ -26,19 +26,22 @@ namespace {
 
 using namespace bmp2grid;
 
-// Where the map's rows go as they are read. An output replaced through a
-// temporary file (so that the previous one stays whole until the map has
-// been read to its end) gets each row at once (a BMP's at its place, a
-// PNG's in sequence, since PNG stores rows top first as the map does); for
-// an output written directly the picture is held in memory until the map
-// text has been read in full. When the output can't be made, the rows are
-// read and dropped: bad map text is still reported first.
+// Where the map's rows go as they are read. The output is prepared once
+// the header line has been read (no temporary file waits beside the target
+// while a slow input arrives). An output replaced through a temporary file
+// (so that the previous one stays whole until the map has been read to its
+// end) gets each row at once (a BMP's at its place, a PNG's in sequence,
+// since PNG stores rows top first as the map does); for an output written
+// directly the picture is held in memory until the map text has been read
+// in full. When the output can't be made, the rows are read and dropped:
+// bad map text is still reported first.
 class OutputRows final : public MapRowSink {
 public:
-    OutputRows(OutputTarget::Plan plan, MapRowSink& writer, std::int64_t textBytes, SampleMode mode)
-        : plan_(plan), writer_(writer), collector_(mode, textBytes) {}
+    OutputRows(OutputTarget& output, MapRowSink& writer, std::int64_t textBytes, SampleMode mode)
+        : output_(output), writer_(writer), collector_(mode, textBytes) {}
 
     void Begin(std::int64_t width, std::int64_t rows) override {
+        plan_ = output_.Prepare();
         width_ = width;
         if (plan_ == OutputTarget::Plan::Replaced) {
             writer_.Begin(width, rows);
@@ -69,7 +72,8 @@ public:
     const IndexedPicture& picture() const { return collector_.picture; }
 
 private:
-    OutputTarget::Plan plan_;
+    OutputTarget& output_;
+    OutputTarget::Plan plan_ = OutputTarget::Plan::CantOpen;
     MapRowSink& writer_;
     PictureCollector collector_;
     std::int64_t width_ = 0;
@@ -122,14 +126,13 @@ int ProgramMain(int argc, char** argv) {
     if (!block.Reserve(static_cast<std::size_t>(input->IsRegularFile() ? std::min(input->Size() + 1, kBlockBytes)
                                                                         : kBlockBytes)))
         return output.Fail(NoMemoryMessage(args.mapPath));
-    const OutputTarget::Plan plan = output.Prepare();
 
     // Read the map text (the load and the check in one): each row goes to a
     // replaced output as it is read.
     const bool png = args.format == PictureFormat::Png;
-    BitmapRowWriter bmpWriter(output.file(), palette);
-    PngRowWriter pngWriter(output.file(), palette);
-    OutputRows rows(plan, png ? static_cast<MapRowSink&>(pngWriter) : bmpWriter,
+    BitmapRowWriter bmpWriter(output.replaced(), palette);
+    PngRowWriter pngWriter(output.replaced(), palette);
+    OutputRows rows(output, png ? static_cast<MapRowSink&>(pngWriter) : bmpWriter,
                     input->IsRegularFile() ? input->Size() : -1, args.mode);
     MapTextReader reader(args.mode, rows, png ? PngMaxWidth() : std::numeric_limits<std::int32_t>::max());
     for (;;) {
@@ -145,7 +148,7 @@ int ProgramMain(int argc, char** argv) {
 
     // Write what a direct output still lacks, and commit.
     bool written = png ? pngWriter.ok() : bmpWriter.ok();
-    if (plan == OutputTarget::Plan::Direct) {
+    if (output.plan() == OutputTarget::Plan::Direct) {
         written = png ? WritePng(output.file(), rows.picture(), palette)
                       : WriteBitmap(output.file(), rows.picture(), palette);
     }

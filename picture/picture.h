@@ -98,7 +98,9 @@ public:
     virtual ~PixelStore() = default;
     virtual Kept Where() const = 0;
     // A reader of the rows; a picture kept in its file is read
-    // `windowBytes` (at least 1) at a time. Null when memory ran out.
+    // `windowBytes` (at least 1) at a time. Null when memory ran out. The
+    // reader refers to this store: it must not outlive it. Rows kept
+    // AsDecoded can be read once, by one reader.
     virtual std::unique_ptr<RowReader> ReadRows(std::int64_t windowBytes) const = 0;
     // The pixels of row `y` of a picture kept in memory (0 <= y < rows);
     // nullptr for any other.

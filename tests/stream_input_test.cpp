@@ -477,6 +477,53 @@ std::optional<OpenFile> OutputOf(pid_t pid, const std::string& folder, const std
     return std::nullopt;
 }
 
+TEST(SlowInput, NoTemporaryFileWaitsForIt) {
+    // A picture or map text that arrives slowly: while the program waits
+    // for it, before anything of the output is known to be needed, no
+    // temporary file may stand beside the target (a named one, as on
+    // Windows, would be left there by a kill). The picture's first half is
+    // sent; once the program has read it, the folder is looked at; then the
+    // rest comes and the output is written.
+    const IndexedPicture picture = CountingPicture(64, 40);
+    const Bytes bmp = MakeBmp(picture);
+    const std::string map = ReferenceMap(picture, SampleMode::TwoToOne);
+    struct Case {
+        const char* what;
+        bool grid2bmp;
+        std::string input;      // its bytes
+        std::size_t firstPart;  // sent before the folder is looked at
+        std::vector<std::string> args;
+        const char* output;
+    };
+    const Case cases[] = {
+        {"bmp2grid, a picture", false, std::string(bmp.begin(), bmp.end()), bmp.size() / 2, {"slow", "out.txt"},
+         "out.txt"},
+        {"grid2bmp, map text before its header line ends", true, map, 3, {"slow", "out.bmp"}, "out.bmp"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WriteFile(dir / c.output, std::string("previous"));
+        const std::string fifo = dir / "slow";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        options.environment = {"BMP2GRID_NAMED_TEMPORARY=1"};
+        Child child(c.grid2bmp ? Grid2Bmp(c.args) : Bmp2Grid(c.args), options);
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);  // waits for the program to open it
+        ASSERT_GE(fd, 0) << c.what;
+        SendAll(fd, c.input.substr(0, c.firstPart));
+        int unread = 1;
+        ASSERT_TRUE(WaitUntil([&] { return ::ioctl(fd, FIONREAD, &unread) == 0 && unread == 0; })) << c.what;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{c.output, "slow"})) << c.what << ": waiting for input";
+        SendAll(fd, c.input.substr(c.firstPart));
+        ::close(fd);
+        const RunResult result = child.Wait();
+        EXPECT_EQ(result.exitStatus, 0) << c.what << ": " << result.out;
+        EXPECT_NE(ReadFile(dir / c.output), "previous") << c.what;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{c.output, "slow"})) << c.what << ": at the end";
+    }
+}
+
 TEST(DiskSpace, APromisingHeaderThatStallsHoldsAtMostAStepAhead) {
     // 4096 x 20000 pixels promise 819 MB of map text in one-to-one mode;
     // the first 2400 rows (98 MB of it) arrive, then the input stalls.
