@@ -2,6 +2,7 @@
 """Plants faults in the product one at a time and says which tests catch each.
 
 Usage: tests/plant_faults.py FAULTS [--build-dir build/release] [--jobs 2] [--timeout 600]
+       tests/plant_faults.py FAULTS --check
 
 FAULTS is a text file of faults, each:
 
@@ -16,6 +17,10 @@ and every test run (ctest); then the file is restored, whatever happened.
 One line per fault says which tests failed (the fault is caught), or that
 none did (it survived), or that it does not build. Not run by CI: a tool
 for measuring how strong the tests are.
+
+--check plants nothing and builds nothing: it names every fault whose file
+is missing or whose text does not occur exactly once, and exits 1 if there
+is any; after the code moves, it says which faults must follow it.
 """
 import argparse
 import pathlib
@@ -51,6 +56,20 @@ def read_faults(path):
     return faults
 
 
+def misplaced(faults):
+    """The faults that can't be planted, each with why."""
+    found = []
+    for fault in faults:
+        path = ROOT / fault["file"]
+        if not path.is_file():
+            found.append((fault, f"no file {fault['file']}"))
+            continue
+        count = path.read_text(encoding="utf-8").count(fault["old"])
+        if count != 1:
+            found.append((fault, f"the text occurs {count} times in {fault['file']}"))
+    return found
+
+
 def run(command):
     return subprocess.run(command, cwd=ROOT, capture_output=True, text=True)
 
@@ -61,13 +80,18 @@ def main():
     parser.add_argument("--build-dir", default="build/release")
     parser.add_argument("--jobs", default="2")
     parser.add_argument("--timeout", default="600", help="seconds a test may take (ctest --timeout)")
+    parser.add_argument("--check", action="store_true",
+                        help="only check that every fault's text occurs once in its file; plant nothing")
     args = parser.parse_args()
 
     faults = read_faults(args.faults)
-    for fault in faults:
-        text = (ROOT / fault["file"]).read_text(encoding="utf-8")
-        if text.count(fault["old"]) != 1:
-            sys.exit(f"fault '{fault['name']}': the text occurs {text.count(fault['old'])} times in {fault['file']}")
+    problems = misplaced(faults)
+    for fault, why in problems:
+        print(f"fault '{fault['name']}': {why}", file=sys.stderr)
+    if args.check:
+        print(f"{len(faults) - len(problems)} of {len(faults)} faults can be planted")
+    if problems or args.check:
+        sys.exit(1 if problems else 0)
 
     caught = survived = 0
     for fault in faults:
