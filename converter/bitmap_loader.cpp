@@ -17,11 +17,6 @@ using namespace bmp;
 // The info header's fields are read up to and including the compression.
 constexpr std::size_t kInfoFieldsSize = info::kCompression + 4;
 
-LoadResult Refuse(LoadError error) {
-    LoadResult result;
-    result.error = error;
-    return result;
-}
 
 // What the headers say, as stored, and the layout of the rows they describe.
 struct Headers {
@@ -41,7 +36,7 @@ struct HeaderResult {
     Headers headers;
 };
 
-HeaderResult RefuseHeaders(LoadError error) { return {Refuse(error), {}}; }
+HeaderResult RefuseHeaders(LoadError error) { return {Refused(error), {}}; }
 
 // Where stored row `stored` of a picture starts, counted from the pixel data.
 std::int64_t StoredRow(const Headers& headers, std::int64_t rows, std::int64_t y) {
@@ -478,24 +473,24 @@ LoadResult DecodeRle8Picture(HeaderResult read, Input& input, std::uint64_t begi
                              const LoadOptions& options) {
     Picture& picture = read.result.picture;
     const std::int64_t pixelCount = picture.width * picture.rows;  // below 2^62
-    if (pixelCount > options.maxDecodedPixels) return Refuse(LoadError::TooLarge);
+    if (pixelCount > options.maxDecodedPixels) return Refused(LoadError::TooLarge);
     ByteBuffer decoded;
     if (static_cast<std::uint64_t>(pixelCount) > SIZE_MAX ||
         !decoded.AllocateZeroed(static_cast<std::size_t>(pixelCount))) {
-        return Refuse(LoadError::NoMemory);
+        return Refused(LoadError::NoMemory);
     }
     const std::uint64_t windowBytes =
         std::max<std::uint64_t>(std::min<std::uint64_t>(options.rle8WindowBytes, end - begin), 2);
     ByteBuffer window;
-    if (!window.Reserve(static_cast<std::size_t>(windowBytes))) return Refuse(LoadError::NoMemory);
+    if (!window.Reserve(static_cast<std::size_t>(windowBytes))) return Refused(LoadError::NoMemory);
     RleWindow<Input> stream(input, begin, end, window);
     switch (DecodeRle8(stream, picture.width, picture.rows, decoded.data())) {
         case Rle8Status::Ok:
             break;
         case Rle8Status::Corrupt:
-            return Refuse(LoadError::CorruptRle);
+            return Refused(LoadError::CorruptRle);
         case Rle8Status::ReadFailed:
-            return Refuse(LoadError::ReadFailed);
+            return Refused(LoadError::ReadFailed);
     }
     // Decoded one byte per pixel, rows bottom first, no padding.
     const std::uint8_t* first = decoded.data();
@@ -525,7 +520,7 @@ LoadResult LoadFromFile(std::shared_ptr<platform::InputFile> file, const LoadOpt
     HeaderResult read = ReadHeaders(input);
     if (!read.result.ok()) return std::move(read.result);
     const auto size = static_cast<std::uint64_t>(file->Size());
-    if (!RowsAreComplete(read, size)) return Refuse(LoadError::PixelDataTruncated);
+    if (!RowsAreComplete(read, size)) return Refused(LoadError::PixelDataTruncated);
     if (read.headers.biCompression == kCompressionNone) {
         Picture& picture = read.result.picture;
         picture.pixels = std::make_shared<FileRows>(std::move(file), read.headers, picture.width, picture.rows);
@@ -549,13 +544,13 @@ LoadResult LoadFromStream(platform::InputFile& file, std::span<const std::uint8_
             break;
         case platform::ReadStatus::CantOpen:
         case platform::ReadStatus::ReadFailed:
-            return Refuse(LoadError::ReadFailed);
+            return Refused(LoadError::ReadFailed);
         case platform::ReadStatus::NoMemory:
-            return Refuse(LoadError::NoMemory);
+            return Refused(LoadError::NoMemory);
     }
-    if (!input.PutBackHead(block)) return Refuse(LoadError::NoMemory);
+    if (!input.PutBackHead(block)) return Refused(LoadError::NoMemory);
     if (!RowsAreComplete(read, std::uint64_t{read.headers.bfOffBits} + block.size())) {
-        return Refuse(LoadError::PixelDataTruncated);
+        return Refused(LoadError::PixelDataTruncated);
     }
     return TakePixels(std::move(read), std::move(block), 0, options);
 }
@@ -566,14 +561,14 @@ LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options) {
     MemoryInput input(file.data(), file.size());
     HeaderResult read = ReadHeaders(input);
     if (!read.result.ok()) return std::move(read.result);
-    if (!RowsAreComplete(read, file.size())) return Refuse(LoadError::PixelDataTruncated);
+    if (!RowsAreComplete(read, file.size())) return Refused(LoadError::PixelDataTruncated);
     const std::size_t start = read.headers.bfOffBits;
     return TakePixels(std::move(read), std::move(file), start, options);
 }
 
 LoadResult LoadBitmap(const std::string& path, const LoadOptions& options) {
     auto file = std::make_shared<platform::InputFile>();
-    if (file->Open(path) != platform::ReadStatus::Ok) return Refuse(LoadError::CantOpen);
+    if (file->Open(path) != platform::ReadStatus::Ok) return Refused(LoadError::CantOpen);
     return LoadBitmap(std::move(file), {}, options);
 }
 

@@ -70,11 +70,7 @@ PaletteResult DecodePalette(ByteBuffer file, std::string_view name) {
 // here is how the file is read (and that it can fail to open or to read).
 PaletteResult ReadPalette(const std::string& path, std::string_view name) {
     auto file = std::make_shared<platform::InputFile>();
-    if (file->Open(path) != platform::ReadStatus::Ok) {
-        LoadResult missing;
-        missing.error = LoadError::CantOpen;
-        return PictureRefused(missing);
-    }
+    if (file->Open(path) != platform::ReadStatus::Ok) return PictureRefused(Failure(LoadError::CantOpen));
     // Enough of the start, read in sequence, to tell the formats apart.
     std::uint8_t head[kPaletteFormatBytes];
     std::size_t got = 0;

@@ -13,11 +13,7 @@ namespace bmp2grid {
 
 LoadResult LoadPicture(const std::string& path, const LoadOptions& options) {
     auto file = std::make_shared<platform::InputFile>();
-    if (file->Open(path) != platform::ReadStatus::Ok) {
-        LoadResult refused;
-        refused.error = LoadError::CantOpen;
-        return refused;
-    }
+    if (file->Open(path) != platform::ReadStatus::Ok) return Refused(LoadError::CantOpen);
     return LoadPicture(std::move(file), options);
 }
 
@@ -28,22 +24,14 @@ LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, const LoadOpti
     // given as under a file header's in sequence too) is read in sequence,
     // and the bytes taken go on to the loader.
     if (file->IsRegularFile() && file->Size() >= static_cast<std::int64_t>(bmp::kFileHeaderSize)) {
-        if (!file->ReadAt(0, signature, sizeof signature)) {
-            LoadResult refused;
-            refused.error = LoadError::ReadFailed;
-            return refused;
-        }
+        if (!file->ReadAt(0, signature, sizeof signature)) return Refused(LoadError::ReadFailed);
         if (IsPngSignature(signature)) return LoadPng(std::move(file), {}, options);
         return LoadBitmap(std::move(file), {}, options);
     }
     std::size_t taken = 0;
     while (taken < sizeof signature) {
         const long long n = file->Read(signature + taken, sizeof signature - taken);
-        if (n < 0) {
-            LoadResult refused;
-            refused.error = LoadError::ReadFailed;
-            return refused;
-        }
+        if (n < 0) return Refused(LoadError::ReadFailed);
         if (n == 0) break;
         taken += static_cast<std::size_t>(n);
     }

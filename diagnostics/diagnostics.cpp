@@ -11,9 +11,17 @@ std::string ProgramName(const char* programName, const char* fallback) {
     return programName != nullptr ? programName : fallback;
 }
 
-std::string PixelDataUnreadable(const std::string& path) {
-    return "Can't convert " + path + ": pixel data could not be read\n";
+// "Can't convert <path>: <reason>\n": every refusal of an input's content.
+std::string CantConvert(const std::string& path, std::string_view reason) {
+    return "Can't convert " + path + ": " + std::string(reason) + "\n";
 }
+
+// The same for a refusal at a line of a text input (1 is the first).
+std::string CantConvertLine(const std::string& path, std::int64_t line, std::string_view reason) {
+    return CantConvert(path, "line " + std::to_string(line) + ": " + std::string(reason));
+}
+
+std::string PixelDataUnreadable(const std::string& path) { return CantConvert(path, "pixel data could not be read"); }
 
 // The short lower-case reason a GIMP or JASC palette was refused for.
 std::string_view PaletteErrorReason(PaletteError error) {
@@ -69,7 +77,7 @@ std::string CantOpenMessage(const std::string& path) { return "Can't open " + pa
 
 std::string CantWriteMessage(const std::string& path) { return "Can't write " + path + "\n"; }
 
-std::string NoMemoryMessage(const std::string& path) { return "Can't convert " + path + ": not enough memory\n"; }
+std::string NoMemoryMessage(const std::string& path) { return CantConvert(path, "not enough memory"); }
 
 std::string LoadErrorReason(const LoadFailure& result) {
     switch (result.error) {
@@ -121,7 +129,7 @@ std::string LoadFailureMessage(const LoadFailure& result, const std::string& pat
         default:
             break;
     }
-    return "Can't convert " + path + ": " + LoadErrorReason(result) + "\n";
+    return CantConvert(path, LoadErrorReason(result));
 }
 
 std::string RowsFailureMessage(const LoadFailure& failure, const std::string& path) {
@@ -132,8 +140,7 @@ std::string RowsFailureMessage(const LoadFailure& failure, const std::string& pa
 
 std::string PaletteFailureMessage(const PaletteResult& result, const std::string& path) {
     if (result.error == PaletteError::Picture) return LoadFailureMessage(result.picture, path);
-    return "Can't convert " + path + ": line " + std::to_string(result.line) + ": " +
-           std::string(PaletteErrorReason(result.error)) + "\n";
+    return CantConvertLine(path, result.line, PaletteErrorReason(result.error));
 }
 
 std::string PaletteMatchFailureMessage(const PaletteMatch& match, const std::string& inputPath,
@@ -145,11 +152,11 @@ std::string PaletteMatchFailureMessage(const PaletteMatch& match, const std::str
         case PaletteMatchError::UnknownColour: {
             char colour[8];
             std::snprintf(colour, sizeof colour, "#%02X%02X%02X", match.rgb[0], match.rgb[1], match.rgb[2]);
-            return "Can't convert " + inputPath + ": colour " + colour + at + " is not in " + palettePath + "\n";
+            return CantConvert(inputPath, "colour " + std::string(colour) + at + " is not in " + palettePath);
         }
         case PaletteMatchError::IndexPastTable:
-            return "Can't convert " + inputPath + ": index " + std::to_string(match.index) + at +
-                   " is past the picture's " + std::to_string(match.pictureColours) + " colours\n";
+            return CantConvert(inputPath, "index " + std::to_string(match.index) + at + " is past the picture's " +
+                                              std::to_string(match.pictureColours) + " colours");
         case PaletteMatchError::InputFailed:
             return PixelDataUnreadable(inputPath);
         case PaletteMatchError::NoMemory:
@@ -200,8 +207,7 @@ std::string MapTextFailureMessage(const MapTextSummary& result, const std::strin
 }
 
 std::string MapTextFailureMessage(MapTextError error, std::int64_t line, const std::string& path) {
-    return "Can't convert " + path + ": line " + std::to_string(line) + ": " +
-           std::string(MapTextErrorReason(error)) + "\n";
+    return CantConvertLine(path, line, MapTextErrorReason(error));
 }
 
 std::string MapSizeReport(const MapTextSummary& result) {

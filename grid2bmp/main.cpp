@@ -41,16 +41,16 @@ public:
         : output_(output), writer_(writer), collector_(mode, textBytes) {}
 
     void Begin(std::int64_t width, std::int64_t rows) override {
-        plan_ = output_.Prepare();
+        const OutputTarget::Plan plan = output_.Prepare();
         width_ = width;
-        if (plan_ == OutputTarget::Plan::Replaced) {
+        if (plan == OutputTarget::Plan::Replaced) {
             writer_.Begin(width, rows);
-        } else if (plan_ == OutputTarget::Plan::Direct) {
+        } else if (plan == OutputTarget::Plan::Direct) {
             collector_.Begin(width, rows);
         }
     }
     std::uint8_t* Row(std::int64_t y) override {
-        switch (plan_) {
+        switch (output_.plan()) {
             case OutputTarget::Plan::Replaced:
                 return writer_.Row(y);
             case OutputTarget::Plan::Direct:
@@ -66,14 +66,13 @@ public:
         return dropped_.data();
     }
     void RowDone(std::int64_t y) override {
-        if (plan_ == OutputTarget::Plan::Replaced) writer_.RowDone(y);
+        if (output_.plan() == OutputTarget::Plan::Replaced) writer_.RowDone(y);
     }
 
     const IndexedPicture& picture() const { return collector_.picture; }
 
 private:
     OutputTarget& output_;
-    OutputTarget::Plan plan_ = OutputTarget::Plan::CantOpen;
     MapRowSink& writer_;
     PictureCollector collector_;
     std::int64_t width_ = 0;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "byte_buffer.h"
 #include "colour_table.h"
@@ -137,6 +138,14 @@ struct Picture {
 struct LoadResult : LoadFailure {
     Picture picture;
 };
+
+// A load refused with `failure`, or with `error` and no details.
+inline LoadResult Refused(LoadFailure failure) {
+    LoadResult result;
+    static_cast<LoadFailure&>(result) = std::move(failure);
+    return result;
+}
+inline LoadResult Refused(LoadError error) { return Refused(Failure(error)); }
 
 // A picture held in memory: `rows` rows of `width` bytes, the top one at
 // `top` (inside `storage`) and each next one `step` bytes on (negative when

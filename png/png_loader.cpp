@@ -144,18 +144,6 @@ void ReadRows(png_structp png, void* data) {
 
 // ----------------------------------------------------------------------------
 
-LoadResult Refuse(LoadError error) {
-    LoadResult result;
-    result.error = error;
-    return result;
-}
-
-LoadResult Refuse(LoadFailure failure) {
-    LoadResult result;
-    static_cast<LoadFailure&>(result) = std::move(failure);
-    return result;
-}
-
 // A PNG being read: libpng's structs, the input, and (non-interlaced) the
 // row handed out last.
 class PngReader final {
@@ -211,11 +199,11 @@ private:
 };
 
 LoadResult PngReader::Open(const LoadOptions& options) {
-    if (!input_.Prepare()) return Refuse(LoadError::NoMemory);
+    if (!input_.Prepare()) return Refused(LoadError::NoMemory);
     png_ = png::NewReadStruct(report_);
-    if (png_ == nullptr) return Refuse(LoadError::NoMemory);
+    if (png_ == nullptr) return Refused(LoadError::NoMemory);
     info_ = png_create_info_struct(png_);
-    if (info_ == nullptr) return Refuse(LoadError::NoMemory);
+    if (info_ == nullptr) return Refused(LoadError::NoMemory);
     png_set_read_fn(png_, &input_, ReadPngData);
     if (!Run(ReadInfo, info_)) {
         // libpng names a faulty header in general ("Invalid IHDR data") and
@@ -225,7 +213,7 @@ LoadResult PngReader::Open(const LoadOptions& options) {
         if (failure_ == LoadError::PngRefused && report_.warning[0] != '\0' &&
             report_.warningChunk == report_.errorChunk)
             reason_ += std::string(" (") + report_.warning + ")";
-        return Refuse(Failure());
+        return Refused(Failure());
     }
 
     png_uint_32 width = 0;
@@ -236,20 +224,20 @@ LoadResult PngReader::Open(const LoadOptions& options) {
     png_get_IHDR(png_, info_, &width, &height, &bitDepth, &colourType, &interlace, nullptr, nullptr);
     const bool indexed = colourType == PNG_COLOR_TYPE_PALETTE;
     if (!(indexed || (colourType == PNG_COLOR_TYPE_GRAY && bitDepth == 8))) {
-        LoadResult refused = Refuse(LoadError::PngWithoutIndices);
+        LoadResult refused = Refused(LoadError::PngWithoutIndices);
         refused.pngColourType = colourType;
         refused.pngBitDepth = bitDepth;
         return refused;
     }
     Transforms transforms{info_, bitDepth, interlace != PNG_INTERLACE_NONE, 1};
-    if (!Run(SetTransforms, &transforms)) return Refuse(Failure());
+    if (!Run(SetTransforms, &transforms)) return Refused(Failure());
 
     width_ = width;
     height_ = height;
     // Every row is read into `width` bytes: the transforms must have made
     // one byte per pixel of every kind accepted, or nothing is read.
     if (png_get_rowbytes(png_, info_) != static_cast<std::size_t>(width_)) {
-        LoadResult refused = Refuse(LoadError::PngRefused);
+        LoadResult refused = Refused(LoadError::PngRefused);
         refused.reason = "PNG rows do not decode to one byte per pixel";
         return refused;
     }
@@ -276,18 +264,18 @@ LoadResult PngReader::Open(const LoadOptions& options) {
     }
 
     if (!transforms.interlaced && !options.decodePngWhole) {
-        if (!row_.Reserve(static_cast<std::size_t>(width_))) return Refuse(LoadError::NoMemory);
+        if (!row_.Reserve(static_cast<std::size_t>(width_))) return Refused(LoadError::NoMemory);
         return result;  // the caller makes this reader the picture's pixels
     }
     const std::int64_t pixelCount = width_ * height_;  // below 2^51
-    if (pixelCount > options.maxDecodedPixels) return Refuse(LoadError::TooLarge);
+    if (pixelCount > options.maxDecodedPixels) return Refused(LoadError::TooLarge);
     ByteBuffer pixels;
     if (static_cast<std::uint64_t>(pixelCount) > SIZE_MAX ||
         !pixels.AllocateZeroed(static_cast<std::size_t>(pixelCount))) {
-        return Refuse(LoadError::NoMemory);
+        return Refused(LoadError::NoMemory);
     }
     Rows rows{info_, pixels.data(), width_, height_, transforms.passes, true};
-    if (!Run(ReadRows, &rows)) return Refuse(Failure());
+    if (!Run(ReadRows, &rows)) return Refused(Failure());
     const std::uint8_t* top = pixels.data();
     image.pixels = std::make_shared<HeldPixels>(std::move(pixels), top, width_);
     return result;

@@ -619,12 +619,9 @@ TEST_F(Cli, MemoryRunningOutWhileWritingTheMapIsReported) {
     auto runWithin = [&](long limitKiB, const std::string& output) {
         return RunProgram(MemoryLimitedScript(UnderTest(), "exec \"$@\" wide.bmp " + output, limitKiB), options);
     };
-    long fails = 0, succeeds = 1L << 20;
-    ASSERT_EQ(runWithin(succeeds, "/dev/null").exitStatus, 0);
-    while (succeeds - fails > 64) {
-        const long middle = (fails + succeeds) / 2;
-        (runWithin(middle, "/dev/null").exitStatus == 0 ? succeeds : fails) = middle;
-    }
+    ASSERT_EQ(runWithin(1L << 20, "/dev/null").exitStatus, 0);
+    const long fails =
+        LargestFailingLimit([&](long limit) { return runWithin(limit, "/dev/null").exitStatus == 0; }, 1L << 20);
     const std::string sizeReport = "Size: 3145729x1 (should be 3145729 bytes, is 3145729 bytes)\n";
     const std::string noMemory = "Can't convert wide.bmp: not enough memory\n";
     const RunResult toDevice = runWithin(fails, "/dev/null");

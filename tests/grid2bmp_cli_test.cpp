@@ -343,12 +343,8 @@ TEST_F(Grid2Bmp, MemoryRunningOutForADirectOutputIsReported) {
     auto runWithin = [&](long limitKiB) {
         return RunProgram(MemoryLimitedScript(kGrid2Bmp, "exec \"$@\" map.txt /dev/null", limitKiB), options);
     };
-    long fails = 0, succeeds = 1L << 20;
-    ASSERT_EQ(runWithin(succeeds).exitStatus, 0);
-    while (succeeds - fails > 64) {
-        const long middle = (fails + succeeds) / 2;
-        (runWithin(middle).exitStatus == 0 ? succeeds : fails) = middle;
-    }
+    ASSERT_EQ(runWithin(1L << 20).exitStatus, 0);
+    const long fails = LargestFailingLimit([&](long limit) { return runWithin(limit).exitStatus == 0; }, 1L << 20);
     for (long limit = fails; limit > fails - 8 * 1024 && limit > 0; limit -= 1024) {
         const RunResult result = runWithin(limit);
         EXPECT_EQ(result.exitStatus, 1) << "limit " << limit << " KiB";

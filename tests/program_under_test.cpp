@@ -94,6 +94,15 @@ std::vector<std::string> MemoryLimitedScript(const Program& program, const std::
     return command;
 }
 
+long LargestFailingLimit(const std::function<bool(long limitKiB)>& succeeds, long ceilingKiB) {
+    long fails = 0;
+    while (ceilingKiB - fails > 64) {
+        const long middle = (fails + ceilingKiB) / 2;
+        (succeeds(middle) ? ceilingKiB : fails) = middle;
+    }
+    return fails;
+}
+
 const std::vector<TypedName>& NamesInSeveralScripts() {
     static const std::vector<TypedName> names{
         {"é", ""},

@@ -13,6 +13,7 @@
 // devices, permissions or symbolic links skip it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,11 @@ RunResult RunWithStandardOutputTo(const Program& program, std::vector<std::strin
 // (`ulimit -v`), or under AddressSanitizer, which reserves far more address
 // space than it uses, on resident memory.
 std::vector<std::string> MemoryLimitedScript(const Program& program, const std::string& script, long limitKiB);
+
+// The largest memory limit in KiB, to within 64 KiB, under which a run fails
+// (`succeeds(limitKiB)` is false), searched between 0 and `ceilingKiB`,
+// under which the run must succeed.
+long LargestFailingLimit(const std::function<bool(long limitKiB)>& succeeds, long ceilingKiB);
 
 // File names as users type them, in several scripts, each with the decoy
 // (empty: none) that a look-alike could land on, as Windows' ANSI code page

@@ -117,11 +117,7 @@ bool CopyBytes(const std::uint8_t* data, std::size_t size, ByteBuffer& file) {
 // picture (a streamed PNG's rows can be read only once, by the map writer).
 LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size) {
     ByteBuffer file;
-    if (!CopyBytes(data, size, file)) {
-        LoadResult refused;
-        static_cast<LoadFailure&>(refused) = Failure(LoadError::NoMemory);
-        return refused;
-    }
+    if (!CopyBytes(data, size, file)) return Refused(LoadError::NoMemory);
     LoadOptions options;
     options.decodePngWhole = true;
     return DecodePicture(std::move(file), options);
