@@ -45,13 +45,15 @@ worker.onmessage = (event) => {
 // Only the latest job of a section is shown: a section starts its job
 // before it reads the file, so the order of the user's actions decides,
 // not the order reads finish in. Its progress bar shows once the job has
-// taken a quarter of a second, until it is done.
+// taken a quarter of a second, until it is done. The body's data-<section>
+// holds the latest job's state and data-<section>-job its number.
 const latest = {};
 class Job {
   constructor(section) {
     this.section = section;
     this.id = nextId++;
     latest[section] = this.id;
+    document.body.dataset[`${section}Job`] = String(this.id);
     document.body.dataset[section] = "busy";
     this.busy = $(`${section}-busy`);
     this.text = $(`${section}-progress-text`);

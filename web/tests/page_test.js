@@ -184,45 +184,67 @@ async function download(selector) {
   }
 }
 
-// Chooses a mode; when that converts the section's file again, waits for it.
+// The page numbers every conversion it starts (data-<section>-job). A wait
+// for an outcome is tied to a conversion that started after the action, so
+// that a conversion an earlier action started can't be taken for it.
+const jobOf = (section) => page.evaluate((s) => Number(document.body.dataset[`${s}Job`] ?? 0), section);
+const hasOutcome = (section) => page.evaluate((s) => ["ready", "refused"].includes(document.body.dataset[s]), section);
+
+function settledAfter(section, job, timeout = 120000) {
+  return page.waitForFunction((s, j) => Number(document.body.dataset[`${s}Job`] ?? 0) > j
+    && ["ready", "refused"].includes(document.body.dataset[s]), { timeout }, section, job);
+}
+
+// Runs an action; when the section shows a file's outcome, the action
+// converts it again, and this waits for that.
+async function redoing(section, action) {
+  const converts = await hasOutcome(section);
+  const job = await jobOf(section);
+  await action();
+  if (converts) await settledAfter(section, job);
+}
+
+// Chooses a mode.
 async function chooseMode(group, oneToOne) {
   const section = group.replace("-mode", "");
   const radio = `input[name="${group}"][value="${oneToOne ? "one" : "two"}"]`;
   if (await page.$eval(radio, (r) => r.checked)) return;
-  const hasFile = await page.evaluate((s) => ["ready", "refused"].includes(document.body.dataset[s]), section);
-  await page.evaluate((s) => { document.body.dataset[s] = ""; }, section);
-  await page.click(radio);
-  if (hasFile) await settled(section);
+  await redoing(section, () => page.click(radio));
 }
 
-function settled(section, timeout = 120000) {
-  return page.waitForFunction((s) => ["ready", "refused"].includes(document.body.dataset[s]), { timeout }, section);
+// Gives the map section a palette file, or takes it away (null).
+async function choosePalette(file) {
+  if (file) {
+    await redoing("map", async () => (await page.$("#palette-file")).uploadFile(file));
+  } else if (await page.$eval("#palette-clear", (b) => !b.disabled)) {
+    await redoing("map", () => page.click("#palette-clear"));
+  }
 }
 
 // Gives the page a file through its file picker; waits for the section's
 // outcome ("ready" or "refused"). Returns the time from giving it to the
 // outcome, in seconds.
 async function give(section, inputId, file) {
-  await page.evaluate((s) => { document.body.dataset[s] = ""; }, section);
+  const job = await jobOf(section);
   const input = await page.$(`#${inputId}`);
   // Picking the file the picker holds already is a change too.
   await input.evaluate((element) => { element.value = ""; });
   const started = process.hrtime.bigint();
   await input.uploadFile(file);
-  await settled(section);
+  await settledAfter(section, job);
   return Number(process.hrtime.bigint() - started) / 1e9;
 }
 
 // Drops a file on a drop zone as a drag from another program would.
 async function drop(section, zoneId, file) {
-  await page.evaluate((s) => { document.body.dataset[s] = ""; }, section);
+  const job = await jobOf(section);
   const bytes = [...fs.readFileSync(file)];
   await page.evaluate((zone, name, content) => {
     const transfer = new DataTransfer();
     transfer.items.add(new File([new Uint8Array(content)], name));
     document.getElementById(zone).dispatchEvent(new DragEvent("drop", { dataTransfer: transfer, bubbles: true, cancelable: true }));
   }, zoneId, path.basename(file), bytes);
-  await settled(section);
+  await settledAfter(section, job);
 }
 
 const text = (selector) => page.$eval(selector, (element) => element.textContent);
@@ -414,11 +436,7 @@ async function main() {
   for (const [mapText, oneToOne, palette] of maps) {
     await check(`map to picture: ${path.basename(mapText)}${oneToOne ? " -1" : ""}${palette ? ` --palette ${path.basename(palette)}` : ""}`, async () => {
       await chooseMode("map-mode", oneToOne);
-      if (palette) {
-        await (await page.$("#palette-file")).uploadFile(palette);
-      } else if (await page.$eval("#palette-clear", (b) => !b.disabled)) {
-        await page.click("#palette-clear");
-      }
+      await choosePalette(palette);
       // The first is dropped on the page, the others picked.
       if (mapText === sampleText && !palette) await drop("map", "map-drop", mapText);
       else await give("map", "map-file", mapText);
@@ -445,7 +463,7 @@ async function main() {
     const wide = path.join(options.work, "too-wide-for-png.txt");
     const cells = 1048576 / 2 + 1;
     fs.writeFileSync(wide, `${cells},1\r\n${"7,0,0,0,0\t".repeat(cells)}\r\n`);
-    if (await page.$eval("#palette-clear", (b) => !b.disabled)) await page.click("#palette-clear");
+    await choosePalette(null);
     await chooseMode("map-mode", false);
     await give("map", "map-file", wide);
     const bmp = nativePicture(wide, false, null);
@@ -469,12 +487,12 @@ async function main() {
       const mapText = path.join(options.work, `sample-for-${name}.txt`);
       fs.copyFileSync(path.join(data, name), palette);
       fs.copyFileSync(sampleText, mapText);
-      await (await page.$("#palette-file")).uploadFile(palette);
+      await choosePalette(palette);
       await give("map", "map-file", mapText);
       const native = nativePicture(mapText, false, palette);
       assert.equal(native.status, 1);
       assert.equal(await text("#map-refusal"), native.stdout);
-      await page.click("#palette-clear");
+      await choosePalette(null);
     });
   }
 
@@ -490,21 +508,21 @@ async function main() {
       const mapText = path.join(options.work, `sample-for-${name}.txt`);
       fs.writeFileSync(palette, content);
       fs.copyFileSync(sampleText, mapText);
-      await (await page.$("#palette-file")).uploadFile(palette);
+      await choosePalette(palette);
       await give("map", "map-file", mapText);
       const native = nativePicture(mapText, false, palette);
       assert.equal(native.status, 1);
       assert.equal(native.stdout, line);
       assert.equal(await text("#map-refusal"), native.stdout);
       if (name.endsWith(".gpl")) await screenshot("palette-refusal", "#to-picture");
-      await page.click("#palette-clear");
+      await choosePalette(null);
     });
   }
 
   await check("refused map text", async () => {
     const bad = path.join(options.work, "bad.txt");
     fs.writeFileSync(bad, "2,2\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n3,0,0,0,0\t\r\n");
-    if (await page.$eval("#palette-clear", (b) => !b.disabled)) await page.click("#palette-clear");
+    await choosePalette(null);
     await chooseMode("map-mode", false);
     await give("map", "map-file", bad);
     const native = nativePicture(bad, false, null);
