@@ -160,6 +160,10 @@ int ProgramMain(int argc, char** argv) {
     if (!map.ok()) return output.Fail(MapTextFailureMessage(map, args.mapPath));
     if (!output.Open()) return output.Fail(CantOpenMessage(args.outputPath));
 
+    // A replaced output that failed as its rows came is not written on.
+    bool written = tiledMap ? tiledWriter.ok() : png ? pngWriter.ok() : bmpWriter.ok();
+    if (!written) return output.Fail(CantWriteMessage(args.outputPath));
+
     // A Tiled map's tile sheet is put in place before the map that names it.
     if (tiledMap) {
         sheet.Prepare();
@@ -169,7 +173,6 @@ int ProgramMain(int argc, char** argv) {
     }
 
     // Write what a direct output still lacks, and commit.
-    bool written = tiledMap ? tiledWriter.ok() : png ? pngWriter.ok() : bmpWriter.ok();
     if (output.plan() == OutputTarget::Plan::Direct) {
         written = tiledMap ? WriteTiledMap(output.file(), rows.picture(), tiledFormat, args.mode, sheetName)
                   : png    ? WritePng(output.file(), rows.picture(), palette)

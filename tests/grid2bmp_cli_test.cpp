@@ -941,6 +941,16 @@ TEST_F(Grid2Bmp, TiledMapRefusals) {
     EXPECT_EQ(full.exitStatus, 1);
     EXPECT_EQ(full.out, "Can't write full.tiles.png\n");
     EXPECT_EQ(ReadFile(dir / "full.tmx"), "previous map");
+    // A map that fails as its rows are written (the file size limit, well
+    // above the sheet's size): the sheet is not written either.
+    WriteFile(dir / "large.txt", ReferenceMap(RandomPicture(2000, 100, 6), SampleMode::TwoToOne));
+    RunOptions limited;
+    limited.fileSizeLimit = 100000;
+    const RunResult tooLarge = RunWith({"large.txt", "old.tmx"}, limited);
+    EXPECT_EQ(tooLarge.exitStatus, 1);
+    EXPECT_EQ(tooLarge.out, "Can't write old.tmx\n");
+    EXPECT_EQ(ReadFile(dir / "old.tmx"), "previous map");
+    EXPECT_EQ(ReadFile(dir / "old.tiles.png"), "previous sheet");
 }
 
 TEST_F(Grid2Bmp, TiledMapToAFifoGetsItsSheetBesideIt) {
