@@ -8,7 +8,7 @@
 # ships too. The cross presets set BMP2GRID_BUILD_EXPAT: configuring builds
 # a static expat for the target from Debian's source package
 # (cmake/bmp2grid_debian_source.cmake), without its tools, examples, tests,
-# documents or fuzzers. A static expat on Windows needs XML_STATIC wherever
+# documents or fuzzers. A static expat on Windows wants XML_STATIC wherever
 # its header is read; EXPAT::EXPAT carries it.
 #
 # RapidJSON is a library of headers only (Debian: rapidjson-dev); where it
@@ -51,7 +51,10 @@ function(bmp2grid_find_expat)
       "${CMAKE_SYSTEM_PROCESSOR} (${how})")
   endif()
   if(WIN32 AND link_options)
-    # Without it, expat.h declares its functions as imported from a DLL.
+    # expat asks it of a static library's users: with Microsoft's
+    # extensions (_MSC_EXTENSIONS), expat.h would otherwise declare its
+    # functions as imported from a DLL. mingw-w64's g++ has none, so its
+    # builds link either way.
     set_property(TARGET EXPAT::EXPAT APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS XML_STATIC)
   endif()
 
