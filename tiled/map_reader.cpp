@@ -26,9 +26,9 @@ bool MapReader::Picks(const std::string& name) const {
 }
 
 bool MapReader::CheckShape() {
-    if (facts_.infinite) return Refuse(bmp2grid::Failure(LoadError::TiledInfinite));
     LoadFailure refused;
     if (!ShapeOf(facts_.shape, shape_, refused)) return Refuse(std::move(refused));
+    if (facts_.infinite) return Refuse(bmp2grid::Failure(LoadError::TiledInfinite));
     return true;
 }
 
