@@ -110,13 +110,14 @@ bool LayerData::Feed(std::string_view text) {
     for (const char c : text) {
         if (IsSpace(c)) continue;
         if (c == '=') {
-            if (bitCount_ < 2 || ++padding_ > 2) return Bad("base64");
+            if (bitCount_ < 2 || ++padding_ > 2) return Bytes(bytes, count) && Bad("base64");
             bitCount_ -= 2;
             if (bitCount_ == 0) bits_ = 0;
             continue;
         }
         const int v = Base64Value(static_cast<unsigned char>(c));
-        if (v < 0 || padding_ > 0 || streamEnded_) return Bad("base64");
+        // The tiles decoded before a fault are counted, to name its place.
+        if (v < 0 || padding_ > 0 || streamEnded_) return Bytes(bytes, count) && Bad("base64");
         bits_ = (bits_ << 6) | static_cast<std::uint32_t>(v);
         bitCount_ += 6;
         if (bitCount_ >= 8) {
