@@ -91,11 +91,13 @@ std::string Base64Layer(const std::string& compression, const std::string& data)
            "</data></layer>\n";
 }
 
-// A TMJ map of 3 x 2 square tiles with the layers given (JSON objects).
-std::string Tmj(const std::string& layers, const std::string& extra = "") {
-    return R"({ "compressionlevel":-1, "height":2, "infinite":false, "layers":[)" + layers +
-           R"(], "orientation":"orthogonal", "renderorder":"right-down", "tileheight":8,
- "tilesets":[{"firstgid":1, "source":"palette.tsx"}], "tilewidth":8, "type":"map", "width":3)" + extra + "}\n";
+// A TMJ map of `width` x `height` square tiles with the layers given (JSON
+// objects).
+std::string Tmj(const std::string& layers, int width = 3, int height = 2) {
+    return R"({ "compressionlevel":-1, "height":)" + std::to_string(height) + R"(, "infinite":false, "layers":[)" +
+           layers + R"(], "orientation":"orthogonal", "renderorder":"right-down", "tileheight":8,
+ "tilesets":[{"firstgid":1, "source":"palette.tsx"}], "tilewidth":8, "type":"map", "width":)" +
+           std::to_string(width) + "}\n";
 }
 
 std::string TmjLayer(const std::string& name, const std::string& data) {
@@ -314,6 +316,44 @@ TEST_F(Tiled, PicksALayerByName) {
     const RunResult several = Run({"m.tmx", "map.txt"});
     EXPECT_EQ(several.out, SizeReport(3, 2, 6) + "Can't convert m.tmx: map has several tile layers (\"top\", \"inner\"): "
                                                  "pick one with --layer\n");
+}
+
+// A map bigger than the blocks it is read in gives the map text of the same
+// tiles in a BMP, from a file and from a pipe, in both formats.
+TEST_F(Tiled, BigMapsReadAsTheSamePictureInABmp) {
+    const IndexedPicture picture = RandomPicture(301, 257, 24);
+    WriteFile(dir / "pic.bmp", MakeBmp(picture));
+    std::string csv;
+    std::string json;
+    for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
+        const std::string gid = std::to_string(picture.pixels[i] + 1);
+        csv += gid + (i + 1 == picture.pixels.size() ? "" : (i + 1) % 301 == 0 ? ",\n" : ",");
+        json += (i == 0 ? "" : ",") + gid;
+    }
+    const std::string size = R"(width="301" height="257")";
+    WriteFile(dir / "m.tmx",
+              Tmx(R"(orientation="orthogonal" width="301" height="257" tilewidth="8" tileheight="8")", kTileset,
+                  Layer("map", csv, size)));
+    const std::string tmj =
+        Tmj(R"({"data":[)" + json + R"(], "height":257, "name":"map", "type":"tilelayer", "width":301})", 301, 257);
+    WriteFile(dir / "m.tmj", tmj);
+    for (const char* mode : {"-1", "-2"}) {
+        std::vector<std::string> args = {"pic.bmp", "bmp.txt"};
+        if (mode[1] == '1') args.insert(args.begin(), mode);
+        ASSERT_EQ(Run(args).exitStatus, 0);
+        for (const char* name : {"m.tmx", "m.tmj"}) {
+            args[args.size() - 2] = name;
+            args.back() = "map.txt";
+            const RunResult fromFile = Run(args);
+            EXPECT_EQ(fromFile.exitStatus, 0) << name << mode << ": " << fromFile.out;
+            EXPECT_EQ(ReadFile(dir / "map.txt"), ReadFile(dir / "bmp.txt")) << name << mode;
+            RunOptions piped;
+            piped.stdinData = ReadFile(dir / name);
+            args[args.size() - 2] = "-";
+            EXPECT_EQ(Run(args, piped).exitStatus, 0) << name << mode;
+            EXPECT_EQ(ReadFile(dir / "map.txt"), ReadFile(dir / "bmp.txt")) << name << mode << " from a pipe";
+        }
+    }
 }
 
 // A map from a pipe reads as the same map from a file.

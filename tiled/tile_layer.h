@@ -50,7 +50,7 @@ public:
     std::int64_t Tiles() const { return tiles_; }
     std::int64_t Total() const { return total_; }
     // Whether a whole tile row waits.
-    bool RowReady() const { return queue_.size() - head_ >= static_cast<std::size_t>(columns_); }
+    bool RowReady() const { return queue_.size() - head_ - handed_ >= static_cast<std::size_t>(columns_); }
     // The picture row of the next tile row, which must be ready; valid until
     // the next Add or TakeRow. nullptr when memory ran out.
     const std::uint8_t* TakeRow();
