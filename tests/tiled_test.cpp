@@ -284,6 +284,11 @@ TEST_F(Tiled, RefusesWithItsReasons) {
         EXPECT_EQ(ReadFile(dir / "map.txt"), "previous map") << c.label;
         fs::remove(dir / name);
     }
+    // A tag too big to hold is refused, not held: here a layer name of 20 MB.
+    WriteFile(dir / "m.tmx", Tmx(kSquares, kTileset, Layer(std::string(20 << 20, 'n'), "1,2,3,\n4,5,6")));
+    const RunResult huge = Run({"m.tmx", "map.txt"});
+    EXPECT_EQ(huge.out, "Can't convert m.tmx: not enough memory\n");
+    EXPECT_LT(huge.peakMemoryKiB, 32 << 10);
     const RunResult bmp = Run({"--layer", "map", "pic.bmp", "map.txt"});
     EXPECT_EQ(bmp.exitStatus, 1);
     EXPECT_EQ(bmp.out, "Can't convert pic.bmp: --layer picks a tile layer of a Tiled map, and this is a BMP or PNG picture\n");

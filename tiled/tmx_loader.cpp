@@ -3,6 +3,7 @@
 // parsed.
 #include <expat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -16,6 +17,47 @@ namespace bmp2grid {
 namespace {
 
 using namespace tiled;
+
+// What expat may hold at a time on a thread, for all its parsers: a map's
+// tokens are small (layer data comes in pieces), so a tag of huge
+// attributes, say, is refused as running out of memory instead of held.
+constexpr std::size_t kExpatMemoryBytes = std::size_t{16} << 20;
+thread_local std::size_t expatBytes = 0;
+
+// expat's allocations, each with its size before it, counted.
+struct alignas(std::max_align_t) BlockHeader {
+    std::size_t size;
+};
+
+void* ExpatMalloc(std::size_t size) {
+    if (size > kExpatMemoryBytes - expatBytes) return nullptr;
+    auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
+    if (header == nullptr) return nullptr;
+    header->size = size;
+    expatBytes += size;
+    return header + 1;
+}
+
+void ExpatFree(void* block) {
+    if (block == nullptr) return;
+    BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
+    expatBytes -= header->size;
+    std::free(header);
+}
+
+void* ExpatRealloc(void* block, std::size_t size) {
+    if (block == nullptr) return ExpatMalloc(size);
+    BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
+    const std::size_t old = header->size;
+    if (size > old && size - old > kExpatMemoryBytes - expatBytes) return nullptr;
+    auto* grown = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
+    if (grown == nullptr) return nullptr;
+    grown->size = size;
+    expatBytes = expatBytes - old + size;
+    return grown + 1;
+}
+
+const XML_Memory_Handling_Suite kExpatMemory = {ExpatMalloc, ExpatRealloc, ExpatFree};
 
 // The value of attribute `name` in expat's list; nullptr when absent.
 const char* Attribute(const XML_Char** attributes, const char* name) {
@@ -230,7 +272,7 @@ bool TmxReader::Step() {
 LoadResult TmxReader::Open(std::shared_ptr<TmxReader> self) {
     if (!input_.Prepare()) return Refused(LoadError::NoMemory);
     if (options_.matchesColours) return Refused(LoadError::TiledWithPalette);
-    parser_ = XML_ParserCreate(nullptr);
+    parser_ = XML_ParserCreate_MM(nullptr, &kExpatMemory, nullptr);
     if (parser_ == nullptr) return Refused(LoadError::NoMemory);
     // No DTD and no external entity is ever loaded (there is no handler for
     // one), and any entity declared or left undeclared stops the parse, so
