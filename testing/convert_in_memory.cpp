@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -191,6 +192,46 @@ bool ConvertInMemory(const std::uint8_t* data, std::size_t size) {
     }
     // A reference palette drawn from the input's bytes.
     return RemapsLikeThePlainRules(image, pixels, SeedOf(data, size));
+}
+
+bool ConvertTiledInMemory(const std::uint8_t* data, std::size_t size) {
+    LoadOptions options;
+    options.maxDecodedPixels = kMaxDecodedPixels;
+    if (SeedOf(data, size) % 3 == 0) options.tileLayer = "map";
+    const LoadResult first = DecodePicture(Copy(data, size), options);
+    if (!first.ok()) return Printable(first);
+    if (TooLargeToCheck(first.picture)) return true;
+    // The rows read straight through: the picture, or the refusal.
+    IndexedPicture pixels{first.picture.width, first.picture.rows, {}};
+    LoadFailure failed;
+    {
+        const std::unique_ptr<RowReader> rows = first.picture.ReadRows();
+        if (rows == nullptr) return false;
+        for (std::int64_t y = 0; y < pixels.rows && failed.ok(); ++y) {
+            const std::uint8_t* row = rows->Row(y);
+            if (row == nullptr) {
+                failed = rows->Failure();
+                if (failed.ok() || !Printable(failed)) return false;
+            } else {
+                pixels.pixels.insert(pixels.pixels.end(), row, row + pixels.width);
+            }
+        }
+    }
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+        const LoadResult loaded = DecodePicture(Copy(data, size), options);
+        if (!loaded.ok() || loaded.picture.width != pixels.width || loaded.picture.rows != pixels.rows) return false;
+        MemorySink sink;
+        if (!WriteMapHeader(sink, loaded.picture, mode)) return false;
+        const MapWriteResult written = WriteMapRows(sink, loaded.picture, mode);
+        if (!failed.ok()) {
+            if (written.status != MapWriteStatus::InputFailed || written.input.error != failed.error ||
+                written.input.column != failed.column || written.input.row != failed.row)
+                return false;
+        } else if (written.status != MapWriteStatus::Ok || sink.text() != test::ReferenceMap(pixels, mode)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::vector<std::uint8_t> WithChunkCrcsMended(const std::uint8_t* data, std::size_t size) {

@@ -36,4 +36,11 @@ std::vector<std::uint8_t> WithChunkCrcsMended(const std::uint8_t* data, std::siz
 // their CRCs mended.
 bool ConvertPngInMemory(const std::uint8_t* data, std::size_t size);
 
+// Loads any bytes as a picture, as the Tiled map targets do (every third
+// input, as its bytes decide, picking the tile layer "map"), and checks that
+// a map that loads gives, in both modes, the map text of the rows read
+// straight through its RowReader, or, where those rows turn out faulty, the
+// same refusal at the same tile; and that every refusal has its words.
+bool ConvertTiledInMemory(const std::uint8_t* data, std::size_t size);
+
 }  // namespace bmp2grid::fuzzing

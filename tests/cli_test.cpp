@@ -42,6 +42,7 @@ std::string Help() {
     return Usage() +
            "  -1                 one map cell per picture column, not per two\n"
            "  --palette PALETTE  cells hold each pixel's colour's index in PALETTE (a picture, .gpl or .pal)\n"
+           "  --layer NAME       read the Tiled map's tile layer NAME\n"
            "  --version          print the version\n";
 }
 

@@ -26,6 +26,7 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         const char* input;
         const char* output;
         const char* palette = nullptr;  // none given
+        const char* layer = nullptr;    // none given
     };
     const Case cases[] = {
         {{"bmp2grid", "in.bmp", "out.txt"}, SampleMode::TwoToOne, "in.bmp", "out.txt"},
@@ -53,6 +54,18 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         {{"bmp2grid", "in.bmp", "--palette", "t.gpl"}, SampleMode::TwoToOne, "in.bmp", "--palette"},
         // An empty name is a palette's name still, not no palette.
         {{"bmp2grid", "--palette", "", "in.bmp", "out.txt"}, SampleMode::TwoToOne, "in.bmp", "out.txt", ""},
+        // --layer NAME, among the other options, once; only with its name
+        // and both paths after it, so a command line of a file named
+        // "--layer" keeps its meaning.
+        {{"bmp2grid", "--layer", "ground", "in.tmx", "out.txt"}, SampleMode::TwoToOne, "in.tmx", "out.txt", nullptr,
+         "ground"},
+        {{"bmp2grid", "-1", "--layer", "g", "--palette", "t.gpl", "in.tmx", "out.txt"}, SampleMode::OneToOne, "in.tmx",
+         "out.txt", "t.gpl", "g"},
+        {{"bmp2grid", "--layer", "", "in.tmx", "out.txt"}, SampleMode::TwoToOne, "in.tmx", "out.txt", nullptr, ""},
+        {{"bmp2grid", "--layer", "a", "--layer", "b", "c"}, SampleMode::TwoToOne, "--layer", "b", nullptr, "a"},
+        {{"bmp2grid", "--layer", "a", "b"}, SampleMode::TwoToOne, "--layer", "a"},
+        {{"bmp2grid", "--layer", "out.txt"}, SampleMode::TwoToOne, "--layer", "out.txt"},
+        {{"bmp2grid", "-1", "--layer", "a", "b"}, SampleMode::OneToOne, "--layer", "a"},
     };
     for (const Case& c : cases) {
         const ParsedCommandLine parsed = Parse(c.argv);
@@ -62,6 +75,7 @@ TEST(CommandLine, ChoosesModeAndPaths) {
         EXPECT_EQ(parsed.args.outputPath, c.output);
         EXPECT_EQ(parsed.args.palettePath, c.palette ? std::optional<std::string>(c.palette) : std::nullopt)
             << c.argv[1];
+        EXPECT_EQ(parsed.args.layer, c.layer ? std::optional<std::string>(c.layer) : std::nullopt) << c.argv[1];
     }
 }
 
