@@ -97,11 +97,12 @@ const std::uint8_t* TileRows::TakeRow() {
     }
     std::uint8_t* out = bricks_.data();
     const auto n = static_cast<std::size_t>(columns_);
+    // Brick k covers pixels FirstPixelOfBrick(k, y) and the one to its right.
     if (y % 2 == 0) {
-        // Brick k covers pixels 2k and 2k + 1.
+        // Pixels 2k and 2k + 1.
         for (std::size_t k = 0; k < n; ++k) out[2 * k] = out[2 * k + 1] = tiles[k];
     } else {
-        // Brick k covers pixels 2k + 1 and 2k + 2; the last one wraps to pixel 0.
+        // Pixels 2k + 1 and 2k + 2; the last brick wraps to pixel 0.
         out[0] = tiles[n - 1];
         for (std::size_t k = 0; k + 1 < n; ++k) out[2 * k + 1] = out[2 * k + 2] = tiles[k];
         out[2 * n - 1] = tiles[n - 1];

@@ -55,24 +55,15 @@ std::string SheetFileName(std::string_view mapFileName);
 constexpr std::uint32_t kGidFlags = 0xF0000000u;
 constexpr std::uint32_t kEmptyGid = 0;
 
-// The tile column that map cell `c` of row `y` sits in, in both shapes:
-// each map row is its map text row turned right by y / 2 cells.
-constexpr std::int64_t TileColumn(std::int64_t c, std::int64_t y, std::int64_t columns) {
-    return (c + y / 2) % columns;
-}
-
-// The map cell that tile column `x` of row `y` holds (its inverse).
+// The map cell that tile column `x` of row `y` holds, in both shapes: each
+// map row is its map text row turned right by y / 2 cells.
 constexpr std::int64_t CellOfTile(std::int64_t x, std::int64_t y, std::int64_t columns) {
     return ((x - y / 2) % columns + columns) % columns;
 }
 
-// The brick that picture pixel `p` of row `y` lies in, on a map of
-// `columns` bricks a row (picture 2 * columns pixels wide).
-constexpr std::int64_t BrickOfPixel(std::int64_t p, std::int64_t y, std::int64_t columns) {
-    return (p - y % 2 + 2 * columns) / 2 % columns;
-}
-
-// The first of the two picture pixels that brick `k` of row `y` covers.
+// The first of the two picture pixels that brick `k` of row `y` covers (the
+// second is the one to its right, wrapping to pixel 0 for the last brick of
+// an odd row).
 constexpr std::int64_t FirstPixelOfBrick(std::int64_t k, std::int64_t y) { return 2 * k + y % 2; }
 
 }  // namespace bmp2grid::tiled

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "map_reader.h"
+#include "tiled_map_reader.h"
 #include "tiled_loader.h"
 
 #ifdef BMP2GRID_TMJ_INPUT

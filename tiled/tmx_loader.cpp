@@ -10,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "map_reader.h"
+#include "map_text_format.h"
+#include "tiled_map_reader.h"
 #include "tiled_loader.h"
 
 namespace bmp2grid {
@@ -306,7 +307,7 @@ LoadResult Load(MapInput input, const LoadOptions& options) {
 
 bool IsTmxStart(std::span<const std::uint8_t> first) {
     std::string_view text(reinterpret_cast<const char*>(first.data()), first.size());
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    if (text.starts_with(map_text::kByteOrderMark)) text.remove_prefix(map_text::kByteOrderMark.size());
     while (!text.empty() && (text[0] == ' ' || text[0] == '\t' || text[0] == '\r' || text[0] == '\n'))
         text.remove_prefix(1);
     return text.starts_with("<?xml") || text.starts_with("<map");

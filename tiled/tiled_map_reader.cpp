@@ -1,4 +1,4 @@
-#include "map_reader.h"
+#include "tiled_map_reader.h"
 
 #include <algorithm>
 #include <limits>
