@@ -37,7 +37,9 @@
 //    peak memory.
 // 9. The picture's one-to-one map text (as many cells as pixels) converted
 //    by grid2bmp to a TMX, alternating with the same text to a BMP, both to
-//    files, and printed in MB/s of map text, with the TMX's peak memory.
+//    files, and printed in MB/s of map text, with the TMX's peak memory;
+//    then that TMX read back by bmp2grid -1 into map text, alternating with
+//    the picture as a BMP, in MB/s of TMX, with its peak memory.
 //
 // The baseline runs as a child process too (this program started with
 // --baseline), so both sides pay for process start and reading alike.
@@ -337,7 +339,9 @@ void MeasureGrid2Bmp(const std::string& work, const std::string& picture, const 
 // picture has pixels) with grid2bmp -1 to a TMX and, alternating, to a BMP,
 // both replacing a file (removed, and dirty pages flushed, untimed before
 // each run; the text warmed untimed), and prints the medians in MB/s of map
-// text, their ratio and the TMX's largest peak resident memory.
+// text, their ratio and the TMX's largest peak resident memory. Then reads
+// that TMX back with bmp2grid -1, alternating with the BMP picture, and
+// prints the speed in MB/s of TMX and bmp2grid's peak memory for it.
 void TiledRows(const std::string& work, const std::string& picture, const std::string& converter, int runs) {
     const std::string text = work + "/tiled-map.txt", tmx = work + "/tiled-out.tmx", bmp = work + "/tiled-out.bmp";
     const std::string sheet = work + "/tiled-out.tiles.png";
@@ -361,7 +365,23 @@ void TiledRows(const std::string& work, const std::string& picture, const std::s
         }
     }
     const std::uintmax_t tmxBytes = fs::file_size(tmx);
-    for (const std::string& f : {text, tmx, sheet, bmp}) fs::remove(f);
+
+    // The way back: bmp2grid -1 reads the TMX (CSV) into map text,
+    // alternating with the same map from the BMP picture, both to a file.
+    const std::string back = work + "/tiled-back.txt";
+    std::vector<double> fromTmx, fromBmp;
+    long backPeakKiB = 0;
+    for (int r = 0; r < runs; ++r) {
+        for (const bool tiled : {true, false}) {
+            fs::remove(back);
+            ::sync();
+            WarmUp(tiled ? tmx : picture);
+            const Sample s = RunChild({converter, "-1", tiled ? tmx : picture, back});
+            (tiled ? fromTmx : fromBmp).push_back(s.seconds);
+            if (tiled) backPeakKiB = std::max(backPeakKiB, s.peakKiB);
+        }
+    }
+    for (const std::string& f : {text, tmx, sheet, bmp, back}) fs::remove(f);
     const Timing t = Summarise(toTmx), b = Summarise(toBmp);
     std::printf("\ngrid2bmp -1 to a file, map text of %.1f MB (TMX %.1f MB)\n", megabytes, tmxBytes / 1e6);
     std::printf("                 TMX         BMP      TMX / BMP   (best runs: TMX       BMP)   goal\n");
@@ -372,6 +392,17 @@ void TiledRows(const std::string& work, const std::string& picture, const std::s
                 b.best);
     std::printf("  peak memory (TMX) %.1f MiB (%.1f MB)                               <= 16 MB\n", peakKiB / 1024.0,
                 peakKiB * 1024.0 / 1e6);
+
+    const double tmxMegabytes = static_cast<double>(tmxBytes) / 1e6;
+    const Timing ft = Summarise(fromTmx), fb = Summarise(fromBmp);
+    std::printf("\nbmp2grid -1 to a file: the TMX (CSV, %.1f MB) against the picture as a BMP\n", tmxMegabytes);
+    std::printf("                 TMX         BMP      TMX / BMP   (best runs: TMX       BMP)   goal\n");
+    std::printf("  MB/s of TMX   %8.0f                                 %8.0f             TMX >= 250\n",
+                tmxMegabytes / ft.median, tmxMegabytes / ft.best);
+    std::printf("  seconds       %8.3f  %8.3f    %7.2fx            %8.3f %8.3f\n", ft.median, fb.median,
+                ft.median / fb.median, ft.best, fb.best);
+    std::printf("  peak memory (TMX) %.1f MiB (%.1f MB)                               <= 32 MB\n",
+                backPeakKiB / 1024.0, backPeakKiB * 1024.0 / 1e6);
 }
 
 // --- RLE8: decoded from a window of its file ------------------------------
