@@ -2,7 +2,7 @@
 # Builds the Debian package (the deb workflow), has lintian check it (any
 # error or warning fails), installs it with dpkg -i, runs bmp2grid and
 # man -w from the installed system, checks that the programs load the
-# system's libpng and zlib, removes it with dpkg -r and checks that no file
+# system's libpng and zlib (and bmp2grid expat), removes it with dpkg -r and checks that no file
 # it installed is left behind.
 #
 # Needs root (dpkg), dpkg-dev (dpkg-shlibdeps, for the package's
@@ -30,10 +30,12 @@ dpkg-deb --field "$deb" Package Version Architecture Section Maintainer Depends
 # The libraries' security updates reach the package's users only through
 # its dependencies.
 depends=$(dpkg-deb --field "$deb" Depends)
-if [[ "$depends" != *libpng16-16* ]]; then
-  echo "FAILED: the package does not depend on the system's libpng (libpng16-16)"
-  exit 1
-fi
+for package in libpng16-16 libexpat1; do
+  if [[ "$depends" != *$package* ]]; then
+    echo "FAILED: the package does not depend on the system's $package"
+    exit 1
+  fi
+done
 
 echo "== lintian (errors and warnings fail; informational, pedantic and experimental notes are shown)"
 # Tags the package overrides, each with its reason, are in
@@ -57,10 +59,13 @@ echo "== the installed programs and manual pages"
 [ "$(command -v bmp2grid)" = /usr/bin/bmp2grid ] || { echo "FAILED: bmp2grid is not /usr/bin/bmp2grid"; exit 1; }
 [ "$(bmp2grid --version)" = "bmp2grid $version" ] || { echo "FAILED: bmp2grid --version"; exit 1; }
 [ "$(grid2bmp --version)" = "grid2bmp $version" ] || { echo "FAILED: grid2bmp --version"; exit 1; }
-# The programs load the system's libpng and zlib.
+# The programs load the system's libpng and zlib; bmp2grid, which reads
+# TMX maps, its expat too.
 for program in /usr/bin/bmp2grid /usr/bin/grid2bmp; do
   ldd "$program" > "$work/libraries"
-  for library in libpng16.so.16 libz.so.1; do
+  libraries="libpng16.so.16 libz.so.1"
+  [ "$program" = /usr/bin/bmp2grid ] && libraries="$libraries libexpat.so.1"
+  for library in $libraries; do
     if ! grep -Eq "^[[:space:]]$library => /" "$work/libraries"; then
       echo "FAILED: $program does not load the system's $library:"
       cat "$work/libraries"
