@@ -13,6 +13,7 @@ ParsedCommandLine ParseArguments(int argc, const char* const* argv) {
     if (AsksForVersion(argc, argv)) return VersionRequest<ConverterArgs>();
     bool oneToOne = false;
     bool palette = false;
+    bool layer = false;
     int pathIndex = 1;
     for (; pathIndex < argc; ++pathIndex) {
         if (!oneToOne && std::strcmp(argv[pathIndex], "-1") == 0) {
@@ -20,6 +21,9 @@ ParsedCommandLine ParseArguments(int argc, const char* const* argv) {
         } else if (!palette && std::strcmp(argv[pathIndex], "--palette") == 0 && pathIndex + 1 < argc) {
             palette = true;
             parsed.args.palettePath = argv[++pathIndex];
+        } else if (!layer && std::strcmp(argv[pathIndex], "--layer") == 0 && pathIndex + 3 < argc) {
+            layer = true;
+            parsed.args.layer = argv[++pathIndex];
         } else {
             break;
         }

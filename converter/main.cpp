@@ -1,5 +1,5 @@
-// bmp2grid: converts an 8-bit palettized BMP picture, or an indexed or 8-bit
-// grey PNG, into map text.
+// bmp2grid: converts an 8-bit palettized BMP picture, an indexed or 8-bit
+// grey PNG, or a Tiled map (TMX or TMJ), into map text.
 //
 // This is the only place that prints or chooses the exit status: 0 when the
 // map was written, 1 for every failure, each failure named by one line
@@ -67,6 +67,8 @@ int ProgramMain(int argc, char** argv) {
     // the target while a slow input arrives.
     LoadOptions options;
     options.decodePngWhole = remap && output.plan() == OutputTarget::Plan::Direct;
+    options.tileLayer = args.layer;
+    options.matchesColours = remap;
     LoadResult loaded = LoadPicture(InputPathToOpen(args.inputPath), options);
     if (!loaded.ok()) return output.Fail(LoadFailureMessage(loaded, args.inputPath));
     const Picture& picture = loaded.picture;

@@ -1,5 +1,6 @@
 // Loading the input picture, whichever format it is in: a PNG, known by its
-// signature, or else a BMP.
+// signature, a Tiled map (TMX or TMJ), known by its first characters, or
+// else a BMP.
 #pragma once
 
 #include <memory>
@@ -12,9 +13,12 @@
 
 namespace bmp2grid {
 
-// Opens `path` and loads the picture in it: a PNG (png_loader.h) when its
-// first 8 bytes are PNG's signature, whatever the file's name; otherwise a
-// BMP (bitmap_loader.h), whose signature is not examined. A regular file's
+// Opens `path` and loads the picture in it, whatever the file's name: a PNG
+// (png_loader.h) when its first 8 bytes are PNG's signature; a TMX or TMJ
+// map (tiled_loader.h) when its first kTiledSniffBytes say so
+// (IsTmxStart, IsTmjStart); otherwise a BMP (bitmap_loader.h), whose
+// signature is not examined. LoadOptions::tileLayer given for a BMP or PNG
+// is refused (LayerOfPicture). A regular file's
 // signature is read at its offset; a stream's first bytes are handed on to
 // the loader, so a pipe or a device is read once, in sequence.
 LoadResult LoadPicture(const std::string& path, const LoadOptions& options);
@@ -24,8 +28,8 @@ LoadResult LoadPicture(const std::string& path, const LoadOptions& options);
 LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, const LoadOptions& options);
 
 // The same for a stream opened already, whose first bytes, `taken` (at
-// least 8 unless the stream ended sooner), have been read from it to tell
-// its format.
+// least kTiledSniffBytes unless the stream ended sooner), have been read
+// from it to tell its format.
 LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken,
                        const LoadOptions& options);
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace bmp2grid {
 namespace {
@@ -51,6 +52,37 @@ std::string_view PaletteErrorReason(PaletteError error) {
     return {};
 }
 
+// "\"a\", \"b\"": names quoted, in their order.
+std::string QuotedList(const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names) {
+        if (!list.empty()) list += ", ";
+        list += "\"" + name + "\"";
+    }
+    return list;
+}
+
+// " at column C, row R": a tile of a Tiled map's layer.
+std::string AtTile(const LoadFailure& failure) {
+    return " at column " + std::to_string(failure.column) + ", row " + std::to_string(failure.row);
+}
+
+std::string TimesText(std::int64_t a, std::int64_t b) { return std::to_string(a) + " x " + std::to_string(b); }
+
+// Why a Tiled map's shape is not read.
+std::string ShapeReason(const MapShapeFacts& shape) {
+    const std::string tiles = TimesText(shape.tileWidth, shape.tileHeight);
+    if (shape.orientation == "isometric" || shape.orientation == "staggered")
+        return shape.orientation + " maps are not read; only orthogonal maps of square tiles and brick maps are";
+    if (shape.orientation == "orthogonal") return "orthogonal map with " + tiles + " tiles: its tiles must be square";
+    if (shape.orientation == "hexagonal")
+        return "hexagonal map with " + tiles + " tiles, side length " + std::to_string(shape.hexSideLength) +
+               ", stagger axis \"" + shape.staggerAxis + "\" and index \"" + shape.staggerIndex +
+               "\" is not a brick map (tiles twice as wide as high, side length their height, stagger axis \"y\" "
+               "and index \"odd\")";
+    return "map orientation \"" + shape.orientation + "\" is not read";
+}
+
 }  // namespace
 
 std::string UsageLine(const char* programName) {
@@ -61,6 +93,7 @@ std::string HelpText(const char* programName) {
     return UsageLine(programName) +
            "  -1                 one map cell per picture column, not per two\n"
            "  --palette PALETTE  cells hold each pixel's colour's index in PALETTE (a picture, .gpl or .pal)\n"
+           "  --layer NAME       read the Tiled map's tile layer NAME\n"
            "  --version          print the version\n";
 }
 
@@ -115,6 +148,65 @@ std::string LoadErrorReason(const LoadFailure& result) {
                    std::to_string(result.pngBitDepth) + " carries no palette indices";
         case LoadError::PngRefused:
             return result.reason;
+        case LoadError::LayerOfPicture:
+            return "--layer picks a tile layer of a Tiled map, and this is a BMP or PNG picture";
+        case LoadError::TiledWithPalette:
+            return "a Tiled map's tiles are palette indices already: convert it without --palette";
+        case LoadError::TmjNotBuilt:
+            return "this build reads no Tiled JSON maps (it was built without RapidJSON: Debian's rapidjson-dev)";
+        case LoadError::TiledNotMap:
+            if (result.reason.empty()) return "JSON that is not a Tiled map (no \"type\": \"map\")";
+            return "XML that is not a Tiled map (its root element is <" + result.reason + ">)";
+        case LoadError::TmxMalformed:
+            return "malformed XML at line " + std::to_string(result.row) + ", column " +
+                   std::to_string(result.column) + ": " + result.reason;
+        case LoadError::TmjMalformed:
+            return "malformed JSON at byte " + std::to_string(result.column) + ": " + result.reason;
+        case LoadError::TmxEntity:
+            return "XML entity \"" + result.reason + "\": entities other than XML's own are not read";
+        case LoadError::TiledAttribute:
+            return result.names.size() == 2 ? result.names[0] + " has no valid \"" + result.names[1] + "\""
+                                            : std::string("map has a faulty attribute");
+        case LoadError::TiledShape:
+            return ShapeReason(result.shape);
+        case LoadError::TiledInfinite:
+            return "infinite maps are not read";
+        case LoadError::TiledNoTileset:
+            return "map has no tileset";
+        case LoadError::TiledLateTileset:
+            return "a tileset follows the tile layer read";
+        case LoadError::TiledNoTileLayer:
+            return "map has no tile layer";
+        case LoadError::TiledSeveralLayers:
+            return "map has several tile layers (" + QuotedList(result.names) + "): pick one with --layer";
+        case LoadError::TiledNoSuchLayer:
+            return "no tile layer is named \"" + result.reason + "\" (the map's tile layers: " +
+                   QuotedList(result.names) + ")";
+        case LoadError::TiledLayerSize:
+            return "layer \"" + (result.names.empty() ? std::string() : result.names[0]) + "\" is " +
+                   TimesText(result.column, result.row) + " tiles, the map " +
+                   TimesText(result.shape.width, result.shape.height);
+        case LoadError::TiledEncoding:
+            return "layer data encoding \"" + result.reason + "\" is not read";
+        case LoadError::TiledCompression:
+            return "layer data compression \"" + result.reason + "\" is not read";
+        case LoadError::TiledBadData:
+            return "layer data is not valid " + (result.names.empty() ? std::string() : result.names[0]) +
+                   AtTile(result) + (result.names.size() > 1 ? " (" + result.names[1] + ")" : std::string());
+        case LoadError::TiledTileCount: {
+            const std::string layer = TimesText(result.column, result.row);
+            if (result.value > static_cast<std::uint64_t>(result.column * result.row))
+                return "layer data holds more than its " + layer + " tiles";
+            return "layer data holds " + std::to_string(result.value) + " tiles, not " + layer;
+        }
+        case LoadError::TiledEmptyCell:
+            return "empty cell" + AtTile(result);
+        case LoadError::TiledFlippedTile:
+            return "flipped or rotated tile" + AtTile(result);
+        case LoadError::TiledValuePast255:
+            return "tile " + std::to_string(result.value) + AtTile(result) + " is past 255";
+        case LoadError::TiledForeignTile:
+            return "tile gid " + std::to_string(result.value) + AtTile(result) + " is not of the map's first tileset";
     }
     return {};
 }

@@ -8,7 +8,9 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "byte_buffer.h"
 #include "colour_table.h"
@@ -36,6 +38,45 @@ enum class LoadError {
     NoMemory,
     PngWithoutIndices,       // a PNG of a colour type and bit depth that hold no palette indices
     PngRefused,              // the PNG library refused the file; `reason` holds its words
+    // Tiled maps (TMX, TMJ). `column` and `row` name a tile of the layer
+    // (0-based), `value` a tile's gid or value, `names` layer names.
+    LayerOfPicture,          // LoadOptions::tileLayer given for a BMP or PNG
+    TiledWithPalette,        // a Tiled map with LoadOptions::matchesColours
+    TmjNotBuilt,             // a TMJ map, in a build without RapidJSON
+    TiledNotMap,             // XML or JSON that is no Tiled map; `reason`: the XML root element
+    TmxMalformed,            // `reason`: expat's words; `row`: the line, `column` its column
+    TmjMalformed,            // `reason`: RapidJSON's words; `column`: the byte offset
+    TmxEntity,               // an XML entity declared or referred to; `reason`: its name
+    TiledAttribute,          // `names`: the element and its missing or faulty attribute
+    TiledShape,              // an orientation or tile shape not read; `shape` says which
+    TiledInfinite,
+    TiledNoTileset,
+    TiledLateTileset,        // a tileset after the layer's data began
+    TiledNoTileLayer,
+    TiledSeveralLayers,      // and no tileLayer: `names`
+    TiledNoSuchLayer,        // `reason`: the tileLayer asked for; `names`: the tile layers
+    TiledLayerSize,          // `names[0]`: the layer; `column` x `row` its size; `shape` the map's
+    TiledEncoding,           // `reason`: the encoding
+    TiledCompression,        // `reason`: the compression
+    TiledBadData,            // `names`: what (CSV, base64, zlib, gzip) and its library's words
+    TiledTileCount,          // `value` tiles, not `column` x `row`
+    TiledEmptyCell,
+    TiledFlippedTile,        // `value`: the gid with its flags
+    TiledValuePast255,       // `value`: the tile's value
+    TiledForeignTile,        // `value`: the gid, of no tileset or not the first
+};
+
+// A Tiled map's orientation and tile shape, for TiledShape and
+// TiledLayerSize.
+struct MapShapeFacts {
+    std::string orientation;
+    std::int64_t width = 0;  // the map's tiles
+    std::int64_t height = 0;
+    std::int64_t tileWidth = 0;
+    std::int64_t tileHeight = 0;
+    std::int64_t hexSideLength = 0;
+    std::string staggerAxis;
+    std::string staggerIndex;
 };
 
 // A refusal: the error and the details its words need.
@@ -44,7 +85,12 @@ struct LoadFailure {
     std::uint32_t compression = 0;  // the code found, for UnsupportedCompression
     int pngColourType = 0;          // for PngWithoutIndices
     int pngBitDepth = 0;
-    std::string reason;             // for PngRefused: the PNG library's words
+    std::string reason;             // for PngRefused: the PNG library's words; see LoadError
+    std::int64_t column = 0;        // the Tiled refusals' details: see LoadError
+    std::int64_t row = 0;
+    std::uint64_t value = 0;
+    std::vector<std::string> names;
+    MapShapeFacts shape;
 
     bool ok() const { return error == LoadError::None; }
 };
@@ -179,6 +225,12 @@ struct LoadOptions {
     // A non-interlaced PNG is decoded whole into memory too, instead of a
     // row at a time as the map is written.
     bool decodePngWhole = false;
+    // The tile layer of a Tiled map to read, by its name; without it a map
+    // must have one tile layer. Given for a BMP or PNG: LayerOfPicture.
+    std::optional<std::string> tileLayer;
+    // The picture's colours will be matched with a palette: a Tiled map,
+    // whose tiles are palette indices already, is refused (TiledWithPalette).
+    bool matchesColours = false;
 };
 
 }  // namespace bmp2grid
