@@ -1,7 +1,7 @@
 // Whole-program benchmark of bmp2grid on a big map-like picture.
 //
 //   bmp2grid_bench [--runs N] [--size PIXELS] [--dir FOLDER] [--converter PATH] [--deb-build PATH]
-//                  [--only png|file|small]
+//                  [--only png|file|small|tiled]
 //
 // 1. Draws an 8192 x 8192 8-bit picture of a few terrain indices in patches.
 // 2. Converts it to /dev/null in both modes with bmp2grid and with a baseline
@@ -35,6 +35,9 @@
 // 8. The same picture as an 8-bit indexed PNG (grid2bmp's writer) converted
 //    to /dev/null and to a file, alternating with the BMP, and the PNG's
 //    peak memory.
+// 9. The picture's one-to-one map text (as many cells as pixels) converted
+//    by grid2bmp to a TMX, alternating with the same text to a BMP, both to
+//    files, and printed in MB/s of map text, with the TMX's peak memory.
 //
 // The baseline runs as a child process too (this program started with
 // --baseline), so both sides pay for process start and reading alike.
@@ -328,6 +331,49 @@ void MeasureGrid2Bmp(const std::string& work, const std::string& picture, const 
                 peakKiB / 1024.0, peakKiB * 1024.0 / 1e6);
 }
 
+// --- grid2bmp: map text to a Tiled map -------------------------------------
+
+// Converts the picture's one-to-one map text (a map of as many cells as the
+// picture has pixels) with grid2bmp -1 to a TMX and, alternating, to a BMP,
+// both replacing a file (removed, and dirty pages flushed, untimed before
+// each run; the text warmed untimed), and prints the medians in MB/s of map
+// text, their ratio and the TMX's largest peak resident memory.
+void TiledRows(const std::string& work, const std::string& picture, const std::string& converter, int runs) {
+    const std::string text = work + "/tiled-map.txt", tmx = work + "/tiled-out.tmx", bmp = work + "/tiled-out.bmp";
+    const std::string sheet = work + "/tiled-out.tiles.png";
+    RunChild({converter, "-1", picture, text});
+    const double megabytes = static_cast<double>(fs::file_size(text)) / 1e6;
+    std::vector<double> toTmx, toBmp;
+    long peakKiB = 0;
+    for (int r = 0; r < runs; ++r) {
+        for (const bool tiled : {true, false}) {
+            if (tiled) {
+                fs::remove(tmx);
+                fs::remove(sheet);
+            } else {
+                fs::remove(bmp);
+            }
+            ::sync();
+            WarmUp(text);
+            const Sample s = RunChild({GRID2BMP_EXE, "-1", text, tiled ? tmx : bmp});
+            (tiled ? toTmx : toBmp).push_back(s.seconds);
+            if (tiled) peakKiB = std::max(peakKiB, s.peakKiB);
+        }
+    }
+    const std::uintmax_t tmxBytes = fs::file_size(tmx);
+    for (const std::string& f : {text, tmx, sheet, bmp}) fs::remove(f);
+    const Timing t = Summarise(toTmx), b = Summarise(toBmp);
+    std::printf("\ngrid2bmp -1 to a file, map text of %.1f MB (TMX %.1f MB)\n", megabytes, tmxBytes / 1e6);
+    std::printf("                 TMX         BMP      TMX / BMP   (best runs: TMX       BMP)   goal\n");
+    std::printf("  MB/s of text  %8.0f  %8.0f    %7.2fx            %8.0f %8.0f    TMX >= 1000\n",
+                megabytes / t.median, megabytes / b.median, t.median / b.median, megabytes / t.best,
+                megabytes / b.best);
+    std::printf("  seconds       %8.3f  %8.3f                       %8.3f %8.3f\n", t.median, b.median, t.best,
+                b.best);
+    std::printf("  peak memory (TMX) %.1f MiB (%.1f MB)                               <= 16 MB\n", peakKiB / 1024.0,
+                peakKiB * 1024.0 / 1e6);
+}
+
 // --- RLE8: decoded from a window of its file ------------------------------
 
 // Peak resident memory of bmp2grid for noisy RLE8 pictures, stored as
@@ -553,8 +599,9 @@ int main(int argc, char** argv) {
     // blocks below its trim threshold, and they would count as the child's.
     ::malloc_trim(0);
     std::printf("Input: %ju bytes plain, %ju bytes RLE8\n\n", fs::file_size(plain), fs::file_size(rle));
-    if (only == "png" || only == "file" || only == "small") {
+    if (only == "png" || only == "file" || only == "small" || only == "tiled") {
         if (only == "png") PngRows(converter, work, plain, runs);
+        if (only == "tiled") TiledRows(work, plain, converter, runs);
         if (only == "file") FileRows(work, plain, converter, runs);
         if (only == "small") SmallMapLatency(work, converter, self, debBuild);
         fs::remove_all(work);
@@ -597,6 +644,7 @@ int main(int argc, char** argv) {
     MeasureGrid2Bmp(work, plain, converter, runs);
     Rle8Rows(converter, work, runs);
     PngRows(converter, work, plain, runs);
+    TiledRows(work, plain, converter, runs);
     fs::remove_all(work);
     return 0;
 }

@@ -99,7 +99,7 @@ std::string HelpText(const char* programName) {
 
 std::string GridUsageLine(const char* programName) {
     return "Usage: " + ProgramName(programName, "grid2bmp") +
-           " [-1] [--palette PALETTE] [--format png|bmp] <maptext> <outfile>\n";
+           " [-1] [--palette PALETTE] [--format png|bmp|tmx|tmj] <maptext> <outfile>\n";
 }
 
 std::string VersionLine(const char* program) {
@@ -109,6 +109,10 @@ std::string VersionLine(const char* program) {
 std::string CantOpenMessage(const std::string& path) { return "Can't open " + path + "\n"; }
 
 std::string CantWriteMessage(const std::string& path) { return "Can't write " + path + "\n"; }
+
+std::string TiledMapNeedsAFolderMessage(const std::string& path) {
+    return "Can't write " + path + ": a Tiled map needs its tile sheet beside it in a folder; name an output file\n";
+}
 
 std::string NoMemoryMessage(const std::string& path) { return CantConvert(path, "not enough memory"); }
 

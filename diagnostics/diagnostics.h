@@ -21,7 +21,7 @@ namespace bmp2grid {
 std::string UsageLine(const char* programName);
 // bmp2grid's usage line, then one line for each option.
 std::string HelpText(const char* programName);
-// "Usage: <program> [-1] [--palette PALETTE] [--format png|bmp] <maptext> <outfile>\n"
+// "Usage: <program> [-1] [--palette PALETTE] [--format png|bmp|tmx|tmj] <maptext> <outfile>\n"
 std::string GridUsageLine(const char* programName);
 // "<program> <version>\n", the version being the project's.
 std::string VersionLine(const char* program);
@@ -34,6 +34,9 @@ std::string CantOpenMessage(const std::string& path);
 // "Can't write <path>\n": an output that failed while it was written or
 // put in place.
 std::string CantWriteMessage(const std::string& path);
+// "Can't write <path>: a Tiled map needs its tile sheet beside it in a
+// folder; name an output file\n": a Tiled map asked for on standard output.
+std::string TiledMapNeedsAFolderMessage(const std::string& path);
 // "Can't convert <path>: not enough memory\n"
 std::string NoMemoryMessage(const std::string& path);
 

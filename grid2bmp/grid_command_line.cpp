@@ -4,15 +4,39 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 namespace bmp2grid {
+
+namespace {
+
+struct FormatName {
+    const char* name;  // as --format takes it; the output's name ends in "." and it
+    PictureFormat format;
+};
+constexpr FormatName kFormats[] = {
+    {"bmp", PictureFormat::Bmp},
+    {"png", PictureFormat::Png},
+    {"tmx", PictureFormat::Tmx},
+    {"tmj", PictureFormat::Tmj},
+};
+
+// Whether `path` ends in "." and `name`, in any case.
+bool EndsInExtension(const std::string& path, const char* name) {
+    const std::string ending = std::string(".") + name;
+    return path.size() >= ending.size() &&
+           std::equal(path.end() - static_cast<std::ptrdiff_t>(ending.size()), path.end(), ending.begin(),
+                      [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+}  // namespace
 
 ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv) {
     if (AsksForHelp(argc, argv)) return UsageRequest<GridArgs>(0);
     if (AsksForVersion(argc, argv)) return VersionRequest<GridArgs>();
     ParsedArguments<GridArgs> parsed;
-    const char* format = nullptr;
+    const FormatName* format = nullptr;
     int i = 1;
     for (; i < argc; ++i) {
         if (std::strcmp(argv[i], "-1") == 0) {
@@ -22,8 +46,10 @@ ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv) 
             parsed.args.palettePath = argv[++i];
         } else if (std::strcmp(argv[i], "--format") == 0) {
             if (i + 1 >= argc) return UsageRequest<GridArgs>(1);
-            format = argv[++i];
-            if (std::strcmp(format, "png") != 0 && std::strcmp(format, "bmp") != 0) return UsageRequest<GridArgs>(1);
+            const char* name = argv[++i];
+            format = std::find_if(std::begin(kFormats), std::end(kFormats),
+                                  [&](const FormatName& f) { return std::strcmp(f.name, name) == 0; });
+            if (format == std::end(kFormats)) return UsageRequest<GridArgs>(1);
         } else {
             break;
         }
@@ -31,12 +57,12 @@ ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv) 
     if (argc - i != 2) return UsageRequest<GridArgs>(1);
     parsed.args.mapPath = argv[i];
     parsed.args.outputPath = argv[i + 1];
-    const std::string& out = parsed.args.outputPath;
-    const bool pngName = out.size() >= 4 && std::equal(out.end() - 4, out.end(), ".png", [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == b;
-    });
-    const bool png = format != nullptr ? std::strcmp(format, "png") == 0 : pngName;
-    parsed.args.format = png ? PictureFormat::Png : PictureFormat::Bmp;
+    if (format == nullptr) {
+        format = std::find_if(std::begin(kFormats), std::end(kFormats), [&](const FormatName& f) {
+            return EndsInExtension(parsed.args.outputPath, f.name);
+        });
+    }
+    parsed.args.format = format != std::end(kFormats) ? format->format : PictureFormat::Bmp;
     return parsed;
 }
 

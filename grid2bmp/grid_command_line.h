@@ -1,5 +1,5 @@
 // Reading grid2bmp's command line:
-// [-1] [--palette PALETTE] [--format png|bmp] <maptext> <outfile>.
+// [-1] [--palette PALETTE] [--format png|bmp|tmx|tmj] <maptext> <outfile>.
 #pragma once
 
 #include <optional>
@@ -11,8 +11,9 @@
 
 namespace bmp2grid {
 
-// The kind of picture grid2bmp writes.
-enum class PictureFormat { Bmp, Png };
+// The kind of picture grid2bmp writes: a BMP, a PNG, or a Tiled map (TMX,
+// or Tiled's JSON) with its tile sheet beside it.
+enum class PictureFormat { Bmp, Png, Tmx, Tmj };
 
 struct GridArgs {
     SampleMode mode = SampleMode::TwoToOne;
@@ -22,9 +23,10 @@ struct GridArgs {
     std::string outputPath;
 };
 
-// The options "-1", "--palette PALETTE" and "--format png|bmp" come first, in
-// any order, then exactly two paths. Without --format the picture is a PNG
-// when the output's name ends in ".png" (in any case), else a BMP. "-h" or "--help" as the only argument asks for the usage
+// The options "-1", "--palette PALETTE" and "--format png|bmp|tmx|tmj" come
+// first, in any order, then exactly two paths. Without --format the output's
+// name decides: a PNG when it ends in ".png", a TMX for ".tmx", a TMJ for
+// ".tmj" (in any case), else a BMP. "-h" or "--help" as the only argument asks for the usage
 // line (exit status 0), "--version" as the only argument the version line;
 // anything else that doesn't fit gives the usage line with exit status 1.
 // Every path may be "-" (see InputPathToOpen and OutputPathToOpen).

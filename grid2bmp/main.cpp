@@ -1,6 +1,7 @@
 // grid2bmp: turns map text back into an 8-bit BMP picture, or an 8-bit
-// indexed PNG, that any viewer or paint program opens; converting that
-// picture with bmp2grid in the same mode gives back the same map text.
+// indexed PNG, that any viewer or paint program opens, or a Tiled map (TMX
+// or TMJ) with its tile sheet beside it; converting that picture with
+// bmp2grid in the same mode gives back the same map text.
 //
 // Exit status 0 when the picture was written, 1 for every failure, each
 // failure named by one line (where OutputTarget says messages go).
@@ -21,6 +22,8 @@
 #include "platform.h"
 #include "png_writer.h"
 #include "program_entry.h"
+#include "tile_sheet.h"
+#include "tiled_writer.h"
 
 namespace {
 
@@ -105,7 +108,14 @@ int ProgramMain(int argc, char** argv) {
     // anything is read; the rest waits until the palette and the map text
     // have been opened.
     OutputTarget output(args.outputPath);
+    const bool tiledMap = args.format == PictureFormat::Tmx || args.format == PictureFormat::Tmj;
+    // A Tiled map names its tile sheet, a second file, beside it: standard
+    // output has no folder to put it in.
+    if (tiledMap && args.outputPath == "-") return output.Fail(TiledMapNeedsAFolderMessage(args.outputPath));
     if (!output.Possible()) return output.Fail(CantOpenMessage(args.outputPath));
+    const std::string sheetPath = SheetPathBeside(args.outputPath);
+    OutputTarget sheet(sheetPath);
+    if (tiledMap && !sheet.Possible()) return output.Fail(CantOpenMessage(sheetPath));
     ColourTable palette = BuiltInPalette();
     if (args.palettePath) {
         const std::string& path = *args.palettePath;
@@ -129,10 +139,15 @@ int ProgramMain(int argc, char** argv) {
     // Read the map text (the load and the check in one): each row goes to a
     // replaced output as it is read.
     const bool png = args.format == PictureFormat::Png;
+    const TiledFormat tiledFormat = args.format == PictureFormat::Tmj ? TiledFormat::Tmj : TiledFormat::Tmx;
     BitmapRowWriter bmpWriter(output.replaced(), palette);
     PngRowWriter pngWriter(output.replaced(), palette);
-    OutputRows rows(output, png ? static_cast<MapRowSink&>(pngWriter) : bmpWriter,
-                    input->IsRegularFile() ? input->Size() : -1, args.mode);
+    const std::string sheetName = tiled::SheetFileName(FileNameOf(args.outputPath));
+    TiledRowWriter tiledWriter(output.replaced(), tiledFormat, args.mode, sheetName);
+    MapRowSink& writer = tiledMap ? static_cast<MapRowSink&>(tiledWriter)
+                         : png    ? static_cast<MapRowSink&>(pngWriter)
+                                  : static_cast<MapRowSink&>(bmpWriter);
+    OutputRows rows(output, writer, input->IsRegularFile() ? input->Size() : -1, args.mode);
     MapTextReader reader(args.mode, rows, png ? PngMaxWidth() : std::numeric_limits<std::int32_t>::max());
     for (;;) {
         const long long n = input->Read(block.data(), block.capacity());
@@ -145,11 +160,23 @@ int ProgramMain(int argc, char** argv) {
     if (!map.ok()) return output.Fail(MapTextFailureMessage(map, args.mapPath));
     if (!output.Open()) return output.Fail(CantOpenMessage(args.outputPath));
 
+    // A replaced output that failed as its rows came is not written on.
+    bool written = tiledMap ? tiledWriter.ok() : png ? pngWriter.ok() : bmpWriter.ok();
+    if (!written) return output.Fail(CantWriteMessage(args.outputPath));
+
+    // A Tiled map's tile sheet is put in place before the map that names it.
+    if (tiledMap) {
+        sheet.Prepare();
+        if (!sheet.Open()) return output.Fail(CantOpenMessage(sheetPath));
+        if (!WriteTileSheet(sheet.file(), palette, tiled::ShapeFor(args.mode)) || !sheet.Commit())
+            return output.Fail(CantWriteMessage(sheetPath));
+    }
+
     // Write what a direct output still lacks, and commit.
-    bool written = png ? pngWriter.ok() : bmpWriter.ok();
     if (output.plan() == OutputTarget::Plan::Direct) {
-        written = png ? WritePng(output.file(), rows.picture(), palette)
-                      : WriteBitmap(output.file(), rows.picture(), palette);
+        written = tiledMap ? WriteTiledMap(output.file(), rows.picture(), tiledFormat, args.mode, sheetName)
+                  : png    ? WritePng(output.file(), rows.picture(), palette)
+                           : WriteBitmap(output.file(), rows.picture(), palette);
     }
     if (!written || !output.Commit()) return output.Fail(CantWriteMessage(args.outputPath));
     output.Print(MapSizeReport(map));

@@ -8,14 +8,22 @@
 #include <array>
 #include <filesystem>
 #include <map>
+#include <tuple>
+
+#include <png.h>
+#include <sys/stat.h>
 
 #include "bitmap_writer.h"
 #include "bmp_format.h"
 #include "builtin_palette.h"
 #include "map_reader.h"
+#include "memory_sink.h"
 #include "process_runner.h"
 #include "program_under_test.h"
 #include "test_support.h"
+#include "tile_sheet.h"
+#include "tiled_format.h"
+#include "tiled_writer.h"
 
 namespace bmp2grid::test {
 namespace {
@@ -47,7 +55,7 @@ protected:
 
 TEST_F(Grid2Bmp, UsageAndHelp) {
     const std::string usage =
-        "Usage: " + kGrid2Bmp.Name() + " [-1] [--palette PALETTE] [--format png|bmp] <maptext> <outfile>\n";
+        "Usage: " + kGrid2Bmp.Name() + " [-1] [--palette PALETTE] [--format png|bmp|tmx|tmj] <maptext> <outfile>\n";
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -64,6 +72,8 @@ TEST_F(Grid2Bmp, UsageAndHelp) {
         {{"--format", "map.txt", "out.png"}, 1},
         {{"--format", "gif", "map.txt", "out.gif"}, 1},
         {{"--format", "PNG", "map.txt", "out.png"}, 1},
+        {{"--format", "TMX", "map.txt", "out.tmx"}, 1},
+        {{"--format", "json", "map.txt", "out.json"}, 1},
         {{"map.txt", "out.png", "--format", "png"}, 1},
     };
     for (const Case& c : cases) {
@@ -801,6 +811,255 @@ TEST_F(Grid2Bmp, PngIsReadBackByPngcheckPillowAndImageMagick) {
         std::string names;
         for (const std::string& name : missing) names += " " + name;
         GTEST_SKIP() << "not installed (.ci/run installs them):" << names;
+    }
+}
+
+
+// --- Tiled maps ---------------------------------------------------------------
+
+// What grid2bmp must write for `map` as a Tiled map named `name`, and its sheet.
+std::string ExpectedTiledMap(const std::string& map, SampleMode mode, TiledFormat format, const std::string& name) {
+    MemorySink sink;
+    EXPECT_TRUE(WriteTiledMap(sink, ReadMapText(map, mode).picture, format, mode, tiled::SheetFileName(name)));
+    return std::string(sink.text());
+}
+std::string ExpectedSheet(SampleMode mode, const ColourTable& palette = BuiltInPalette()) {
+    MemorySink sink;
+    EXPECT_TRUE(WriteTileSheet(sink, palette, tiled::ShapeFor(mode)));
+    return std::string(sink.text());
+}
+
+TEST_F(Grid2Bmp, TiledMapByTheOutputsNameOrByFormat) {
+    // ".tmx" and ".tmj" in any case make Tiled maps, with the sheet beside
+    // them named after them; --format overrides the name both ways. The map
+    // and the sheet are the library's bytes (which the page writes too).
+    enum Kind { Bmp, Png, Tmx, Tmj };
+    struct Case {
+        std::vector<std::string> args;  // options and the output
+        Kind kind;
+        std::string sheet;  // the sheet's name, for a Tiled map
+    };
+    const Case cases[] = {
+        {{"out.tmx"}, Tmx, "out.tiles.png"},
+        {{"OUT.TMX"}, Tmx, "OUT.tiles.png"},
+        {{"a.b.Tmj"}, Tmj, "a.b.tiles.png"},
+        {{"out.tmj"}, Tmj, "out.tiles.png"},
+        {{"out.tmx.bmp"}, Bmp, ""},
+        {{"tmx"}, Bmp, ""},
+        {{"--format", "tmx", "out.bmp"}, Tmx, "out.tiles.png"},
+        {{"--format", "tmj", "--palette", "pal.bmp", "out"}, Tmj, "out.tiles.png"},
+        {{"--format", "bmp", "out.tmx"}, Bmp, ""},
+        {{"--format", "png", "out.tmj"}, Png, ""},
+    };
+    WriteFile(dir / "pal.bmp", MakeBmp(CountingPicture(2, 2)));
+    ColourTable counting = DecodeBytes(MakeBmp(CountingPicture(2, 2))).picture.colours;
+    for (SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+        const std::string map = ReferenceMap(RandomPicture(16, 9, 4), mode);
+        WriteFile(dir / "map.txt", map);
+        for (const Case& c : cases) {
+            std::vector<std::string> args = c.args;
+            args.insert(args.end() - 1, "map.txt");
+            if (mode == SampleMode::OneToOne) args.insert(args.begin(), "-1");
+            const std::string& output = c.args.back();
+            const std::string label = output + (mode == SampleMode::OneToOne ? " -1" : "");
+            const RunResult result = Run(args);
+            EXPECT_EQ(result.exitStatus, 0) << label;
+            EXPECT_EQ(result.out, "Size: 16x9\n") << label;
+            const std::string written = ReadFile(dir / output);
+            std::vector<std::string> expectedEntries = {"map.txt", "pal.bmp", output};
+            if (c.kind == Tmx || c.kind == Tmj) {
+                const bool palette = std::find(args.begin(), args.end(), "pal.bmp") != args.end();
+                EXPECT_TRUE(written == ExpectedTiledMap(map, mode, c.kind == Tmx ? TiledFormat::Tmx : TiledFormat::Tmj,
+                                                        output))
+                    << label;
+                EXPECT_TRUE(ReadFile(dir / c.sheet) == ExpectedSheet(mode, palette ? counting : BuiltInPalette()))
+                    << label;
+                expectedEntries.push_back(c.sheet);
+            } else {
+                EXPECT_EQ(written.rfind(c.kind == Png ? "\x89PNG" : "BM", 0), 0u) << label;
+            }
+            std::sort(expectedEntries.begin(), expectedEntries.end());
+            EXPECT_EQ(dir.Entries(), expectedEntries) << label;
+            std::filesystem::remove(dir / output);
+            if (!c.sheet.empty()) std::filesystem::remove(dir / c.sheet);
+        }
+    }
+}
+
+TEST_F(Grid2Bmp, TiledMapRefusals) {
+    // Standard output can't take a Tiled map: refused before anything is
+    // read. A sheet that can't be made or written stops the map, which stays
+    // as it was; so does bad map text, for both files.
+    const std::string good = "2,1\r\n5,0,0,0,0\t7,0,0,0,0\t\r\n";
+    WriteFile(dir / "map.txt", good);
+    WriteFile(dir / "bad.txt", std::string("2,2\r\n1,0,0,0,0\t2,0,0,0,0\t\r\n1,0,0,0,0\t\r\n"));
+    WriteFile(dir / "file", std::string("a regular file"));
+    WriteFile(dir / "old.tmx", std::string("previous map"));
+    WriteFile(dir / "old.tiles.png", std::string("previous sheet"));
+    std::filesystem::create_directory(dir / "taken.tiles.png");
+    const std::string longName = std::string(246, 'p') + ".tmx";  // its sheet's name is 256 bytes
+    const std::string stdoutRefused =
+        "Can't write -: a Tiled map needs its tile sheet beside it in a folder; name an output file\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"map.txt", "-"}, ""},  // a BMP: the one case that succeeds
+        {{"--format", "tmx", "map.txt", "-"}, stdoutRefused},
+        {{"--format", "tmj", "missing.txt", "-"}, stdoutRefused},  // nothing read
+        {{"--format", "tmj", "--palette", "missing.bmp", "map.txt", "-"}, stdoutRefused},
+        {{"missing.txt", longName}, "Can't open " + std::string(246, 'p') + ".tiles.png\n"},
+        {{"map.txt", "taken.tmx"}, "Can't open taken.tiles.png\n"},
+        {{"map.txt", "file/x.tmx"}, "Can't open file/x.tmx\n"},
+        {{"bad.txt", "old.tmx"}, "Can't convert bad.txt: line 3: wrong cell count\n"},
+        {{"-1", "bad.txt", "old.tmx"}, "Can't convert bad.txt: line 3: wrong cell count\n"},
+    };
+    for (const Case& c : cases) {
+        std::string label;
+        for (const std::string& a : c.args) label += "[" + a + "] ";
+        RunOptions options;
+        options.workingDirectory = dir.path();
+        const RunResult result = RunProgram(kGrid2Bmp.Command(c.args), options);
+        if (c.out.empty()) {
+            EXPECT_EQ(result.exitStatus, 0) << label;
+            continue;
+        }
+        EXPECT_EQ(result.exitStatus, 1) << label;
+        EXPECT_EQ(kGrid2Bmp.AsText(result.out), c.out) << label;
+        EXPECT_EQ(ReadFile(dir / "old.tmx"), "previous map") << label;
+        EXPECT_EQ(ReadFile(dir / "old.tiles.png"), "previous sheet") << label;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"bad.txt", "file", "map.txt", "old.tiles.png", "old.tmx",
+                                                           "taken.tiles.png"}))
+            << label;
+    }
+    if (kGrid2Bmp.windows()) return;  // Unix devices and links
+    // A sheet that fails as it is written: the map is not put in place.
+    std::filesystem::create_symlink("/dev/full", dir / "full.tiles.png");
+    WriteFile(dir / "full.tmx", std::string("previous map"));
+    const RunResult full = Run({"map.txt", "full.tmx"});
+    EXPECT_EQ(full.exitStatus, 1);
+    EXPECT_EQ(full.out, "Can't write full.tiles.png\n");
+    EXPECT_EQ(ReadFile(dir / "full.tmx"), "previous map");
+    // A map that fails as its rows are written (the file size limit, well
+    // above the sheet's size): the sheet is not written either.
+    WriteFile(dir / "large.txt", ReferenceMap(RandomPicture(2000, 100, 6), SampleMode::TwoToOne));
+    RunOptions limited;
+    limited.fileSizeLimit = 100000;
+    const RunResult tooLarge = RunWith({"large.txt", "old.tmx"}, limited);
+    EXPECT_EQ(tooLarge.exitStatus, 1);
+    EXPECT_EQ(tooLarge.out, "Can't write old.tmx\n");
+    EXPECT_EQ(ReadFile(dir / "old.tmx"), "previous map");
+    EXPECT_EQ(ReadFile(dir / "old.tiles.png"), "previous sheet");
+}
+
+TEST_F(Grid2Bmp, TiledMapToAFifoGetsItsSheetBesideIt) {
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: a FIFO";
+    const std::string map = ReferenceMap(RandomPicture(40, 7, 5), SampleMode::TwoToOne);
+    WriteFile(dir / "map.txt", map);
+    ASSERT_EQ(::mkfifo((dir / "fifo.tmj").c_str(), 0600), 0);
+    RunOptions options;
+    options.workingDirectory = dir.path();
+    const RunResult result = RunProgram(
+        MemoryLimitedScript(kGrid2Bmp, "timeout 60 cat fifo.tmj > got.tmj & \"$@\" map.txt fifo.tmj; s=$?; wait; exit $s",
+                            1 << 20),
+        options);
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    EXPECT_EQ(result.out, "Size: 40x7\n");
+    EXPECT_TRUE(ReadFile(dir / "got.tmj") == ExpectedTiledMap(map, SampleMode::TwoToOne, TiledFormat::Tmj, "fifo.tmj"));
+    EXPECT_TRUE(ReadFile(dir / "fifo.tiles.png") == ExpectedSheet(SampleMode::TwoToOne));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"fifo.tiles.png", "fifo.tmj", "got.tmj", "map.txt"}));
+}
+
+// A PNG's pixels as red, green, blue and alpha, through libpng; empty when
+// it can't be read.
+struct RgbaPicture {
+    std::int64_t width = 0;
+    std::int64_t rows = 0;
+    std::vector<std::uint8_t> pixels;
+    const std::uint8_t* at(std::int64_t x, std::int64_t y) const {
+        return pixels.data() + 4 * static_cast<std::size_t>(y * width + x);
+    }
+};
+RgbaPicture ReadRgba(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return {};
+    image.format = PNG_FORMAT_RGBA;
+    RgbaPicture picture{image.width, image.height, std::vector<std::uint8_t>(PNG_IMAGE_SIZE(image))};
+    if (png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr) == 0) return {};
+    return picture;
+}
+
+TEST_F(Grid2Bmp, TiledDrawsTheMapAsGrid2BmpDrawsItsPicture) {
+    // Tiled's own tools, headless: tmxrasterizer draws grid2bmp's TMX and
+    // TMJ exactly as grid2bmp's BMP of the same map text, each pixel 8 x 8
+    // (a brick row drawn half a tile right: its last brick's right half is
+    // the picture's first pixel, past the right edge); and Tiled's re-save
+    // of each format in the other is grid2bmp's own, but for the version of
+    // Tiled it names.
+    if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: Tiled's tools run natively";
+    const std::string rasterizer = "/usr/bin/tmxrasterizer", tiledEditor = "/usr/bin/tiled";
+    if (!std::filesystem::exists(rasterizer) || !std::filesystem::exists(tiledEditor))
+        GTEST_SKIP() << "not installed (.ci/run installs them): Tiled (Debian: tiled)";
+    WriteFile(dir / "sample.txt", ReadFile(std::string(BMP2GRID_EXAMPLES) + "/sample.txt"));
+    WriteFile(dir / "random.txt", ReferenceMap(RandomPicture(18, 11, 9), SampleMode::TwoToOne));
+    RunOptions offscreen;
+    offscreen.workingDirectory = dir.path();
+    offscreen.environment = {"QT_QPA_PLATFORM=offscreen"};
+    constexpr std::int64_t kScale = 8;
+    for (const std::string name : {"sample", "random"}) {
+        for (const SampleMode mode : {SampleMode::TwoToOne, SampleMode::OneToOne}) {
+            const bool bricks = mode == SampleMode::TwoToOne;
+            std::vector<std::string> options = bricks ? std::vector<std::string>{} : std::vector<std::string>{"-1"};
+            const std::string label = name + (bricks ? "" : " -1");
+            const auto run = [&](const std::string& output) {
+                std::vector<std::string> args = options;
+                args.insert(args.end(), {name + ".txt", output});
+                return Run(args).exitStatus;
+            };
+            ASSERT_EQ(run("map.tmx"), 0) << label;
+            ASSERT_EQ(run("map.tmj"), 0) << label;
+            ASSERT_EQ(run("picture.bmp"), 0) << label;
+            const std::string bmpFile = ReadFile(dir / "picture.bmp");
+            const LoadResult bmp = DecodeBytes(Bytes(bmpFile.begin(), bmpFile.end()));
+            ASSERT_TRUE(bmp.ok()) << label;
+            const IndexedPicture picture = PictureOf(bmp.picture);
+            for (const std::string map : {"map.tmx", "map.tmj"}) {
+                std::filesystem::remove(dir / "drawn.png");
+                const RunResult drawn = RunProgram({rasterizer, map, "drawn.png"}, offscreen);
+                ASSERT_EQ(drawn.exitStatus, 0) << label << " " << map << drawn.err;
+                const RgbaPicture image = ReadRgba(dir / "drawn.png");
+                ASSERT_EQ(image.width, kScale * picture.width + (bricks ? kScale : 0)) << label << " " << map;
+                ASSERT_EQ(image.rows, kScale * picture.rows) << label << " " << map;
+                std::int64_t wrong = 0;
+                for (std::int64_t y = 0; y < image.rows; ++y) {
+                    const std::int64_t row = y / kScale;
+                    for (std::int64_t x = 0; x < kScale * picture.width; ++x) {
+                        const bool overhang = bricks && row % 2 == 1 && x < kScale;
+                        const std::uint8_t* drawnPixel = image.at(overhang ? x + kScale * picture.width : x, y);
+                        const Colour& c = bmp.picture.colours[picture.at(x / kScale, row)];  // blue, green, red
+                        if (drawnPixel[0] != c[2] || drawnPixel[1] != c[1] || drawnPixel[2] != c[0] ||
+                            drawnPixel[3] != 255)
+                            ++wrong;
+                    }
+                }
+                EXPECT_EQ(wrong, 0) << label << " " << map;
+            }
+            // Tiled's re-save, each format in the other.
+            for (const auto& [from, to, tiledVersion] :
+                 {std::tuple<std::string, std::string, std::string>{"map.tmx", "map.tmj", "\n \"tiledversion\":\"1.8.2\","},
+                  {"map.tmj", "map.tmx", " tiledversion=\"1.8.2\""}}) {
+                const std::string format = to == "map.tmj" ? "json" : "tmx";
+                const RunResult saved = RunProgram({tiledEditor, "--export-map", format, from, "resaved"}, offscreen);
+                ASSERT_EQ(saved.exitStatus, 0) << label << " " << from << saved.err;
+                std::string resaved = ReadFile(dir / "resaved");
+                const std::size_t version = resaved.find(tiledVersion);
+                ASSERT_NE(version, std::string::npos) << resaved;
+                resaved.erase(version, tiledVersion.size());
+                EXPECT_TRUE(resaved == ReadFile(dir / to)) << label << " " << from << "\n" << resaved;
+            }
+        }
     }
 }
 

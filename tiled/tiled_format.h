@@ -72,4 +72,7 @@ constexpr std::int64_t BrickOfPixel(std::int64_t p, std::int64_t y, std::int64_t
     return (p - y % 2 + 2 * columns) / 2 % columns;
 }
 
+// The first of the two picture pixels that brick `k` of row `y` covers.
+constexpr std::int64_t FirstPixelOfBrick(std::int64_t k, std::int64_t y) { return 2 * k + y % 2; }
+
 }  // namespace bmp2grid::tiled
