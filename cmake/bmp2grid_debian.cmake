@@ -7,9 +7,9 @@
 # (cmake/deb/changelog.in). They are made when the build is configured,
 # into <build folder>/deb.
 #
-# The package's programs link the system's shared libpng and zlib, so that
-# their security updates reach the package's users; its dependencies come
-# from those libraries (dpkg-shlibdeps). The C and C++ runtimes are shared
+# The package's programs link the system's shared libpng, zlib and expat,
+# so that their security updates reach the package's users; its
+# dependencies come from those libraries (dpkg-shlibdeps). The C and C++ runtimes are shared
 # too: Debian's policy forbids a static C library, and a static C++ runtime
 # made a small map's conversion only about a fifth faster
 # (docs/performance.md, Start-up), not worth a copy inside the package that

@@ -18,7 +18,7 @@ for preset in windows-x64 windows-x86; do
   cmake --build --preset "$preset"
 done
 # Self-contained: each executable imports only DLLs that every Windows has
-# (libpng and zlib are linked in statically, as the C and C++ runtimes are).
+# (libpng, zlib and expat are linked in statically, as the C and C++ runtimes are).
 for exe in build/windows-x{64,86}/{converter/bmp2grid,grid2bmp/grid2bmp}.exe; do
   imports=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\tDLL Name: //p' | sort | tr '\n' ' ')
   if [ "$imports" != "KERNEL32.dll msvcrt.dll " ]; then
