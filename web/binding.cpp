@@ -149,7 +149,7 @@ LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size, const char* l
     LoadResult loaded = DecodePicture(std::move(file), options);
     if (!loaded.ok() || loaded.picture.Where() != PixelStore::Kept::AsDecoded) return loaded;
     const Picture& streamed = loaded.picture;
-    const std::unique_ptr<RowReader> rows = streamed.ReadRows();
+    std::unique_ptr<RowReader> rows = streamed.ReadRows();
     ByteBuffer held;
     const auto count = static_cast<std::size_t>(streamed.width * streamed.rows);
     if (rows == nullptr || !held.Reserve(count + 1)) return Refused(LoadError::NoMemory);
@@ -159,6 +159,7 @@ LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size, const char* l
         if (row == nullptr) return Refused(rows->Failure());
         if (streamed.width > 0) std::memcpy(held.data() + y * streamed.width, row, static_cast<std::size_t>(streamed.width));
     }
+    rows.reset();  // before the store it reads goes
     Picture picture = streamed;
     const std::uint8_t* top = held.data();
     picture.pixels = std::make_shared<HeldPixels>(std::move(held), top, streamed.width);
