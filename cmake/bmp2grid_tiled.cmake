@@ -100,7 +100,8 @@ bmp2grid_find_expat()
 # into a cross compile: a cross build gets a copy of rapidjson/ alone, in
 # its build folder, taken again at each configure.
 function(bmp2grid_find_rapidjson)
-  find_path(BMP2GRID_RAPIDJSON_INCLUDE_DIR rapidjson/reader.h NO_CMAKE_FIND_ROOT_PATH
+  # /usr/include named too: Emscripten's tool chain searches only under /.
+  find_path(BMP2GRID_RAPIDJSON_INCLUDE_DIR rapidjson/reader.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH
     DOC "RapidJSON's headers (the folder holding rapidjson/), for TMJ input")
   set(without WARNING)
   if(BMP2GRID_WERROR)
