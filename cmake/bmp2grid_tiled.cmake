@@ -35,10 +35,20 @@ function(bmp2grid_find_expat)
     # would define XML_DTD empty. So DTD support (needed for the limits on
     # entity expansion) is asked for on the compiler's command line, and the
     # header's left out.
+    set(c_flags -DXML_DTD=1)
+    set(urandom "")
+    if(EMSCRIPTEN)
+      # The web page's module has no file system: reading /dev/urandom for
+      # the hash salt stops it, and Emscripten's C library offers expat no
+      # other source of entropy, so the salt comes from the clock there.
+      # The page reads the files its user gives it, in the user's own tab.
+      set(urandom -DEXPAT_DEV_URANDOM=OFF)
+      string(APPEND c_flags " -DXML_POOR_ENTROPY")
+    endif()
     bmp2grid_build_debian_source(expat expat ${prefix} CMAKE SUBDIR expat
       -DEXPAT_SHARED_LIBS=OFF -DEXPAT_BUILD_TOOLS=OFF -DEXPAT_BUILD_EXAMPLES=OFF
       -DEXPAT_BUILD_TESTS=OFF -DEXPAT_BUILD_DOCS=OFF -DEXPAT_BUILD_FUZZERS=OFF
-      -DEXPAT_BUILD_PKGCONFIG=OFF -DEXPAT_DTD=OFF -DCMAKE_C_FLAGS=-DXML_DTD=1)
+      -DEXPAT_BUILD_PKGCONFIG=OFF -DEXPAT_DTD=OFF "-DCMAKE_C_FLAGS=${c_flags}" ${urandom})
   endif()
   find_package(EXPAT)
   if(NOT EXPAT_FOUND)

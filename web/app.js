@@ -142,6 +142,7 @@ const modeOf = (name) => document.querySelector(`input[name="${name}"]:checked`)
 // ---- Picture to map ------------------------------------------------------
 
 let pictureFile = null;
+let pictureLayer = null;  // the tile layer picked for pictureFile (--layer), or null
 let shown = null;  // { width, rows, pixels, palette, oneToOne, rowColumns: Map }
 
 async function convertPicture() {
@@ -150,10 +151,11 @@ async function convertPicture() {
   const file = pictureFile;
   const oneToOne = modeOf("picture-mode");
   const bytes = await file.arrayBuffer();
-  const answer = await job.convert({ type: "picture", bytes, name: file.name, oneToOne }, [bytes],
+  const answer = await job.convert({ type: "picture", bytes, name: file.name, oneToOne, layer: pictureLayer }, [bytes],
                                    (done) => `${megabytes(done)} of map text written`);
   const refusal = $("picture-refusal");
   if (!answer.ok) {
+    if (answer.layers && answer.layers.length > 0) offerLayers(answer.layers);
     refusal.textContent = answer.message;
     refusal.hidden = false;
     $("picture-result").hidden = true;
@@ -178,6 +180,17 @@ async function convertPicture() {
   drawMap();
   document.body.dataset.pictureMs = String(answer.convertMs);
   job.done("ready");
+}
+
+// A Tiled map refused for its tile layers: a choice of the layers its line
+// names, which converts the map again with that layer, as --layer does. It
+// stays for that file, to pick another.
+function offerLayers(names) {
+  const select = $("picture-layer");
+  select.replaceChildren(new Option("Pick a tile layer", "", true, pictureLayer === null));
+  select.options[0].disabled = true;
+  for (const name of names) select.add(new Option(name, name, false, name === pictureLayer));
+  $("layer-choice").hidden = false;
 }
 
 // The first rows of the map text (from its first bytes), long lines cut short.
@@ -334,7 +347,14 @@ stack.addEventListener("keydown", (event) => {
 });
 stack.addEventListener("focus", () => { if (shown && shown.width > 0 && shown.rows > 0) showTooltip(cursor?.x ?? 0, cursor?.y ?? 0); });
 
-wireDrop($("picture-drop"), $("picture-file"), (file) => { pictureFile = file; cursor = null; convertPicture(); });
+wireDrop($("picture-drop"), $("picture-file"), (file) => {
+  pictureFile = file;
+  pictureLayer = null;
+  $("layer-choice").hidden = true;
+  cursor = null;
+  convertPicture();
+});
+$("picture-layer").addEventListener("change", () => { pictureLayer = $("picture-layer").value; convertPicture(); });
 for (const radio of document.querySelectorAll('input[name="picture-mode"]')) radio.addEventListener("change", convertPicture);
 $("picture-zoom").addEventListener("change", () => { if (shown) drawPicture(); });
 $("picture-marks").addEventListener("change", () => { if (shown) drawPicture(); });
@@ -351,7 +371,9 @@ async function convertMap() {
   const job = new Job("map");
   const file = mapFile;
   const bytes = await file.arrayBuffer();
-  const message = { type: "map", bytes, name: file.name, oneToOne: modeOf("map-mode"), palette: null, paletteName: "" };
+  const stem = baseName(file.name);
+  const message = { type: "map", bytes, name: file.name, oneToOne: modeOf("map-mode"), palette: null, paletteName: "",
+                    tmxName: `${stem}.tmx`, tmjName: `${stem}.tmj` };
   const transfer = [bytes];
   if (paletteFile) {
     message.palette = await paletteFile.arrayBuffer();
@@ -382,6 +404,14 @@ async function convertMap() {
     setDownload(png, answer.png, `${baseName(file.name)}.png`);
     png.textContent = `Download ${baseName(file.name)}.png (${answer.png.size.toLocaleString("en")} bytes)`;
   }
+  // The Tiled maps and the sheet they name, as grid2bmp writes them beside a map <stem>.tmx or .tmj.
+  const offer = (id, blob, name) => {
+    setDownload($(id), blob, name);
+    $(id).textContent = `Download ${name} (${blob.size.toLocaleString("en")} bytes)`;
+  };
+  offer("tmx-download", answer.tmx, `${stem}.tmx`);
+  offer("sheet-download", answer.sheet, answer.sheetName);
+  offer("tmj-download", answer.tmj, `${stem}.tmj`);
   $("map-result").hidden = false;
   const canvas = $("bmp-canvas");
   paint(canvas, answer.width, answer.rows, answer.pictureBitmap);

@@ -73,6 +73,17 @@ function collect(m, ok) {
     const pngSize = m._b2g_png_output_size();
     answer.png = pngSize > 0 ? copyOut(m, m._b2g_png_output(), pngSize) : null;
     answer.pngMessage = m.UTF8ToString(m._b2g_png_message());
+    // And the Tiled maps with the tile sheet they name.
+    if (m._b2g_tmx_output_size() > 0) {
+      answer.tmx = copyOut(m, m._b2g_tmx_output(), m._b2g_tmx_output_size());
+      answer.tmj = copyOut(m, m._b2g_tmj_output(), m._b2g_tmj_output_size());
+      answer.sheet = copyOut(m, m._b2g_sheet_output(), m._b2g_sheet_output_size());
+      answer.sheetName = m.UTF8ToString(m._b2g_sheet_name());
+    }
+  } else {
+    // A Tiled map's tile layers, when its refusal names them.
+    answer.layers = [];
+    for (let i = 0; i < m._b2g_layer_count(); ++i) answer.layers.push(m.UTF8ToString(m._b2g_layer_name(i)));
   }
   m._b2g_release();
   return answer;
@@ -89,15 +100,22 @@ onmessage = async (event) => {
     const started = performance.now();
     let ok;
     if (request.type === "picture") {
-      ok = m._b2g_picture_to_map(bytes, request.bytes.byteLength, request.oneToOne ? 1 : 0, name);
+      // --layer, when a tile layer was picked (null: none).
+      const layer = request.layer != null ? putString(m, request.layer) : 0;
+      ok = m._b2g_picture_to_map(bytes, request.bytes.byteLength, request.oneToOne ? 1 : 0, name, layer);
+      m._b2g_free(layer);
     } else {
       const hasPalette = request.palette != null;
       const palette = hasPalette ? put(m, request.palette) : 0;
       const paletteName = putString(m, hasPalette ? request.paletteName : "");
+      const tmxName = putString(m, request.tmxName);
+      const tmjName = putString(m, request.tmjName);
       ok = m._b2g_map_to_picture(bytes, request.bytes.byteLength, request.oneToOne ? 1 : 0, name, palette,
-                                 hasPalette ? request.palette.byteLength : 0, paletteName);
+                                 hasPalette ? request.palette.byteLength : 0, paletteName, tmxName, tmjName);
       m._b2g_free(palette);
       m._b2g_free(paletteName);
+      m._b2g_free(tmxName);
+      m._b2g_free(tmjName);
     }
     const convertMs = performance.now() - started;
     m._b2g_free(bytes);
@@ -117,6 +135,11 @@ onmessage = async (event) => {
       answer.head = answer.output.slice(0, PREVIEW_BYTES);
       answer.output = new Blob([answer.output], { type: request.type === "picture" ? "text/plain" : "image/bmp" });
       if (answer.png) answer.png = new Blob([answer.png], { type: "image/png" });
+      if (answer.tmx) {
+        answer.tmx = new Blob([answer.tmx], { type: "application/xml" });
+        answer.tmj = new Blob([answer.tmj], { type: "application/json" });
+        answer.sheet = new Blob([answer.sheet], { type: "image/png" });
+      }
     }
   } catch (error) {
     // The module stopped (it ran out of memory it could not ask for): start
