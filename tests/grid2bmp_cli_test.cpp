@@ -997,7 +997,7 @@ TEST_F(Grid2Bmp, TiledDrawsTheMapAsGrid2BmpDrawsItsPicture) {
     // (a brick row drawn half a tile right: its last brick's right half is
     // the picture's first pixel, past the right edge); and Tiled's re-save
     // of each format in the other is grid2bmp's own, but for the version of
-    // Tiled it names.
+    // Tiled it names, and bmp2grid reads it back into the same map text.
     if (kGrid2Bmp.windows()) GTEST_SKIP() << "not on Windows: Tiled's tools run natively";
     const std::string rasterizer = "/usr/bin/tmxrasterizer", tiledEditor = "/usr/bin/tiled";
     if (!std::filesystem::exists(rasterizer) || !std::filesystem::exists(tiledEditor))
@@ -1053,6 +1053,12 @@ TEST_F(Grid2Bmp, TiledDrawsTheMapAsGrid2BmpDrawsItsPicture) {
                 const std::string format = to == "map.tmj" ? "json" : "tmx";
                 const RunResult saved = RunProgram({tiledEditor, "--export-map", format, from, "resaved"}, offscreen);
                 ASSERT_EQ(saved.exitStatus, 0) << label << " " << from << saved.err;
+                // bmp2grid reads Tiled's own bytes (named without an
+                // extension: known by content) back into the map text.
+                std::vector<std::string> back = options;
+                back.insert(back.end(), {"resaved", "back.txt"});
+                ASSERT_EQ(Run(back, kBmp2Grid).exitStatus, 0) << label << " " << from;
+                EXPECT_TRUE(ReadFile(dir / "back.txt") == ReadFile(dir / (name + ".txt"))) << label << " " << from;
                 std::string resaved = ReadFile(dir / "resaved");
                 const std::size_t version = resaved.find(tiledVersion);
                 ASSERT_NE(version, std::string::npos) << resaved;
