@@ -62,6 +62,13 @@ std::string QuotedList(const std::vector<std::string>& names) {
     return list;
 }
 
+// A Tiled map's tile layers: the names kept, and how many more there are.
+std::string LayerList(const LoadFailure& result) {
+    std::string list = QuotedList(result.names);
+    if (result.value > result.names.size()) list += " and " + std::to_string(result.value - result.names.size()) + " more";
+    return list;
+}
+
 // " at column C, row R": a tile of a Tiled map's layer.
 std::string AtTile(const LoadFailure& failure) {
     return " at column " + std::to_string(failure.column) + ", row " + std::to_string(failure.row);
@@ -182,10 +189,9 @@ std::string LoadErrorReason(const LoadFailure& result) {
         case LoadError::TiledNoTileLayer:
             return "map has no tile layer";
         case LoadError::TiledSeveralLayers:
-            return "map has several tile layers (" + QuotedList(result.names) + "): pick one with --layer";
+            return "map has several tile layers (" + LayerList(result) + "): pick one with --layer";
         case LoadError::TiledNoSuchLayer:
-            return "no tile layer is named \"" + result.reason + "\" (the map's tile layers: " +
-                   QuotedList(result.names) + ")";
+            return "no tile layer is named \"" + result.reason + "\" (the map's tile layers: " + LayerList(result) + ")";
         case LoadError::TiledLayerSize:
             return "layer \"" + (result.names.empty() ? std::string() : result.names[0]) + "\" is " +
                    TimesText(result.column, result.row) + " tiles, the map " +

@@ -53,8 +53,8 @@ enum class LoadError {
     TiledNoTileset,
     TiledLateTileset,        // a tileset after the layer's data began
     TiledNoTileLayer,
-    TiledSeveralLayers,      // and no tileLayer: `names`
-    TiledNoSuchLayer,        // `reason`: the tileLayer asked for; `names`: the tile layers
+    TiledSeveralLayers,      // and no tileLayer: `names`, the first few; `value` how many
+    TiledNoSuchLayer,        // `reason`: the tileLayer asked for; `names`, `value`: as above
     TiledLayerSize,          // `names[0]`: the layer; `column` x `row` its size; `shape` the map's
     TiledEncoding,           // `reason`: the encoding
     TiledCompression,        // `reason`: the compression

@@ -294,6 +294,40 @@ TEST_F(Tiled, RefusesWithItsReasons) {
     EXPECT_EQ(bmp.out, "Can't convert pic.bmp: --layer picks a tile layer of a Tiled map, and this is a BMP or PNG picture\n");
 }
 
+// A map of a million tile layers is refused in bounded memory, naming its
+// first few layers and counting the rest, in both formats.
+TEST_F(Tiled, ListsAFewOfManyLayers) {
+    {
+        // Written and let go of before the runs: a child started holds its parent's memory until it runs.
+        const int kLayers = 1000000;
+        std::string tmx = Layer("a", "1,2,3,\n4,5,6");
+        std::string tmj = TmjLayer("a", "1,2,3,4,5,6");
+        for (int i = 1; i < kLayers; ++i) {
+            tmx += "<layer name=\"l\"/>";
+            tmj += R"(,{"type":"tilelayer","name":"l"})";
+        }
+        WriteFile(dir / "m.tmx", Tmx(kSquares, kTileset, tmx));
+        WriteFile(dir / "m.tmj", Tmj(tmj));
+    }
+    const std::string listed = "\"a\", \"l\", \"l\", \"l\", \"l\", \"l\", \"l\", \"l\", \"l\", \"l\"";
+    for (const std::string name : {"m.tmx", "m.tmj"}) {
+        const RunResult several = Run({name, "map.txt"});
+        EXPECT_EQ(several.exitStatus, 1) << name;
+        // A TMX map's size is known before its last layer, a TMJ map's only once read through.
+        const std::string before = name == "m.tmx" ? SizeReport(3, 2, 6) : "";
+        EXPECT_EQ(several.out, before + "Can't convert " + name + ": map has several tile layers (" + listed +
+                                   " and 999990 more): pick one with --layer\n")
+            << name;
+        EXPECT_LT(several.peakMemoryKiB, 32 << 10) << name;
+        const RunResult missing = Run({"--layer", "zz", name, "map.txt"});
+        EXPECT_EQ(missing.out, "Can't convert " + name + ": no tile layer is named \"zz\" (the map's tile layers: " +
+                                   listed + " and 999990 more)\n")
+            << name;
+        EXPECT_LT(missing.peakMemoryKiB, 32 << 10) << name;
+        fs::remove(dir / name);
+    }
+}
+
 // --layer picks a tile layer by name, inside groups too; object layers,
 // image layers, properties and external tilesets are passed over, and no
 // file the map names is opened.

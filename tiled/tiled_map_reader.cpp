@@ -57,19 +57,25 @@ bool MapReader::StartLayer(const std::string& name, std::int64_t width, std::int
     return true;
 }
 
+void MapReader::NoteTileLayer(const std::string& name) {
+    ++facts_.tileLayerCount;
+    if (options_.tileLayer.has_value() && *options_.tileLayer == name) facts_.askedLayerSeen = true;
+    if (facts_.tileLayers.size() < kListedLayers) facts_.tileLayers.push_back(name);
+}
+
 bool MapReader::CheckLayers() {
-    const std::vector<std::string>& names = facts_.tileLayers;
-    if (names.empty()) return Refuse(bmp2grid::Failure(LoadError::TiledNoTileLayer));
+    if (facts_.tileLayerCount == 0) return Refuse(bmp2grid::Failure(LoadError::TiledNoTileLayer));
     LoadFailure refused;
     if (options_.tileLayer.has_value()) {
-        if (std::find(names.begin(), names.end(), *options_.tileLayer) != names.end()) return true;
+        if (facts_.askedLayerSeen) return true;
         refused = bmp2grid::Failure(LoadError::TiledNoSuchLayer);
         refused.reason = *options_.tileLayer;
     } else {
-        if (names.size() == 1) return true;
+        if (facts_.tileLayerCount == 1) return true;
         refused = bmp2grid::Failure(LoadError::TiledSeveralLayers);
     }
-    refused.names = names;
+    refused.names = facts_.tileLayers;
+    refused.value = facts_.tileLayerCount;
     return Refuse(std::move(refused));
 }
 

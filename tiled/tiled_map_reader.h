@@ -21,8 +21,16 @@ struct MapFacts {
     MapShapeFacts shape;
     bool infinite = false;
     std::vector<std::uint64_t> firstGids;  // every tileset's, in document order
-    std::vector<std::string> tileLayers;   // every tile layer's name, in document order
+    // The first kListedLayers tile layers' names, in document order; how
+    // many there are; whether one of them is the one --layer asks for.
+    std::vector<std::string> tileLayers;
+    std::uint64_t tileLayerCount = 0;
+    bool askedLayerSeen = false;
 };
+
+// How many tile layers' names a refusal lists: a map of millions of layers
+// is refused in bounded memory.
+constexpr std::size_t kListedLayers = 10;
 
 class MapReader {
 public:
@@ -47,6 +55,8 @@ protected:
     bool StartLayer(const std::string& name, std::int64_t width, std::int64_t height);
     // Checks the map's shape as soon as it is known; false with the refusal.
     bool CheckShape();
+    // Counts a tile layer, keeping its name if it is among the first few.
+    void NoteTileLayer(const std::string& name);
     // Checks the layer list at the document's end.
     bool CheckLayers();
     bool Refuse(LoadFailure failure);

@@ -152,7 +152,7 @@ private:
     bool isMap_ = false;
     bool haveOrientation_ = false;
     std::vector<std::string> mapKeys_;  // the map's keys given, of those needed
-    std::vector<Layer> tileLayers_;
+    bool layerPicked_ = false;  // readLayer_ holds the first tile layer picked
     Layer readLayer_;
     std::unique_ptr<JsonStream> stream_;
     // The second pass: where the scan stands in the data's value.
@@ -205,9 +205,12 @@ bool TmjReader::EndObject(rapidjson::SizeType) {
     if (ended.kind != Kind::Layer) return true;
     Layer& layer = ended.layer;
     if (layer.type != "tilelayer") return true;
-    facts_.tileLayers.push_back(layer.name);
+    NoteTileLayer(layer.name);
     if (layer.chunks) facts_.infinite = true;
-    tileLayers_.push_back(std::move(layer));
+    if (!layerPicked_ && Picks(layer.name)) {
+        layerPicked_ = true;
+        readLayer_ = std::move(layer);
+    }
     return true;
 }
 
@@ -389,12 +392,6 @@ LoadResult TmjReader::Open(std::shared_ptr<TmjReader> self) {
         }
     }
     if (!CheckShape() || !CheckLayers()) return Refused(Failure());
-    for (const Layer& layer : tileLayers_) {
-        if (Picks(layer.name)) {
-            readLayer_ = layer;
-            break;
-        }
-    }
     if (readLayer_.width == -2 || readLayer_.width == -1) {
         LoadFailure refused = bmp2grid::Failure(LoadError::TiledAttribute);
         refused.names = {"layer", "width"};

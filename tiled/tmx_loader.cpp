@@ -184,7 +184,7 @@ void TmxReader::Start(const XML_Char* name, const XML_Char** attributes) {
         const char* layerName = Attribute(attributes, "name");
         std::string named = layerName != nullptr ? layerName : "";
         element = Picks(named) ? Element::ReadLayer : Element::Layer;
-        facts_.tileLayers.push_back(named);
+        NoteTileLayer(named);
         if (element == Element::ReadLayer) {
             if (!Count(attributes, "layer", "width", 1, kMaxTiles, layerWidth_) ||
                 !Count(attributes, "layer", "height", 1, kMaxTiles, layerHeight_))
