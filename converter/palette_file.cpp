@@ -40,6 +40,13 @@ PaletteResult PaletteOfPicture(const LoadResult& loaded) {
     return result;
 }
 
+// A picture read for its colours.
+LoadOptions ForColours() {
+    LoadOptions options;
+    options.forColours = true;
+    return options;
+}
+
 PaletteResult CantRead() { return PictureRefused(Failure(LoadError::ReadFailed)); }
 
 // Reads a text palette from `file` in pieces, after its first bytes `start`.
@@ -62,7 +69,7 @@ PaletteResult DecodePalette(ByteBuffer file, std::string_view name) {
     const std::string_view bytes(reinterpret_cast<const char*>(file.data()), file.size());
     const PaletteFormat format = PaletteFormatOf(name, bytes);
     if (format != PaletteFormat::Picture) return ParsePaletteText(format, bytes);
-    return PaletteOfPicture(DecodePicture(std::move(file), LoadOptions{}));
+    return PaletteOfPicture(DecodePicture(std::move(file), ForColours()));
 }
 
 // What DecodePalette does, without holding the file: the same format rule,
@@ -92,8 +99,8 @@ PaletteResult ReadPalette(const std::string& path, std::string_view name) {
     // A picture: its colour table. A regular file is read at offsets, from
     // where it stood when opened; a stream goes on from the bytes already
     // read.
-    if (file->IsRegularFile()) return PaletteOfPicture(LoadPicture(std::move(file), LoadOptions{}));
-    return PaletteOfPicture(LoadPicture(std::move(file), std::span<const std::uint8_t>(head, got), LoadOptions{}));
+    if (file->IsRegularFile()) return PaletteOfPicture(LoadPicture(std::move(file), ForColours()));
+    return PaletteOfPicture(LoadPicture(std::move(file), std::span<const std::uint8_t>(head, got), ForColours()));
 }
 
 }  // namespace bmp2grid

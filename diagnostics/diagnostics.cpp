@@ -163,6 +163,8 @@ std::string LoadErrorReason(const LoadFailure& result) {
             return "--layer picks a tile layer of a Tiled map, and this is a BMP or PNG picture";
         case LoadError::TiledWithPalette:
             return "a Tiled map's tiles are palette indices already: convert it without --palette";
+        case LoadError::TiledAsPalette:
+            return "a Tiled map holds palette indices, not colours: --palette takes a picture, a .gpl or a .pal file";
         case LoadError::TmjNotBuilt:
             return "this build reads no Tiled JSON maps (it was built without RapidJSON: Debian's rapidjson-dev)";
         case LoadError::TiledNotMap:

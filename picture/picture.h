@@ -42,6 +42,7 @@ enum class LoadError {
     // (0-based), `value` a tile's gid or value, `names` layer names.
     LayerOfPicture,          // LoadOptions::tileLayer given for a BMP or PNG
     TiledWithPalette,        // a Tiled map with LoadOptions::matchesColours
+    TiledAsPalette,          // a Tiled map with LoadOptions::forColours
     TmjNotBuilt,             // a TMJ map, in a build without RapidJSON
     TiledNotMap,             // XML or JSON that is no Tiled map; `reason`: the XML root element
     TmxMalformed,            // `reason`: expat's words; `row`: the line, `column` its column
@@ -231,6 +232,9 @@ struct LoadOptions {
     // The picture's colours will be matched with a palette: a Tiled map,
     // whose tiles are palette indices already, is refused (TiledWithPalette).
     bool matchesColours = false;
+    // The picture is read for its colours (a --palette file): a Tiled map,
+    // which holds none, is refused (TiledAsPalette).
+    bool forColours = false;
 };
 
 }  // namespace bmp2grid

@@ -212,6 +212,9 @@ TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
         {"big-file.txt", "4,1073741555\r\n"},                 // a file over 4 GiB - 1 in one-to-one
         {"short-row.txt", "100,1\r\n5,0,0,0,0\t\r\n"},       // the row, not "fewer rows"
         {"no-cells.txt", "0,3\r\n\r\n\r\n\r\n"},           // bmp2grid's map of a picture 0 wide
+        {"map.tmx", "<map orientation=\"orthogonal\" width=\"1\" height=\"1\" tilewidth=\"8\" tileheight=\"8\">"
+                    "<tileset firstgid=\"1\"/><layer name=\"m\" width=\"1\" height=\"1\"><data encoding=\"csv\">1"
+                    "</data></layer></map>"},  // a map holds no colours to be a palette
     };
     for (const auto& [name, text] : maps) WriteFile(dir / name, text);
     BmpOptions rgb;
@@ -234,6 +237,9 @@ TEST_F(Grid2Bmp, RefusalsLeaveTheOutputAlone) {
         {{"--palette", "rgb.bmp", "good.txt", "out.bmp"}, "Only 8bpp bitmaps are supported!\n"},
         {{"--palette", "nope.bmp", "good.txt", "out.bmp"}, "Can't open nope.bmp\n"},
         {{"--palette", "", "good.txt", "out.bmp"}, "Can't open \n"},  // never taken for the built-in palette
+        {{"--palette", "map.tmx", "good.txt", "out.bmp"},
+         "Can't convert map.tmx: a Tiled map holds palette indices, not colours: --palette takes a picture, a .gpl or a "
+         ".pal file\n"},
         {{"good.txt", "no/folder/out.bmp"}, "Can't open no/folder/out.bmp\n"},
         // Bad map text is named before an output that can't be made.
         {{"bad.txt", "no/folder/out.bmp"}, "Can't convert bad.txt: line 3: wrong cell count\n"},

@@ -289,6 +289,13 @@ TEST_F(Tiled, RefusesWithItsReasons) {
     const RunResult huge = Run({"m.tmx", "map.txt"});
     EXPECT_EQ(huge.out, "Can't convert m.tmx: not enough memory\n");
     EXPECT_LT(huge.peakMemoryKiB, 32 << 10);
+    // A map named as the palette: it holds no colours.
+    WriteFile(dir / "m.tmx", Tmx());
+    const RunResult palette = Run({"--palette", "m.tmx", "pic.bmp", "map.txt"});
+    EXPECT_EQ(palette.exitStatus, 1);
+    EXPECT_EQ(palette.out, "Can't convert m.tmx: a Tiled map holds palette indices, not colours: --palette takes a "
+                           "picture, a .gpl or a .pal file\n");
+    EXPECT_EQ(ReadFile(dir / "map.txt"), "previous map");
     const RunResult bmp = Run({"--layer", "map", "pic.bmp", "map.txt"});
     EXPECT_EQ(bmp.exitStatus, 1);
     EXPECT_EQ(bmp.out, "Can't convert pic.bmp: --layer picks a tile layer of a Tiled map, and this is a BMP or PNG picture\n");

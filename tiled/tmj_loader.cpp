@@ -369,6 +369,7 @@ bool TmjReader::Step() {
 LoadResult TmjReader::Open(std::shared_ptr<TmjReader> self) {
     if (!input_.Prepare()) return Refused(LoadError::NoMemory);
     if (options_.matchesColours) return Refused(LoadError::TiledWithPalette);
+    if (options_.forColours) return Refused(LoadError::TiledAsPalette);
     bool noMemory = false;
     if (!input_.HoldWhole(noMemory)) return Refused(noMemory ? LoadError::NoMemory : LoadError::ReadFailed);
     // The first pass: the map's facts, and where each layer's data begins.

@@ -273,6 +273,7 @@ bool TmxReader::Step() {
 LoadResult TmxReader::Open(std::shared_ptr<TmxReader> self) {
     if (!input_.Prepare()) return Refused(LoadError::NoMemory);
     if (options_.matchesColours) return Refused(LoadError::TiledWithPalette);
+    if (options_.forColours) return Refused(LoadError::TiledAsPalette);
     parser_ = XML_ParserCreate_MM(nullptr, &kExpatMemory, nullptr);
     if (parser_ == nullptr) return Refused(LoadError::NoMemory);
     // No DTD and no external entity is ever loaded (there is no handler for
