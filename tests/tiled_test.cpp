@@ -289,6 +289,16 @@ TEST_F(Tiled, RefusesWithItsReasons) {
     const RunResult huge = Run({"m.tmx", "map.txt"});
     EXPECT_EQ(huge.out, "Can't convert m.tmx: not enough memory\n");
     EXPECT_LT(huge.peakMemoryKiB, 32 << 10);
+    // Nesting too deep to hold is refused as well, not held: here a TMJ
+    // value of five million arrays in arrays (10 MB).
+    {
+        const int kDepth = 5000000;
+        WriteFile(dir / "m.tmj", Tmj(TmjLayer("map", "1,2,3,4,5,6") + "," + std::string(kDepth, '[') + std::string(kDepth, ']')));
+    }
+    const RunResult deep = Run({"m.tmj", "map.txt"});
+    EXPECT_EQ(deep.out, "Can't convert m.tmj: not enough memory\n");
+    EXPECT_LT(deep.peakMemoryKiB, 32 << 10);
+    fs::remove(dir / "m.tmj");
     // A map named as the palette: it holds no colours.
     WriteFile(dir / "m.tmx", Tmx());
     const RunResult palette = Run({"--palette", "m.tmx", "pic.bmp", "map.txt"});

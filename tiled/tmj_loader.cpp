@@ -104,6 +104,9 @@ public:
     }
     bool StartObject();
     bool EndObject(rapidjson::SizeType);
+    // Whether one more container fits the memory nesting may hold; refuses
+    // the map as running out of memory when not.
+    bool Nests();
     bool StartArray();
     bool EndArray(rapidjson::SizeType) {
         stack_.pop_back();
@@ -181,7 +184,18 @@ TmjReader::Kind TmjReader::ChildKind() const {
     }
 }
 
+// What the containers open at a time may hold: a map nests a few levels,
+// so a value of millions of arrays in arrays is refused as running out of
+// memory instead of held, as expat's limit does for a TMX.
+constexpr std::size_t kNestingBytes = std::size_t{16} << 20;
+
+bool TmjReader::Nests() {
+    if (stack_.size() < kNestingBytes / sizeof(Context)) return true;
+    return Refuse(bmp2grid::Failure(LoadError::NoMemory));
+}
+
 bool TmjReader::StartObject() {
+    if (!Nests()) return false;
     Context context{ChildKind(), {}};
     if (context.kind == Kind::Layer) context.layer.ordinal = ordinals_++;
     if (context.kind != Kind::Root && context.kind != Kind::Layer && context.kind != Kind::Tileset)
@@ -192,6 +206,7 @@ bool TmjReader::StartObject() {
 }
 
 bool TmjReader::StartArray() {
+    if (!Nests()) return false;
     Kind kind = ChildKind();
     if (kind == Kind::Root || kind == Kind::Layer || kind == Kind::Tileset) kind = Kind::Other;
     if (!stack_.empty() && stack_.back().kind == Kind::Layer && key_ == "chunks") stack_.back().layer.chunks = true;
