@@ -52,12 +52,31 @@ std::string_view PaletteErrorReason(PaletteError error) {
     return {};
 }
 
+// A name a map gives, as a message shows it: its control characters as
+// \xNN, so that the message stays one line of text.
+std::string Shown(std::string_view name) {
+    std::string shown;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            shown += c;
+            continue;
+        }
+        static constexpr char kHex[] = "0123456789ABCDEF";
+        const char escaped[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+        shown.append(escaped, sizeof escaped);
+    }
+    return shown;
+}
+
 // "\"a\", \"b\"": names quoted, in their order.
 std::string QuotedList(const std::vector<std::string>& names) {
     std::string list;
     for (const std::string& name : names) {
         if (!list.empty()) list += ", ";
-        list += "\"" + name + "\"";
+        list += '"';
+        list += Shown(name);
+        list += '"';
     }
     return list;
 }
@@ -80,14 +99,14 @@ std::string TimesText(std::int64_t a, std::int64_t b) { return std::to_string(a)
 std::string ShapeReason(const MapShapeFacts& shape) {
     const std::string tiles = TimesText(shape.tileWidth, shape.tileHeight);
     if (shape.orientation == "isometric" || shape.orientation == "staggered")
-        return shape.orientation + " maps are not read; only orthogonal maps of square tiles and brick maps are";
+        return Shown(shape.orientation) + " maps are not read; only orthogonal maps of square tiles and brick maps are";
     if (shape.orientation == "orthogonal") return "orthogonal map with " + tiles + " tiles: its tiles must be square";
     if (shape.orientation == "hexagonal")
         return "hexagonal map with " + tiles + " tiles, side length " + std::to_string(shape.hexSideLength) +
-               ", stagger axis \"" + shape.staggerAxis + "\" and index \"" + shape.staggerIndex +
+               ", stagger axis \"" + Shown(shape.staggerAxis) + "\" and index \"" + Shown(shape.staggerIndex) +
                "\" is not a brick map (tiles twice as wide as high, side length their height, stagger axis \"y\" "
                "and index \"odd\")";
-    return "map orientation \"" + shape.orientation + "\" is not read";
+    return "map orientation \"" + Shown(shape.orientation) + "\" is not read";
 }
 
 }  // namespace
@@ -193,15 +212,15 @@ std::string LoadErrorReason(const LoadFailure& result) {
         case LoadError::TiledSeveralLayers:
             return "map has several tile layers (" + LayerList(result) + "): pick one with --layer";
         case LoadError::TiledNoSuchLayer:
-            return "no tile layer is named \"" + result.reason + "\" (the map's tile layers: " + LayerList(result) + ")";
+            return "no tile layer is named \"" + Shown(result.reason) + "\" (the map's tile layers: " + LayerList(result) + ")";
         case LoadError::TiledLayerSize:
-            return "layer \"" + (result.names.empty() ? std::string() : result.names[0]) + "\" is " +
+            return "layer \"" + (result.names.empty() ? std::string() : Shown(result.names[0])) + "\" is " +
                    TimesText(result.column, result.row) + " tiles, the map " +
                    TimesText(result.shape.width, result.shape.height);
         case LoadError::TiledEncoding:
-            return "layer data encoding \"" + result.reason + "\" is not read";
+            return "layer data encoding \"" + Shown(result.reason) + "\" is not read";
         case LoadError::TiledCompression:
-            return "layer data compression \"" + result.reason + "\" is not read";
+            return "layer data compression \"" + Shown(result.reason) + "\" is not read";
         case LoadError::TiledBadData:
             return "layer data is not valid " + (result.names.empty() ? std::string() : result.names[0]) +
                    AtTile(result) + (result.names.size() > 1 ? " (" + result.names[1] + ")" : std::string());
