@@ -136,6 +136,10 @@ std::string CantOpenMessage(const std::string& path) { return "Can't open " + pa
 
 std::string CantWriteMessage(const std::string& path) { return "Can't write " + path + "\n"; }
 
+std::string SheetIsTheInputMessage(const std::string& sheetPath) {
+    return "Can't write " + sheetPath + ": it is the map text being read; name the map otherwise\n";
+}
+
 std::string TiledMapNeedsAFolderMessage(const std::string& path) {
     return "Can't write " + path + ": a Tiled map needs its tile sheet beside it in a folder; name an output file\n";
 }

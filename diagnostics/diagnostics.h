@@ -37,6 +37,9 @@ std::string CantWriteMessage(const std::string& path);
 // "Can't write <path>: a Tiled map needs its tile sheet beside it in a
 // folder; name an output file\n": a Tiled map asked for on standard output.
 std::string TiledMapNeedsAFolderMessage(const std::string& path);
+// "Can't write <sheet>: it is the map text being read; name the map
+// otherwise\n": a Tiled map's tile sheet would replace its own input.
+std::string SheetIsTheInputMessage(const std::string& sheetPath);
 // "Can't convert <path>: not enough memory\n"
 std::string NoMemoryMessage(const std::string& path);
 

@@ -116,6 +116,10 @@ int ProgramMain(int argc, char** argv) {
     const std::string sheetPath = SheetPathBeside(args.outputPath);
     OutputTarget sheet(sheetPath);
     if (tiledMap && !sheet.Possible()) return output.Fail(CantOpenMessage(sheetPath));
+    // The map is the output the user named and may replace its own map
+    // text; the sheet is not, and must never take the map text's place.
+    if (tiledMap && platform::SameExistingFile(sheetPath, InputPathToOpen(args.mapPath)))
+        return output.Fail(SheetIsTheInputMessage(sheetPath));
     ColourTable palette = BuiltInPalette();
     if (args.palettePath) {
         const std::string& path = *args.palettePath;

@@ -144,6 +144,10 @@ private:
 // found by OutputFile::Open(), which checks these two again.
 bool OutputPathIsPossible(const std::string& path);
 
+// Whether `a` and `b` both name one existing file (by any path, links
+// followed). False when either is missing or can't be looked at.
+bool SameExistingFile(const std::string& a, const std::string& b);
+
 // Paths are UTF-8 on every platform (on Windows, see program_entry.h); a
 // path that is not UTF-8 can't be opened there.
 //

@@ -33,6 +33,8 @@ bool OutputFile::Commit() { return false; }
 
 bool OutputPathIsPossible(const std::string&) { return false; }
 
+bool SameExistingFile(const std::string&, const std::string&) { return false; }
+
 const std::string& StandardInputPath() {
     static const std::string path = "<stdin>";
     return path;

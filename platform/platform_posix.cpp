@@ -480,6 +480,12 @@ void KeepStandardStreamsOpen() {
     }
 }
 
+bool SameExistingFile(const std::string& a, const std::string& b) {
+    struct stat first, second;
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 bool OutputPathIsPossible(const std::string& path) {
     if (path.empty()) return true;  // refused by OutputFile::Open in its turn
     struct stat st;

@@ -458,6 +458,25 @@ bool OutputFile::Commit() {
     return false;
 }
 
+bool SameExistingFile(const std::string& a, const std::string& b) {
+    const std::optional<std::wstring> wideA = WidePath(a), wideB = WidePath(b);
+    if (!wideA || !wideB) return false;
+    const auto open = [](const std::wstring& path) {
+        return ::CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    };
+    const HANDLE first = open(*wideA);
+    if (first == INVALID_HANDLE_VALUE) return false;
+    const HANDLE second = open(*wideB);
+    BY_HANDLE_FILE_INFORMATION one, two;
+    const bool same = second != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(first, &one) &&
+                      ::GetFileInformationByHandle(second, &two) &&
+                      one.dwVolumeSerialNumber == two.dwVolumeSerialNumber &&
+                      one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow;
+    if (second != INVALID_HANDLE_VALUE) ::CloseHandle(second);
+    ::CloseHandle(first);
+    return same;
+}
+
 bool OutputPathIsPossible(const std::string& path) {
     if (path.empty()) return true;  // refused by OutputFile::Open in its turn
     if (NameTooLong(path)) return false;

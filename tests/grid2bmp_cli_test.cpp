@@ -939,6 +939,14 @@ TEST_F(Grid2Bmp, TiledMapRefusals) {
                                                            "taken.tiles.png"}))
             << label;
     }
+    // Map text named as the sheet of the map it makes: the sheet would take
+    // its place unasked.
+    WriteFile(dir / "in.tiles.png", good);
+    const RunResult input = Run({"in.tiles.png", "in.tmx"});
+    EXPECT_EQ(input.exitStatus, 1);
+    EXPECT_EQ(input.out, "Can't write in.tiles.png: it is the map text being read; name the map otherwise\n");
+    EXPECT_EQ(ReadFile(dir / "in.tiles.png"), good);
+    EXPECT_FALSE(std::filesystem::exists(dir / "in.tmx"));
     if (kGrid2Bmp.windows()) return;  // Unix devices and links
     // A sheet that fails as it is written: the map is not put in place.
     std::filesystem::create_symlink("/dev/full", dir / "full.tiles.png");
