@@ -178,4 +178,14 @@ void KeepStandardStreamsOpen();
 // Nothing to do on Windows.
 void ReportWriteFailuresAsErrors();
 
+// Whether standard error is a terminal (a console), where a progress line
+// may be redrawn in place.
+bool StandardErrorIsTerminal();
+
+// From this call on, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C,
+// Ctrl-Break and closing the console) remove every named temporary file
+// that exists, as they always do, and then end the process with exit
+// status 0 instead of as the signal would: the way a watch is ended.
+void EndQuietlyOnInterrupt();
+
 }  // namespace bmp2grid::platform
