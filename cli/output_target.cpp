@@ -6,7 +6,20 @@
 
 namespace bmp2grid {
 
-OutputTarget::OutputTarget(std::string argument) : path_(OutputPathToOpen(argument)) {}
+namespace {
+ConsoleLines console;
+}  // namespace
+
+void ConsoleLines::Print(std::string_view line, LineKind, bool toError) {
+    if (toError) {
+        platform::PrintToErrorConsole(line);
+    } else {
+        platform::PrintToConsole(line);
+    }
+}
+
+OutputTarget::OutputTarget(std::string argument, MessageLines* lines)
+    : path_(OutputPathToOpen(argument)), lines_(lines != nullptr ? lines : &console) {}
 
 bool OutputTarget::Possible() const { return platform::OutputPathIsPossible(path_); }
 
@@ -34,12 +47,6 @@ bool OutputTarget::Open() {
     return opened;
 }
 
-void OutputTarget::Print(std::string_view line) const {
-    if (messagesToError_) {
-        platform::PrintToErrorConsole(line);
-    } else {
-        platform::PrintToConsole(line);
-    }
-}
+void OutputTarget::Print(std::string_view line, LineKind kind) const { lines_->Print(line, kind, messagesToError_); }
 
 }  // namespace bmp2grid

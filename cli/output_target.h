@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "message_lines.h"
 #include "platform.h"
 
 namespace bmp2grid {
@@ -22,8 +23,9 @@ public:
         CantOpen,  // can't be made: Open() fails
     };
 
-    // `argument` is the output path as typed ("-" for standard output).
-    explicit OutputTarget(std::string argument);
+    // `argument` is the output path as typed ("-" for standard output);
+    // message lines go to `lines` (the console unless given).
+    explicit OutputTarget(std::string argument, MessageLines* lines = nullptr);
 
     // Whether the name can name an output at all (not too long for its file
     // system, its links resolvable): checked before any work, since
@@ -52,15 +54,16 @@ public:
     bool Commit() { return file().Commit(); }
 
     // Prints a message line where messages go.
-    void Print(std::string_view line) const;
-    // Prints a failure's line; returns the exit status for it.
-    int Fail(std::string_view line) const {
-        Print(line);
-        return 1;
+    void Print(std::string_view line, LineKind kind = LineKind::Report) const;
+    // Prints a failure's line; returns false, for the conversion's result.
+    bool Fail(std::string_view line) const {
+        Print(line, LineKind::Failure);
+        return false;
     }
 
 private:
     std::string path_;  // the path to open
+    MessageLines* lines_;
     Plan plan_ = Plan::CantOpen;
     bool messagesToError_ = false;
     platform::OutputFile replaced_;
