@@ -2,9 +2,36 @@
 // --version, and "-" for the standard streams.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace bmp2grid {
+
+// The options both programs take for many files and for watching:
+// "--out-dir DIR" (the batch form: each input is converted into DIR),
+// "-r" (folders among the inputs are walked into their subfolders),
+// "-j N" (at most N conversions at once) and "--watch" (convert again on
+// every save until interrupted).
+struct BatchOptions {
+    std::optional<std::string> outDir;  // none: the single form
+    bool recursive = false;
+    unsigned jobs = 0;  // 0: one per processor
+    bool watch = false;
+    std::vector<std::string> inputs;  // the batch form's inputs, as typed
+
+    bool batch() const { return outDir.has_value(); }
+};
+
+// The most conversions "-j" runs at once.
+constexpr unsigned kMaxJobs = 256;
+
+// Takes the batch option at argv[i], if it is one not given yet
+// (`options` says which have been) and enough arguments follow it: its
+// value and then at least `pathsAfter` more. Returns how many arguments it
+// took (0: not a batch option here), or -1 for a "-j" whose value is not a
+// whole number from 1 to kMaxJobs.
+int TakeBatchOption(int argc, const char* const* argv, int i, int pathsAfter, BatchOptions& options);
 
 template <class Args>
 struct ParsedArguments {
@@ -16,7 +43,8 @@ struct ParsedArguments {
     };
     Action action = Action::Convert;
     int exitStatus = 0;
-    Args args;
+    Args args;  // a single conversion's; the batch form's inputs replace its paths
+    BatchOptions batch;
 };
 
 // "-h" or "--help" as the only argument.

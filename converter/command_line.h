@@ -1,5 +1,6 @@
 // Reading bmp2grid's command line: [-1] [--palette PALETTE] [--layer NAME]
-// <infile> <outfile>.
+// [--watch] <infile> <outfile>, or the batch form [options] --out-dir DIR
+// PICTURE... (see BatchOptions).
 #pragma once
 
 #include <optional>
@@ -30,8 +31,10 @@ using ParsedCommandLine = ParsedArguments<ConverterArgs>;
 // to be given is the input path, so without "--palette" "-1" counts only as
 // the first argument, and anything else there (or a second "-1") is the
 // input path. "--layer" is an option only when its name and both paths
-// follow it, so that "--layer a b" still converts a file named "--layer".
-// Arguments after the output path are ignored. "-h" or "--help" as the
+// follow it, so that "--layer a b" still converts a file named "--layer";
+// so are the batch options (TakeBatchOption). Arguments after the output
+// path are ignored. With "--out-dir DIR" every argument after the options
+// is an input (at least one); "-r" and "-j" without it give the usage line. "-h" or "--help" as the
 // only argument asks for the help (exit status 0), "--version" as the only
 // argument for the version line; too few arguments give the usage line
 // with exit status 1.

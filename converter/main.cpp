@@ -6,10 +6,14 @@
 // (where OutputTarget says messages go).
 #include <string>
 
+#include "batch_run.h"
+
 #include "command_line.h"
 #include "convert_picture.h"
 #include "diagnostics.h"
+#include "picture_loader.h"
 #include "platform.h"
+#include "run_files.h"
 #include "program_entry.h"
 
 int ProgramMain(int argc, char** argv) {
@@ -32,6 +36,18 @@ int ProgramMain(int argc, char** argv) {
         case ParsedCommandLine::Action::ShowVersion:
             platform::PrintToConsole(VersionLine("bmp2grid"));
             return 0;
+    }
+    if (parsed.batch.batch() || parsed.batch.watch) {
+        BatchRules rules;
+        rules.outputExtension = "txt";
+        rules.takes = [](const std::string& path) { return LooksLikePicture(path); };
+        const ConvertJob convert = [&](const BatchJob& job, MessageLines& lines) {
+            ConverterArgs args = parsed.args;
+            args.inputPath = job.input;
+            args.outputPath = job.output;
+            return ConvertPicture(args, lines);
+        };
+        return RunFiles(parsed.batch, {parsed.args.inputPath, parsed.args.outputPath}, rules, convert);
     }
     ConsoleLines console;
     return ConvertPicture(parsed.args, console) ? 0 : 1;

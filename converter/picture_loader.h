@@ -33,6 +33,12 @@ LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, const LoadOpti
 LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken,
                        const LoadOptions& options);
 
+// Whether the file at `path` starts as a picture bmp2grid reads: a BMP's
+// "BM", PNG's signature, or a TMX's or TMJ's first characters. How a batch
+// picks the pictures among a folder's files; a file named as an input is
+// loaded whatever it starts with.
+bool LooksLikePicture(const std::string& path);
+
 // The same for a whole file held in memory; takes ownership of the bytes.
 LoadResult DecodePicture(ByteBuffer file, const LoadOptions& options);
 

@@ -115,17 +115,43 @@ std::string UsageLine(const char* programName) {
     return "Usage: " + ProgramName(programName, "bmp2grid") + " [-1] <infile> <outfile>\n";
 }
 
+namespace {
+
+// The batch and watch forms' lines of a program's help, and their options'.
+std::string BatchForms(const std::string& program, const char* inputs, const char* input) {
+    return "       " + program + " [options] [--watch] --out-dir DIR " + inputs + "...\n" + "       " + program +
+           " [options] --watch " + input + " <outfile>\n";
+}
+
+constexpr const char* kBatchOptions =
+    "  --out-dir DIR      convert each input into DIR/<its name>.<format> (a folder: the files in it)\n"
+    "  -r                 with --out-dir: also the folders in a folder, kept as they are in DIR\n"
+    "  -j N               with --out-dir: at most N conversions at once (default: one per processor)\n"
+    "  --watch            convert again each time an input is saved, until Ctrl-C\n";
+
+}  // namespace
+
 std::string HelpText(const char* programName) {
-    return UsageLine(programName) +
+    const std::string program = ProgramName(programName, "bmp2grid");
+    return UsageLine(programName) + BatchForms(program, "PICTURE", "<infile>") +
            "  -1                 one map cell per picture column, not per two\n"
            "  --palette PALETTE  cells hold each pixel's colour's index in PALETTE (a picture, .gpl or .pal)\n"
-           "  --layer NAME       read the Tiled map's tile layer NAME\n"
-           "  --version          print the version\n";
+           "  --layer NAME       read the Tiled map's tile layer NAME\n" +
+           kBatchOptions + "  --version          print the version\n";
 }
 
 std::string GridUsageLine(const char* programName) {
     return "Usage: " + ProgramName(programName, "grid2bmp") +
            " [-1] [--palette PALETTE] [--format png|bmp|tmx|tmj] <maptext> <outfile>\n";
+}
+
+std::string GridHelpText(const char* programName) {
+    const std::string program = ProgramName(programName, "grid2bmp");
+    return GridUsageLine(programName) + BatchForms(program, "MAP", "<maptext>") +
+           "  -1                 the map text has one cell per picture column, not per two\n"
+           "  --palette PALETTE  the picture's colours (a picture, .gpl or .pal; default: the built-in palette)\n"
+           "  --format FORMAT    png, bmp, tmx or tmj (default: by the output's name; with --out-dir, bmp)\n" +
+           kBatchOptions + "  --version          print the version\n";
 }
 
 std::string VersionLine(const char* program) {

@@ -19,10 +19,14 @@ namespace bmp2grid {
 // "Usage: <program> [-1] <infile> <outfile>\n"; `programName` is argv[0]
 // (null: "bmp2grid").
 std::string UsageLine(const char* programName);
-// bmp2grid's usage line, then one line for each option.
+// bmp2grid's usage line, its batch and watch forms, then one line for each
+// option.
 std::string HelpText(const char* programName);
 // "Usage: <program> [-1] [--palette PALETTE] [--format png|bmp|tmx|tmj] <maptext> <outfile>\n"
 std::string GridUsageLine(const char* programName);
+// grid2bmp's usage line, its batch and watch forms, then one line for each
+// option.
+std::string GridHelpText(const char* programName);
 // "<program> <version>\n", the version being the project's.
 std::string VersionLine(const char* program);
 

@@ -33,13 +33,22 @@ bool EndsInExtension(const std::string& path, const char* name) {
 }  // namespace
 
 ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv) {
-    if (AsksForHelp(argc, argv)) return UsageRequest<GridArgs>(0);
+    if (AsksForHelp(argc, argv)) {
+        ParsedArguments<GridArgs> help;
+        help.action = ParsedArguments<GridArgs>::Action::ShowHelp;
+        return help;
+    }
     if (AsksForVersion(argc, argv)) return VersionRequest<GridArgs>();
     ParsedArguments<GridArgs> parsed;
     const FormatName* format = nullptr;
     int i = 1;
+    BatchOptions& batch = parsed.batch;
     for (; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-1") == 0) {
+        const int taken = TakeBatchOption(argc, argv, i, 1, batch);
+        if (taken < 0) return UsageRequest<GridArgs>(1);
+        if (taken > 0) {
+            i += taken - 1;
+        } else if (std::strcmp(argv[i], "-1") == 0) {
             parsed.args.mode = SampleMode::OneToOne;
         } else if (std::strcmp(argv[i], "--palette") == 0) {
             if (i + 1 >= argc) return UsageRequest<GridArgs>(1);
@@ -54,7 +63,14 @@ ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv) 
             break;
         }
     }
-    if (argc - i != 2) return UsageRequest<GridArgs>(1);
+    if (batch.outDir) {
+        if (i == argc) return UsageRequest<GridArgs>(1);
+        batch.inputs.assign(argv + i, argv + argc);
+        parsed.args.format = format != nullptr ? format->format : PictureFormat::Bmp;
+        return parsed;
+    }
+    // "-r" and "-j" are for the batch form only.
+    if (argc - i != 2 || batch.recursive || batch.jobs != 0) return UsageRequest<GridArgs>(1);
     parsed.args.mapPath = argv[i];
     parsed.args.outputPath = argv[i + 1];
     if (format == nullptr) {
@@ -65,5 +81,14 @@ ParsedArguments<GridArgs> ParseGridArguments(int argc, const char* const* argv) 
     parsed.args.format = format != std::end(kFormats) ? format->format : PictureFormat::Bmp;
     return parsed;
 }
+
+const char* ExtensionOf(PictureFormat format) {
+    for (const FormatName& f : kFormats) {
+        if (f.format == format) return f.name;
+    }
+    return "bmp";
+}
+
+bool IsMapTextName(const std::string& path) { return EndsInExtension(path, "txt"); }
 
 }  // namespace bmp2grid
