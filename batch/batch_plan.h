@@ -33,6 +33,7 @@ enum class PlanError {
     NoInputs,    // the folders given hold no file the program takes
     SameOutput,  // `path` and `otherPath` would both write `output`
     OutDirIsAFile,  // DIR (`path`) exists and is not a folder
+    WatchesStandardInput,  // --watch with "-" (standard input) among the inputs
 };
 
 struct BatchPlan {
@@ -49,6 +50,10 @@ struct BatchPlan {
 // and a watch converts it once it appears). The same input named twice is
 // one job. Nothing is written.
 BatchPlan PlanBatch(const BatchOptions& options, const BatchRules& rules);
+
+// Plans the single form with --watch: its one job, the input's folder
+// watched. Standard input can't be watched.
+BatchPlan PlanSingleWatch(const BatchJob& single);
 
 // The output path for `input` in DIR for the batch form: DIR, a separator,
 // the folders `relative` holds (possibly none) and the input's file name
