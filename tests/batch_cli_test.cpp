@@ -391,6 +391,8 @@ TEST_F(Batch, ProgressOnATerminalOnly) {
         EXPECT_EQ(lines.rfind("Can't convert terminal-slow." + std::string(tool.in) + ": ", 0), 0u) << shown;
         EXPECT_TRUE(lines.ends_with(summary)) << shown;
         EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << shown;
+        EXPECT_TRUE(std::regex_search(shown, std::regex("left *\r *\rCan't convert terminal-slow"))) << shown;
+        EXPECT_TRUE(std::regex_search(shown, std::regex("Can't convert terminal-slow[^\n]*\n\r[0-9]+/4 files"))) << shown;
         EXPECT_TRUE(std::regex_search(shown, std::regex("left *\r *\rConverted 3 of 4"))) << shown;
         fs::remove_all(dir.path());
         fs::create_directory(dir.path());
