@@ -33,6 +33,7 @@ enum class PlanError {
     NoInputs,    // the folders given hold no file the program takes
     SameOutput,  // `path` and `otherPath` would both write `output`
     OutDirIsAFile,  // DIR (`path`) exists and is not a folder
+    WatchesStandardInput,  // --watch with "-" (standard input) among the inputs
 };
 
 struct BatchPlan {
@@ -49,6 +50,19 @@ struct BatchPlan {
 // and a watch converts it once it appears). The same input named twice is
 // one job. Nothing is written.
 BatchPlan PlanBatch(const BatchOptions& options, const BatchRules& rules);
+
+// Plans the single form with --watch: its one job, the input's folder
+// watched. Standard input can't be watched.
+BatchPlan PlanSingleWatch(const BatchJob& single);
+
+// Entries of a folder that are never taken as inputs: hidden ones (a name
+// starting with a dot: editors' swap and lock files among them), editors'
+// backups (a name ending in "~") and the programs' own temporary files.
+bool Skipped(const std::string& name);
+
+// The folder holding the file `path`, as a path to open: "." for a bare
+// name, "/" for a file in the root, without separators at its end.
+std::string FolderOf(const std::string& path);
 
 // The output path for `input` in DIR for the batch form: DIR, a separator,
 // the folders `relative` holds (possibly none) and the input's file name

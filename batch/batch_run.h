@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "batch_plan.h"
@@ -18,14 +17,21 @@ namespace bmp2grid {
 // true when its output was written. Called on several threads at once.
 using ConvertJob = std::function<bool(const BatchJob& job, MessageLines& lines)>;
 
+// A line a conversion printed, as MessageLines::Print() had it.
+struct CollectedLine {
+    LineKind kind;
+    bool toError;
+    std::string text;
+};
+
 // A conversion's lines, kept until it is over.
 class CollectedLines final : public MessageLines {
 public:
     void Print(std::string_view line, LineKind kind, bool toError) override;
-    const std::vector<std::pair<LineKind, std::string>>& lines() const { return lines_; }
+    const std::vector<CollectedLine>& lines() const { return lines_; }
 
 private:
-    std::vector<std::pair<LineKind, std::string>> lines_;
+    std::vector<CollectedLine> lines_;
 };
 
 struct BatchCounts {

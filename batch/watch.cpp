@@ -5,12 +5,14 @@
 #include <map>
 #include <optional>
 #include <memory>
+#include <set>
 #include <tuple>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "diagnostics.h"
 #include "folders.h"
 
 namespace bmp2grid {
@@ -35,8 +37,8 @@ constexpr std::string_view kSeparators = "/\\";
 constexpr std::string_view kSeparators = "/";
 #endif
 
-// A path split where a folder watch reports it: the folder as given to
-// FolderWatch::Add and the entry's name.
+// A path split where a folder watch reports it: its folder, without
+// separators at its end, and the entry's name.
 struct Place {
     std::string folder;
     std::string name;
@@ -47,24 +49,17 @@ struct Place {
 
 Place PlaceOf(const std::string& path) {
     const std::size_t cut = path.find_last_of(kSeparators);
-    if (cut == std::string::npos) return {".", path};
-    // "/name": the root folder, as given.
-    return {cut == 0 ? path.substr(0, 1) : path.substr(0, cut), path.substr(cut + 1)};
+    return {FolderOf(path), cut == std::string::npos ? path : path.substr(cut + 1)};
 }
 
+// The path of a file found in a watched folder.
 std::string PathOf(const Place& place) {
-    if (!place.folder.empty() && kSeparators.find(place.folder.back()) != std::string_view::npos)
-        return place.folder + place.name;
-    return place.folder + "/" + place.name;
+    return kSeparators.find(place.folder.back()) != std::string_view::npos ? place.folder + place.name
+                                                                            : place.folder + "/" + place.name;
 }
 
-// Whether `name` is an output's temporary file, which a watch never takes.
-bool IsTemporary(const std::string& name) { return name.find(".bmp2grid-tmp-") != std::string::npos; }
-
-// Whether a file new to a watched folder may be a new input: not hidden,
-// and not an editor's backup ("name~"), which some editors write and then
-// rename into place.
-bool MayBeNew(const std::string& name) { return !name.empty() && name.front() != '.' && name.back() != '~'; }
+// A folder as given, spelled as PlaceOf spells it.
+std::string SameFolder(const std::string& folder) { return FolderOf(folder + "/x"); }
 
 // A file that changed and waits to be still.
 struct Pending {
@@ -87,7 +82,7 @@ public:
           WatchObserver& observer)
         : options_(options), rules_(rules), convert_(convert), observer_(observer) {
         for (const BatchJob& job : plan.jobs) AddJob(job);
-        for (const std::string& folder : plan.folders) folders_.emplace(folder, NewFileRoute{});
+        for (const std::string& folder : plan.folders) folders_.emplace(SameFolder(folder), NewFileRoute{});
         if (options.batch()) RouteNewFiles(plan);
     }
 
@@ -115,6 +110,7 @@ private:
     void AddJob(const BatchJob& job) {
         const Place place = PlaceOf(job.input);
         jobs_.emplace(place, job);
+        outputs_.emplace(job.output, job.input);
         folders_.emplace(place.folder, NewFileRoute{});
         converted_[place] = platform::StampOf(job.input);
     }
@@ -125,10 +121,10 @@ private:
     void RouteNewFiles(const BatchPlan& plan) {
         for (const std::string& input : options_.inputs) {
             if (platform::KindOf(input) != platform::PathKind::Folder) continue;
-            std::string root = input;
-            while (root.size() > 1 && kSeparators.find(root.back()) != std::string_view::npos) root.pop_back();
-            for (const std::string& folder : plan.folders) {
-                if (folder == root || folder == input) {
+            const std::string root = SameFolder(input);
+            for (const std::string& given : plan.folders) {
+                const std::string folder = SameFolder(given);
+                if (folder == root) {
                     folders_[folder] = {true, ""};
                 } else if (options_.recursive && folder.size() > root.size() &&
                            folder.compare(0, root.size(), root) == 0 &&
@@ -141,8 +137,7 @@ private:
 
     void Note(const platform::FolderWatch::Change& change, Clock::time_point now) {
         const Place place = PlaceOf(change.path);
-        if (IsTemporary(place.name)) return;
-        if (jobs_.count(place) == 0 && !TakesNewFilesIn(place.folder)) return;
+        if (jobs_.count(place) == 0 && (Skipped(place.name) || !TakesNewFilesIn(place.folder))) return;
         Pending& pending = pending_[place];
         pending.last = now;
         pending.complete = pending.complete || change.complete;
@@ -162,7 +157,7 @@ private:
             const auto entries = platform::ListFolder(folder);
             if (!entries) continue;
             for (const platform::FolderEntry& entry : *entries) {
-                if (entry.kind == platform::PathKind::File && !IsTemporary(entry.name))
+                if (entry.kind == platform::PathKind::File && !Skipped(entry.name))
                     pending_[{folder, entry.name}].last = now;
             }
         }
@@ -197,16 +192,26 @@ private:
     // looks as it did (a save within the file system's time resolution
     // that kept the size).
     void ConvertIfSaved(const Place& place, bool complete) {
-        const std::string path = PathOf(place);
-        const platform::FileStamp stamp = platform::StampOf(path);
         auto job = jobs_.find(place);
+        const std::string path = job != jobs_.end() ? job->second.input : PathOf(place);
+        const platform::FileStamp stamp = platform::StampOf(path);
         if (job == jobs_.end()) {
             // A file new to a folder that takes new files.
-            if (!stamp.exists || !MayBeNew(place.name) || platform::KindOf(path) != platform::PathKind::File ||
-                !rules_.takes(path))
-                return;
+            if (!stamp.exists || platform::KindOf(path) != platform::PathKind::File || !rules_.takes(path)) return;
             const NewFileRoute& route = folders_[place.folder];
             BatchJob added{path, BatchOutputPath(*options_.outDir, route.relative, path, rules_.outputExtension)};
+            const auto owner = outputs_.find(added.output);
+            if (owner != outputs_.end()) {
+                // Its output is another input's: refused, as a batch refuses it.
+                if (refusedNew_.insert(place).second) {
+                    CollectedLines lines;
+                    lines.Print(SameOutputMessage(owner->second, path, added.output), LineKind::Failure, false);
+                    observer_.Converted(added, false, lines);
+                }
+                return;
+            }
+            platform::MakeFolders(FolderOf(added.output));
+            outputs_.emplace(added.output, added.input);
             job = jobs_.emplace(place, std::move(added)).first;
             converted_[place] = platform::FileStamp{};
         }
@@ -239,6 +244,8 @@ private:
     std::map<Place, BatchJob> jobs_;
     std::map<Place, platform::FileStamp> converted_;  // each input as it was when last converted
     std::map<Place, Pending> pending_;
+    std::map<std::string, std::string> outputs_;  // each output and the input it is converted from
+    std::set<Place> refusedNew_;  // new files refused for another input's output, said once
 };
 
 FileWatch::FileWatch(const BatchPlan& plan, const BatchOptions& options, const BatchRules& rules,

@@ -1,7 +1,7 @@
 // Whole-program benchmark of bmp2grid on a big map-like picture.
 //
 //   bmp2grid_bench [--runs N] [--size PIXELS] [--dir FOLDER] [--converter PATH] [--deb-build PATH]
-//                  [--only png|file|small|tiled]
+//                  [--only png|file|small|tiled|batch]
 //
 // 1. Draws an 8192 x 8192 8-bit picture of a few terrain indices in patches.
 // 2. Converts it to /dev/null in both modes with bmp2grid and with a baseline
@@ -40,6 +40,13 @@
 //    files, and printed in MB/s of map text, with the TMX's peak memory;
 //    then that TMX read back by bmp2grid -1 into map text, alternating with
 //    the picture as a BMP, in MB/s of TMX, with its peak memory.
+// 10. Batches (--only batch alone, since it writes its own pictures):
+//    1,000 pictures of the sample's size (64 x 40) converted by one
+//    `bmp2grid --out-dir` run, alternating with 1,000 separate runs (goal:
+//    the batch in at most a quarter of the time), and their maps back by
+//    grid2bmp the same two ways; then 16 pictures of 4096 x 4096 in one
+//    batch (one worker per processor), alternating with 16 separate runs
+//    one after another (goal: at least 1.7 times the throughput on 2 cores).
 //
 // The baseline runs as a child process too (this program started with
 // --baseline), so both sides pay for process start and reading alike.
@@ -60,7 +67,9 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "bmp_format.h"
@@ -594,6 +603,108 @@ void FileRows(const std::string& work, const std::string& plain, const std::stri
                     c.median / r.median, c.best / r.best);
 }
 
+// --- Batches -----------------------------------------------------------------
+
+// Times `batch` (one run) against `separate` (one run each, one after
+// another), alternating, `outputs` removed and dirty pages flushed (untimed)
+// before each side; returns the medians and best runs.
+std::pair<Timing, Timing> BatchAgainstSeparate(const std::vector<std::string>& batch,
+                                               const std::vector<std::vector<std::string>>& separate,
+                                               const std::vector<std::string>& outputs, int runs) {
+    auto settle = [&] {
+        for (const std::string& out : outputs) fs::remove_all(out);
+        for (const std::string& out : outputs) fs::create_directories(out);
+        ::sync();
+    };
+    std::vector<double> one, many;
+    for (int r = 0; r < runs; ++r) {
+        settle();
+        one.push_back(RunChild(batch).seconds);
+        settle();
+        const auto start = Clock::now();
+        for (const std::vector<std::string>& run : separate) RunChild(run);
+        many.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    for (const std::string& out : outputs) fs::remove_all(out);
+    return {Summarise(one), Summarise(many)};
+}
+
+void PrintBatchRow(const char* name, const Timing& batch, const Timing& separate, const char* goal, bool met) {
+    std::printf("  %-34s %8.3f s  %8.3f s   %5.2f     (best runs %5.2f)    %s: %s\n", name, batch.median,
+                separate.median, batch.median / separate.median, batch.best / separate.best, goal,
+                met ? "met" : "NOT MET");
+}
+
+void BatchRows(const std::string& work, const std::string& converter, int runs) {
+    const std::string grid2bmp = GRID2BMP_EXE;
+    // 1,000 small pictures of map-like terrain, each a different piece.
+    constexpr int kSmall = 1000, kWidth = 64, kRows = 40;
+    const std::string small = work + "/small-pictures", smallOut = work + "/small-out", maps = work + "/small-maps",
+                      mapsOut = work + "/small-back";
+    fs::create_directories(small);
+    {
+        const std::vector<std::uint8_t> terrain = MapLikePixels(1024);
+        for (int i = 0; i < kSmall; ++i) {
+            std::vector<std::uint8_t> pixels;
+            const int x0 = (i % 16) * kWidth, y0 = (i / 16) * 16 % (1024 - kRows);
+            for (int y = 0; y < kRows; ++y) {
+                const auto row = terrain.begin() + (y0 + y) * 1024 + x0;
+                pixels.insert(pixels.end(), row, row + kWidth);
+            }
+            char name[32];
+            std::snprintf(name, sizeof name, "/p%04d.bmp", i);
+            WriteBmp(small + name, bmp2grid::IndexedPicture{kWidth, kRows, pixels}, false);
+        }
+    }
+    std::vector<std::vector<std::string>> separate, separateBack;
+    for (int i = 0; i < kSmall; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/p%04d", i);
+        separate.push_back({converter, small + name + ".bmp", smallOut + name + ".txt"});
+        separateBack.push_back({grid2bmp, maps + name + ".txt", mapsOut + name + ".bmp"});
+    }
+    RunChild({converter, "--out-dir", maps, small});  // grid2bmp's inputs
+    std::printf("\nBatches, %d alternating runs of each side        one batch  separate runs  ratio\n", runs);
+    const auto [smallBatch, smallSeparate] =
+        BatchAgainstSeparate({converter, "--out-dir", smallOut, small}, separate, {smallOut}, runs);
+    PrintBatchRow("bmp2grid, 1,000 pictures of 64 x 40", smallBatch, smallSeparate, "goal <= 0.25",
+                  smallBatch.median <= 0.25 * smallSeparate.median);
+    const auto [backBatch, backSeparate] =
+        BatchAgainstSeparate({grid2bmp, "--out-dir", mapsOut, maps}, separateBack, {mapsOut}, runs);
+    PrintBatchRow("grid2bmp, their 1,000 maps", backBatch, backSeparate, "goal <= 0.25",
+                  backBatch.median <= 0.25 * backSeparate.median);
+    fs::remove_all(small);
+    fs::remove_all(maps);
+
+    // 16 big pictures: one batch on every processor against one run after
+    // another; the ratio of times is the inverse of the throughputs'.
+    constexpr int kBig = 16, kBigSize = 4096;
+    const std::string big = work + "/big-pictures", bigOut = work + "/big-out";
+    fs::create_directories(big);
+    {
+        const bmp2grid::IndexedPicture picture{kBigSize, kBigSize, MapLikePixels(kBigSize)};
+        WriteBmp(big + "/b00.bmp", picture, false);
+    }
+    ::malloc_trim(0);
+    std::vector<std::vector<std::string>> separateBig;
+    for (int i = 0; i < kBig; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/b%02d", i);
+        if (i > 0) fs::copy_file(big + "/b00.bmp", big + name + ".bmp");
+        separateBig.push_back({converter, big + name + ".bmp", bigOut + name + ".txt"});
+    }
+    for (int i = 0; i < kBig; ++i) WarmUp(separateBig[static_cast<std::size_t>(i)][1]);
+    const auto [bigBatch, bigSeparate] =
+        BatchAgainstSeparate({converter, "--out-dir", bigOut, big}, separateBig, {bigOut}, runs);
+    const unsigned processors = std::thread::hardware_concurrency();
+    char goal[64];
+    std::snprintf(goal, sizeof goal, "throughput %.2fx, goal >= 1.7x (%u processors)",
+                  bigSeparate.median / bigBatch.median, processors);
+    PrintBatchRow("bmp2grid, 16 pictures of 4096 x 4096", bigBatch, bigSeparate, goal,
+                  bigSeparate.median >= 1.7 * bigBatch.median);
+    fs::remove_all(big);
+}
+
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--baseline") == 0)
         return Baseline(std::strcmp(argv[2], "-1") == 0, argv[3], argv[4]);
@@ -602,7 +713,7 @@ int main(int argc, char** argv) {
     std::string converter = BMP2GRID_EXE;
     std::string debBuild;
     int size = 8192;
-    std::string only;  // "png", "file" or "small": those rows alone
+    std::string only;  // "png", "file", "small", "tiled" or "batch": those rows alone
     std::string folder = fs::temp_directory_path().string();
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--runs") == 0) runs = std::atoi(argv[i + 1]);
@@ -616,6 +727,12 @@ int main(int argc, char** argv) {
     const std::string self = fs::canonical("/proc/self/exe").string();
     std::string work = folder + "/bmp2grid-bench-XXXXXX";
     if (::mkdtemp(work.data()) == nullptr) return 1;
+
+    if (only == "batch") {
+        BatchRows(work, converter, runs);
+        fs::remove_all(work);
+        return 0;
+    }
 
     std::printf("Picture: %d x %d, map-like terrain; %d runs of each, alternating\n", size, size, runs);
     const std::string plain = work + "/map.bmp", rle = work + "/map-rle8.bmp";

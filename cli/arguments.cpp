@@ -17,7 +17,9 @@ bool AsksForVersion(int argc, const char* const* argv) {
 int TakeBatchOption(int argc, const char* const* argv, int i, int pathsAfter, BatchOptions& options) {
     const char* option = argv[i];
     const int following = argc - i - 1;
-    if (!options.outDir && std::strcmp(option, "--out-dir") == 0 && following >= 1 + pathsAfter) {
+    // After "--out-dir DIR" the batch form needs one input, whatever the
+    // single form would have needed.
+    if (!options.outDir && std::strcmp(option, "--out-dir") == 0 && following >= 2) {
         options.outDir = argv[i + 1];
         return 2;
     }

@@ -86,6 +86,16 @@ LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, std::span<cons
     return LoadBitmap(std::move(file), taken, options);
 }
 
+bool LooksLikePicture(const std::string& path) {
+    platform::InputFile file;
+    if (file.Open(path) != platform::ReadStatus::Ok || !file.IsRegularFile()) return false;
+    std::uint8_t first[kTiledSniffBytes] = {};
+    const auto size = static_cast<std::size_t>(std::min<std::int64_t>(file.Size(), sizeof first));
+    if (size < 2 || !file.ReadAt(0, first, size)) return false;
+    const std::span<const std::uint8_t> start(first, size);
+    return (first[0] == 'B' && first[1] == 'M') || IsPngSignature(start) || IsTmxStart(start) || IsTmjStart(start);
+}
+
 LoadResult DecodePicture(ByteBuffer file, const LoadOptions& options) {
     const Format format = FormatOf(std::span<const std::uint8_t>(file.data(), file.size()).first(
         std::min<std::size_t>(file.size(), kTiledSniffBytes)));

@@ -374,4 +374,53 @@ std::string ExtraValuesNote(const MapTextSummary& result) {
            " carried values other than 0 after the first; the picture keeps only the first\n";
 }
 
+std::string SameOutputMessage(const std::string& input, const std::string& otherInput, const std::string& output) {
+    return "Can't convert " + input + " and " + otherInput + ": both would be written to " + output + "\n";
+}
+
+std::string OutDirNotAFolderMessage(const std::string& dir) { return "Can't write into " + dir + ": it is not a folder\n"; }
+
+std::string NothingToConvertMessage(const std::string& folders) { return "Nothing to convert in " + folders + "\n"; }
+
+std::string FileNoteLine(const std::string& input, std::string_view note) { return input + ": " + std::string(note); }
+
+std::string BatchSummaryLine(std::int64_t converted, std::int64_t refused) {
+    const std::int64_t total = converted + refused;
+    return "Converted " + std::to_string(converted) + " of " + std::to_string(total) +
+           (total == 1 ? " file" : " files") + ", refused " + std::to_string(refused) + "\n";
+}
+
+std::string BatchProgressText(std::int64_t done, std::int64_t total, double seconds) {
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    char rateText[32];
+    std::snprintf(rateText, sizeof rateText, rate < 10 ? "%.1f" : "%.0f", rate);
+    std::string left = "?:??";
+    if (done > 0 && rate > 0) {
+        const auto s = static_cast<std::int64_t>(static_cast<double>(total - done) / rate + 0.5);
+        char clock[48];
+        if (s >= 3600) {
+            std::snprintf(clock, sizeof clock, "%lld:%02d:%02d", static_cast<long long>(s / 3600),
+                          static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+        } else {
+            std::snprintf(clock, sizeof clock, "%d:%02d", static_cast<int>(s / 60), static_cast<int>(s % 60));
+        }
+        left = clock;
+    }
+    return std::to_string(done) + "/" + std::to_string(total) + " files, " + rateText + " files/s, " + left + " left";
+}
+
+std::string CantWatchMessage(const std::string& folder) { return "Can't watch " + folder + "\n"; }
+
+std::string CantWatchStandardInputMessage() { return "Can't watch standard input; name a file\n"; }
+
+std::string WatchConvertedLine(const std::string& clock, const std::string& input, const std::string& output) {
+    return clock + " " + input + ": converted into " + output + "\n";
+}
+
+std::string WatchLine(const std::string& clock, std::string_view line) { return clock + " " + std::string(line); }
+
+std::string WatchRemovedLine(const std::string& clock, const std::string& input, const std::string& output) {
+    return clock + " " + input + ": removed; " + output + " is left as it is\n";
+}
+
 }  // namespace bmp2grid

@@ -97,4 +97,36 @@ std::string MapSizeReport(const MapTextSummary& result);
 // cells of the map text that was read had such values; empty when none had.
 std::string ExtraValuesNote(const MapTextSummary& result);
 
+// --- Many files: the batch and watch forms ---------------------------------
+
+// "Can't convert <a> and <b>: both would be written to <output>\n": two
+// inputs of a batch that would write one output; nothing is converted.
+std::string SameOutputMessage(const std::string& input, const std::string& otherInput, const std::string& output);
+// "Can't write into <dir>: it is not a folder\n": --out-dir names a file.
+std::string OutDirNotAFolderMessage(const std::string& dir);
+// "Nothing to convert in <folders>\n": the folders given hold no file the
+// program takes, and nothing else was named.
+std::string NothingToConvertMessage(const std::string& folders);
+// "<input>: <line>": a note on one file's conversion in a batch or a watch.
+std::string FileNoteLine(const std::string& input, std::string_view note);
+// "Converted C of N files, refused R\n" ("1 file" for N = 1): a batch's
+// last line.
+std::string BatchSummaryLine(std::int64_t converted, std::int64_t refused);
+// "D/N files, R files/s, M:SS left" (no line end; "H:MM:SS" past an hour;
+// "?:??" until a file is done): a batch's progress, redrawn in place.
+std::string BatchProgressText(std::int64_t done, std::int64_t total, double seconds);
+// "Can't watch <folder>\n": a folder whose saves can't be followed.
+std::string CantWatchMessage(const std::string& folder);
+// "Can't watch standard input; name a file\n": --watch with "-" as input.
+std::string CantWatchStandardInputMessage();
+// "<clock> <input>: converted into <output>\n", `clock` being "HH:MM:SS":
+// a watch's line for a file converted.
+std::string WatchConvertedLine(const std::string& clock, const std::string& input, const std::string& output);
+// "<clock> <line>": a watch's line for a refusal or a note, `line` as the
+// conversion printed it.
+std::string WatchLine(const std::string& clock, std::string_view line);
+// "<clock> <input>: removed; <output> is left as it is\n": a watched input
+// that was removed.
+std::string WatchRemovedLine(const std::string& clock, const std::string& input, const std::string& output);
+
 }  // namespace bmp2grid

@@ -37,12 +37,19 @@ const Program& UnderTest() { return Bmp2GridUnderTest(); }
 
 std::string Usage() { return "Usage: " + UnderTest().Name() + " [-1] <infile> <outfile>\n"; }
 
-// -h and --help: the usage line, then a line for each option.
+// -h and --help: the usage line, the batch and watch forms, then a line
+// for each option.
 std::string Help() {
-    return Usage() +
+    const std::string program = UnderTest().Name();
+    return Usage() + "       " + program + " [options] [--watch] --out-dir DIR PICTURE...\n" + "       " + program +
+           " [options] --watch <infile> <outfile>\n"
            "  -1                 one map cell per picture column, not per two\n"
            "  --palette PALETTE  cells hold each pixel's colour's index in PALETTE (a picture, .gpl or .pal)\n"
            "  --layer NAME       read the Tiled map's tile layer NAME\n"
+           "  --out-dir DIR      convert each input into DIR/<its name>.<format> (a folder: the files in it)\n"
+           "  -r                 with --out-dir: also the folders in a folder, kept as they are in DIR\n"
+           "  -j N               with --out-dir: at most N conversions at once (default: one per processor)\n"
+           "  --watch            convert again each time an input is saved, until Ctrl-C\n"
            "  --version          print the version\n";
 }
 

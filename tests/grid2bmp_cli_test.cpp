@@ -60,9 +60,24 @@ TEST_F(Grid2Bmp, UsageAndHelp) {
         std::vector<std::string> args;
         int status;
     };
+    const std::string program = kGrid2Bmp.Name();
+    const std::string help =
+        usage + "       " + program + " [options] [--watch] --out-dir DIR MAP...\n" + "       " + program +
+        " [options] --watch <maptext> <outfile>\n"
+        "  -1                 the map text has one cell per picture column, not per two\n"
+        "  --palette PALETTE  the picture's colours (a picture, .gpl or .pal; default: the built-in palette)\n"
+        "  --format FORMAT    png, bmp, tmx or tmj (default: by the output's name; with --out-dir, bmp)\n"
+        "  --out-dir DIR      convert each input into DIR/<its name>.<format> (a folder: the files in it)\n"
+        "  -r                 with --out-dir: also the folders in a folder, kept as they are in DIR\n"
+        "  -j N               with --out-dir: at most N conversions at once (default: one per processor)\n"
+        "  --watch            convert again each time an input is saved, until Ctrl-C\n"
+        "  --version          print the version\n";
+    for (const char* option : {"-h", "--help"}) {
+        const RunResult result = Run({option});
+        EXPECT_EQ(result.exitStatus, 0) << option;
+        EXPECT_EQ(result.out, help) << option;
+    }
     const Case cases[] = {
-        {{"-h"}, 0},
-        {{"--help"}, 0},
         {{}, 1},
         {{"map.txt"}, 1},
         {{"-1", "map.txt"}, 1},
