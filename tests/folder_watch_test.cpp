@@ -13,8 +13,12 @@
 #include <utility>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <csignal>
+#include <ctime>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -97,6 +101,22 @@ private:
     std::string name_;
     std::optional<std::string> before_;
 };
+
+// The processor time the process has used so far.
+std::chrono::milliseconds ProcessorTime() {
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto units = [](const FILETIME& t) {
+        return (static_cast<std::int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return std::chrono::milliseconds((units(kernel) + units(user)) / 10000);
+#else
+    timespec used;
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return std::chrono::milliseconds(static_cast<std::int64_t>(used.tv_sec) * 1000 + used.tv_nsec / 1000000);
+#endif
+}
 
 // ---- looking at paths
 
@@ -294,8 +314,9 @@ constexpr WatchCase kWatchCases[] = {
 INSTANTIATE_TEST_SUITE_P(Saves, FolderWatchSees, testing::ValuesIn(kWatchCases),
                          [](const testing::TestParamInfo<WatchCase>& info) { return std::string(info.param.name); });
 
-// An idle watch waits out its timeout and reports nothing.
-TEST(FolderWatchIdle, WaitsOutItsTimeoutAndReportsNothing) {
+// An idle watch waits out its timeout, asleep (a busy loop would use the
+// processor all that time), and reports nothing.
+TEST(FolderWatchIdle, SleepsOutItsTimeoutAndReportsNothing) {
     for (const bool polling : {false, true}) {
         TempFolder folder;
         WriteFile(folder / "map.bmp", "BM");
@@ -306,8 +327,10 @@ TEST(FolderWatchIdle, WaitsOutItsTimeoutAndReportsNothing) {
         }
         ASSERT_TRUE(watch->Add(folder.path()));
         const auto start = std::chrono::steady_clock::now();
+        const std::chrono::milliseconds used = ProcessorTime();
         const FolderWatch::Changes changes = watch->Wait(600ms);
         EXPECT_GE(std::chrono::steady_clock::now() - start, 600ms) << "polling " << polling;
+        EXPECT_LT(ProcessorTime() - used, 300ms) << "polling " << polling;
         EXPECT_TRUE(changes.changes.empty()) << "polling " << polling;
         EXPECT_FALSE(changes.rescan);
     }
