@@ -362,6 +362,9 @@ TEST_P(NamedTemporaries, AreAllRemovedByASignal) {
     if (child == 0) {
         ::close(ready[0]);
         ::setenv("BMP2GRID_NAMED_TEMPORARY", "1", 1);
+        // As a program started from an interactive shell: the test may run
+        // where SIGINT is ignored (started in the background by a script).
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
         if (c.ignoreHangUp) std::signal(SIGHUP, SIG_IGN);
         if (c.quiet) EndQuietlyOnInterrupt();
         // Still ignored: this returns, and the child says it is ready.
@@ -395,8 +398,20 @@ TEST_P(NamedTemporaries, AreAllRemovedByASignal) {
     EXPECT_EQ(temporaries(), c.temporaries);
 
     ASSERT_EQ(::kill(child, c.sig), 0);
+    // Waited for until it ends, or killed if the signal did not end it.
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    pid_t ended = 0;
+    for (const auto deadline = std::chrono::steady_clock::now() + 20s;
+         (ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline;) {
+        const timespec pause{0, 10000000};
+        ::nanosleep(&pause, nullptr);
+    }
+    if (ended == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        FAIL() << "the signal did not end the child";
+    }
+    ASSERT_EQ(ended, child);
     if (c.quiet) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::hex << status;
     } else {
