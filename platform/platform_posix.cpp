@@ -134,23 +134,23 @@ void RemovePendingTemporaries(int sig) {
     ::raise(sig);
 }
 
-// Installs the handler, once, for the signals the process does not ignore
-// (a program started by nohup keeps ignoring SIGHUP).
+// Installs the handler for the signals the process does not ignore (a
+// program started by nohup keeps ignoring SIGHUP). Looked at each time, not
+// once: three system calls, little next to making a file, and a signal put
+// back to its default action since (as a forked child may do) is handled
+// again.
 void InstallRemovalHandlers() {
-    static const bool installed = [] {
-        struct sigaction handler {};
-        handler.sa_handler = RemovePendingTemporaries;
-        sigemptyset(&handler.sa_mask);
-        for (const int sig : kRemovalSignals) sigaddset(&handler.sa_mask, sig);
-        handler.sa_flags = SA_RESTART;
-        for (const int sig : kRemovalSignals) {
-            struct sigaction current;
-            if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
-                ::sigaction(sig, &handler, nullptr);
-        }
-        return true;
-    }();
-    (void)installed;
+    struct sigaction handler {};
+    handler.sa_handler = RemovePendingTemporaries;
+    sigemptyset(&handler.sa_mask);
+    for (const int sig : kRemovalSignals) sigaddset(&handler.sa_mask, sig);
+    handler.sa_flags = SA_RESTART;
+    for (const int sig : kRemovalSignals) {
+        struct sigaction current;
+        if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN &&
+            current.sa_handler != RemovePendingTemporaries)
+            ::sigaction(sig, &handler, nullptr);
+    }
 }
 
 // Names the temporary file about to be made at `name`, for the signal
