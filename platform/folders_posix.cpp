@@ -2,6 +2,7 @@
 // readdir, and a FolderWatch through inotify on Linux (polling elsewhere,
 // and for folders inotify can't watch).
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
