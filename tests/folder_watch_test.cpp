@@ -199,12 +199,19 @@ TEST(Folders, StampsChangeWithTheFileAndOnlyThen) {
     EXPECT_NE(second, first);
     EXPECT_EQ(second.identity, first.identity);  // written in place: the same file
 
+    // Written again within a millisecond, with as many bytes.
+    const fs::file_time_type written = fs::last_write_time(fs::path(path));
+    fs::last_write_time(fs::path(path), written + 1ms);
+    const FileStamp touched = StampOf(path);
+    EXPECT_NE(touched, second);
+    EXPECT_EQ(touched.size, second.size);
+
     // Another file of the same size renamed over it is another file.
     SaveByRename(path, "second save");
     const FileStamp renamed = StampOf(path);
     EXPECT_EQ(renamed.size, second.size);
     EXPECT_NE(renamed.identity, second.identity);
-    EXPECT_NE(renamed, second);
+    EXPECT_NE(renamed, touched);
 }
 
 TEST(Folders, OthersAreWritingWhereThePlatformCanTell) {
