@@ -68,8 +68,10 @@ public:
         // The folder as given to Add(), a separator ('/'), and the entry's name.
         std::string path;
         // The event says a writer has finished with it: closed after
-        // writing (Linux), renamed into place, or (polling) unchanged since
-        // the previous look. Otherwise it may still be being written.
+        // writing (Linux), renamed into place, no longer open for writing
+        // after it was made or written (Windows, which reports no closing:
+        // such an entry is reported again once so), or (polling) unchanged
+        // since the previous look. Otherwise it may still be being written.
         bool complete = false;
     };
     struct Changes {

@@ -84,10 +84,11 @@ private:
 // On Linux the temporary file is unnamed (O_TMPFILE) until Commit(). With
 // the environment variable BMP2GRID_NAMED_TEMPORARY set to 1 it is a named
 // file from the start, as where O_TMPFILE is not available and on Windows:
-// a testing aid, so that path runs on Linux too. While a named temporary
-// file exists, SIGINT, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and
-// closing the console) remove it before the process ends as they would end
-// it; SIGKILL can't be caught and leaves it.
+// a testing aid, so that path runs on Linux too. SIGINT, SIGTERM and SIGHUP
+// (on Windows Ctrl-C, Ctrl-Break and closing the console) remove every named
+// temporary file that exists, of every OutputFile open in the process,
+// before the process ends as they would end it; SIGKILL can't be caught and
+// leaves them.
 class OutputFile final : public SeekableSink {
 public:
     // Direct: the target would be written directly (see Targets), and

@@ -1,8 +1,10 @@
 // The platform layer of a build with no file system (BMP2GRID_FILES=OFF),
 // such as the web page's WebAssembly module: pictures and map text come in
 // as bytes in memory and leave through a MemorySink, so there is
-// no file to open. Every open fails as a missing file would, and nothing is
-// printed: such a build has no console of its own.
+// no file to open. Every open fails as a missing file would, no folder is
+// there to list or watch, and nothing is printed: such a build has no
+// console of its own.
+#include "folders.h"
 #include "platform.h"
 
 namespace bmp2grid::platform {
@@ -49,5 +51,22 @@ void PrintToConsole(std::string_view) {}
 void PrintToErrorConsole(std::string_view) {}
 void KeepStandardStreamsOpen() {}
 void ReportWriteFailuresAsErrors() {}
+bool StandardErrorIsTerminal() { return false; }
+void EndQuietlyOnInterrupt() {}
+
+// No folders: nothing is there, nothing can be made or watched.
+PathKind KindOf(const std::string&) { return PathKind::Missing; }
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string&) { return std::nullopt; }
+bool MakeFolders(const std::string&) { return false; }
+FileStamp StampOf(const std::string&) { return {}; }
+bool OthersAreWriting(const std::string&) { return false; }
+
+struct FolderWatch::State {};
+
+FolderWatch::FolderWatch() : state_(std::make_unique<State>()) {}
+FolderWatch::~FolderWatch() = default;
+bool FolderWatch::Add(const std::string&) { return false; }
+FolderWatch::Changes FolderWatch::Wait(std::chrono::milliseconds) { return {}; }
+bool FolderWatch::Polling() const { return false; }
 
 }  // namespace bmp2grid::platform

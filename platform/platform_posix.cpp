@@ -5,6 +5,7 @@
 #include <sys/random.h>  // getentropy
 #endif
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,17 +99,32 @@ bool StandardOutputIsWritable() {
     return flags >= 0 && ((flags & O_ACCMODE) == O_WRONLY || (flags & O_ACCMODE) == O_RDWR);
 }
 
-// The named temporary file that exists now, which SIGINT, SIGTERM and SIGHUP
-// remove before they end the process. The name is in place before the file
-// is made and stays until it is renamed or removed, and the handler reads it
-// with async-signal-safe calls only, on whichever thread the signal lands.
+// The named temporary files that exist now, which SIGINT, SIGTERM and
+// SIGHUP remove before they end the process. Several outputs may each hold
+// one at once (the batch form converts on several threads), so each name has
+// a slot of its own: claimed by compare-exchange, named before the file is
+// made, and freed once the file is renamed or removed. The handler reads the
+// slots with async-signal-safe calls only, on whichever thread the signal
+// lands. The names are kept apart from the states so that looking at every
+// state touches little memory.
 constexpr int kRemovalSignals[] = {SIGINT, SIGTERM, SIGHUP};
-char pendingTemporary[PATH_MAX];
-std::atomic<bool> hasPendingTemporary{false};
+constexpr int kSlots = 256;
+enum SlotState : int { kFree, kNaming, kNamed, kRemoving };
+std::atomic<int> slotStates[kSlots];
+char slotNames[kSlots][PATH_MAX];
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free slot states");
+// Set by EndQuietlyOnInterrupt(): the handlers end the process with status 0.
+std::atomic<bool> endQuietly{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 
-void RemovePendingTemporary(int sig) {
-    if (hasPendingTemporary.load()) ::unlink(pendingTemporary);
+void RemovePendingTemporaries(int sig) {
+    for (int i = 0; i < kSlots; ++i) {
+        // Taken from the thread that named it, which then leaves it alone:
+        // removed once, never while its name is being changed.
+        int named = kNamed;
+        if (slotStates[i].compare_exchange_strong(named, kRemoving)) ::unlink(slotNames[i]);
+    }
+    if (endQuietly.load()) ::_exit(0);
     // End the process as the signal would have: it is delivered again, with
     // its default action, as soon as this handler returns.
     struct sigaction byDefault {};
@@ -119,36 +135,55 @@ void RemovePendingTemporary(int sig) {
 }
 
 // Installs the handler for the signals the process does not ignore (a
-// program started by nohup keeps ignoring SIGHUP).
+// program started by nohup keeps ignoring SIGHUP). Looked at each time, not
+// once: three system calls, little next to making a file, and a signal put
+// back to its default action since (as a forked child may do) is handled
+// again.
 void InstallRemovalHandlers() {
-    static bool installed = false;
-    if (installed) return;
-    installed = true;
     struct sigaction handler {};
-    handler.sa_handler = RemovePendingTemporary;
+    handler.sa_handler = RemovePendingTemporaries;
     sigemptyset(&handler.sa_mask);
     for (const int sig : kRemovalSignals) sigaddset(&handler.sa_mask, sig);
     handler.sa_flags = SA_RESTART;
     for (const int sig : kRemovalSignals) {
         struct sigaction current;
-        if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+        if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler != SIG_IGN &&
+            current.sa_handler != RemovePendingTemporaries)
             ::sigaction(sig, &handler, nullptr);
     }
 }
 
-// Names the temporary file about to be made at `name`, for the signal handler.
-// False if the name is too long to hold (no file could be made there).
-bool SetPendingTemporary(const std::string& name) {
-    if (name.size() >= sizeof pendingTemporary) return false;
+// Names the temporary file about to be made at `name`, for the signal
+// handler. Returns its slot, or -1 if the name is too long to hold (no file
+// could be made there). When every slot is taken (as many outputs open at
+// once as there are slots), it waits for one to be freed, a millisecond at a
+// time; after ten seconds it gives up (-1: the output can't be opened).
+int SetPendingTemporary(const std::string& name) {
+    if (name.size() >= PATH_MAX) return -1;
     InstallRemovalHandlers();
-    hasPendingTemporary.store(false);
-    std::memcpy(pendingTemporary, name.c_str(), name.size() + 1);
-    hasPendingTemporary.store(true);
-    return true;
+    for (int wait = 0; wait <= 10000; ++wait) {
+        for (int i = 0; i < kSlots; ++i) {
+            int free = kFree;
+            if (!slotStates[i].compare_exchange_strong(free, kNaming)) continue;
+            std::memcpy(slotNames[i], name.c_str(), name.size() + 1);
+            slotStates[i].store(kNamed);
+            return i;
+        }
+        const struct timespec millisecond {0, 1000000};
+        ::nanosleep(&millisecond, nullptr);
+    }
+    return -1;
 }
 
-// Called once the named temporary file is gone: renamed, removed, or never made.
-void ClearPendingTemporary() { hasPendingTemporary.store(false); }
+// Called once the named temporary file in `slot` is gone: renamed, removed,
+// or never made. A slot the handler has taken stays its: the process is
+// ending.
+void ClearPendingTemporary(int& slot) {
+    if (slot < 0) return;
+    int named = kNamed;
+    slotStates[slot].compare_exchange_strong(named, kFree);
+    slot = -1;
+}
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
@@ -265,6 +300,7 @@ struct OutputFile::State {
     bool reserved = false;     // space set aside past the end by Reserve()
     std::string target;        // the file to replace, symbolic links resolved
     std::string temporary;     // name of a named temporary file
+    int pendingSlot = -1;      // its slot for the signal handler
 };
 
 OutputFile::OutputFile() : state_(std::make_unique<State>()) {}
@@ -274,7 +310,7 @@ OutputFile::~OutputFile() {
     if (s.fd >= 0 && s.ownsFd) ::close(s.fd);
     if (!s.committed && !s.temporary.empty()) {
         ::unlink(s.temporary.c_str());
-        ClearPendingTemporary();
+        ClearPendingTemporary(s.pendingSlot);
     }
 }
 
@@ -344,14 +380,15 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets
 #endif
     for (int attempt = 0; s.fd < 0 && attempt < 100; ++attempt) {
         s.temporary = TemporaryNameFor(s.target, "/", s.maxNameBytes);
-        if (!SetPendingTemporary(s.temporary)) {
+        s.pendingSlot = SetPendingTemporary(s.temporary);
+        if (s.pendingSlot < 0) {
             s.temporary.clear();
             return OpenStatus::CantOpen;
         }
         s.fd = ::open(s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (s.fd < 0) {
             const int error = errno;
-            ClearPendingTemporary();
+            ClearPendingTemporary(s.pendingSlot);
             s.temporary.clear();
             if (error != EEXIST) return OpenStatus::CantOpen;
         }
@@ -447,13 +484,14 @@ bool OutputFile::Commit() {
         const std::string procPath = "/proc/self/fd/" + std::to_string(s.fd);
         for (int attempt = 0; s.temporary.empty() && attempt < 100; ++attempt) {
             std::string name = TemporaryNameFor(s.target, "/", s.maxNameBytes);
-            if (!SetPendingTemporary(name)) return false;
+            s.pendingSlot = SetPendingTemporary(name);
+            if (s.pendingSlot < 0) return false;
             if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 s.temporary = name;
             } else {
                 const int error = errno;
-                ClearPendingTemporary();
+                ClearPendingTemporary(s.pendingSlot);
                 if (error != EEXIST) return false;
             }
         }
@@ -463,7 +501,7 @@ bool OutputFile::Commit() {
     s.fd = -1;
     if (::close(fd) != 0) return false;
     if (::rename(s.temporary.c_str(), s.target.c_str()) != 0) return false;
-    ClearPendingTemporary();
+    ClearPendingTemporary(s.pendingSlot);
     s.committed = true;
     return true;
 }
@@ -522,6 +560,13 @@ std::uint64_t RandomSeed() {
 void ReportWriteFailuresAsErrors() {
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void EndQuietlyOnInterrupt() {
+    endQuietly.store(true);
+    InstallRemovalHandlers();
 }
 
 void PrintToConsole(std::string_view text) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform.h"
 #include "platform_common.h"
@@ -60,10 +62,8 @@ bool IsDeviceName(const std::wstring& path) {
     return full && full->starts_with(kDeviceForm);
 }
 
-// `path` (UTF-8, as the programs hold every name) as Windows' wide-character
-// file functions take it, or nothing when it is not UTF-8: no file has such
-// a name (an argument with a lone surrogate, which Windows allows, comes
-// that way; see Utf8FromWide), so it is refused, never taken for another.
+}  // namespace
+
 // A long path is given in the `\\?\` form, which reaches 32,767
 // characters; such a path is made full first, since that form is not
 // interpreted any further (no "..", no '/').
@@ -78,6 +78,8 @@ std::optional<std::wstring> WidePath(const std::string& path) {
         return std::wstring(kLongForm) + L"UNC\\" + full->substr(2);
     return wide;
 }
+
+namespace {
 
 // What an existing path is, looked at without opening it for writing.
 // Unusable: a name that is not UTF-8 or is too long, or symbolic links that
@@ -141,9 +143,11 @@ bool NameTooLong(const std::string& path) {
     return !units || units->size() > kMaxNameUnits;
 }
 
-// The temporary file that exists now, which the console control handler
+// The temporary files that exist now, which the console control handler
 // deletes when Ctrl-C, Ctrl-Break or closing the console ends the process.
-// The handler runs on a thread of its own, so a lock guards the name.
+// Several outputs may each hold one at once (the batch form converts on
+// several threads). The handler runs on a thread of its own, so a lock
+// guards the names.
 SRWLOCK pendingLock = SRWLOCK_INIT;
 
 class PendingLock {
@@ -154,27 +158,51 @@ public:
     PendingLock& operator=(const PendingLock&) = delete;
 };
 
-// Its name; empty when there is none. Never destroyed: the handler may run
-// while the process exits.
-std::wstring& PendingTemporary() {
-    static std::wstring* name = new std::wstring;
-    return *name;
+// Their names. Never destroyed: the handler may run while the process exits.
+std::vector<std::wstring>& PendingTemporaries() {
+    static std::vector<std::wstring>* names = new std::vector<std::wstring>;
+    return *names;
 }
 
-BOOL WINAPI RemovePendingTemporary(DWORD) {
+// Set by EndQuietlyOnInterrupt(): the handler ends the process with status 0.
+std::atomic<bool> endQuietly{false};
+
+BOOL WINAPI RemovePendingTemporaries(DWORD) {
     PendingLock lock;
-    // The file is open with FILE_SHARE_DELETE: it goes once its handle is
+    // Each file is open with FILE_SHARE_DELETE: it goes once its handle is
     // closed, which ending the process does.
-    if (!PendingTemporary().empty()) ::DeleteFileW(PendingTemporary().c_str());
+    for (const std::wstring& name : PendingTemporaries()) ::DeleteFileW(name.c_str());
+    // TerminateProcess, not ExitProcess: the other threads stop where they
+    // are and nothing runs after them (no library's clean-up, which could
+    // wait for a lock one of them held), and the lock above is never let go,
+    // so that no thread names or moves a temporary file meanwhile.
+    if (endQuietly.load()) ::TerminateProcess(::GetCurrentProcess(), 0);
     return FALSE;  // the default handling then ends the process
 }
 
-// Names the temporary file about to be made (empty: none exists any more).
-void SetPendingTemporary(const std::wstring& name) {
-    static const bool installed = ::SetConsoleCtrlHandler(RemovePendingTemporary, TRUE) != 0;
+void InstallConsoleHandler() {
+    static const bool installed = ::SetConsoleCtrlHandler(RemovePendingTemporaries, TRUE) != 0;
     (void)installed;
+}
+
+// Names the temporary file about to be made.
+void AddPendingTemporary(const std::wstring& name) {
+    InstallConsoleHandler();
     PendingLock lock;
-    PendingTemporary() = name;
+    PendingTemporaries().push_back(name);
+}
+
+// Called once the temporary file is gone: removed, or never made. The
+// caller holds the lock.
+void ForgetPendingTemporary(const std::wstring& name) {
+    std::vector<std::wstring>& names = PendingTemporaries();
+    const auto found = std::find(names.begin(), names.end(), name);
+    if (found != names.end()) names.erase(found);
+}
+
+void RemovePendingTemporary(const std::wstring& name) {
+    PendingLock lock;
+    ForgetPendingTemporary(name);
 }
 
 // ReadFile and WriteFile take at most a DWORD of bytes; 1 GiB at a time.
@@ -307,7 +335,7 @@ OutputFile::~OutputFile() {
     if (s.handle != INVALID_HANDLE_VALUE && s.ownsHandle) ::CloseHandle(s.handle);
     if (!s.committed && !s.temporary.empty()) {
         ::DeleteFileW(s.temporary.c_str());
-        SetPendingTemporary({});
+        RemovePendingTemporary(s.temporary);
     }
 }
 
@@ -369,7 +397,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets
         if (!name) return OpenStatus::CantOpen;
         // Named for the console control handler first; shared for deleting
         // only, so that the handler can delete it while it is open.
-        SetPendingTemporary(*name);
+        AddPendingTemporary(*name);
         s.handle = ::CreateFileW(name->c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                  (attributes ? attributes : FILE_ATTRIBUTE_NORMAL) | FILE_FLAG_SEQUENTIAL_SCAN,
                                  nullptr);
@@ -378,7 +406,7 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets
             return OpenStatus::Ok;
         }
         const DWORD error = ::GetLastError();
-        SetPendingTemporary({});
+        RemovePendingTemporary(*name);
         if (error != ERROR_FILE_EXISTS) return OpenStatus::CantOpen;
     }
     return OpenStatus::CantOpen;
@@ -442,7 +470,7 @@ bool OutputFile::Commit() {
             // The handler waits, so that it never deletes the file mid-move.
             PendingLock lock;
             if (::MoveFileExW(s.temporary.c_str(), s.target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-                PendingTemporary().clear();
+                ForgetPendingTemporary(s.temporary);
             } else {
                 error = ::GetLastError();
             }
@@ -587,6 +615,17 @@ const std::string& StandardOutputPath() {
 
 // Windows has no SIGPIPE or SIGXFSZ: failed writes are always errors.
 void ReportWriteFailuresAsErrors() {}
+
+bool StandardErrorIsTerminal() {
+    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    return error != nullptr && error != INVALID_HANDLE_VALUE && ::GetConsoleMode(error, &mode);
+}
+
+void EndQuietlyOnInterrupt() {
+    endQuietly.store(true);
+    InstallConsoleHandler();
+}
 
 std::uint64_t RandomSeed() {
     std::random_device device;

@@ -17,4 +17,11 @@ std::optional<std::wstring> WideFromUtf8(std::string_view text);
 // WideFromUtf8 refuses such a name rather than taking it for another.
 std::string Utf8FromWide(std::wstring_view text);
 
+// `path` (UTF-8, as the programs hold every name) as Windows' wide-character
+// file functions take it, or nothing when it is not UTF-8: no file has such
+// a name (an argument with a lone surrogate, which Windows allows, comes
+// that way; see Utf8FromWide), so it is refused, never taken for another.
+// A path too long for the ordinary form is given in the `\\?\` form.
+std::optional<std::wstring> WidePath(const std::string& path);
+
 }  // namespace bmp2grid::platform
