@@ -9,6 +9,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -36,8 +38,8 @@ struct Watched {
     std::function<const Program&()> program;
 };
 
-const Watched kBmp2Grid{"bmp2grid", "bmp", "txt", [] -> const Program& { return Bmp2GridUnderTest(); }};
-const Watched kGrid2Bmp{"grid2bmp", "txt", "bmp", [] -> const Program& { return Grid2BmpUnderTest(); }};
+const Watched kBmp2Grid{"bmp2grid", "bmp", "txt", []() -> const Program& { return Bmp2GridUnderTest(); }};
+const Watched kGrid2Bmp{"grid2bmp", "txt", "bmp", []() -> const Program& { return Grid2BmpUnderTest(); }};
 
 // How the watch is told of changes: by the system's events, or by looking
 // at the files at an interval (BMP2GRID_WATCH_POLLING=1).
@@ -210,26 +212,45 @@ TEST_P(Watch, FolderNewRemovedAndSlowlyWrittenFiles) {
     WriteFile(dir / ("maps/a" + ext), Input(1));
     WriteFile(dir / ("maps/b" + ext), Input(2));
     StartWatch({"--watch", "--out-dir", "out", "maps"});
-    AwaitLines(" converted into ", 2);
-    AwaitLines("Converted 2 of 2", 1);
+    AwaitLines("Converted 2 of 2 files", 1);
+    EXPECT_EQ(ReadFile(dir / ("out/a" + outExt)), Expected(1));
 
     // A new file.
     WriteFile(dir / ("maps/c" + ext), Input(3));
-    AwaitLines(" converted into ", 3);
+    AwaitLines("c" + ext + ": converted into ", 1);
     EXPECT_EQ(ReadFile(dir / ("out/c" + outExt)), Expected(3));
 
+    // A new file whose output is another input's is refused, naming both,
+    // and that output is left as it was.
+    std::string upper = ext;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    WriteFile(dir / ("maps/a" + upper), Input(6));
+    AwaitLines("Can't convert maps/a" + ext + " and maps/a" + upper + ": both would be written to out/a" + outExt, 1);
+    EXPECT_EQ(ReadFile(dir / ("out/a" + outExt)), Expected(1));
+    fs::remove(dir / ("maps/a" + upper));
+
     // A writer that pauses half way: another file saved meanwhile is
-    // converted, and the half-written one is not converted from its half.
+    // converted, and the half-written one is not taken for a save. With
+    // the system's events a file still open for writing waits until it is
+    // closed, or left alone for a second: within that second it must not
+    // have been converted. (Polling can't see a writer, and a half-written
+    // file converted is refused, its map left as it was.)
     {
         const std::string whole = Input(4);
         std::ofstream slow(dir / ("maps/a" + ext), std::ios::binary | std::ios::trunc);
         slow << whole.substr(0, whole.size() / 2) << std::flush;
+        const auto paused = std::chrono::steady_clock::now();
         SaveFile(dir / ("maps/b" + ext), Input(5), Save::ByRename);
-        AwaitLines("b" + ext + ": converted into ", 2);
+        AwaitLines("b" + ext + ": converted into ", 1);
+        const bool withinASecond = std::chrono::steady_clock::now() - paused < std::chrono::milliseconds(900);
         EXPECT_EQ(ReadFile(dir / ("out/b" + outExt)), Expected(5));
+        if (GetParam().notice == Notice::Events && withinASecond) {
+            EXPECT_EQ(LinesWith("Can't convert maps/a" + ext + ":"), 0) << Log();
+        }
+        EXPECT_EQ(ReadFile(dir / ("out/a" + outExt)), Expected(1));
         slow << whole.substr(whole.size() / 2) << std::flush;
     }
-    AwaitLines("a" + ext + ": converted into ", 2);
+    AwaitLines("a" + ext + ": converted into ", 1);
     EXPECT_EQ(ReadFile(dir / ("out/a" + outExt)), Expected(4));
 
     // A removed file leaves its output as it was.
