@@ -16,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,11 @@ struct WatchCase {
 
 std::string CaseName(const ::testing::TestParamInfo<WatchCase>& info) {
     return std::string(info.param.watched->name) + (info.param.notice == Notice::Events ? "Events" : "Polling");
+}
+
+// How a case shows in test lists: by its name, not its bytes.
+void PrintTo(const WatchCase& c, std::ostream* os) {
+    *os << c.watched->name << (c.notice == Notice::Events ? " with events" : " polling");
 }
 
 // The pictures the tests save: 64 × 40, or 4096 × 4096 for a conversion
