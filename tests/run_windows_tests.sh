@@ -55,7 +55,7 @@ run_tables() {
   fi
   BMP2GRID_TEST_EXE="$bmp2grid" GRID2BMP_TEST_EXE="$grid2bmp" \
     BMP2GRID_TEST_WRAPPER="$wine" \
-    build/release/tests/bmp2grid_cli_tests --gtest_filter='Cli.*:CrossPlatform.*:Grid2Bmp.*:Tiled.*:BothPrograms/Watch.*'
+    build/release/tests/bmp2grid_cli_tests --gtest_filter='Cli.*:CrossPlatform.*:Grid2Bmp.*:Tiled.*:Batch.*:BothPrograms/Watch.*'
 }
 
 run_tables 64-bit build/windows-x64

@@ -126,9 +126,11 @@ protected:
         ASSERT_GE(LinesWith(words), count) << "the watch ended; log:\n" << Log();
     }
 
-    // Ends the watch as Ctrl-C does and checks that it ended well.
+    // Ends the watch as Ctrl-C does (SIGTERM, too, on POSIX) and checks that
+    // it ended well. Wine turns SIGINT into the console's Ctrl-C; a SIGTERM
+    // ends it as a Linux process.
     void Interrupt(int sig = SIGINT) {
-        child_->Signal(sig);
+        child_->Signal(program().windows() ? SIGINT : sig);
         const RunResult ended = child_->Wait();
         EXPECT_EQ(ended.signal, 0) << "log:\n" << Log();
         EXPECT_EQ(ended.exitStatus, 0) << "log:\n" << Log();
@@ -250,7 +252,9 @@ TEST_P(Watch, FolderNewRemovedAndSlowlyWrittenFiles) {
         AwaitLines("b" + ext + ": converted into ", 1);
         const bool withinASecond = std::chrono::steady_clock::now() - paused < std::chrono::milliseconds(900);
         EXPECT_EQ(ReadFile(dir / ("out/b" + outExt)), Expected(5));
-        if (GetParam().notice == Notice::Events && withinASecond) {
+        // (Under Wine the watch can't see that a Linux process has the file
+        // open, so there a half-written file may be converted and refused.)
+        if (GetParam().notice == Notice::Events && withinASecond && !program().windows()) {
             EXPECT_EQ(LinesWith("Can't convert maps/a" + ext + ":"), 0) << Log();
         }
         EXPECT_EQ(ReadFile(dir / ("out/a" + outExt)), Expected(1));
@@ -269,7 +273,6 @@ TEST_P(Watch, FolderNewRemovedAndSlowlyWrittenFiles) {
 // Ctrl-C in the middle of a conversion: exit status 0, the previous
 // output whole, and no temporary file left.
 TEST_P(Watch, InterruptedMidConversionLeavesNoTemporaryFile) {
-    if (program().windows()) GTEST_SKIP() << "not on Windows: Ctrl-C can't be sent to a program under Wine";
     const std::string in = std::string("big.") + watched().inputExtension;
     const std::string out = std::string("big.") + watched().outputExtension;
     const std::uint32_t seeds[] = {kBigSeeds, kBigSeeds + 1};
