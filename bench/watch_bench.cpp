@@ -41,6 +41,7 @@ using bmp2grid::test::ReadFile;
 using bmp2grid::test::WriteFile;
 
 pid_t Spawn(const std::vector<std::string>& argv, bool polling) {
+    std::fflush(stdout);  // or the child would print what is still buffered
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (polling) ::setenv("BMP2GRID_WATCH_POLLING", "1", 1);
