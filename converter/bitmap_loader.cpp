@@ -582,4 +582,17 @@ LoadResult LoadBitmap(std::shared_ptr<platform::InputFile> file, std::span<const
     return LoadFromStream(*file, taken, options);
 }
 
+bool IsBmpStart(std::span<const std::uint8_t> first) {
+    if (first.size() < 2 || first[0] != 'B' || first[1] != 'M') return false;
+    if (first.size() < kFileHeaderSize + 4) return true;
+    const std::uint32_t infoSize = static_cast<std::uint32_t>(first[kFileHeaderSize]) |
+                                   static_cast<std::uint32_t>(first[kFileHeaderSize + 1]) << 8 |
+                                   static_cast<std::uint32_t>(first[kFileHeaderSize + 2]) << 16 |
+                                   static_cast<std::uint32_t>(first[kFileHeaderSize + 3]) << 24;
+    for (const std::uint32_t size : {12u, 16u, 40u, 52u, 56u, 64u, 108u, 124u}) {
+        if (infoSize == size) return true;
+    }
+    return false;
+}
+
 }  // namespace bmp2grid

@@ -20,6 +20,12 @@ namespace bmp2grid {
 // Interprets a whole BMP file held in memory. Takes ownership of the bytes.
 LoadResult DecodeBitmap(ByteBuffer file, const LoadOptions& options);
 
+// Whether a file starting with `first` looks like a BMP: "BM", then, where
+// `first` reaches that far, an info header of one of the sizes BMP writers
+// use (12, 16, 40, 52, 56, 64, 108 or 124 bytes). The loader itself looks at
+// no signature; this is for picking pictures among other files.
+bool IsBmpStart(std::span<const std::uint8_t> first);
+
 // Loads the picture at `path`, with the same results as DecodeBitmap on
 // the file's bytes. A regular file is read at offsets: the headers and the
 // colour table, then an RLE8 picture's stream a window at a time up to its

@@ -89,11 +89,14 @@ LoadResult LoadPicture(std::shared_ptr<platform::InputFile> file, std::span<cons
 bool LooksLikePicture(const std::string& path) {
     platform::InputFile file;
     if (file.Open(path) != platform::ReadStatus::Ok || !file.IsRegularFile()) return false;
-    std::uint8_t first[kTiledSniffBytes] = {};
+    std::uint8_t first[kTmxRootSniffBytes] = {};
     const auto size = static_cast<std::size_t>(std::min<std::int64_t>(file.Size(), sizeof first));
     if (size < 2 || !file.ReadAt(0, first, size)) return false;
-    const std::span<const std::uint8_t> start(first, size);
-    return (first[0] == 'B' && first[1] == 'M') || IsPngSignature(start) || IsTmxStart(start) || IsTmjStart(start);
+    const std::span<const std::uint8_t> all(first, size);
+    const std::span<const std::uint8_t> start = all.first(std::min(size, kTiledSniffBytes));
+    // XML is a map only if its root is one: a tile set beside the maps is not.
+    if (IsTmxStart(start)) return IsTmxMapRoot(all);
+    return IsBmpStart(start) || IsPngSignature(start) || IsTmjStart(start);
 }
 
 LoadResult DecodePicture(ByteBuffer file, const LoadOptions& options) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "batch_plan.h"
+#include "picture_loader.h"
 #include "process_runner.h"
 #include "test_support.h"
 
@@ -20,7 +21,7 @@ using test::WriteFile;
 
 // A tree of inputs:
 //   lone.bmp
-//   pics/a.png  pics/b.bmp  pics/c.txt (not taken)  pics/.hidden.bmp
+//   pics/a.png  pics/b.bmp  pics/c.txt (not taken)  pics/.hidden.bmp  pics/a.png~ (a backup)
 //   pics/.b.bmp.bmp2grid-tmp-k3j9x0qa  pics/b.bmp2grid-tmp-x (temporary files)
 //   pics/sub/d.bmp  pics/sub/deeper/e.bmp  pics/.hid/f.bmp (a hidden folder)
 //   other/a.bmp (same name as pics/a.png)  empty/  loop/a.bmp  loop/back -> ../loop
@@ -30,7 +31,7 @@ protected:
     void SetUp() override {
         for (const char* folder : {"pics/sub/deeper", "pics/.hid", "other", "empty", "loop", "linked"})
             fs::create_directories(dir / folder);
-        for (const char* file : {"lone.bmp", "pics/a.png", "pics/b.bmp", "pics/c.txt", "pics/.hidden.bmp",
+        for (const char* file : {"lone.bmp", "pics/a.png", "pics/b.bmp", "pics/c.txt", "pics/.hidden.bmp", "pics/a.png~",
                                  "pics/.b.bmp.bmp2grid-tmp-k3j9x0qa", "pics/b.bmp2grid-tmp-x", "pics/sub/d.bmp",
                                  "pics/sub/deeper/e.bmp", "pics/.hid/f.bmp", "other/a.bmp", "loop/a.bmp"})
             WriteFile(dir / file, std::string("picture"));
@@ -187,6 +188,41 @@ TEST(BatchPlan, OutputPaths) {
     for (const Case& c : cases) {
         EXPECT_EQ(BatchOutputPath(c.outDir, c.relative, c.input, c.extension), c.output) << c.input;
     }
+}
+
+// bmp2grid takes a folder's pictures by their content, whatever their
+// names: BMPs, PNGs and Tiled maps, but not a Tiled tile set or other XML,
+// nor text.
+TEST(BatchPictures, AFolderGivesItsPicturesByTheirContent) {
+    TempDir dir;
+    const test::Bytes bmp = test::MakeBmp(test::CountingPicture(4, 3));
+    const test::Bytes png = test::MakePng(test::CountingPicture(4, 3));
+    const struct {
+        const char* name;
+        std::string contents;
+        bool taken;
+    } cases[] = {
+        {"bmp.dat", std::string(bmp.begin(), bmp.end()), true},
+        {"png.dat", std::string(png.begin(), png.end()), true},
+        {"saved-by-tiled.tmx", test::ReadFile(BMP2GRID_TEST_DATA "/tiled/desert.tmx"), true},
+        {"saved-by-tiled.tmj", test::ReadFile(BMP2GRID_TEST_DATA "/tiled/desert.tmj"), true},
+        {"commented.tmx", "<?xml version=\"1.0\"?>\n<!-- a > b <tileset -->\n<!DOCTYPE map>\n<map version=\"1.8\">", true},
+        {"bare.tmx", "<map>", true},
+        {"tileset.tsx", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<tileset version=\"1.8\" name=\"t\">", false},
+        {"mapping.xml", "<?xml version=\"1.0\"?><mapping/>", false},
+        {"declaration-only.xml", "<?xml version=\"1.0\"?>", false},
+        {"notes.txt", "BMP files and maps", false},
+        {"one-byte", "B", false},
+        {"empty", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(dir / c.name, c.contents);
+        EXPECT_EQ(LooksLikePicture(dir / c.name), c.taken);
+    }
+    fs::create_directory(dir / "folder.bmp");
+    EXPECT_FALSE(LooksLikePicture(dir / "folder.bmp"));
+    EXPECT_FALSE(LooksLikePicture(dir / "missing.bmp"));
 }
 
 }  // namespace

@@ -32,6 +32,14 @@ bool IsTmjStart(std::span<const std::uint8_t> first);
 // How many first bytes the two tell a format from.
 constexpr std::size_t kTiledSniffBytes = 64;
 
+// Whether XML that IsTmxStart() took has "map" as its root element, where
+// `first` (its first bytes, kTmxRootSniffBytes or fewer) reaches that far:
+// a Tiled tile set (<tileset>) or a template is XML too, but no map.
+// Declarations, comments and processing instructions before the root are
+// passed over.
+bool IsTmxMapRoot(std::span<const std::uint8_t> first);
+constexpr std::size_t kTmxRootSniffBytes = 4096;
+
 // Loads a TMX map from an input already opened; `taken` holds the bytes
 // already read from a stream's start (empty for a regular file, read at
 // offsets).

@@ -314,6 +314,30 @@ bool IsTmxStart(std::span<const std::uint8_t> first) {
     return text.starts_with("<?xml") || text.starts_with("<map");
 }
 
+bool IsTmxMapRoot(std::span<const std::uint8_t> first) {
+    std::string_view text(reinterpret_cast<const char*>(first.data()), first.size());
+    for (;;) {
+        const std::size_t open = text.find('<');
+        if (open == std::string_view::npos) return false;
+        text.remove_prefix(open);
+        if (text.starts_with("<!--")) {
+            const std::size_t end = text.find("-->");
+            if (end == std::string_view::npos) return false;
+            text.remove_prefix(end + 3);
+        } else if (text.starts_with("<?") || text.starts_with("<!")) {
+            const std::size_t end = text.find('>');
+            if (end == std::string_view::npos) return false;
+            text.remove_prefix(end + 1);
+        } else {
+            text.remove_prefix(1);
+            if (!text.starts_with("map")) return false;
+            text.remove_prefix(3);
+            return !text.empty() && (text[0] == '>' || text[0] == '/' || text[0] == ' ' || text[0] == '\t' ||
+                                     text[0] == '\r' || text[0] == '\n');
+        }
+    }
+}
+
 LoadResult LoadTmx(std::shared_ptr<platform::InputFile> file, std::span<const std::uint8_t> taken,
                    const LoadOptions& options) {
     return Load(MapInput(std::move(file), taken), options);
