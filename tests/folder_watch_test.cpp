@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -436,6 +438,91 @@ constexpr SignalCase kSignalCases[] = {
     {"IgnoredHangUpStaysIgnored", true, 2, SIGTERM, true},
 };
 INSTANTIATE_TEST_SUITE_P(Signals, NamedTemporaries, testing::ValuesIn(kSignalCases),
+                         [](const testing::TestParamInfo<SignalCase>& info) { return std::string(info.param.name); });
+
+// A signal that comes while several threads keep making, writing and
+// replacing outputs (a batch's workers): the process ends at once, as the
+// signal says, and leaves no temporary file, not even one whose name was
+// taken or whose file was made while the signal was being handled.
+class NamedTemporariesBeingMade : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(NamedTemporariesBeingMade, AreAllRemovedByASignal) {
+    const SignalCase& c = GetParam();
+    constexpr int kWorkers = 4;
+    // Each round catches the workers somewhere else in their outputs' lives.
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        TempFolder folder;
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(ready[0]);
+            ::setenv("BMP2GRID_NAMED_TEMPORARY", "1", 1);
+            for (const int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
+            if (c.quiet) EndQuietlyOnInterrupt();
+            std::atomic<int> started{0};
+            std::vector<std::thread> workers;
+            for (int w = 0; w < kWorkers; ++w) {
+                workers.emplace_back([&, w] {
+                    for (long i = 0;; ++i) {
+                        OutputFile output;
+                        // Every third one is abandoned: its temporary file is
+                        // removed. A failure, even one the signal would
+                        // cause, ends the child with status 5.
+                        if (output.Open(folder / ("map" + std::to_string(w) + "-" + std::to_string(i % 4) + ".txt")) !=
+                                OutputFile::OpenStatus::Ok ||
+                            !output.Write("1,1\r\n", 5) || (i % 3 != 2 && !output.Commit()))
+                            ::_exit(5);
+                        if (i == 0) ++started;
+                    }
+                });
+            }
+            while (started.load() < kWorkers) std::this_thread::yield();
+            if (::write(ready[1], "r", 1) != 1) ::_exit(4);
+            for (;;) ::pause();
+        }
+        ::close(ready[1]);
+        char got = 0;
+        const bool isReady = ::read(ready[0], &got, 1) == 1;
+        ::close(ready[0]);
+        if (!isReady) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            FAIL() << "the child ended before its workers made outputs";
+        }
+        ASSERT_EQ(::kill(child, c.sig), 0);
+        int status = 0;
+        pid_t ended = 0;
+        for (const auto deadline = std::chrono::steady_clock::now() + 20s;
+             (ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline;) {
+            const timespec pause{0, 10000000};
+            ::nanosleep(&pause, nullptr);
+        }
+        if (ended == 0) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            FAIL() << "the signal did not end the child";
+        }
+        ASSERT_EQ(ended, child);
+        if (c.quiet) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::hex << status;
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << std::hex << status;
+        }
+        std::vector<std::string> left;
+        for (const FolderEntry& entry : ListFolder(folder.path()).value_or(std::vector<FolderEntry>{}))
+            if (entry.name.find(".bmp2grid-tmp-") != std::string::npos) left.push_back(entry.name);
+        EXPECT_TRUE(left.empty()) << left.size() << " left, the first " << left.front();
+    }
+}
+
+constexpr SignalCase kBeingMadeCases[] = {
+    {"EndedAsTheSignalWould", false, 0, SIGINT, false},
+    {"EndedQuietly", true, 0, SIGTERM, false},
+};
+INSTANTIATE_TEST_SUITE_P(Signals, NamedTemporariesBeingMade, testing::ValuesIn(kBeingMadeCases),
                          [](const testing::TestParamInfo<SignalCase>& info) { return std::string(info.param.name); });
 #endif
 
