@@ -323,6 +323,58 @@ constexpr WatchCase kWatchCases[] = {
 INSTANTIATE_TEST_SUITE_P(Saves, FolderWatchSees, testing::ValuesIn(kWatchCases),
                          [](const testing::TestParamInfo<WatchCase>& info) { return std::string(info.param.name); });
 
+// A watched folder that goes and comes back (moved away and back, or
+// removed and made again: a checkout, a restore from a backup) is followed
+// again: the watch notices it back, then reports a file new in it.
+TEST(FolderWatchFollows, AFolderThatGoesAndComesBack) {
+    for (const bool polling : {false, true}) {
+        SCOPED_TRACE(polling ? "polling" : "events");
+        TempFolder top;
+        const std::string folder = top / "maps";
+        ASSERT_TRUE(fs::create_directory(folder));
+        WriteFile(folder + "/map.bmp", "the first picture");
+        std::optional<FolderWatch> watch;
+        {
+            ScopedEnvironment variable("BMP2GRID_WATCH_POLLING", polling ? "1" : nullptr);
+            watch.emplace();
+        }
+        ASSERT_TRUE(watch->Add(folder));
+        // Waits until a Wait() reports something for which `wanted` holds.
+        const auto awaitChanges = [&](const auto& wanted) {
+            for (const auto deadline = std::chrono::steady_clock::now() + 20s;
+                 std::chrono::steady_clock::now() < deadline;) {
+                if (wanted(watch->Wait(500ms))) return true;
+            }
+            return false;
+        };
+        const auto anything = [](const FolderWatch::Changes& changes) {
+            return changes.rescan || !changes.changes.empty();
+        };
+        for (const bool removed : {false, true}) {
+            SCOPED_TRACE(removed ? "removed and made again" : "moved away and back");
+            if (removed) {
+                fs::remove_all(folder);
+            } else {
+                fs::rename(folder, top / "away");
+            }
+            ASSERT_TRUE(awaitChanges(anything)) << "the folder's going was not seen";
+            if (removed) {
+                ASSERT_TRUE(fs::create_directory(folder));
+                WriteFile(folder + "/map.bmp", "the first picture, restored");
+            } else {
+                fs::rename(top / "away", folder);
+            }
+            ASSERT_TRUE(awaitChanges(anything)) << "the folder's coming back was not seen";
+            const std::string added = folder + (removed ? "/made.bmp" : "/moved.bmp");
+            WriteFile(added, "a new picture");
+            EXPECT_TRUE(awaitChanges([&](const FolderWatch::Changes& changes) {
+                return std::any_of(changes.changes.begin(), changes.changes.end(),
+                                   [&](const FolderWatch::Change& change) { return change.path == added; });
+            })) << added << " was not seen";
+        }
+    }
+}
+
 // An idle watch waits out its timeout, asleep (a busy loop would use the
 // processor all that time), and reports nothing.
 TEST(FolderWatchIdle, SleepsOutItsTimeoutAndReportsNothing) {
