@@ -151,7 +151,8 @@ BatchPlan PlanBatch(const BatchOptions& options, const BatchRules& rules) {
     BatchPlan plan;
     const std::string outDir = options.outDir.value_or(".");
     const platform::PathKind outKind = platform::KindOf(outDir);
-    if (outKind == platform::PathKind::File || outKind == platform::PathKind::Other) {
+    // An empty DIR (an unset variable) names no folder: not the current one.
+    if (outDir.empty() || outKind == platform::PathKind::File || outKind == platform::PathKind::Other) {
         plan.error = PlanError::OutDirIsAFile;
         plan.path = outDir;
         return plan;

@@ -32,7 +32,7 @@ enum class PlanError {
     None,
     NoInputs,    // the folders given hold no file the program takes
     SameOutput,  // `path` and `otherPath` would both write `output`
-    OutDirIsAFile,  // DIR (`path`) exists and is not a folder
+    OutDirIsAFile,  // DIR (`path`) exists and is not a folder, or is empty
     WatchesStandardInput,  // --watch with "-" (standard input) among the inputs
 };
 

@@ -210,7 +210,6 @@ private:
                 }
                 return;
             }
-            platform::MakeFolders(FolderOf(added.output));
             outputs_.emplace(added.output, added.input);
             job = jobs_.emplace(place, std::move(added)).first;
             converted_[place] = platform::FileStamp{};
@@ -227,6 +226,10 @@ private:
             pending_[place].last = Clock::now();
             return;
         }
+        // The batch form's output folder, made again if it has been
+        // removed since (a folder that can't be made is named by the
+        // conversion).
+        if (options_.batch()) platform::MakeFolders(FolderOf(job->second.output));
         CollectedLines lines;
         const bool ok = convert_(job->second, lines);
         converted_[place] = stamp;

@@ -153,6 +153,11 @@ struct FolderWatch::State {
     int events = -1;  // the inotify descriptor; -1 when every folder is polled
     std::map<int, std::vector<std::string>> folders;  // by watch descriptor, as given to Add()
     PollingWatch polling;  // the folders inotify can't watch
+    // Folders whose watch ended as they went (removed, moved away), as
+    // given to Add(): watched again once they are back, looked for at
+    // PollingWatch's interval.
+    std::vector<std::string> gone;
+    std::chrono::steady_clock::time_point lookForGone;
 };
 
 FolderWatch::FolderWatch() : state_(std::make_unique<State>()) {
@@ -165,19 +170,31 @@ FolderWatch::~FolderWatch() {
     if (state_->events >= 0) ::close(state_->events);
 }
 
+namespace {
+
+#ifdef __linux__
+constexpr std::uint32_t kEventMask = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
+                                     IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+// Watches `folder` with inotify, under the name given. False with errno
+// set when it can't.
+bool WatchWithEvents(FolderWatch::State& s, const std::string& folder) {
+    const int watch = ::inotify_add_watch(s.events, folder.c_str(), kEventMask);
+    if (watch < 0) return false;
+    std::vector<std::string>& names = s.folders[watch];
+    if (std::find(names.begin(), names.end(), folder) == names.end()) names.push_back(folder);
+    return true;
+}
+#endif
+
+}  // namespace
+
 bool FolderWatch::Add(const std::string& folder) {
     State& s = *state_;
     if (KindOf(folder) != PathKind::Folder) return false;
 #ifdef __linux__
     if (s.events >= 0 && !OnNetworkFileSystem(folder)) {
-        constexpr std::uint32_t kMask = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM |
-                                        IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
-        const int watch = ::inotify_add_watch(s.events, folder.c_str(), kMask);
-        if (watch >= 0) {
-            std::vector<std::string>& names = s.folders[watch];
-            if (std::find(names.begin(), names.end(), folder) == names.end()) names.push_back(folder);
-            return true;
-        }
+        if (WatchWithEvents(s, folder)) return true;
         // Out of watches (fs.inotify.max_user_watches) or of kernel memory:
         // this folder is polled. Anything else (gone, not a folder, no
         // permission) is why it can't be watched at all.
@@ -212,8 +229,13 @@ void ReadEvents(FolderWatch::State& s, FolderWatch::Changes& changes) {
             if (folder == s.folders.end()) continue;
             if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
                 // The folder itself has gone or moved: its path no longer
-                // names what is watched.
+                // names what is watched. It is watched again once a folder
+                // is there by that name.
                 if (!(event.mask & IN_IGNORED)) ::inotify_rm_watch(s.events, event.wd);
+                if (s.gone.empty()) s.lookForGone = std::chrono::steady_clock::now() + PollingWatch::kInterval;
+                for (const std::string& path : folder->second) {
+                    if (std::find(s.gone.begin(), s.gone.end(), path) == s.gone.end()) s.gone.push_back(path);
+                }
                 s.folders.erase(folder);
                 changes.rescan = true;
                 continue;
@@ -221,6 +243,22 @@ void ReadEvents(FolderWatch::State& s, FolderWatch::Changes& changes) {
             if (event.len == 0 || name[0] == '\0') continue;  // the folder's own attributes
             const bool complete = (event.mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) != 0;
             for (const std::string& path : folder->second) changes.changes.push_back({path + "/" + name, complete});
+        }
+    }
+}
+
+// Watches again the folders that have gone and are back; the caller looks
+// at everything in them again.
+void LookForGoneFolders(FolderWatch::State& s, FolderWatch::Changes& changes) {
+    const auto now = std::chrono::steady_clock::now();
+    if (s.gone.empty() || now < s.lookForGone) return;
+    s.lookForGone = now + PollingWatch::kInterval;
+    for (auto it = s.gone.begin(); it != s.gone.end();) {
+        if (KindOf(*it) == PathKind::Folder && WatchWithEvents(s, *it)) {
+            changes.rescan = true;
+            it = s.gone.erase(it);
+        } else {
+            ++it;
         }
     }
 }
@@ -237,12 +275,17 @@ FolderWatch::Changes FolderWatch::Wait(std::chrono::milliseconds timeout) {
         auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         wait = std::max(wait, std::chrono::milliseconds{0});
         if (!s.polling.Empty()) wait = std::min(wait, s.polling.UntilDue());
+        if (!s.gone.empty()) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(s.lookForGone - Clock::now());
+            wait = std::min(wait, std::max(left, std::chrono::milliseconds{0}));
+        }
         // poll() with no descriptor sleeps: a polled watch between looks.
         pollfd ready{s.events, POLLIN, 0};
         const int n = ::poll(&ready, s.events >= 0 ? 1 : 0,
                              static_cast<int>(std::min<std::int64_t>(wait.count(), INT_MAX)));
 #ifdef __linux__
         if (n > 0 && (ready.revents & POLLIN)) ReadEvents(s, changes);
+        LookForGoneFolders(s, changes);
 #else
         (void)n;
 #endif

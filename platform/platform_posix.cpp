@@ -1,5 +1,6 @@
 // POSIX implementation of the platform interface (Linux and other Unixes).
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #ifdef __APPLE__
 #include <sys/random.h>  // getentropy
@@ -102,25 +103,37 @@ bool StandardOutputIsWritable() {
 // The named temporary files that exist now, which SIGINT, SIGTERM and
 // SIGHUP remove before they end the process. Several outputs may each hold
 // one at once (the batch form converts on several threads), so each name has
-// a slot of its own: claimed by compare-exchange, named before the file is
-// made, and freed once the file is renamed or removed. The handler reads the
-// slots with async-signal-safe calls only, on whichever thread the signal
-// lands. The names are kept apart from the states so that looking at every
-// state touches little memory.
+// a slot of its own: claimed by compare-exchange, named and its file made
+// (kMaking) with those signals held back on the thread making it, then
+// kNamed until the file is renamed or removed. The handler reads the slots
+// with async-signal-safe calls only, on whichever thread the signal lands
+// (never one making a file), and waits for a file being made to be made.
+// The names are kept apart from the states so that looking at every state
+// touches little memory.
 constexpr int kRemovalSignals[] = {SIGINT, SIGTERM, SIGHUP};
 constexpr int kSlots = 256;
-enum SlotState : int { kFree, kNaming, kNamed, kRemoving };
+enum SlotState : int { kFree, kMaking, kNamed, kRemoving };
 std::atomic<int> slotStates[kSlots];
 char slotNames[kSlots][PATH_MAX];
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs lock-free slot states");
 // Set by EndQuietlyOnInterrupt(): the handlers end the process with status 0.
 std::atomic<bool> endQuietly{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+// Set by the handler as it starts: the process is ending. No handler is
+// installed again (the signal's default action, put back by the handler,
+// must end it) and no temporary file is made any more.
+std::atomic<bool> ending{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs lock-free flags");
 
 void RemovePendingTemporaries(int sig) {
+    ending.store(true);
     for (int i = 0; i < kSlots; ++i) {
         // Taken from the thread that named it, which then leaves it alone:
-        // removed once, never while its name is being changed.
+        // removed once, never while its file is being made. Making one takes
+        // a system call; it is waited for up to a second.
+        for (int wait = 0; slotStates[i].load() == kMaking && wait < 10000; ++wait) {
+            const struct timespec pause {0, 100000};
+            ::nanosleep(&pause, nullptr);
+        }
         int named = kNamed;
         if (slotStates[i].compare_exchange_strong(named, kRemoving)) ::unlink(slotNames[i]);
     }
@@ -140,6 +153,7 @@ void RemovePendingTemporaries(int sig) {
 // back to its default action since (as a forked child may do) is handled
 // again.
 void InstallRemovalHandlers() {
+    if (ending.load()) return;
     struct sigaction handler {};
     handler.sa_handler = RemovePendingTemporaries;
     sigemptyset(&handler.sa_mask);
@@ -153,26 +167,89 @@ void InstallRemovalHandlers() {
     }
 }
 
-// Names the temporary file about to be made at `name`, for the signal
-// handler. Returns its slot, or -1 if the name is too long to hold (no file
-// could be made there). When every slot is taken (as many outputs open at
-// once as there are slots), it waits for one to be freed, a millisecond at a
-// time; after ten seconds it gives up (-1: the output can't be opened).
-int SetPendingTemporary(const std::string& name) {
-    if (name.size() >= PATH_MAX) return -1;
-    InstallRemovalHandlers();
+// SIGINT, SIGTERM and SIGHUP held back on this thread for the object's life.
+class RemovalSignalsHeld {
+public:
+    RemovalSignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int sig : kRemovalSignals) sigaddset(&held, sig);
+        ::pthread_sigmask(SIG_BLOCK, &held, &before_);
+    }
+    ~RemovalSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    RemovalSignalsHeld(const RemovalSignalsHeld&) = delete;
+    RemovalSignalsHeld& operator=(const RemovalSignalsHeld&) = delete;
+
+private:
+    sigset_t before_;
+};
+
+// Claims a slot for `name` (kMaking). When every slot is taken (as many
+// outputs open at once as there are slots), it waits for one to be freed, a
+// millisecond at a time; after ten seconds it gives up (-1).
+int ClaimSlot(const std::string& name) {
     for (int wait = 0; wait <= 10000; ++wait) {
         for (int i = 0; i < kSlots; ++i) {
             int free = kFree;
-            if (!slotStates[i].compare_exchange_strong(free, kNaming)) continue;
+            if (!slotStates[i].compare_exchange_strong(free, kMaking)) continue;
             std::memcpy(slotNames[i], name.c_str(), name.size() + 1);
-            slotStates[i].store(kNamed);
             return i;
         }
         const struct timespec millisecond {0, 1000000};
         ::nanosleep(&millisecond, nullptr);
     }
     return -1;
+}
+
+// Makes the temporary file `name` with `make` (true when made, errno saying
+// why not), its name in a slot for the signal handler. SIGINT, SIGTERM and
+// SIGHUP are held back on this thread meanwhile, so that a handler never
+// runs between the file being made and its slot saying so; once a handler
+// has begun (on another thread) no file is made: this thread waits for the
+// process to end. Returns the slot, or -1 with errno set when the file was
+// not made (EEXIST when the name is taken; ENAMETOOLONG when the name is too
+// long to hold, so no file could be made there; EAGAIN when no slot was
+// freed in time).
+template <class Make>
+int MakePendingTemporary(const std::string& name, Make make) {
+    if (name.size() >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    InstallRemovalHandlers();
+    const RemovalSignalsHeld held;
+    int slot = ClaimSlot(name);
+    int error = EAGAIN;
+    if (slot >= 0) {
+        if (ending.load()) {
+            slotStates[slot].store(kFree);
+            for (;;) ::pause();  // held back: only the process's end wakes it
+        }
+        const bool made = make();
+        error = errno;
+        slotStates[slot].store(made ? kNamed : kFree);
+        if (!made) slot = -1;
+    }
+    if (slot < 0) errno = error;
+    return slot;
+}
+
+// Renames the named temporary file in `slot` over `target`, the slot
+// kMaking meanwhile with the signals held back: a handler on another thread
+// waits for the rename instead of removing the file under it, and the slot
+// is freed once renamed. A slot the handler has taken already means the
+// process is ending: this thread waits for its end rather than report a
+// rename that failed because of it.
+bool RenamePendingTemporary(int& slot, const std::string& temporary, const std::string& target) {
+    const RemovalSignalsHeld held;
+    int named = kNamed;
+    if (!slotStates[slot].compare_exchange_strong(named, kMaking)) {
+        for (;;) ::pause();  // held back: only the process's end wakes it
+    }
+    const bool renamed = ::rename(temporary.c_str(), target.c_str()) == 0;
+    slotStates[slot].store(renamed ? kFree : kNamed);
+    if (renamed) slot = -1;
+    return renamed;
 }
 
 // Called once the named temporary file in `slot` is gone: renamed, removed,
@@ -380,15 +457,12 @@ OutputFile::OpenStatus OutputFile::Open(const std::string& path, Targets targets
 #endif
     for (int attempt = 0; s.fd < 0 && attempt < 100; ++attempt) {
         s.temporary = TemporaryNameFor(s.target, "/", s.maxNameBytes);
-        s.pendingSlot = SetPendingTemporary(s.temporary);
+        s.pendingSlot = MakePendingTemporary(s.temporary, [&s] {
+            s.fd = ::open(s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            return s.fd >= 0;
+        });
         if (s.pendingSlot < 0) {
-            s.temporary.clear();
-            return OpenStatus::CantOpen;
-        }
-        s.fd = ::open(s.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (s.fd < 0) {
             const int error = errno;
-            ClearPendingTemporary(s.pendingSlot);
             s.temporary.clear();
             if (error != EEXIST) return OpenStatus::CantOpen;
         }
@@ -484,15 +558,13 @@ bool OutputFile::Commit() {
         const std::string procPath = "/proc/self/fd/" + std::to_string(s.fd);
         for (int attempt = 0; s.temporary.empty() && attempt < 100; ++attempt) {
             std::string name = TemporaryNameFor(s.target, "/", s.maxNameBytes);
-            s.pendingSlot = SetPendingTemporary(name);
-            if (s.pendingSlot < 0) return false;
-            if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(),
-                         AT_SYMLINK_FOLLOW) == 0) {
+            s.pendingSlot = MakePendingTemporary(name, [&] {
+                return ::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+            });
+            if (s.pendingSlot >= 0) {
                 s.temporary = name;
-            } else {
-                const int error = errno;
-                ClearPendingTemporary(s.pendingSlot);
-                if (error != EEXIST) return false;
+            } else if (errno != EEXIST) {
+                return false;
             }
         }
         if (s.temporary.empty()) return false;
@@ -500,8 +572,7 @@ bool OutputFile::Commit() {
     const int fd = s.fd;
     s.fd = -1;
     if (::close(fd) != 0) return false;
-    if (::rename(s.temporary.c_str(), s.target.c_str()) != 0) return false;
-    ClearPendingTemporary(s.pendingSlot);
+    if (!RenamePendingTemporary(s.pendingSlot, s.temporary, s.target)) return false;
     s.committed = true;
     return true;
 }

@@ -128,13 +128,15 @@ TEST_F(BatchPlanTest, RefusalsBeforeAnyWork) {
         {"the same, both named as files", "out", {"other/a.bmp", "lone.bmp", "pics/a.png"}, false,
          PlanError::SameOutput, "other/a.bmp", "pics/a.png", "out/a.txt"},
         {"DIR is a file", "lone.bmp", {"pics"}, false, PlanError::OutDirIsAFile, "lone.bmp", "", ""},
+        // An empty DIR (an unset variable) is no folder: not the current one.
+        {"DIR is empty", "", {"pics"}, false, PlanError::OutDirIsAFile, "", "", ""},
         {"nothing to convert", "out", {"empty"}, false, PlanError::NoInputs, "empty", "", ""},
         {"standard input can't be watched", "out", {"lone.bmp", "-"}, true, PlanError::WatchesStandardInput, "-",
          "", ""},
     };
     for (const Case& c : cases) {
         BatchOptions options;
-        options.outDir = P(c.outDir);
+        options.outDir = c.outDir.empty() ? c.outDir : P(c.outDir);
         options.watch = c.watch;
         for (const std::string& input : c.inputs) options.inputs.push_back(input == "-" ? input : P(input));
         const BatchPlan plan = PlanBatch(options, rules);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -321,6 +323,58 @@ constexpr WatchCase kWatchCases[] = {
 INSTANTIATE_TEST_SUITE_P(Saves, FolderWatchSees, testing::ValuesIn(kWatchCases),
                          [](const testing::TestParamInfo<WatchCase>& info) { return std::string(info.param.name); });
 
+// A watched folder that goes and comes back (moved away and back, or
+// removed and made again: a checkout, a restore from a backup) is followed
+// again: the watch notices it back, then reports a file new in it.
+TEST(FolderWatchFollows, AFolderThatGoesAndComesBack) {
+    for (const bool polling : {false, true}) {
+        SCOPED_TRACE(polling ? "polling" : "events");
+        TempFolder top;
+        const std::string folder = top / "maps";
+        ASSERT_TRUE(fs::create_directory(folder));
+        WriteFile(folder + "/map.bmp", "the first picture");
+        std::optional<FolderWatch> watch;
+        {
+            ScopedEnvironment variable("BMP2GRID_WATCH_POLLING", polling ? "1" : nullptr);
+            watch.emplace();
+        }
+        ASSERT_TRUE(watch->Add(folder));
+        // Waits until a Wait() reports something for which `wanted` holds.
+        const auto awaitChanges = [&](const auto& wanted) {
+            for (const auto deadline = std::chrono::steady_clock::now() + 20s;
+                 std::chrono::steady_clock::now() < deadline;) {
+                if (wanted(watch->Wait(500ms))) return true;
+            }
+            return false;
+        };
+        const auto anything = [](const FolderWatch::Changes& changes) {
+            return changes.rescan || !changes.changes.empty();
+        };
+        for (const bool removed : {false, true}) {
+            SCOPED_TRACE(removed ? "removed and made again" : "moved away and back");
+            if (removed) {
+                fs::remove_all(folder);
+            } else {
+                fs::rename(folder, top / "away");
+            }
+            ASSERT_TRUE(awaitChanges(anything)) << "the folder's going was not seen";
+            if (removed) {
+                ASSERT_TRUE(fs::create_directory(folder));
+                WriteFile(folder + "/map.bmp", "the first picture, restored");
+            } else {
+                fs::rename(top / "away", folder);
+            }
+            ASSERT_TRUE(awaitChanges(anything)) << "the folder's coming back was not seen";
+            const std::string added = folder + (removed ? "/made.bmp" : "/moved.bmp");
+            WriteFile(added, "a new picture");
+            EXPECT_TRUE(awaitChanges([&](const FolderWatch::Changes& changes) {
+                return std::any_of(changes.changes.begin(), changes.changes.end(),
+                                   [&](const FolderWatch::Change& change) { return change.path == added; });
+            })) << added << " was not seen";
+        }
+    }
+}
+
 // An idle watch waits out its timeout, asleep (a busy loop would use the
 // processor all that time), and reports nothing.
 TEST(FolderWatchIdle, SleepsOutItsTimeoutAndReportsNothing) {
@@ -436,6 +490,91 @@ constexpr SignalCase kSignalCases[] = {
     {"IgnoredHangUpStaysIgnored", true, 2, SIGTERM, true},
 };
 INSTANTIATE_TEST_SUITE_P(Signals, NamedTemporaries, testing::ValuesIn(kSignalCases),
+                         [](const testing::TestParamInfo<SignalCase>& info) { return std::string(info.param.name); });
+
+// A signal that comes while several threads keep making, writing and
+// replacing outputs (a batch's workers): the process ends at once, as the
+// signal says, and leaves no temporary file, not even one whose name was
+// taken or whose file was made while the signal was being handled.
+class NamedTemporariesBeingMade : public testing::TestWithParam<SignalCase> {};
+
+TEST_P(NamedTemporariesBeingMade, AreAllRemovedByASignal) {
+    const SignalCase& c = GetParam();
+    constexpr int kWorkers = 4;
+    // Each round catches the workers somewhere else in their outputs' lives.
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        TempFolder folder;
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(ready[0]);
+            ::setenv("BMP2GRID_NAMED_TEMPORARY", "1", 1);
+            for (const int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, SIG_DFL);
+            if (c.quiet) EndQuietlyOnInterrupt();
+            std::atomic<int> started{0};
+            std::vector<std::thread> workers;
+            for (int w = 0; w < kWorkers; ++w) {
+                workers.emplace_back([&, w] {
+                    for (long i = 0;; ++i) {
+                        OutputFile output;
+                        // Every third one is abandoned: its temporary file is
+                        // removed. A failure, even one the signal would
+                        // cause, ends the child with status 5.
+                        if (output.Open(folder / ("map" + std::to_string(w) + "-" + std::to_string(i % 4) + ".txt")) !=
+                                OutputFile::OpenStatus::Ok ||
+                            !output.Write("1,1\r\n", 5) || (i % 3 != 2 && !output.Commit()))
+                            ::_exit(5);
+                        if (i == 0) ++started;
+                    }
+                });
+            }
+            while (started.load() < kWorkers) std::this_thread::yield();
+            if (::write(ready[1], "r", 1) != 1) ::_exit(4);
+            for (;;) ::pause();
+        }
+        ::close(ready[1]);
+        char got = 0;
+        const bool isReady = ::read(ready[0], &got, 1) == 1;
+        ::close(ready[0]);
+        if (!isReady) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            FAIL() << "the child ended before its workers made outputs";
+        }
+        ASSERT_EQ(::kill(child, c.sig), 0);
+        int status = 0;
+        pid_t ended = 0;
+        for (const auto deadline = std::chrono::steady_clock::now() + 20s;
+             (ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline;) {
+            const timespec pause{0, 10000000};
+            ::nanosleep(&pause, nullptr);
+        }
+        if (ended == 0) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+            FAIL() << "the signal did not end the child";
+        }
+        ASSERT_EQ(ended, child);
+        if (c.quiet) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::hex << status;
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << std::hex << status;
+        }
+        std::vector<std::string> left;
+        for (const FolderEntry& entry : ListFolder(folder.path()).value_or(std::vector<FolderEntry>{}))
+            if (entry.name.find(".bmp2grid-tmp-") != std::string::npos) left.push_back(entry.name);
+        EXPECT_TRUE(left.empty()) << left.size() << " left, the first " << left.front();
+    }
+}
+
+constexpr SignalCase kBeingMadeCases[] = {
+    {"EndedAsTheSignalWould", false, 0, SIGINT, false},
+    {"EndedQuietly", true, 0, SIGTERM, false},
+};
+INSTANTIATE_TEST_SUITE_P(Signals, NamedTemporariesBeingMade, testing::ValuesIn(kBeingMadeCases),
                          [](const testing::TestParamInfo<SignalCase>& info) { return std::string(info.param.name); });
 #endif
 

@@ -270,6 +270,23 @@ TEST_P(Watch, FolderNewRemovedAndSlowlyWrittenFiles) {
     Interrupt(SIGTERM);
 }
 
+// The output folder removed while watching (cleaned out by hand) is made
+// again for the next save, as the batch form makes it at the start.
+TEST_P(Watch, OutputFolderRemovedIsMadeAgain) {
+    const std::string ext = std::string(".") + watched().inputExtension;
+    const std::string outExt = std::string(".") + watched().outputExtension;
+    fs::create_directory(dir / "maps");
+    WriteFile(dir / ("maps/a" + ext), Input(1));
+    StartWatch({"--watch", "--out-dir", "out/deep", "maps"});
+    AwaitLines("Converted 1 of 1 file", 1);
+    fs::remove_all(dir / "out");
+    SaveFile(dir / ("maps/a" + ext), Input(2), Save::ByRename);
+    AwaitLines("a" + ext + ": converted into ", 1);
+    EXPECT_EQ(LinesWith("Can't"), 0) << Log();
+    EXPECT_EQ(ReadFile(dir / ("out/deep/a" + outExt)), Expected(2));
+    Interrupt();
+}
+
 // Ctrl-C in the middle of a conversion: exit status 0, the previous
 // output whole, and no temporary file left.
 TEST_P(Watch, InterruptedMidConversionLeavesNoTemporaryFile) {
