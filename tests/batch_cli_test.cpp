@@ -50,15 +50,19 @@ struct Tool {
     const char* in;   // the inputs' extension
     const char* out;  // the outputs' extension by default
     std::string (*input)(int seed);  // an input converted
-    const char* refused;             // an input refused
+    std::string (*refused)();        // an input refused
 };
 
 std::string PictureInput(int seed) { return AsString(MakeBmp(SmallPicture(6 + seed, 4 + seed % 3, seed))); }
 std::string MapInput(int seed) { return ReferenceMap(SmallPicture(6 + seed, 4 + seed % 3, seed), SampleMode::TwoToOne); }
 
+// A BMP cut short in its colour table, and map text with a cell that is no number.
+std::string RefusedPicture() { return PictureInput(0).substr(0, 80); }
+std::string RefusedMap() { return "3,2\r\n1,0,0,0,0\tx\r\n"; }
+
 const Tool kTools[] = {
-    {"bmp2grid", Bmp2GridUnderTest, "bmp", "txt", PictureInput, "BMnot a picture at all, only text"},
-    {"grid2bmp", Grid2BmpUnderTest, "txt", "bmp", MapInput, "3,2\r\n1,0,0,0,0\tx\r\n"},
+    {"bmp2grid", Bmp2GridUnderTest, "bmp", "txt", PictureInput, RefusedPicture},
+    {"grid2bmp", Grid2BmpUnderTest, "txt", "bmp", MapInput, RefusedMap},
 };
 
 class Batch : public ::testing::Test {
@@ -116,7 +120,7 @@ TEST_F(Batch, ConvertsEveryFileAsASingleRunDoesAndGoesOnPastRefusals) {
         const std::string in = std::string(tool.name) + "-in";
         fs::create_directories(dir / in);
         for (int seed = 0; seed < 5; ++seed) WriteFile(dir / (in + "/" + In(tool, Stem(seed))), tool.input(seed));
-        WriteFile(dir / (in + "/" + In(tool, "c-bad")), std::string(tool.refused));
+        WriteFile(dir / (in + "/" + In(tool, "c-bad")), tool.refused());
         // Another file is left alone in a folder: not one the program takes.
         WriteFile(dir / (in + "/notes.md"), std::string("# notes\n"));
         const std::string single = std::string(tool.name) + "-single";
@@ -364,11 +368,11 @@ TEST_F(Batch, ProgressOnATerminalOnly) {
         EXPECT_TRUE(WaitUntil([&] { return std::regex_search(terminal.Read(), progress); })) << terminal.Read();
         // Each FIFO gets an input that is refused, whose line is printed
         // while the progress is shown.
-        const std::size_t refusedSize = std::strlen(tool.refused);
+        const std::string refusedInput = tool.refused();
         for (const std::string& name : where) {
             const int fd = ::open((dir / (name + "-slow." + tool.in)).c_str(), O_WRONLY);
             ASSERT_GE(fd, 0);
-            EXPECT_EQ(::write(fd, tool.refused, refusedSize), static_cast<ssize_t>(refusedSize));
+            EXPECT_EQ(::write(fd, refusedInput.data(), refusedInput.size()), static_cast<ssize_t>(refusedInput.size()));
             ::close(fd);
         }
         std::vector<int> status;
