@@ -374,6 +374,11 @@ std::string ExtraValuesNote(const MapTextSummary& result) {
            " carried values other than 0 after the first; the picture keeps only the first\n";
 }
 
+std::string TooLargeForPageMessage(const std::string& path, std::int64_t mapTextBytes) {
+    return "Can't convert " + path + ": its map text could take up to " + std::to_string(mapTextBytes / 1000000) +
+           " MB, more than this page holds (the programs convert it)\n";
+}
+
 std::string SameOutputMessage(const std::string& input, const std::string& otherInput, const std::string& output) {
     return "Can't convert " + input + " and " + otherInput + ": both would be written to " + output + "\n";
 }

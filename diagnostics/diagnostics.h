@@ -97,6 +97,11 @@ std::string MapSizeReport(const MapTextSummary& result);
 // cells of the map text that was read had such values; empty when none had.
 std::string ExtraValuesNote(const MapTextSummary& result);
 
+// "Can't convert <path>: its map text could take up to N MB, more than
+// this page holds (the programs convert it)\n": the web page's refusal of a
+// picture whose map text it could not keep in the browser's memory.
+std::string TooLargeForPageMessage(const std::string& path, std::int64_t mapTextBytes);
+
 // --- Many files: the batch and watch forms ---------------------------------
 
 // "Can't convert <a> and <b>: both would be written to <output>\n": two
