@@ -8,8 +8,6 @@ const $ = (id) => document.getElementById(id);
 const PROGRESS_AFTER_MS = 250;
 const MARKS_FROM_SCALE = 4;     // marks are drawn when a pixel is at least this many screen pixels
 const MAP_SCALE = 8;            // the map preview's largest cell, in screen pixels
-const PREVIEW_ROWS = 12;
-const PREVIEW_LINE_CHARS = 4000;
 
 const library = await createConverter();
 
@@ -26,90 +24,182 @@ function sampledColumns(width, y, oneToOne) {
 
 // ---- The worker, one request at a time per section ----------------------
 
+// The worker reads the files, converts them and draws the previews into
+// these canvases, handed over to it once.
 const worker = new Worker("worker.js");
+{
+  const canvases = { picture: $("picture-canvas").transferControlToOffscreen(),
+                     map: $("map-canvas").transferControlToOffscreen(),
+                     bmp: $("bmp-canvas").transferControlToOffscreen() };
+  worker.postMessage({ type: "canvases", canvases }, Object.values(canvases));
+}
 let nextId = 1;
 const pending = new Map();
 worker.onmessage = (event) => {
   const answer = event.data;
-  const request = pending.get(answer.id);
-  if (!request) return;
-  if (answer.type === "progress") {
-    request.onProgress(answer.done);
+  if (answer.type === "idle") {
+    document.body.dataset.worker = "idle";
     return;
   }
-  pending.delete(answer.id);
-  request.resolve(answer);
+  if (answer.type === "blob") {
+    window.lastBlobMs = answer.ms;
+    blobsAsked.get(answer.token)(answer.blob);
+    blobsAsked.delete(answer.token);
+    return;
+  }
+  if (answer.type === "previews") {
+    // The rest of the previews of the result shown is drawn; the map's
+    // cells, for the tooltip.
+    if (latest[answer.section] !== answer.id) return;
+    if (answer.cells && shown) shown.cells = new Uint8Array(answer.cells);
+    document.body.dataset[`${answer.section}Whole`] = String(answer.id);
+    return;
+  }
+  const request = pending.get(answer.id);
+  if (!request) return;
+  if (answer.type === "progress") request.onProgress(answer.done);
+  else if (answer.type === "file") request.onFile(answer);
+  else {
+    pending.delete(answer.id);
+    request.resolve(answer);
+  }
 };
 
-// One conversion of a section, from the file given to the previews drawn.
-// Only the latest job of a section is shown: a section starts its job
-// before it reads the file, so the order of the user's actions decides,
-// not the order reads finish in. Its progress bar shows once the job has
-// taken a quarter of a second, until it is done. The body's data-<section>
-// holds the latest job's state and data-<section>-job its number.
+// One conversion of a section (one file or several), from the files given
+// to the previews drawn. Only the latest job of a section is shown, and a
+// newer one stops an older batch between two files. Its progress bar shows
+// once the job has taken a quarter of a second, until it is done. The
+// body's data-<section> holds the latest job's state and data-<section>-job
+// its number.
 const latest = {};
 class Job {
   constructor(section) {
     this.section = section;
     this.id = nextId++;
+    this.started = performance.now();
     latest[section] = this.id;
     document.body.dataset[`${section}Job`] = String(this.id);
     document.body.dataset[section] = "busy";
+    // The last result's downloads stand for the result the worker is about
+    // to replace: they are offered again with the new one.
+    for (const link of document.querySelectorAll(`#${section}-result a[download]`)) {
+      link.output = null;
+      link.removeAttribute("href");
+    }
     this.busy = $(`${section}-busy`);
     this.text = $(`${section}-progress-text`);
+    this.bar = $(`${section}-progress`);
     this.text.textContent = "";
+    this.bar.removeAttribute("value");
     clearTimeout(Job.timers[section]);
     Job.timers[section] = setTimeout(() => { if (this.current) this.busy.hidden = false; }, PROGRESS_AFTER_MS);
   }
   get current() { return latest[this.section] === this.id; }
   say(text) { if (this.current) this.text.textContent = text; }
   // Sends the request to the worker; resolves with its answer, or never
-  // when a newer job has replaced this one.
-  convert(message, transfer, describeProgress) {
+  // when a newer job has replaced this one. `onFile` hears of each file of
+  // a batch as it is done.
+  convert(message, describeProgress, onFile = () => {}) {
     if (!this.current) return new Promise(() => {});
     return new Promise((resolve) => {
       pending.set(this.id, {
         onProgress: (done) => this.say(describeProgress(done)),
-        resolve: (answer) => { if (this.current) resolve(answer); },
+        onFile: (answer) => { if (this.current) onFile(answer); },
+        resolve: (answer) => {
+          this.received = performance.now();
+          if (answer.postedAt) this.transit = performance.timeOrigin + this.received - answer.postedAt;
+          if (this.current) resolve(answer);
+        },
       });
-      worker.postMessage({ ...message, id: this.id }, transfer);
+      document.body.dataset.worker = "busy";
+      worker.postMessage({ ...message, section: this.section, id: this.id, sentAt: performance.timeOrigin + performance.now() });
     });
   }
-  // Lets the progress bar be drawn before the page's own work, if it shows.
-  async beforeDrawing() {
-    this.say("drawing the previews");
-    if (!this.busy.hidden) await new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 0)));
-  }
-  done(outcome) {
+  done(outcome, steps) {
     if (!this.current) return;
     clearTimeout(Job.timers[this.section]);
     this.busy.hidden = true;
+    // Where the time went, for the page test: the whole job, from the files
+    // given to the result shown; the worker's steps; the answer's way from
+    // the worker to this thread; and this thread's work in showing it.
+    const now = performance.now();
+    window.lastJob = { section: this.section, ms: now - this.started, steps: steps ?? {}, transit: this.transit ?? 0,
+                       showing: this.received ? now - this.received : 0 };
+    performance.measure(`bmp2grid job ${this.section}`, { start: this.started });
     document.body.dataset[this.section] = outcome;
   }
 }
 Job.timers = {};
 
 const megabytes = (bytes) => `${(bytes / 1e6).toFixed(1)} MB`;
+const bytesText = (size) => `${size.toLocaleString("en")} bytes`;
 
 function baseName(name) {
   const dot = name.lastIndexOf(".");
   return dot > 0 ? name.slice(0, dot) : name;
 }
 
-function setDownload(link, blob, fileName) {
+// A download link for one output ({ name, parts, type }): its file object
+// is made when the link is first followed, not before, so that a result is
+// ready as soon as its bytes are here; and it is made by the worker, so
+// that copying tens or hundreds of MB never holds this thread up.
+function offerDownload(link, output, label = `Download ${output.name}`) {
   if (link.href.startsWith("blob:")) URL.revokeObjectURL(link.href);
-  link.href = URL.createObjectURL(blob);
-  link.download = fileName;
+  link.href = "#";
+  link.download = output.name;
+  link.output = output;
+  link.textContent = `${label} (${bytesText(output.size ?? sizeOf(output))})`;
 }
+const sizeOf = (output) => output.parts.reduce((sum, part) => sum + (part.byteLength ?? part.size), 0);
+let nextBlob = 1;
+const blobsAsked = new Map();
+// The output's file object: made by the worker from the result it keeps
+// (output.slot, output.serial), or from the parts the page has (a batch's
+// outputs, handed over), or at once from a file object (a zip). Null when
+// the worker's result has been replaced meanwhile.
+function blobOf(output) {
+  if (output.blob) return Promise.resolve(output.blob);
+  if (output.parts && output.parts.every((part) => part instanceof Blob)) {
+    return Promise.resolve(new Blob(output.parts, { type: output.type }));
+  }
+  return new Promise((resolve) => {
+    const token = nextBlob++;
+    blobsAsked.set(token, resolve);
+    if (output.parts) {
+      output.size = sizeOf(output);
+      const parts = output.parts;
+      output.parts = null;  // the worker has them now; the file object stands for them once made
+      worker.postMessage({ type: "blob", token, parts, mime: output.type }, parts);
+    } else {
+      worker.postMessage({ type: "blob", token, output: { slot: output.slot, serial: output.serial, kind: output.kind },
+                           mime: output.type });
+    }
+  }).then((blob) => {
+    output.blob = blob;
+    return blob;
+  });
+}
+document.addEventListener("click", (event) => {
+  const link = event.target.closest("a[download]");
+  if (!link || !link.output || link.href.startsWith("blob:")) return;
+  event.preventDefault();
+  if (link.making) return;
+  link.making = true;
+  const output = link.output;
+  const started = performance.now();
+  blobOf(output).then((blob) => {
+    link.making = false;
+    if (link.output !== output || !blob) return;
+    link.href = URL.createObjectURL(blob);
+    window.lastDownloadMs = performance.now() - started;
+    link.click();
+  });
+});
 
-// Puts a picture the worker painted (one bitmap pixel per picture pixel or
-// map cell) into a canvas.
-function paint(canvas, width, rows, bitmap) {
-  canvas.width = Math.max(1, width);
-  canvas.height = Math.max(1, rows);
-  if (!bitmap) return;
-  canvas.getContext("2d").drawImage(bitmap, 0, 0);
-  bitmap.close();
+// The room a section's previews are shown in at once, in screen pixels: as
+// wide as its drop zone, as high as a preview's view (70% of the window's).
+function previewView(dropZone) {
+  return { width: $(dropZone).clientWidth, height: Math.ceil(window.innerHeight * 0.7) };
 }
 
 // The scale at which a picture `width` wide fits its viewport (at most 16).
@@ -125,34 +215,129 @@ function showScaled(canvas, width, rows, scale) {
   canvas.style.height = `${Math.max(1, rows) * scale}px`;
 }
 
-function wireDrop(zone, input, onFile) {
+// One file converts as before; several at once make a batch.
+function wireDrop(zone, input, onFiles) {
   zone.addEventListener("dragover", (event) => { event.preventDefault(); zone.classList.add("dragging"); });
   zone.addEventListener("dragleave", () => zone.classList.remove("dragging"));
   zone.addEventListener("drop", (event) => {
     event.preventDefault();
     zone.classList.remove("dragging");
-    const file = event.dataTransfer.files[0];
-    if (file) onFile(file);
+    const files = [...event.dataTransfer.files];
+    if (files.length > 0) onFiles(files);
   });
-  input.addEventListener("change", () => { if (input.files[0]) onFile(input.files[0]); });
+  input.addEventListener("change", () => { if (input.files.length > 0) onFiles([...input.files]); });
 }
 
 const modeOf = (name) => document.querySelector(`input[name="${name}"]:checked`).value === "one";
 
+// ---- Several files at once -----------------------------------------------
+
+// The outputs of a batch of `files` whose outputs are named by `outputsOf`
+// (file name -> output names): the programs' line for the first two that
+// would write one output, or null.
+function collision(files, outputsOf) {
+  const taken = new Map();
+  for (const file of files) {
+    for (const output of outputsOf(file.name)) {
+      const other = taken.get(output);
+      if (other !== undefined) return sameOutputLine(other, file.name, output);
+      taken.set(output, file.name);
+    }
+  }
+  return null;
+}
+
+function sameOutputLine(input, otherInput, output) {
+  const strings = [input, otherInput, output].map((text) => {
+    const size = library.lengthBytesUTF8(text) + 1;
+    const pointer = library._b2g_alloc(size);
+    library.stringToUTF8(text, pointer, size);
+    return pointer;
+  });
+  const line = library.UTF8ToString(library._b2g_same_output(...strings));
+  for (const pointer of strings) library._b2g_free(pointer);
+  return line;
+}
+
+// Converts several files in a section: a line per file as it is done (its
+// downloads, or its refusal in the programs' words), progress, then the
+// summary line and one zip of every output.
+async function convertBatch(section, files, message, outputsOf) {
+  const job = new Job(section);
+  const list = $(`${section}-batch-list`);
+  const refusal = $(`${section}-refusal`);
+  $(`${section}-result`).hidden = true;
+  const clash = collision(files, outputsOf);
+  if (clash) {
+    refusal.textContent = clash;
+    refusal.hidden = false;
+    $(`${section}-batch`).hidden = true;
+    job.done("refused");
+    return;
+  }
+  refusal.hidden = true;
+  list.replaceChildren();
+  $(`${section}-batch-summary`).textContent = "";
+  $(`${section}-zip`).hidden = true;
+  $(`${section}-batch`).hidden = false;
+  job.bar.max = files.length;
+  job.bar.value = 0;
+  let done = 0;
+  const onFile = (answer) => {
+    const item = document.createElement("li");
+    if (answer.ok) {
+      item.append(`${answer.name}: `);
+      for (const output of answer.outputs) {
+        const link = document.createElement("a");
+        link.className = "button";
+        offerDownload(link, output);
+        item.append(link, " ");
+      }
+      if (answer.note) item.append(Object.assign(document.createElement("span"), { className: "hint note", textContent: answer.note }));
+    } else {
+      item.className = "refusal";
+      item.textContent = answer.message;
+    }
+    list.append(item);
+    ++done;
+    job.bar.value = done;
+    job.say(`${done} of ${files.length} files`);
+  };
+  const answer = await job.convert({ ...message, files }, () => `${done} of ${files.length} files`, onFile);
+  if (answer.failed) {
+    refusal.textContent = answer.message;
+    refusal.hidden = false;
+    job.done("refused");
+    return;
+  }
+  $(`${section}-batch-summary`).textContent = answer.summary;
+  if (answer.zip) {
+    offerDownload($(`${section}-zip`), { name: `${section === "picture" ? "maps" : "pictures"}.zip`, parts: [answer.zip], type: "application/zip" },
+                  "Download all as a zip");
+    $(`${section}-zip`).hidden = false;
+  }
+  job.done("ready", answer.steps);
+}
+
 // ---- Picture to map ------------------------------------------------------
 
-let pictureFile = null;
-let pictureLayer = null;  // the tile layer picked for pictureFile (--layer), or null
-let shown = null;  // { width, rows, pixels, palette, oneToOne, rowColumns: Map }
+let pictureFiles = null;
+let pictureLayer = null;  // the tile layer picked for pictureFiles (--layer), or null
+let shown = null;  // { width, rows, cells, oneToOne, rowColumns: Map, mapColumns }
 
 async function convertPicture() {
-  if (!pictureFile) return;
-  const job = new Job("picture");
-  const file = pictureFile;
+  if (!pictureFiles) return;
   const oneToOne = modeOf("picture-mode");
-  const bytes = await file.arrayBuffer();
-  const answer = await job.convert({ type: "picture", bytes, name: file.name, oneToOne, layer: pictureLayer }, [bytes],
+  const message = { type: "picture", oneToOne, layer: pictureLayer, keep: ["txt"] };
+  if (pictureFiles.length > 1) {
+    shown = null;
+    await convertBatch("picture", pictureFiles, message, (name) => [`${baseName(name)}.txt`]);
+    return;
+  }
+  const job = new Job("picture");
+  const answer = await job.convert({ ...message, files: pictureFiles, view: previewView("picture-drop") },
                                    (done) => `${megabytes(done)} of map text written`);
+  $("picture-batch").hidden = true;
   const refusal = $("picture-refusal");
   if (!answer.ok) {
     if (answer.layers && answer.layers.length > 0) offerLayers(answer.layers);
@@ -160,26 +345,20 @@ async function convertPicture() {
     refusal.hidden = false;
     $("picture-result").hidden = true;
     shown = null;
-    job.done("refused");
+    job.done("refused", answer.steps);
     return;
   }
-  await job.beforeDrawing();
-  if (!job.current) return;
   refusal.hidden = true;
-  const pixels = new Uint8Array(answer.pixels);
-  shown = { width: answer.width, rows: answer.rows, pixels, oneToOne, rowColumns: new Map(),
-            mapColumns: answer.mapColumns };
+  const map = answer.outputs[0];
+  // The cells come with the rest of the previews, a moment later.
+  shown = { width: answer.width, rows: answer.rows, cells: null, oneToOne, rowColumns: new Map(), mapColumns: answer.mapColumns };
   $("picture-report").textContent = answer.message;
-  setDownload($("map-download"), answer.output, `${baseName(file.name)}.txt`);
-  $("map-download").textContent = `Download ${baseName(file.name)}.txt (${answer.output.size.toLocaleString("en")} bytes)`;
-  $("map-text").textContent = previewText(new Uint8Array(answer.head), answer.output.size);
+  offerDownload($("map-download"), map);
+  $("map-text").textContent = answer.preview;
   $("picture-result").hidden = false;
-  paint($("picture-canvas"), shown.width, shown.rows, answer.pictureBitmap);
-  paint($("map-canvas"), shown.mapColumns, shown.rows, answer.mapBitmap);
   drawPicture();
   drawMap();
-  document.body.dataset.pictureMs = String(answer.convertMs);
-  job.done("ready");
+  job.done("ready", answer.steps);
 }
 
 // A Tiled map refused for its tile layers: a choice of the layers its line
@@ -191,19 +370,6 @@ function offerLayers(names) {
   select.options[0].disabled = true;
   for (const name of names) select.add(new Option(name, name, false, name === pictureLayer));
   $("layer-choice").hidden = false;
-}
-
-// The first rows of the map text (from its first bytes), long lines cut short.
-function previewText(bytes, size) {
-  let end = 0;
-  for (let line = 0; line < PREVIEW_ROWS + 1 && end < bytes.length; ++line) {
-    const next = bytes.indexOf(10, end);
-    end = next < 0 ? bytes.length : next + 1;
-  }
-  const lines = new TextDecoder().decode(bytes.subarray(0, end)).split("\r\n");
-  const cut = lines.map((line) => (line.length > PREVIEW_LINE_CHARS ? `${line.slice(0, PREVIEW_LINE_CHARS)}…` : line));
-  const more = end < size ? "\n…" : "";
-  return cut.join("\n").replace(/\n$/, "") + more;
 }
 
 function columnsOfRow(y) {
@@ -314,8 +480,8 @@ function showTooltip(x, y) {
   if (c < 0) {
     tip.textContent = `No map cell reads this pixel (${pixelText})`;
   } else {
-    const value = shown.pixels[y * shown.width + columnsOfRow(y)[c]];
-    tip.textContent = `Map column ${c}, row ${y}, value ${value}`;
+    const value = shown.cells ? `, value ${shown.cells[y * shown.mapColumns + c]}` : "";
+    tip.textContent = `Map column ${c}, row ${y}${value}`;
   }
   tip.dataset.column = String(c);
   tip.dataset.row = String(y);
@@ -347,8 +513,8 @@ stack.addEventListener("keydown", (event) => {
 });
 stack.addEventListener("focus", () => { if (shown && shown.width > 0 && shown.rows > 0) showTooltip(cursor?.x ?? 0, cursor?.y ?? 0); });
 
-wireDrop($("picture-drop"), $("picture-file"), (file) => {
-  pictureFile = file;
+wireDrop($("picture-drop"), $("picture-file"), (files) => {
+  pictureFiles = files;
   pictureLayer = null;
   $("layer-choice").hidden = true;
   cursor = null;
@@ -363,64 +529,57 @@ window.addEventListener("resize", () => { if (shown) { drawPicture(); drawMap();
 
 // ---- Map to picture ------------------------------------------------------
 
-let mapFile = null;
+let mapFiles = null;
 let paletteFile = null;
 
+// What grid2bmp writes for map text <stem>.txt in each format: the map, and
+// beside a Tiled map its tile sheet, <stem>.tiles.png.
+const FORMAT_OUTPUTS = { bmp: ["bmp"], png: ["png"], tmx: ["tmx", "sheet"], tmj: ["tmj", "sheet"] };
+const SUFFIXES = { txt: ".txt", bmp: ".bmp", png: ".png", tmx: ".tmx", tmj: ".tmj", sheet: ".tiles.png" };
+
 async function convertMap() {
-  if (!mapFile) return;
-  const job = new Job("map");
-  const file = mapFile;
-  const bytes = await file.arrayBuffer();
-  const stem = baseName(file.name);
-  const message = { type: "map", bytes, name: file.name, oneToOne: modeOf("map-mode"), palette: null, paletteName: "",
-                    tmxName: `${stem}.tmx`, tmjName: `${stem}.tmj` };
-  const transfer = [bytes];
-  if (paletteFile) {
-    message.palette = await paletteFile.arrayBuffer();
-    message.paletteName = paletteFile.name;
-    transfer.push(message.palette);
+  if (!mapFiles) return;
+  const message = { type: "map", oneToOne: modeOf("map-mode"), palette: paletteFile, paletteName: paletteFile?.name ?? "" };
+  if (mapFiles.length > 1) {
+    const keep = FORMAT_OUTPUTS[$("map-batch-format").value];
+    await convertBatch("map", mapFiles, { ...message, keep }, (name) => keep.map((kind) => `${baseName(name)}${SUFFIXES[kind]}`));
+    return;
   }
-  const answer = await job.convert(message, transfer, (done) => `${megabytes(done)} of map text read`);
+  const job = new Job("map");
+  const answer = await job.convert({ ...message, files: mapFiles, view: previewView("map-drop") },
+                                   (done) => `${megabytes(done)} of map text read`);
+  $("map-batch").hidden = true;
   const refusal = $("map-refusal");
   if (!answer.ok) {
     refusal.textContent = answer.message;
     refusal.hidden = false;
     $("map-result").hidden = true;
-    job.done("refused");
+    job.done("refused", answer.steps);
     return;
   }
-  await job.beforeDrawing();
-  if (!job.current) return;
   refusal.hidden = true;
   $("map-report").textContent = answer.message + answer.note;
-  setDownload($("bmp-download"), answer.output, `${baseName(file.name)}.bmp`);
-  $("bmp-download").textContent = `Download ${baseName(file.name)}.bmp (${answer.output.size.toLocaleString("en")} bytes)`;
+  const output = (kind) => answer.outputs.find((o) => o.kind === kind);
+  offerDownload($("bmp-download"), output("bmp"));
   // The PNG beside it, unless grid2bmp would refuse to write one.
-  const png = $("png-download");
-  png.hidden = !answer.png;
-  $("png-refusal").hidden = Boolean(answer.png);
-  $("png-refusal").textContent = answer.png ? "" : `No PNG: ${answer.pngMessage}`;
-  if (answer.png) {
-    setDownload(png, answer.png, `${baseName(file.name)}.png`);
-    png.textContent = `Download ${baseName(file.name)}.png (${answer.png.size.toLocaleString("en")} bytes)`;
-  }
+  const png = output("png");
+  $("png-download").hidden = !png;
+  $("png-refusal").hidden = Boolean(png);
+  $("png-refusal").textContent = png ? "" : `No PNG: ${answer.pngMessage}`;
+  if (png) offerDownload($("png-download"), png);
   // The Tiled maps and the sheet they name, as grid2bmp writes them beside a map <stem>.tmx or .tmj.
-  const offer = (id, blob, name) => {
-    setDownload($(id), blob, name);
-    $(id).textContent = `Download ${name} (${blob.size.toLocaleString("en")} bytes)`;
-  };
-  offer("tmx-download", answer.tmx, `${stem}.tmx`);
-  offer("sheet-download", answer.sheet, answer.sheetName);
-  offer("tmj-download", answer.tmj, `${stem}.tmj`);
+  offerDownload($("tmx-download"), output("tmx"));
+  offerDownload($("sheet-download"), output("sheet"));
+  offerDownload($("tmj-download"), output("tmj"));
   $("map-result").hidden = false;
   const canvas = $("bmp-canvas");
-  paint(canvas, answer.width, answer.rows, answer.pictureBitmap);
   showScaled(canvas, answer.width, answer.rows, fitScale(canvas.parentElement, answer.width));
-  job.done("ready");
+  job.done("ready", answer.steps);
 }
 
-wireDrop($("map-drop"), $("map-file"), (file) => { mapFile = file; convertMap(); });
+wireDrop($("map-drop"), $("map-file"), (files) => { mapFiles = files; convertMap(); });
 for (const radio of document.querySelectorAll('input[name="map-mode"]')) radio.addEventListener("change", convertMap);
+$("map-batch-format").addEventListener("change", () => { if (mapFiles && mapFiles.length > 1) convertMap(); });
 $("palette-file").addEventListener("change", () => {
   paletteFile = $("palette-file").files[0] ?? null;
   $("palette-clear").disabled = !paletteFile;

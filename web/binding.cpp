@@ -10,8 +10,9 @@
 // writing the BMP, the PNG and the Tiled maps) is the library's; this file
 // only moves bytes and results.
 //
-// One result is held at a time; each conversion replaces the last. The page
-// runs the module in a Web Worker, so a long conversion never blocks it.
+// Each section of the page holds one result at a time, in a slot of its
+// own; each conversion replaces the last. The page runs the module in a Web
+// Worker, so a long conversion never blocks it.
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
@@ -95,6 +96,50 @@ private:
     bool pngNoMemory_ = false;
 };
 
+// The map text, kept in pieces of kPieceBytes (the last one shorter), so
+// that it never has to be moved to grow, however long it gets; progress is
+// told as each piece fills. The page reads the pieces where they are.
+class PieceSink final : public OutputSink {
+public:
+    static constexpr std::size_t kPieceBytes = std::size_t{4} << 20;
+
+    bool Write(const char* data, std::size_t size) override {
+        if (!ok_) return false;
+        while (size > 0) {
+            if (pieces_.empty() || pieces_.back().size() == kPieceBytes) {
+                if (!pieces_.empty()) b2g_report_progress(static_cast<double>(this->size()));
+                pieces_.emplace_back();
+                if (!pieces_.back().Reserve(kPieceBytes)) return ok_ = false;
+            }
+            ByteBuffer& piece = pieces_.back();
+            const std::size_t take = std::min(size, kPieceBytes - piece.size());
+            std::memcpy(piece.data() + piece.size(), data, take);
+            piece.SetSize(piece.size() + take);
+            data += take;
+            size -= take;
+        }
+        return true;
+    }
+    bool ok() const { return ok_; }
+    std::size_t size() const { return pieces_.empty() ? 0 : (pieces_.size() - 1) * kPieceBytes + pieces_.back().size(); }
+    const std::vector<ByteBuffer>& pieces() const { return pieces_; }
+
+private:
+    std::vector<ByteBuffer> pieces_;
+    bool ok_ = true;
+};
+
+// The most map text the page makes for one picture: the pieces are held in
+// the browser's memory until the page is done with them.
+constexpr std::int64_t kPageMapTextLimit = std::int64_t{1} << 30;
+
+// The longest map text a picture `width` x `rows` can give.
+std::int64_t LongestMapText(std::int64_t width, std::int64_t rows, SampleMode mode) {
+    const auto record = static_cast<std::int64_t>(map_text::kMaxRecordLength);
+    const auto lineEnd = static_cast<std::int64_t>(map_text::kLineEnd.size());
+    return 48 + rows * (MapColumnCount(width, mode) * record + lineEnd);
+}
+
 // The output's progress is told every 1 MiB written.
 constexpr std::size_t kProgressStep = std::size_t{1} << 20;
 void ReportProgress(std::size_t written) { b2g_report_progress(static_cast<double>(written)); }
@@ -116,11 +161,17 @@ struct Result {
     std::int64_t rows = 0;
     std::vector<std::uint8_t> pixels;   // the picture's palette indices, top row first
     std::vector<std::uint8_t> palette;  // its colours, as red, green, blue, alpha
+    PieceSink mapText;                  // picture to map: the map text
     std::int64_t mapColumns = 0;        // picture to map: cells per map row
     std::vector<std::uint8_t> cells;    // and each cell's value, top row first
 };
 
-Result result;
+// Each section of the page keeps its last result here until its next
+// conversion (slot 0: picture to map, 1: map to picture, 2: the file of a
+// batch under way), so that its downloads are made from it, where it lies.
+Result results[3];
+int slot = 0;
+Result& Current() { return results[slot]; }
 
 SampleMode ModeOf(int oneToOne) { return oneToOne ? SampleMode::OneToOne : SampleMode::TwoToOne; }
 
@@ -135,18 +186,22 @@ bool CopyBytes(const std::uint8_t* data, std::size_t size, ByteBuffer& file) {
 // Decodes a picture's bytes with the library's loader, which picks the
 // format by its content (a PNG, a Tiled map, or else a BMP): the one place
 // the page's pictures are decoded. `layer` is bmp2grid's --layer (null when
-// not given). The page keeps the picture, so its rows are all had at once:
-// a PNG's decoded whole, and any other picture whose rows are decoded as
-// they are read (a Tiled map's) read into memory here, since such rows can
-// be read only once. A fault in them refuses the picture with the line
-// bmp2grid prints for it, without the size report before it.
-LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size, const char* layer = nullptr) {
+// not given). Only the picture's header is read here: a BMP's rows are its
+// bytes, a PNG's or a Tiled map's are decoded by HoldRows.
+LoadResult OpenBytes(const std::uint8_t* data, std::size_t size, const char* layer = nullptr) {
     ByteBuffer file;
     if (!CopyBytes(data, size, file)) return Refused(LoadError::NoMemory);
     LoadOptions options;
-    options.decodePngWhole = true;
     if (layer != nullptr) options.tileLayer = std::string(layer);
-    LoadResult loaded = DecodePicture(std::move(file), options);
+    return DecodePicture(std::move(file), options);
+}
+
+// The page keeps the picture, so its rows are all had at once: a picture
+// whose rows are decoded as they are read (a PNG's, a Tiled map's) is read
+// into memory here, since such rows can be read only once. A fault in them
+// refuses the picture with the line bmp2grid prints for it, without the
+// size report before it.
+LoadResult HoldRows(LoadResult loaded) {
     if (!loaded.ok() || loaded.picture.Where() != PixelStore::Kept::AsDecoded) return loaded;
     const Picture& streamed = loaded.picture;
     std::unique_ptr<RowReader> rows = streamed.ReadRows();
@@ -167,6 +222,8 @@ LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size, const char* l
     return loaded;
 }
 
+LoadResult DecodeBytes(const std::uint8_t* data, std::size_t size) { return HoldRows(OpenBytes(data, size)); }
+
 // A palette as red, green, blue, alpha (1024 bytes), as the page draws.
 void ToRgba(const ColourTable& palette, std::uint8_t* rgba) {
     for (std::size_t i = 0; i < 256; ++i) {
@@ -181,34 +238,41 @@ void ToRgba(const ColourTable& palette, std::uint8_t* rgba) {
 // picture without colours of its own (a Tiled map, whose tiles are palette
 // indices) is drawn in grid2bmp's built-in colours.
 void KeepPicture(const Picture& image) {
-    result.width = image.width;
-    result.rows = image.rows;
+    Current().width = image.width;
+    Current().rows = image.rows;
     const auto count = static_cast<std::size_t>(image.width * image.rows);
-    result.pixels.assign(count, 0);
+    Current().pixels.assign(count, 0);
     for (std::int64_t y = 0; y < image.rows; ++y) {
         if (image.width > 0)
-            std::memcpy(result.pixels.data() + y * image.width, image.Row(y), static_cast<std::size_t>(image.width));
+            std::memcpy(Current().pixels.data() + y * image.width, image.Row(y), static_cast<std::size_t>(image.width));
     }
-    result.palette.assign(256 * 4, 0);
-    ToRgba(image.colourCount > 0 ? image.colours : BuiltInPalette(), result.palette.data());
+    Current().palette.assign(256 * 4, 0);
+    ToRgba(image.colourCount > 0 ? image.colours : BuiltInPalette(), Current().palette.data());
 }
 
 // Keeps the map's cells (the value each reads) for the page's preview.
 void KeepCells(SampleMode mode) {
-    result.mapColumns = MapColumnCount(result.width, mode);
-    result.cells.assign(static_cast<std::size_t>(result.mapColumns * result.rows), 0);
-    for (std::int64_t y = 0; y < result.rows; ++y) {
-        const std::uint8_t* row = result.pixels.data() + y * result.width;
-        std::uint8_t* cells = result.cells.data() + y * result.mapColumns;
-        for (std::int64_t c = 0; c < result.mapColumns; ++c) cells[c] = row[SampledColumn(c, y, result.width, mode)];
+    Current().mapColumns = MapColumnCount(Current().width, mode);
+    Current().cells.assign(static_cast<std::size_t>(Current().mapColumns * Current().rows), 0);
+    for (std::int64_t y = 0; y < Current().rows; ++y) {
+        const std::uint8_t* row = Current().pixels.data() + y * Current().width;
+        std::uint8_t* cells = Current().cells.data() + y * Current().mapColumns;
+        // Cell by cell, a step further right each, wrapping at the right
+        // edge: what SampledColumn gives, without a division per cell.
+        std::int64_t x = Current().mapColumns > 0 ? SampledColumn(0, y, Current().width, mode) : 0;
+        for (std::int64_t c = 0; c < Current().mapColumns; ++c) {
+            cells[c] = row[x];
+            x += ColumnStep(mode);
+            if (x >= Current().width) x -= Current().width;
+        }
     }
 }
 
-void Reset() { result = Result{}; }
+void Reset() { Current() = Result{}; }
 
 bool Refuse(std::string message) {
-    result.ok = false;
-    result.message = std::move(message);
+    Current().ok = false;
+    Current().message = std::move(message);
     return false;
 }
 
@@ -216,7 +280,7 @@ bool Refuse(std::string message) {
 // map's refusal names for --layer to pick from.
 bool RefusePicture(const LoadFailure& failure, const std::string& message) {
     if (failure.error == LoadError::TiledSeveralLayers || failure.error == LoadError::TiledNoSuchLayer)
-        result.layerNames = failure.names;
+        Current().layerNames = failure.names;
     return Refuse(message);
 }
 
@@ -230,21 +294,31 @@ EMSCRIPTEN_KEEPALIVE void b2g_free(void* data) { std::free(data); }
 
 // bmp2grid [-1] [--layer <layer>] <name> <name>.txt on the picture's bytes
 // (a picture or a Tiled map; `layer` null for no --layer). Returns 1 when
-// the map text was written (b2g_output; b2g_width, b2g_rows, b2g_pixels and
-// b2g_palette describe the picture, b2g_map_cell_columns and b2g_cells the
-// map's cells), 0 when the picture was refused (b2g_message holds the
-// program's line; b2g_layer_name lists the tile layers a Tiled map's
-// refusal names).
+// the map text was written (b2g_output_size its length, b2g_piece_count,
+// b2g_piece and b2g_piece_size its pieces, kept until the slot's next
+// conversion); with
+// `keep`, b2g_width, b2g_rows, b2g_pixels and b2g_palette then describe the
+// picture and b2g_map_cell_columns and b2g_cells the map's cells, for the
+// page to draw. Returns 0 when the picture was refused (b2g_message holds
+// the program's line; b2g_layer_name lists the tile layers a Tiled map's
+// refusal names), or when its map text would be more than the page holds
+// (refused before its rows are decoded).
 EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_t size, int oneToOne,
-                                            const char* name, const char* layer) {
+                                            const char* name, const char* layer, int keep) {
     Reset();
     const SampleMode mode = ModeOf(oneToOne);
-    const LoadResult loaded = DecodeBytes(data, size, layer);
+    LoadResult opened = OpenBytes(data, size, layer);
+    if (opened.ok()) {
+        const std::int64_t longest = LongestMapText(opened.picture.width, opened.picture.rows, mode);
+        if (longest > kPageMapTextLimit) return Refuse(TooLargeForPageMessage(name, longest));
+    }
+    const LoadResult loaded = HoldRows(std::move(opened));
     if (!loaded.ok()) return RefusePicture(loaded, LoadFailureMessage(loaded, name));
     const Picture& image = loaded.picture;
     const std::string noMemory = NoMemoryMessage(name);
-    if (!WriteMapHeader(result.output, image, mode)) return Refuse(noMemory);
-    const MapWriteResult written = WriteMapRows(result.output, image, mode);
+    PieceSink& output = Current().mapText;
+    if (!WriteMapHeader(output, image, mode)) return Refuse(noMemory);
+    const MapWriteResult written = WriteMapRows(output, image, mode);
     switch (written.status) {
         case MapWriteStatus::Ok:
             break;
@@ -255,10 +329,13 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
         case MapWriteStatus::NoMemory:
             return Refuse(noMemory);
     }
-    KeepPicture(image);
-    KeepCells(mode);
-    result.message = SizeReport(image);
-    result.ok = true;
+    if (!output.ok()) return Refuse(noMemory);
+    if (keep) {
+        KeepPicture(image);
+        KeepCells(mode);
+    }
+    Current().message = SizeReport(image);
+    Current().ok = true;
     return 1;
 }
 
@@ -273,10 +350,11 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
 // the TMX map's sheet (b2g_sheet_output, named b2g_sheet_name), and then
 // the PNG file too (b2g_png_output, empty when none could be written:
 // b2g_png_message holds grid2bmp's line for it), 0 when refused
-// (b2g_message).
+// (b2g_message). Without `keep` the picture is not kept for drawing.
 EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, int oneToOne, const char* name,
                                             const std::uint8_t* paletteData, std::size_t paletteSize,
-                                            const char* paletteName, const char* tmxName, const char* tmjName) {
+                                            const char* paletteName, const char* tmxName, const char* tmjName,
+                                            int keep) {
     Reset();
     const SampleMode mode = ModeOf(oneToOne);
     ColourTable palette = BuiltInPalette();
@@ -287,11 +365,11 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
         if (!source.ok()) return Refuse(PaletteFailureMessage(source, paletteName));
         palette = source.colours;  // entries past its colours are 0
     }
-    BitmapRowWriter writer(result.output, palette);
-    PngRowWriter pngWriter(result.png, palette);
-    result.sheetName = tiled::SheetFileName(FileNameOf(tmxName));
-    TiledRowWriter tmxWriter(result.tmx, TiledFormat::Tmx, mode, result.sheetName);
-    TiledRowWriter tmjWriter(result.tmj, TiledFormat::Tmj, mode, tiled::SheetFileName(FileNameOf(tmjName)));
+    BitmapRowWriter writer(Current().output, palette);
+    PngRowWriter pngWriter(Current().png, palette);
+    Current().sheetName = tiled::SheetFileName(FileNameOf(tmxName));
+    TiledRowWriter tmxWriter(Current().tmx, TiledFormat::Tmx, mode, Current().sheetName);
+    TiledRowWriter tmjWriter(Current().tmj, TiledFormat::Tmj, mode, tiled::SheetFileName(FileNameOf(tmjName)));
     EveryFormat every(writer, pngWriter, tmxWriter, tmjWriter);
     MapTextReader reader(mode, every);
     // Read in blocks, as grid2bmp reads a file, so that progress can be told.
@@ -303,50 +381,104 @@ EMSCRIPTEN_KEEPALIVE int b2g_map_to_picture(const char* text, std::size_t size, 
     const MapTextSummary map = reader.Finish();
     if (!map.ok()) return Refuse(MapTextFailureMessage(map, name));
     if (!writer.ok() || !tmxWriter.ok() || !tmjWriter.ok()) return Refuse(NoMemoryMessage(name));
-    if (!WriteTileSheet(result.sheet, palette, tiled::ShapeFor(mode))) return Refuse(NoMemoryMessage(name));
+    if (!WriteTileSheet(Current().sheet, palette, tiled::ShapeFor(mode))) return Refuse(NoMemoryMessage(name));
     if (!every.pngWanted()) {
         // grid2bmp reads no map text wider than a PNG can be into a PNG.
-        result.pngMessage = MapTextFailureMessage(MapTextError::TooLarge, 1, name);
+        Current().pngMessage = MapTextFailureMessage(MapTextError::TooLarge, 1, name);
     } else if (!every.pngWritten()) {
-        result.pngMessage = NoMemoryMessage(name);
+        Current().pngMessage = NoMemoryMessage(name);
     }
-    if (!result.pngMessage.empty()) result.png = MemorySink();
-    // The picture the page shows is the BMP file written, decoded again.
-    const LoadResult written = DecodeBytes(result.output.data(), result.output.size());
-    if (!written.ok()) return Refuse(NoMemoryMessage(name));
-    KeepPicture(written.picture);
-    result.message = MapSizeReport(map);
-    result.note = ExtraValuesNote(map);
-    result.ok = true;
+    if (!Current().pngMessage.empty()) Current().png = MemorySink();
+    if (keep) {
+        // The picture the page shows is the BMP file written, decoded again.
+        const LoadResult written = DecodeBytes(Current().output.data(), Current().output.size());
+        if (!written.ok()) return Refuse(NoMemoryMessage(name));
+        KeepPicture(written.picture);
+    }
+    Current().message = MapSizeReport(map);
+    Current().note = ExtraValuesNote(map);
+    Current().ok = true;
     return 1;
 }
 
-EMSCRIPTEN_KEEPALIVE const char* b2g_message() { return result.message.c_str(); }
-EMSCRIPTEN_KEEPALIVE const char* b2g_note() { return result.note.c_str(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_output() { return result.output.data(); }
-EMSCRIPTEN_KEEPALIVE double b2g_output_size() { return static_cast<double>(result.output.size()); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_png_output() { return result.png.data(); }
-EMSCRIPTEN_KEEPALIVE double b2g_png_output_size() { return static_cast<double>(result.png.size()); }
-EMSCRIPTEN_KEEPALIVE const char* b2g_png_message() { return result.pngMessage.c_str(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_tmx_output() { return result.tmx.data(); }
-EMSCRIPTEN_KEEPALIVE double b2g_tmx_output_size() { return static_cast<double>(result.tmx.size()); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_tmj_output() { return result.tmj.data(); }
-EMSCRIPTEN_KEEPALIVE double b2g_tmj_output_size() { return static_cast<double>(result.tmj.size()); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_sheet_output() { return result.sheet.data(); }
-EMSCRIPTEN_KEEPALIVE double b2g_sheet_output_size() { return static_cast<double>(result.sheet.size()); }
-EMSCRIPTEN_KEEPALIVE const char* b2g_sheet_name() { return result.sheetName.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* b2g_message() { return Current().message.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char* b2g_note() { return Current().note.c_str(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_output() { return Current().output.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_output_size() {
+    return static_cast<double>(Current().mapText.size() > 0 ? Current().mapText.size() : Current().output.size());
+}
+// Picture to map: the map text's pieces, how many, and each one's bytes.
+EMSCRIPTEN_KEEPALIVE int b2g_piece_count() { return static_cast<int>(Current().mapText.pieces().size()); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_piece(int i) { return Current().mapText.pieces()[static_cast<std::size_t>(i)].data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_piece_size(int i) {
+    return static_cast<double>(Current().mapText.pieces()[static_cast<std::size_t>(i)].size());
+}
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_png_output() { return Current().png.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_png_output_size() { return static_cast<double>(Current().png.size()); }
+EMSCRIPTEN_KEEPALIVE const char* b2g_png_message() { return Current().pngMessage.c_str(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_tmx_output() { return Current().tmx.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_tmx_output_size() { return static_cast<double>(Current().tmx.size()); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_tmj_output() { return Current().tmj.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_tmj_output_size() { return static_cast<double>(Current().tmj.size()); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_sheet_output() { return Current().sheet.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_sheet_output_size() { return static_cast<double>(Current().sheet.size()); }
+EMSCRIPTEN_KEEPALIVE const char* b2g_sheet_name() { return Current().sheetName.c_str(); }
 // The tile layers a refused Tiled map's line names: how many, and each.
-EMSCRIPTEN_KEEPALIVE int b2g_layer_count() { return static_cast<int>(result.layerNames.size()); }
-EMSCRIPTEN_KEEPALIVE const char* b2g_layer_name(int i) { return result.layerNames[static_cast<std::size_t>(i)].c_str(); }
-EMSCRIPTEN_KEEPALIVE double b2g_width() { return static_cast<double>(result.width); }
-EMSCRIPTEN_KEEPALIVE double b2g_rows() { return static_cast<double>(result.rows); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_pixels() { return result.pixels.data(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_palette() { return result.palette.data(); }
-EMSCRIPTEN_KEEPALIVE double b2g_map_cell_columns() { return static_cast<double>(result.mapColumns); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_cells() { return result.cells.data(); }
+EMSCRIPTEN_KEEPALIVE int b2g_layer_count() { return static_cast<int>(Current().layerNames.size()); }
+EMSCRIPTEN_KEEPALIVE const char* b2g_layer_name(int i) { return Current().layerNames[static_cast<std::size_t>(i)].c_str(); }
+EMSCRIPTEN_KEEPALIVE double b2g_width() { return static_cast<double>(Current().width); }
+EMSCRIPTEN_KEEPALIVE double b2g_rows() { return static_cast<double>(Current().rows); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_pixels() { return Current().pixels.data(); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_palette() { return Current().palette.data(); }
+EMSCRIPTEN_KEEPALIVE double b2g_map_cell_columns() { return static_cast<double>(Current().mapColumns); }
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_cells() { return Current().cells.data(); }
+
+// Paints rows `first` to `end` (exclusive) of the last result's picture
+// (`what` 0) or of its map's cells (1) as red, green, blue, alpha into
+// `rgba`, in the picture's colours or in grid2bmp's built-in ones; each
+// `step`-th row and column only, for a preview smaller than the picture.
+// Returns the painted width.
+EMSCRIPTEN_KEEPALIVE double b2g_paint(int what, double step, double first, double end, std::uint32_t* rgba) {
+    const bool cells = what == 1;
+    const std::int64_t width = cells ? Current().mapColumns : Current().width;
+    const std::uint8_t* values = cells ? Current().cells.data() : Current().pixels.data();
+    std::uint8_t colours[256 * 4];
+    if (cells) ToRgba(BuiltInPalette(), colours);
+    else std::memcpy(colours, Current().palette.data(), sizeof colours);
+    std::uint32_t table[256];
+    std::memcpy(table, colours, sizeof table);  // each colour's four bytes, moved whole
+    const auto by = static_cast<std::int64_t>(step);
+    const std::int64_t painted = (width + by - 1) / by;
+    for (auto y = static_cast<std::int64_t>(first); y < static_cast<std::int64_t>(end); ++y) {
+        const std::uint8_t* row = values + y * by * width;
+        std::uint32_t* to = rgba + (y - static_cast<std::int64_t>(first)) * painted;
+        for (std::int64_t x = 0; x < painted; ++x) to[x] = table[row[x * by]];
+    }
+    return static_cast<double>(painted);
+}
+
+// The lines of a batch of files in the page, in the programs' words: the
+// summary, and two files' refusal for one output.
+EMSCRIPTEN_KEEPALIVE const char* b2g_batch_summary(double converted, double refused) {
+    Current().message = BatchSummaryLine(static_cast<std::int64_t>(converted), static_cast<std::int64_t>(refused));
+    return Current().message.c_str();
+}
+EMSCRIPTEN_KEEPALIVE const char* b2g_same_output(const char* input, const char* otherInput, const char* output) {
+    Current().message = SameOutputMessage(input, otherInput, output);
+    return Current().message.c_str();
+}
+
+// "<input>: <note>": the line a batch prints for a file's note.
+EMSCRIPTEN_KEEPALIVE const char* b2g_file_note(const char* input, const char* note) {
+    Current().message = FileNoteLine(input, note);
+    return Current().message.c_str();
+}
 
 // Releases the last result's memory once the page has copied it.
 EMSCRIPTEN_KEEPALIVE void b2g_release() { Reset(); }
+
+// Picks the slot the next calls work in (0 to 2).
+EMSCRIPTEN_KEEPALIVE void b2g_use_slot(int which) { slot = std::clamp(which, 0, 2); }
 
 // The number of map cells in a row for a picture `width` wide.
 EMSCRIPTEN_KEEPALIVE double b2g_map_columns(double width, int oneToOne) {
