@@ -468,6 +468,13 @@ EMSCRIPTEN_KEEPALIVE const char* b2g_same_output(const char* input, const char* 
     return Current().message.c_str();
 }
 
+// "Can't open <input>": a file the browser could not read whole (it
+// changed, or went, after it was given).
+EMSCRIPTEN_KEEPALIVE const char* b2g_cant_open(const char* input) {
+    Current().message = CantOpenMessage(input);
+    return Current().message.c_str();
+}
+
 // "<input>: <note>": the line a batch prints for a file's note.
 EMSCRIPTEN_KEEPALIVE const char* b2g_file_note(const char* input, const char* note) {
     Current().message = FileNoteLine(input, note);

@@ -25,6 +25,7 @@ const SLOTS = { picture: 0, map: 1 };
 const BATCH_SLOT = 2;
 
 let converter = null;
+let palette = null;  // the palette file of the request under way, in the module's memory
 let progressId = 0;
 const canvases = {};  // picture, map, bmp: the page's preview canvases
 const canvas = (name) => canvases[name];
@@ -38,13 +39,6 @@ function load() {
     });
   }
   return converter;
-}
-
-// Copies `bytes` into the module's memory; the caller frees the pointer.
-function put(m, bytes) {
-  const pointer = m._b2g_alloc(bytes.byteLength);
-  m.HEAPU8.set(bytes, pointer);
-  return pointer;
 }
 
 function putString(m, text) {
@@ -185,8 +179,8 @@ function previewText(m) {
 function pictureToMap(m, slot, bytes, request, name, draw) {
   m._b2g_use_slot(slot);
   ++serials[slot];
-  const pointers = [put(m, bytes), putString(m, name), request.layer != null ? putString(m, request.layer) : 0];
-  const ok = timed("module", () => m._b2g_picture_to_map(pointers[0], bytes.byteLength, request.oneToOne ? 1 : 0,
+  const pointers = [bytes.pointer, putString(m, name), request.layer != null ? putString(m, request.layer) : 0];
+  const ok = timed("module", () => m._b2g_picture_to_map(pointers[0], bytes.size, request.oneToOne ? 1 : 0,
                                                           pointers[1], pointers[2], draw ? 1 : 0));
   for (const pointer of pointers) m._b2g_free(pointer);
   const answer = { ok: ok === 1, message: m.UTF8ToString(m._b2g_message()), note: "" };
@@ -218,12 +212,12 @@ function mapToPicture(m, slot, bytes, request, name, palette, draw) {
   ++serials[slot];
   const stem = baseName(name);
   const strings = [name, palette ? request.paletteName : "", `${stem}.tmx`, `${stem}.tmj`].map((s) => putString(m, s));
-  const paletteAt = palette ? put(m, palette) : 0;
-  const text = put(m, bytes);
-  const ok = timed("module", () => m._b2g_map_to_picture(text, bytes.byteLength, request.oneToOne ? 1 : 0, strings[0],
-                                                          paletteAt, palette ? palette.byteLength : 0, strings[1],
+  const paletteAt = palette ? palette.pointer : 0;
+  const text = bytes.pointer;
+  const ok = timed("module", () => m._b2g_map_to_picture(text, bytes.size, request.oneToOne ? 1 : 0, strings[0],
+                                                          paletteAt, palette ? palette.size : 0, strings[1],
                                                           strings[2], strings[3], draw ? 1 : 0));
-  for (const pointer of [...strings, paletteAt, text]) m._b2g_free(pointer);
+  for (const pointer of [...strings, text]) m._b2g_free(pointer);
   const answer = { ok: ok === 1, message: m.UTF8ToString(m._b2g_message()), note: m.UTF8ToString(m._b2g_note()) };
   if (!answer.ok) return answer;
   answer.pngMessage = m.UTF8ToString(m._b2g_png_message());
@@ -244,13 +238,39 @@ function mapToPicture(m, slot, bytes, request, name, palette, draw) {
 
 const nextTask = () => new Promise((resolve) => setTimeout(resolve, 0));
 
-// Reads a file the page handed over.
-async function read(file) {
+// A file the browser could not read whole (it changed, or went, after it
+// was given).
+class Unreadable extends Error {
+  constructor(file, cause) {
+    super(`${file.name}: ${cause.message}`);
+    this.file = file;
+  }
+}
+
+// Reads a file the page handed over into the module's memory, piece by
+// piece as the browser hands them over (into memory in use, not a fresh
+// buffer the size of the file). Returns { pointer, size }; the caller
+// frees the pointer.
+async function read(m, file) {
   const started = performance.now();
-  const bytes = new Uint8Array(await file.arrayBuffer());
+  const pointer = m._b2g_alloc(file.size);
+  let size = 0;
+  try {
+    const reader = file.stream().getReader();
+    for (;;) {
+      const { done, value } = await reader.read();
+      if (done) break;
+      if (size + value.length > file.size) throw new Error("longer than it was");
+      m.HEAPU8.set(value, pointer + size);
+      size += value.length;
+    }
+  } catch (error) {
+    m._b2g_free(pointer);
+    throw new Unreadable(file, error);
+  }
   steps["read file"] = (steps["read file"] ?? 0) + performance.now() - started;
   performance.measure("bmp2grid read file", { start: started });
-  return bytes;
+  return { pointer, size };
 }
 
 // Converts one file, or several one after another; answers the page.
@@ -264,9 +284,9 @@ async function handle(request) {
   steps.queued = performance.now() - request.arrived;
   try {
     const m = await load();
-    const palette = request.palette ? await read(request.palette) : null;
+    palette = request.palette ? await read(m, request.palette) : null;
     const convert = async (slot, file, draw) => {
-      const bytes = await read(file);
+      const bytes = await read(m, file);
       return request.type === "picture"
         ? pictureToMap(m, slot, bytes, request, file.name, draw)
         : mapToPicture(m, slot, bytes, request, file.name, palette, draw);
@@ -291,11 +311,23 @@ async function handle(request) {
       await nextTask();
     }
   } catch (error) {
+    if (error instanceof Unreadable) {
+      // A file the browser could not read whole: the program's line for it.
+      const m = await load();
+      const name = putString(m, error.file.name);
+      const message = m.UTF8ToString(m._b2g_cant_open(name));
+      m._b2g_free(name);
+      postMessage({ id: request.id, type: "done", ok: false, message });
+      return;
+    }
     // The module stopped (it ran out of memory it could not ask for): start
     // a fresh one for the next request.
     converter = null;
     postMessage({ id: request.id, type: "done", ok: false, failed: true,
                   message: String(error && error.message ? error.message : error) });
+  } finally {
+    if (palette && converter) (await load())._b2g_free(palette.pointer);
+    palette = null;
   }
 }
 
