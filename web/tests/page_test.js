@@ -980,6 +980,10 @@ async function main() {
       const natives = [1, 2, 3].map(() => nativeMap(big, oneToOne));
       const measured = await measureLarge("picture", "picture-file", big, natives, "#map-download", `2048${oneToOne ? "-one-to-one" : ""}`);
       assert.ok(measured.file.bytes.equals(natives[0].bytes));
+      // The preview's first lines are the map text's, cut short.
+      const firstLines = natives[0].bytes.subarray(0, 100000).toString("latin1").split("\r\n").slice(0, 3)
+        .map((line) => (line.length > 1000 ? `${line.slice(0, 1000)}…` : line));
+      assert.deepEqual((await text("#map-text")).split("\n").slice(0, 3), firstLines);
       console.log(`     2048 x 2048 picture to map, ${oneToOne ? "one-to-one" : "two-to-one"}, ${measured.file.bytes.length} bytes of map text:`);
       console.log(measured.report);
       await screenshot(`large-picture${oneToOne ? "-one-to-one" : ""}`, "#to-map");
