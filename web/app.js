@@ -51,7 +51,10 @@ worker.onmessage = (event) => {
     // The rest of the previews of the result shown is drawn; the map's
     // cells, for the tooltip.
     if (latest[answer.section] !== answer.id) return;
-    if (answer.cells && shown) shown.cells = new Uint8Array(answer.cells);
+    if (answer.cells && shown) {
+      shown.cells = new Uint8Array(answer.cells);
+      if (cursor && !$("picture-tooltip").hidden) showTooltip(cursor.x, cursor.y);
+    }
     document.body.dataset[`${answer.section}Whole`] = String(answer.id);
     return;
   }
@@ -83,8 +86,10 @@ class Job {
     // The last result's downloads stand for the result the worker is about
     // to replace: they are offered again with the new one.
     for (const link of document.querySelectorAll(`#${section}-result a[download]`)) {
+      if (link.href.startsWith("blob:")) URL.revokeObjectURL(link.href);
       link.output = null;
       link.removeAttribute("href");
+      link.setAttribute("aria-disabled", "true");
     }
     this.busy = $(`${section}-busy`);
     this.text = $(`${section}-progress-text`);
@@ -146,6 +151,7 @@ function baseName(name) {
 function offerDownload(link, output, label = `Download ${output.name}`) {
   if (link.href.startsWith("blob:")) URL.revokeObjectURL(link.href);
   link.href = "#";
+  link.removeAttribute("aria-disabled");
   link.download = output.name;
   link.output = output;
   link.textContent = `${label} (${bytesText(output.size ?? sizeOf(output))})`;
@@ -182,17 +188,27 @@ function blobOf(output) {
 document.addEventListener("click", (event) => {
   const link = event.target.closest("a[download]");
   if (!link || !link.output || link.href.startsWith("blob:")) return;
+  const output = link.output;
+  const ready = output.blob ?? (output.parts?.every((part) => part instanceof Blob)
+    ? new Blob(output.parts, { type: output.type }) : null);
+  if (ready) {
+    // A file object at hand (a zip): this click downloads it.
+    output.blob = ready;
+    link.href = URL.createObjectURL(ready);
+    return;
+  }
   event.preventDefault();
   if (link.making) return;
   link.making = true;
-  const output = link.output;
   const started = performance.now();
   blobOf(output).then((blob) => {
     link.making = false;
     if (link.output !== output || !blob) return;
     link.href = URL.createObjectURL(blob);
     window.lastDownloadMs = performance.now() - started;
-    link.click();
+    // Followed again once this click is over (a click within a click on
+    // the same link is not followed).
+    setTimeout(() => link.click(), 0);
   });
 });
 
@@ -269,6 +285,7 @@ async function convertBatch(section, files, message, outputsOf) {
   $(`${section}-result`).hidden = true;
   const clash = collision(files, outputsOf);
   if (clash) {
+    worker.postMessage({ type: "stop", section, id: job.id });
     refusal.textContent = clash;
     refusal.hidden = false;
     $(`${section}-batch`).hidden = true;
@@ -276,12 +293,14 @@ async function convertBatch(section, files, message, outputsOf) {
     return;
   }
   refusal.hidden = true;
+  for (const link of list.querySelectorAll("a[href^='blob:']")) URL.revokeObjectURL(link.href);
   list.replaceChildren();
   $(`${section}-batch-summary`).textContent = "";
   $(`${section}-zip`).hidden = true;
   $(`${section}-batch`).hidden = false;
   job.bar.max = files.length;
   job.bar.value = 0;
+  job.say(`0 of ${files.length} files`);
   let done = 0;
   const onFile = (answer) => {
     const item = document.createElement("li");
@@ -304,9 +323,11 @@ async function convertBatch(section, files, message, outputsOf) {
     job.say(`${done} of ${files.length} files`);
   };
   const answer = await job.convert({ ...message, files }, () => `${done} of ${files.length} files`, onFile);
-  if (answer.failed) {
+  if (!answer.batch) {
+    // Refused as a whole (the palette could not be read, or the module stopped).
     refusal.textContent = answer.message;
     refusal.hidden = false;
+    $(`${section}-batch`).hidden = true;
     job.done("refused");
     return;
   }

@@ -475,6 +475,13 @@ EMSCRIPTEN_KEEPALIVE const char* b2g_cant_open(const char* input) {
     return Current().message.c_str();
 }
 
+// "Can't convert <input>: not enough memory": a file larger than the
+// module's memory can take.
+EMSCRIPTEN_KEEPALIVE const char* b2g_no_memory(const char* input) {
+    Current().message = NoMemoryMessage(input);
+    return Current().message.c_str();
+}
+
 // "<input>: <note>": the line a batch prints for a file's note.
 EMSCRIPTEN_KEEPALIVE const char* b2g_file_note(const char* input, const char* note) {
     Current().message = FileNoteLine(input, note);

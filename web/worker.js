@@ -30,7 +30,10 @@ let progressId = 0;
 const canvases = {};  // picture, map, bmp: the page's preview canvases
 const canvas = (name) => canvases[name];
 const newest = {};    // section -> the newest request's id
-const serials = [0, 0, 0];  // each slot's result, numbered: a download names the one it is of
+// Each slot's result, numbered (never the same number twice, nor for a
+// new module after one stopped): a download names the one it is of.
+const serials = [0, 0, 0];
+let nextSerial = 1;
 
 function load() {
   if (!converter) {
@@ -178,7 +181,7 @@ function previewText(m) {
 // first what is in view, and `rest` gives the rest and the map's cells.
 function pictureToMap(m, slot, bytes, request, name, draw) {
   m._b2g_use_slot(slot);
-  ++serials[slot];
+  serials[slot] = nextSerial++;
   const pointers = [bytes.pointer, putString(m, name), request.layer != null ? putString(m, request.layer) : 0];
   const ok = timed("module", () => m._b2g_picture_to_map(pointers[0], bytes.size, request.oneToOne ? 1 : 0,
                                                           pointers[1], pointers[2], draw ? 1 : 0));
@@ -209,7 +212,7 @@ function pictureToMap(m, slot, bytes, request, name, draw) {
 // `draw`, the picture's preview is drawn, as pictureToMap draws its own.
 function mapToPicture(m, slot, bytes, request, name, palette, draw) {
   m._b2g_use_slot(slot);
-  ++serials[slot];
+  serials[slot] = nextSerial++;
   const stem = baseName(name);
   const strings = [name, palette ? request.paletteName : "", `${stem}.tmx`, `${stem}.tmj`].map((s) => putString(m, s));
   const paletteAt = palette ? palette.pointer : 0;
@@ -239,12 +242,27 @@ function mapToPicture(m, slot, bytes, request, name, palette, draw) {
 const nextTask = () => new Promise((resolve) => setTimeout(resolve, 0));
 
 // A file the browser could not read whole (it changed, or went, after it
-// was given).
+// was given), or one larger than the module's memory can hold: refused
+// with the programs' line, `Can't open` or `not enough memory`.
 class Unreadable extends Error {
   constructor(file, cause) {
     super(`${file.name}: ${cause.message}`);
     this.file = file;
   }
+  line(m) { return lineFor(m, m._b2g_cant_open, this.file.name); }
+}
+class TooLarge extends Error {
+  constructor(file) {
+    super(`${file.name}: larger than the page's memory`);
+    this.file = file;
+  }
+  line(m) { return lineFor(m, m._b2g_no_memory, this.file.name); }
+}
+function lineFor(m, message, name) {
+  const pointer = putString(m, name);
+  const line = m.UTF8ToString(message(pointer));
+  m._b2g_free(pointer);
+  return line;
 }
 
 // Reads a file the page handed over into the module's memory, piece by
@@ -253,7 +271,9 @@ class Unreadable extends Error {
 // frees the pointer.
 async function read(m, file) {
   const started = performance.now();
-  const pointer = m._b2g_alloc(file.size);
+  // (The module's memory holds at most 2 GiB, and counts sizes in 32 bits.)
+  const pointer = file.size < 2 ** 31 ? m._b2g_alloc(file.size) : 0;
+  if (pointer === 0) throw new TooLarge(file);
   let size = 0;
   try {
     const reader = file.stream().getReader();
@@ -311,18 +331,16 @@ async function handle(request) {
       await nextTask();
     }
   } catch (error) {
-    if (error instanceof Unreadable) {
-      // A file the browser could not read whole: the program's line for it.
-      const m = await load();
-      const name = putString(m, error.file.name);
-      const message = m.UTF8ToString(m._b2g_cant_open(name));
-      m._b2g_free(name);
-      postMessage({ id: request.id, type: "done", ok: false, message });
+    if (error instanceof Unreadable || error instanceof TooLarge) {
+      // A file (the one given, or the palette) the page could not read
+      // whole: the program's line for it.
+      postMessage({ id: request.id, type: "done", ok: false, message: error.line(await load()) });
       return;
     }
     // The module stopped (it ran out of memory it could not ask for): start
-    // a fresh one for the next request.
+    // a fresh one for the next request; no slot holds a result now.
     converter = null;
+    serials.fill(0);
     postMessage({ id: request.id, type: "done", ok: false, failed: true,
                   message: String(error && error.message ? error.message : error) });
   } finally {
@@ -341,7 +359,13 @@ async function batch(m, request, convert) {
   for (let index = 0; index < request.files.length; ++index) {
     if (request.id !== newest[request.section]) return;
     const file = request.files[index];
-    const answer = await convert(BATCH_SLOT, file, false);
+    let answer;
+    try {
+      answer = await convert(BATCH_SLOT, file, false);
+    } catch (error) {
+      if (!(error instanceof Unreadable || error instanceof TooLarge)) throw error;
+      answer = { ok: false, message: error.line(m) };  // as the batch form goes on past a file it can't open
+    }
     m._b2g_use_slot(BATCH_SLOT);
     if (answer.ok && request.keep.includes("png") && !answer.outputs.some((output) => output.kind === "png")) {
       // A map wider than a PNG can be: grid2bmp --format png refuses it.
@@ -413,6 +437,12 @@ onmessage = (event) => {
   }
   if (request.type === "blob") {
     makeBlob(request);
+    return;
+  }
+  if (request.type === "stop") {
+    // A newer job of the section that needs no work here (refused before
+    // any): the section's batch under way stops.
+    newest[request.section] = request.id;
     return;
   }
   newest[request.section] = request.id;
