@@ -81,20 +81,21 @@ function leastStep(width, rows) {
   return step;
 }
 
-// Paints rows `from` to `to` of the preview (every `step`-th pixel) of the
+// Paints the rows up to `to` of the preview (every `step`-th pixel) of the
 // slot's picture (`what` 0) or map cells (1), `width` x `rows`, into a
-// canvas the preview's size, band by band through the module's memory.
-function paint(m, target, what, width, rows, step, from, to) {
+// canvas that many rows high (the page shows a canvas of fewer rows than
+// the preview's at the top of the preview's box, at its scale), band by
+// band through the module's memory.
+function paint(m, target, what, width, rows, step, to) {
   const shownWidth = Math.max(1, Math.ceil(width / step));
-  const shownRows = Math.max(1, Math.ceil(rows / step));
+  const last = Math.max(1, Math.min(Math.ceil(rows / step), to));
   target.width = shownWidth;
-  target.height = shownRows;
+  target.height = last;
   const context = target.getContext("2d");
   if (width === 0 || rows === 0) return;
-  const last = Math.min(shownRows, to);
   const band = Math.max(1, Math.floor(BAND_PIXELS / shownWidth));
-  const pointer = m._b2g_alloc(shownWidth * Math.min(band, shownRows) * 4);
-  for (let y = from; y < last; y += band) {
+  const pointer = m._b2g_alloc(shownWidth * Math.min(band, last) * 4);
+  for (let y = 0; y < last; y += band) {
     const end = Math.min(last, y + band);
     m._b2g_paint(what, step, y, end, pointer);
     const pixels = new Uint8ClampedArray(m.HEAPU8.buffer, pointer, shownWidth * (end - y) * 4);
@@ -112,9 +113,9 @@ function drawPreview(m, name, what, width, rows, view) {
   const full = leastStep(width, rows);
   const first = Math.max(full, view.width > 0 && width > view.width ? Math.ceil(width / view.width) : 1);
   const seen = view.height > 0 ? view.height : Infinity;
-  paint(m, canvas(name), what, width, rows, first, 0, seen);
+  paint(m, canvas(name), what, width, rows, first, seen);
   const more = first > full || Math.ceil(rows / first) > seen;
-  return more ? () => paint(m, canvas(name), what, width, rows, full, 0, Infinity) : null;
+  return more ? () => paint(m, canvas(name), what, width, rows, full, Infinity) : null;
 }
 
 // Draws the rest of the previews drawn first.
