@@ -410,6 +410,30 @@ struct SignalCase {
 
 class NamedTemporaries : public testing::TestWithParam<SignalCase> {};
 
+// Waits up to 20 s for `child`, sent the case's signal, to end; false (the
+// child killed) when it does not. Its status is then as the case says:
+// 0 when it ends quietly, else death by the signal.
+bool ChildEnded(pid_t child, int& status) {
+    pid_t ended = 0;
+    for (const auto deadline = std::chrono::steady_clock::now() + 20s;
+         (ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline;) {
+        const timespec pause{0, 10000000};
+        ::nanosleep(&pause, nullptr);
+    }
+    if (ended == child) return true;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    return false;
+}
+
+void ExpectEndedAsTheCaseSays(int status, const SignalCase& c) {
+    if (c.quiet) {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::hex << status;
+    } else {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << std::hex << status;
+    }
+}
+
 // The child opens its outputs, says so through a pipe, and waits for the
 // signal; the folder then holds the outputs' temporary files, and once the
 // signal has ended the child it holds none.
@@ -459,25 +483,9 @@ TEST_P(NamedTemporaries, AreAllRemovedByASignal) {
     EXPECT_EQ(temporaries(), c.temporaries);
 
     ASSERT_EQ(::kill(child, c.sig), 0);
-    // Waited for until it ends, or killed if the signal did not end it.
     int status = 0;
-    pid_t ended = 0;
-    for (const auto deadline = std::chrono::steady_clock::now() + 20s;
-         (ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline;) {
-        const timespec pause{0, 10000000};
-        ::nanosleep(&pause, nullptr);
-    }
-    if (ended == 0) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        FAIL() << "the signal did not end the child";
-    }
-    ASSERT_EQ(ended, child);
-    if (c.quiet) {
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::hex << status;
-    } else {
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << std::hex << status;
-    }
+    ASSERT_TRUE(ChildEnded(child, status)) << "the signal did not end the child";
+    ExpectEndedAsTheCaseSays(status, c);
     EXPECT_EQ(temporaries(), 0);
 }
 
@@ -546,23 +554,8 @@ TEST_P(NamedTemporariesBeingMade, AreAllRemovedByASignal) {
         }
         ASSERT_EQ(::kill(child, c.sig), 0);
         int status = 0;
-        pid_t ended = 0;
-        for (const auto deadline = std::chrono::steady_clock::now() + 20s;
-             (ended = ::waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline;) {
-            const timespec pause{0, 10000000};
-            ::nanosleep(&pause, nullptr);
-        }
-        if (ended == 0) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, nullptr, 0);
-            FAIL() << "the signal did not end the child";
-        }
-        ASSERT_EQ(ended, child);
-        if (c.quiet) {
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << std::hex << status;
-        } else {
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.sig) << std::hex << status;
-        }
+        ASSERT_TRUE(ChildEnded(child, status)) << "the signal did not end the child";
+        ExpectEndedAsTheCaseSays(status, c);
         std::vector<std::string> left;
         for (const FolderEntry& entry : ListFolder(folder.path()).value_or(std::vector<FolderEntry>{}))
             if (entry.name.find(".bmp2grid-tmp-") != std::string::npos) left.push_back(entry.name);

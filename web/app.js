@@ -42,7 +42,6 @@ worker.onmessage = (event) => {
     return;
   }
   if (answer.type === "blob") {
-    window.lastBlobMs = answer.ms;
     blobsAsked.get(answer.token)(answer.blob);
     blobsAsked.delete(answer.token);
     return;

@@ -296,10 +296,9 @@ EMSCRIPTEN_KEEPALIVE void b2g_free(void* data) { std::free(data); }
 // (a picture or a Tiled map; `layer` null for no --layer). Returns 1 when
 // the map text was written (b2g_output_size its length, b2g_piece_count,
 // b2g_piece and b2g_piece_size its pieces, kept until the slot's next
-// conversion); with
-// `keep`, b2g_width, b2g_rows, b2g_pixels and b2g_palette then describe the
-// picture and b2g_map_cell_columns and b2g_cells the map's cells, for the
-// page to draw. Returns 0 when the picture was refused (b2g_message holds
+// conversion); with `keep`, b2g_width and b2g_rows then describe the
+// picture and b2g_map_cell_columns and b2g_cells the map's cells, kept for
+// b2g_paint and the page's tooltip. Returns 0 when the picture was refused (b2g_message holds
 // the program's line; b2g_layer_name lists the tile layers a Tiled map's
 // refusal names), or when its map text would be more than the page holds
 // (refused before its rows are decoded).
@@ -345,8 +344,8 @@ EMSCRIPTEN_KEEPALIVE int b2g_picture_to_map(const std::uint8_t* data, std::size_
 // text's bytes (and the palette file's: a picture, a GIMP or a JASC
 // palette, told by its name and first line as --palette tells them; size 0
 // and no name for the built-in palette). Returns 1 when the BMP file was
-// written (b2g_output; b2g_width, b2g_rows, b2g_pixels and b2g_palette
-// describe it), the TMX and TMJ maps (b2g_tmx_output, b2g_tmj_output) and
+// written (b2g_output; with `keep`, b2g_width and b2g_rows describe it,
+// kept for b2g_paint), the TMX and TMJ maps (b2g_tmx_output, b2g_tmj_output) and
 // the TMX map's sheet (b2g_sheet_output, named b2g_sheet_name), and then
 // the PNG file too (b2g_png_output, empty when none could be written:
 // b2g_png_message holds grid2bmp's line for it), 0 when refused
@@ -428,8 +427,6 @@ EMSCRIPTEN_KEEPALIVE int b2g_layer_count() { return static_cast<int>(Current().l
 EMSCRIPTEN_KEEPALIVE const char* b2g_layer_name(int i) { return Current().layerNames[static_cast<std::size_t>(i)].c_str(); }
 EMSCRIPTEN_KEEPALIVE double b2g_width() { return static_cast<double>(Current().width); }
 EMSCRIPTEN_KEEPALIVE double b2g_rows() { return static_cast<double>(Current().rows); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_pixels() { return Current().pixels.data(); }
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_palette() { return Current().palette.data(); }
 EMSCRIPTEN_KEEPALIVE double b2g_map_cell_columns() { return static_cast<double>(Current().mapColumns); }
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* b2g_cells() { return Current().cells.data(); }
 
@@ -512,10 +509,5 @@ EMSCRIPTEN_KEEPALIVE void b2g_sampled_columns(double width, double y, int oneToO
 
 // How many picture columns one map cell spans (2 in the two-to-one mode).
 EMSCRIPTEN_KEEPALIVE int b2g_column_step(int oneToOne) { return static_cast<int>(ColumnStep(ModeOf(oneToOne))); }
-
-// grid2bmp's built-in palette, as red, green, blue, alpha (1024 bytes).
-EMSCRIPTEN_KEEPALIVE void b2g_builtin_palette(std::uint8_t* rgba) {
-    ToRgba(BuiltInPalette(), rgba);
-}
 
 }  // extern "C"

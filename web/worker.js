@@ -427,7 +427,7 @@ async function makeBlob(request) {
     }
   }
   performance.measure("bmp2grid build download", { start: started });
-  postMessage({ type: "blob", token: request.token, blob, ms: performance.now() - started });
+  postMessage({ type: "blob", token: request.token, blob });
 }
 
 onmessage = (event) => {
